@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package the phone needs to build, run and test.
+# Packages already installed are skipped, so running it again costs a second.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config clang-format
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6
+  libjpeg62-turbo-dev libopus-dev libspeexdsp-dev libpulse-dev libavahi-client-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  # run time: ring tones, sound server, discovery
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  qt6-gtk-platformtheme
+  pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus
+  # test environment: screen, sound files, namespaces
+  xvfb xauth x11-utils xdotool sox lame iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Starts a private PulseAudio daemon for the tests: a null sink "spk" (its monitor records what
+# is played) and a 440 Hz sine source "mic", with its socket under DIR.
+#   pulse.sh start DIR   prints the PULSE_SERVER value once the daemon answers
+#   pulse.sh stop DIR    stops the daemon started for DIR (by its PID, never by name)
+set -euo pipefail
+cmd=$1 dir=$2
+
+case "$cmd" in
+start)
+  mkdir -p -m700 "$dir/xdg"
+  cat > "$dir/init.pa" <<PA
+.fail
+load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
+load-module module-null-sink sink_name=spk rate=48000
+load-module module-sine-source source_name=mic rate=48000 frequency=440
+set-default-sink spk
+set-default-source mic
+PA
+  HOME=$dir XDG_RUNTIME_DIR=$dir/xdg pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+    -F "$dir/init.pa" --use-pid-file=no --log-target="file:$dir/log" </dev/null >/dev/null 2>&1 &
+  echo $! > "$dir/pid"
+  for _ in $(seq 1 100); do
+    if PULSE_SERVER="unix:$dir/native" pactl info >/dev/null 2>&1; then
+      echo "unix:$dir/native"
+      exit 0
+    fi
+    sleep 0.1
+  done
+  echo "pulse.sh: the PulseAudio daemon did not start; its log:" >&2
+  cat "$dir/log" >&2 || true
+  exit 1
+  ;;
+stop)
+  if [ -f "$dir/pid" ]; then
+    kill "$(cat "$dir/pid")" 2>/dev/null || true
+    rm -f "$dir/pid"
+  fi
+  ;;
+*)
+  echo "usage: pulse.sh start|stop DIR" >&2
+  exit 2
+  ;;
+esac

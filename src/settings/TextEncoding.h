@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace talvora {
+
+// Texts on the wire and in files are written as UTF-8. Reading accepts UTF-8 and falls back to
+// Windows-1252 when the bytes are not valid UTF-8, so that texts from Windows peers and files
+// copied from Windows read right.
+QString decodeText(QByteArrayView bytes);
+QByteArray encodeText(const QString& text);
+
+} // namespace talvora
