@@ -1,0 +1,52 @@
+#pragma once
+
+#include "shell/MessageService.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace talvora::test {
+
+// Records every message box instead of showing it, and answers questions from a queue.
+class FakeMessageService : public MessageService {
+public:
+    enum class Kind { Information, Warning, Error, Question };
+    struct Box {
+        Kind kind;
+        QString caption;
+        QString text;
+    };
+
+    void information(const QString& caption, const QString& text) override { record(Kind::Information, caption, text); }
+    void warning(const QString& caption, const QString& text) override { record(Kind::Warning, caption, text); }
+    void error(const QString& caption, const QString& text) override { record(Kind::Error, caption, text); }
+    bool question(const QString& caption, const QString& text) override {
+        record(Kind::Question, caption, text);
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
+
+    QList<Box> boxes;
+    QList<bool> answers;
+    // Runs while a box is "open", like the nested event loop of a real modal box.
+    std::function<void()> whileOpen;
+
+    QStringList texts() const {
+        QStringList out;
+        for (const auto& b : boxes) {
+            out << b.text;
+        }
+        return out;
+    }
+
+private:
+    void record(Kind kind, const QString& caption, const QString& text) {
+        boxes.append({kind, caption, text});
+        if (whileOpen) {
+            whileOpen();
+        }
+    }
+};
+
+} // namespace talvora::test
