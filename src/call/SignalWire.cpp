@@ -13,7 +13,7 @@ Signal classifySignal(QByteArrayView payload) {
     s.text = decodeText(payload);
     QByteArrayView word = payload;
     if (payload.contains('|')) {
-        s.callerId = payload.size() > kCallerIdOffset ? decodeText(payload.mid(kCallerIdOffset)) : QString();
+        s.callerId = payload.size() > kCallerIdOffset ? decodeText(payload.sliced(kCallerIdOffset)) : QString();
         word = "Calling";
     }
     if (word == QByteArrayView("Calling")) {
