@@ -11,10 +11,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   # run time: ring tones, sound server, discovery
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
-  qt6-gtk-platformtheme
   pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus
   # test environment: screen, sound files, namespaces
   xvfb xauth x11-utils xdotool sox lame iproute2
+  # fuzzing (optional builds): clang with libFuzzer
+  clang libclang-rt-14-dev
 )
 
 missing=()
