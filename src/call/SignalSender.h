@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+namespace talvora {
+
+// Sends one signalling datagram to port 6767 of a peer. The host is resolved on every send
+// ("LOCALHOST", a dotted address, or a name for the system resolver). A failure to resolve or to
+// send raises an Error carrying the resolver's or the socket's text.
+class SignalSender {
+public:
+    virtual ~SignalSender() = default;
+    virtual void send(const QString& host, const QByteArray& payload) = 0;
+};
+
+// The four reactions to a received signalling datagram, after classification. `sender` is the
+// datagram's source address as dotted text; replies always go to port 6767 of that address.
+class SignalHandler {
+public:
+    virtual ~SignalHandler() = default;
+    virtual void callRequestReceived(const QString& callerId, const QString& sender) = 0;
+    virtual void acceptReceived(const QString& sender) = 0;
+    virtual void cancelReceived(const QString& sender) = 0;
+    virtual void statusTextReceived(const QString& text) = 0;
+};
+
+} // namespace talvora
