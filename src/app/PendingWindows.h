@@ -8,6 +8,7 @@
 namespace talvora {
 
 class TfrmCalling : public QDialog {
+    Q_OBJECT
 public:
     explicit TfrmCalling(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
         setObjectName(QStringLiteral("frmCalling"));
@@ -17,6 +18,7 @@ public:
 };
 
 class TfrmSettings : public QDialog {
+    Q_OBJECT
 public:
     explicit TfrmSettings(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
         setObjectName(QStringLiteral("frmSettings"));
@@ -26,6 +28,7 @@ public:
 };
 
 class TfrmVideoOptions : public QDialog {
+    Q_OBJECT
 public:
     explicit TfrmVideoOptions(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
         setObjectName(QStringLiteral("frmVideoOptions"));
@@ -35,6 +38,7 @@ public:
 };
 
 class TfrmCCN : public QWidget {
+    Q_OBJECT
 public:
     explicit TfrmCCN(QWidget* parent = nullptr) : QWidget(parent, Qt::Window) {
         setObjectName(QStringLiteral("frmCCN"));
