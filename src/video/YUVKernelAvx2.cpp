@@ -87,15 +87,18 @@ inline int convert16(__m256i y, __m256i u, __m256i v, std::uint8_t* dst) {
     return _mm256_movemask_epi8(_mm256_cmpeq_epi16(rest, _mm256_setzero_si256()));
 }
 
-// Puts the 15 exceptional greens right in a block whose green sums came near a whole number.
-void fixBlock(__m256i y, __m256i u, __m256i v, std::uint8_t* dst) {
+// Puts the 15 exceptional greens right among the pixels whose green sum was a multiple of 2048
+// (`nearWhole` has two bits per such pixel).
+void fixBlock(__m256i y, __m256i u, __m256i v, unsigned nearWhole, std::uint8_t* dst) {
     alignas(32) std::uint16_t ys[16];
     alignas(32) std::uint16_t us[16];
     alignas(32) std::uint16_t vs[16];
     _mm256_store_si256(reinterpret_cast<__m256i*>(ys), y);
     _mm256_store_si256(reinterpret_cast<__m256i*>(us), u);
     _mm256_store_si256(reinterpret_cast<__m256i*>(vs), v);
-    for (int i = 0; i < 16; ++i) {
+    for (; nearWhole != 0; nearWhole &= nearWhole - 1) {
+        const int i = __builtin_ctz(nearWhole) / 2;
+        nearWhole &= nearWhole - 1; // the pixel's second bit
         const int green = exceptionalGreen(std::uint8_t(ys[i]), std::uint8_t(us[i]), std::uint8_t(vs[i]));
         if (green >= 0) {
             dst[4 * i + 1] = std::uint8_t(green);
@@ -104,8 +107,8 @@ void fixBlock(__m256i y, __m256i u, __m256i v, std::uint8_t* dst) {
 }
 
 inline void convertBlock(__m256i y, __m256i u, __m256i v, std::uint8_t* dst) {
-    if (convert16(y, u, v, dst) != 0) {
-        fixBlock(y, u, v, dst);
+    if (const unsigned nearWhole = unsigned(convert16(y, u, v, dst)); nearWhole != 0) {
+        fixBlock(y, u, v, nearWhole, dst);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "video/YUVArithmetic.h"
 #include "video/YUVKernelAvx2.h"
+#include "video/YUVKernelAvx512.h"
 
 #include <algorithm>
 #include <array>
@@ -37,9 +38,12 @@ inline void writePixel(uchar* dst, quint8 y, quint8 u, quint8 v) {
     std::memcpy(dst, &pixel, 4);
 }
 
-bool haveAvx2() {
-    static const bool available = avx2::available();
-    return available;
+enum class VectorUnit { None, Avx2, Avx512 };
+
+VectorUnit vectorUnit() {
+    static const VectorUnit unit =
+        avx512::available() ? VectorUnit::Avx512 : (avx2::available() ? VectorUnit::Avx2 : VectorUnit::None);
+    return unit;
 }
 
 } // namespace
@@ -76,17 +80,47 @@ void convertHalfChroma(const quint8* y, const quint8* u, const quint8* v, uchar*
 } // namespace scalar
 
 void convertPixels(const quint8* y, const quint8* u, const quint8* v, uchar* dst, int pixels) {
-    const int done = haveAvx2() ? avx2::perPixel(y, u, v, dst, pixels) : 0;
+    int done = 0;
+    switch (vectorUnit()) {
+    case VectorUnit::Avx512:
+        done = avx512::perPixel(y, u, v, dst, pixels);
+        [[fallthrough]]; // the AVX2 loop takes a remaining block of 16
+    case VectorUnit::Avx2:
+        done += avx2::perPixel(y + done, u + done, v + done, dst + 4 * done, pixels - done);
+        break;
+    case VectorUnit::None:
+        break;
+    }
     scalar::convertPixels(y + done, u + done, v + done, dst + 4 * done, pixels - done);
 }
 
 void convertPacked422(const uchar* src, uchar* dst, int pixels, int yAt, int uAt, int vAt) {
-    const int done = haveAvx2() ? avx2::packed422(src, dst, pixels, yAt, uAt, vAt) : 0;
+    int done = 0;
+    switch (vectorUnit()) {
+    case VectorUnit::Avx512:
+        done = avx512::packed422(src, dst, pixels, yAt, uAt, vAt);
+        [[fallthrough]];
+    case VectorUnit::Avx2:
+        done += avx2::packed422(src + 2 * done, dst + 4 * done, pixels - done, yAt, uAt, vAt);
+        break;
+    case VectorUnit::None:
+        break;
+    }
     scalar::convertPacked422(src + 2 * done, dst + 4 * done, pixels - done, yAt, uAt, vAt);
 }
 
 void convertHalfChroma(const quint8* y, const quint8* u, const quint8* v, uchar* dst, int pixels) {
-    const int done = haveAvx2() ? avx2::halfChroma(y, u, v, dst, pixels) : 0;
+    int done = 0;
+    switch (vectorUnit()) {
+    case VectorUnit::Avx512:
+        done = avx512::halfChroma(y, u, v, dst, pixels);
+        [[fallthrough]];
+    case VectorUnit::Avx2:
+        done += avx2::halfChroma(y + done, u + done / 2, v + done / 2, dst + 4 * done, pixels - done);
+        break;
+    case VectorUnit::None:
+        break;
+    }
     scalar::convertHalfChroma(y + done, u + done / 2, v + done / 2, dst + 4 * done, pixels - done);
 }
 

@@ -1,6 +1,8 @@
 // Every one of the 16,777,216 inputs against the extended-precision rule, through the one-pixel
 // function and through each vector and plain row loop.
 #include "video/YUVConverts.h"
+#include "video/YUVKernelAvx2.h"
+#include "video/YUVKernelAvx512.h"
 #include "video/YUVPixelKernel.h"
 
 #include <gtest/gtest.h>
@@ -103,14 +105,53 @@ TEST(YUVToRGB, KnownPixels) {
     }
 }
 
+// Each way of running the row loops: the dispatching entry points, the plain loops, and each
+// vector unit this processor has (the vector ones convert whole blocks only; 2^24 is one).
+struct RowLoops {
+    const char* name;
+    bool available;
+    void (*perPixel)(const quint8*, const quint8*, const quint8*, uchar*, int);
+    void (*packed422)(const uchar*, uchar*, int, int, int, int);
+    void (*halfChroma)(const quint8*, const quint8*, const quint8*, uchar*, int);
+};
+
+std::vector<RowLoops> rowLoops() {
+    return {
+        {"dispatch", true, yuv::convertPixels, yuv::convertPacked422, yuv::convertHalfChroma},
+        {"plain", true, yuv::scalar::convertPixels, yuv::scalar::convertPacked422,
+         yuv::scalar::convertHalfChroma},
+        {"avx2", yuv::avx2::available(),
+         [](auto y, auto u, auto v, auto d, int n) { yuv::avx2::perPixel(y, u, v, d, n); },
+         [](auto s, auto d, int n, int a, int b, int c) { yuv::avx2::packed422(s, d, n, a, b, c); },
+         [](auto y, auto u, auto v, auto d, int n) { yuv::avx2::halfChroma(y, u, v, d, n); }},
+        {"avx512", yuv::avx512::available(),
+         [](auto y, auto u, auto v, auto d, int n) { yuv::avx512::perPixel(y, u, v, d, n); },
+         [](auto s, auto d, int n, int a, int b, int c) { yuv::avx512::packed422(s, d, n, a, b, c); },
+         [](auto y, auto u, auto v, auto d, int n) { yuv::avx512::halfChroma(y, u, v, d, n); }},
+    };
+}
+
+// Output pixel p of the packed and half-chroma frames below carries luma p & 255 and chroma
+// p >> 8; reorder into input order (y << 16 | u << 8 | v).
+std::vector<uchar> byInput(const std::vector<uchar>& out) {
+    std::vector<uchar> reordered(out.size());
+    for (int p = 0; p < kAll; ++p) {
+        const int input = (p & 255) << 16 | p >> 8;
+        std::memcpy(reordered.data() + 4 * qint64(input), out.data() + 4 * qint64(p), 4);
+    }
+    return reordered;
+}
+
 TEST(YUVRowLoops, PerPixelEveryInput) {
     const AllInputs& in = allInputs();
-    std::vector<uchar> out(size_t(kAll) * 4);
-    yuv::convertPixels(in.y.data(), in.u.data(), in.v.data(), out.data(), kAll);
-    expectAllMatch(out, "vector");
-    std::vector<uchar> plain(size_t(kAll) * 4);
-    yuv::scalar::convertPixels(in.y.data(), in.u.data(), in.v.data(), plain.data(), kAll);
-    expectAllMatch(plain, "plain");
+    for (const RowLoops& loops : rowLoops()) {
+        if (!loops.available) {
+            continue;
+        }
+        std::vector<uchar> out(size_t(kAll) * 4);
+        loops.perPixel(in.y.data(), in.u.data(), in.v.data(), out.data(), kAll);
+        expectAllMatch(out, loops.name);
+    }
 }
 
 // Packed pairs: pixel pair k of chroma (u, v) carries luma 2k and 2k + 1, so every input occurs.
@@ -128,20 +169,14 @@ TEST(YUVRowLoops, Packed422EveryInput) {
             s[l.uAt] = uchar(chroma >> 8);
             s[l.vAt] = uchar(chroma);
         }
-        // Reorder the expectation: pixel index p = chroma * 256 + y.
-        std::vector<uchar> out(size_t(kAll) * 4);
-        std::vector<uchar> plain(size_t(kAll) * 4);
-        yuv::convertPacked422(src.data(), out.data(), kAll, l.yAt, l.uAt, l.vAt);
-        yuv::scalar::convertPacked422(src.data(), plain.data(), kAll, l.yAt, l.uAt, l.vAt);
-        std::vector<uchar> outByInput(out.size());
-        std::vector<uchar> plainByInput(out.size());
-        for (int p = 0; p < kAll; ++p) {
-            const int input = (p & 255) << 16 | p >> 8;
-            std::memcpy(outByInput.data() + 4 * qint64(input), out.data() + 4 * qint64(p), 4);
-            std::memcpy(plainByInput.data() + 4 * qint64(input), plain.data() + 4 * qint64(p), 4);
+        for (const RowLoops& loops : rowLoops()) {
+            if (!loops.available) {
+                continue;
+            }
+            std::vector<uchar> out(size_t(kAll) * 4);
+            loops.packed422(src.data(), out.data(), kAll, l.yAt, l.uAt, l.vAt);
+            expectAllMatch(byInput(out), loops.name);
         }
-        expectAllMatch(outByInput, "vector packed");
-        expectAllMatch(plainByInput, "plain packed");
     }
 }
 
@@ -157,19 +192,14 @@ TEST(YUVRowLoops, HalfChromaEveryInput) {
         u[c] = quint8(chroma >> 8);
         v[c] = quint8(chroma);
     }
-    std::vector<uchar> out(size_t(kAll) * 4);
-    std::vector<uchar> plain(size_t(kAll) * 4);
-    yuv::convertHalfChroma(y.data(), u.data(), v.data(), out.data(), kAll);
-    yuv::scalar::convertHalfChroma(y.data(), u.data(), v.data(), plain.data(), kAll);
-    std::vector<uchar> outByInput(out.size());
-    std::vector<uchar> plainByInput(out.size());
-    for (int p = 0; p < kAll; ++p) {
-        const int input = (p & 255) << 16 | p >> 8;
-        std::memcpy(outByInput.data() + 4 * qint64(input), out.data() + 4 * qint64(p), 4);
-        std::memcpy(plainByInput.data() + 4 * qint64(input), plain.data() + 4 * qint64(p), 4);
+    for (const RowLoops& loops : rowLoops()) {
+        if (!loops.available) {
+            continue;
+        }
+        std::vector<uchar> out(size_t(kAll) * 4);
+        loops.halfChroma(y.data(), u.data(), v.data(), out.data(), kAll);
+        expectAllMatch(byInput(out), loops.name);
     }
-    expectAllMatch(outByInput, "vector half chroma");
-    expectAllMatch(plainByInput, "plain half chroma");
 }
 
 } // namespace
