@@ -62,13 +62,17 @@ void installErrorManager(ErrorManager& err, bool stopOnWarning) {
 
 // ---- encoding -------------------------------------------------------------------------------
 
-// Writes the compressed file straight into the caller's buffer. Running out of room ends the
-// compression at once: the picture is too large, and compressing the rest would only burn time.
+// Writes the compressed file straight into the caller's buffer. The library asks for more room
+// as soon as the buffer is full, even when the file ends with that byte, so a small spill area
+// takes what follows: a picture that writes into it is too large. Filling the spill area too
+// ends the compression at once; compressing the rest would only burn time.
 struct FixedDestination {
     jpeg_destination_mgr pub;
     JOCTET* begin;
     std::size_t capacity;
+    bool spilled;
     bool overflow;
+    JOCTET spill[16];
 };
 
 void destinationInit(j_compress_ptr cinfo) {
@@ -78,7 +82,14 @@ void destinationInit(j_compress_ptr cinfo) {
 }
 
 boolean destinationFull(j_compress_ptr cinfo) {
-    reinterpret_cast<FixedDestination*>(cinfo->dest)->overflow = true;
+    auto* dest = reinterpret_cast<FixedDestination*>(cinfo->dest);
+    if (!dest->spilled) {
+        dest->spilled = true;
+        dest->pub.next_output_byte = dest->spill;
+        dest->pub.free_in_buffer = sizeof dest->spill;
+        return TRUE;
+    }
+    dest->overflow = true;
     failWith(reinterpret_cast<j_common_ptr>(cinfo), "picture larger than the output buffer");
 }
 
@@ -139,8 +150,16 @@ bool runEncode(EncodeJob& job) {
         jpeg_write_scanlines(&cinfo, rows, count);
     }
     jpeg_finish_compress(&cinfo);
-    job.written = job.capacity - dest.pub.free_in_buffer;
     jpeg_destroy_compress(&cinfo);
+    if (dest.spilled) {
+        job.overflow = dest.pub.free_in_buffer < sizeof dest.spill;
+        if (job.overflow) {
+            return false;
+        }
+        job.written = job.capacity;
+    } else {
+        job.written = job.capacity - dest.pub.free_in_buffer;
+    }
     return true;
 }
 
