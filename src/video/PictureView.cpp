@@ -16,6 +16,7 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
 
 void PictureView::setPicture(const QImage& picture) {
     m_picture = picture;
+    m_display = QImage();
     update();
 }
 
@@ -47,8 +48,13 @@ void PictureView::paintEvent(QPaintEvent*) {
     for (const QRect& r : free) {
         painter.fillRect(r, Qt::black);
     }
+    if (m_display.isNull()) {
+        m_display = m_picture.format() == QImage::Format_RGB32
+                        ? m_picture
+                        : m_picture.convertToFormat(QImage::Format_RGB32);
+    }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(target, m_picture);
+    painter.drawImage(target, m_display);
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event) {
