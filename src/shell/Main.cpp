@@ -6,6 +6,9 @@
 #include "shell/LocalAddress.h"
 #include "shell/MessageService.h"
 #include "shell/WindowDrag.h"
+#include "video/PictureView.h"
+#include "video/Snapshot.h"
+#include "video/VideoReceiver.h"
 #include "widgets/PictureButton.h"
 #include "widgets/TrackBar.h"
 
@@ -84,38 +87,6 @@ protected:
     }
 };
 
-// The remote picture: scaled to the largest size that fits with its aspect ratio kept, centred.
-class VideoArea : public QWidget {
-public:
-    using QWidget::QWidget;
-    std::function<void(QMouseEvent*)> onPress;
-
-    void setPicture(const QImage& picture) {
-        m_picture = picture;
-        update();
-    }
-    const QImage& picture() const { return m_picture; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), Qt::black);
-        if (m_picture.isNull()) {
-            return;
-        }
-        QSize s = m_picture.size().scaled(size(), Qt::KeepAspectRatio);
-        p.drawImage(QRect(QPoint((width() - s.width()) / 2, (height() - s.height()) / 2), s), m_picture);
-    }
-    void mousePressEvent(QMouseEvent* e) override {
-        if (onPress) {
-            onPress(e);
-        }
-    }
-
-private:
-    QImage m_picture;
-};
-
 TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       m_context(std::move(context)),
@@ -148,11 +119,23 @@ void TfrmMain::buildVideoArea() {
     Panel1->setAutoFillBackground(true);
     Panel1->setPalette(palette());
 
-    Image1 = new VideoArea(Panel1);
+    Image1 = new PictureView(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->onPress = [this](QMouseEvent* e) { Panel1MouseDown(Image1, e->globalPosition().toPoint()); };
-    Image12 = renderSvg(QStringLiteral(":/idle.svg"), QSize(800, 600)).convertToFormat(QImage::Format_RGB32);
-    Image1->setPicture(Image12);
+    connect(Image1, &PictureView::mousePressed, this, [this](QMouseEvent* e) {
+        e->accept();
+        Panel1MouseDown(Image1, e->globalPosition().toPoint());
+    });
+    Image12 = PictureView::renderIdlePicture();
+    Image1->setIdlePicture(Image12);
+    Image1->showIdlePicture();
+
+    UDPServer1 = new VideoReceiver(m_context.network, kVideoPort, this);
+    connect(UDPServer1, &VideoReceiver::firstPeer, this, [this](const QString& peer) {
+        edtHostName->setText(peer);
+        FVideoPeerKnown = true;
+    });
+    connect(UDPServer1, &VideoReceiver::pictureReceived, this,
+            [this](const QImage& picture) { Image1->setPicture(picture); });
 
     lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue, QRect(8, 5, 785, 16),
                             Qt::AlignCenter);
@@ -333,6 +316,13 @@ void TfrmMain::SaveSettings() {
 
 void TfrmMain::StartVideo() {
     FVideoStarted = false;
+    try {
+        UDPServer1->open();
+    } catch (const Error& e) {
+        // A taken video port is no camera fault: say what it is.
+        m_context.messages.error(QStringLiteral("Error"), e.text());
+        return;
+    }
     FVideoPeerKnown = false;
     FVideoStarted = true;
 }
@@ -410,7 +400,7 @@ void TfrmMain::btnCallClick() {}
 
 void TfrmMain::btnEndClick() {}
 
-void TfrmMain::SpeedButton6Click() {}
+void TfrmMain::SpeedButton6Click() { takeSnapshot(*Image1); }
 
 bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
     left = right = 0;

@@ -20,7 +20,8 @@ class SignalEndpoint;
 class TrackBar;
 class WindowDrag;
 class ControlPanel;
-class VideoArea;
+class PictureView;
+class VideoReceiver;
 
 // What the main window is given by the program entry.
 struct MainWindowContext {
@@ -83,13 +84,14 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Image2 = nullptr;
     QLabel* Image3 = nullptr;
-    VideoArea* Image1 = nullptr;
+    PictureView* Image1 = nullptr;
     QLabel* lblCallerID = nullptr;
     QLabel* lblVideoArea = nullptr;
     QWidget* pnlVideoArea = nullptr;
     QImage Image12; // the idle picture, copied back into Image1 when a call ends
 
     SignalEndpoint& signalling() { return *m_signalling; }
+    VideoReceiver& videoReceiver() { return *UDPServer1; }
     bool activated() const { return m_activated; }
 
 public slots:
@@ -125,6 +127,7 @@ private:
 
     MainWindowContext m_context;
     std::unique_ptr<SignalEndpoint> m_signalling;
+    VideoReceiver* UDPServer1 = nullptr;
     WindowDrag* m_drag = nullptr;
     QWidget* m_addressBook = nullptr;
     QWidget* m_settings = nullptr;
