@@ -277,6 +277,7 @@ bool V4L2Capture::startStreaming() {
         status(StatusError, QStringLiteral("Cannot start video capture: %1").arg(errnoText(errno)));
         return false;
     }
+    m_buffersRequested = true;
     const auto fail = [this](const QString& text) {
         status(StatusError, text);
         releaseBuffers();
@@ -343,8 +344,9 @@ void V4L2Capture::stopStreaming() {
 }
 
 void V4L2Capture::releaseBuffers() {
-    if (m_buffers.empty())
+    if (!m_buffersRequested)
         return;
+    m_buffersRequested = false;
     ++m_generation;
     for (Buffer& buffer : m_buffers) {
         if (buffer.start)

@@ -102,6 +102,7 @@ private:
     std::vector<Buffer> m_buffers;
     QSocketNotifier* m_notifier = nullptr;
     bool m_streaming = false;
+    bool m_buffersRequested = false;
     // Bumped whenever the buffers are released, so that a callback that stopped or restarted
     // the stream from a nested event loop does not hand a stale buffer back to the driver.
     quint64 m_generation = 0;
