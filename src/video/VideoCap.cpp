@@ -94,9 +94,12 @@ void VideoCap::DestroyCaptureWindow() {
         retireBackend();
     }
     if (m_captureWindow) {
-        // A nested event loop may be painting it: let Qt delete it when it is safe.
         m_captureWindow->hide();
-        m_captureWindow->deleteLater();
+        // Inside a frame handler the window is still in use below us: delete it from the loop.
+        if (m_callbackDepth > 0)
+            m_captureWindow->deleteLater();
+        else
+            delete m_captureWindow;
     }
     m_captureWindow = nullptr;
 }
