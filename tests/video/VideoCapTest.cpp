@@ -86,8 +86,7 @@ TEST(VideoCapTest, NoBackEndMeansNoWindow) {
     rig.factoryWorks = false;
     EXPECT_FALSE(rig.cap.CreateCaptureWindow());
     EXPECT_FALSE(rig.cap.hasCaptureWindow());
-    EXPECT_TRUE(rig.panel->findChildren<CaptureWindow*>().isEmpty() ||
-                !rig.panel->findChild<CaptureWindow*>()->isVisible());
+    EXPECT_TRUE(rig.panel->findChildren<CaptureWindow*>().isEmpty());
 }
 
 TEST(VideoCapTest, CaptureWindowIsAChildOfThePanelWithItsSizeAtCreation) {
