@@ -6,13 +6,24 @@
 #include "contacts/PageExport.h"
 #include "shell/Main.h"
 #include "shell/QtMessageService.h"
+#include "video/CaptureBackendFactory.h"
+#include "video/FrameBuffers.h"
+#include "video/TestCameraOption.h"
+#include "video/VideoCap.h"
+#include "video/VideoOptions.h"
 
 namespace talvora {
 
 Program::Program(const CommandLine& options, const QString& programDir)
     : m_messages(std::make_unique<QtMessageService>()) {
-    m_main = std::make_unique<TfrmMain>(
-        MainWindowContext{*m_messages, ConfigLocation(options.configDir, programDir), options.network});
+    std::optional<TestCameraConfig> testCamera;
+    if (options.testCamera) {
+        testCamera = parseTestCameraOption(options.testCameraSpec);
+    }
+    m_videoCap = std::make_unique<VideoCap>([testCamera] { return makeCaptureBackend(testCamera); });
+    m_frames = std::make_unique<FrameBuffers>(*m_messages);
+    m_main = std::make_unique<TfrmMain>(MainWindowContext{*m_messages, ConfigLocation(options.configDir, programDir),
+                                                          options.network, *m_videoCap, *m_frames});
     m_messages->setParent(m_main.get());
     m_windows << m_main.get();
 
@@ -27,7 +38,9 @@ Program::Program(const CommandLine& options, const QString& programDir)
     add(std::make_unique<TfrmNetworkClients>(m_main.get()));
     add(std::make_unique<TfrmExport>(m_main.get()));
     QWidget* settings = add(std::make_unique<TfrmSettings>(m_main.get()));
-    add(std::make_unique<TfrmVideoOptions>(m_main.get()));
+    auto videoOptions = std::make_unique<TfrmVideoOptions>(*m_videoCap, m_main.get());
+    videoOptions->setReadCaptureFormat([this] { m_frames->ReadCaptureFormat(*m_videoCap); });
+    add(std::move(videoOptions));
     add(std::make_unique<TfrmCCN>());
     m_main->attachDialogs(addressBook, settings);
 }
@@ -35,6 +48,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
 Program::~Program() {
     // The dialogs are children of the main window for their placement; release them first.
     m_owned.clear();
+    m_main.reset();
 }
 
 } // namespace talvora

@@ -6,7 +6,11 @@
 #include "shell/LocalAddress.h"
 #include "shell/MessageService.h"
 #include "shell/WindowDrag.h"
+#include "video/FrameBuffers.h"
 #include "video/PictureView.h"
+#include "video/UdpDatagramSink.h"
+#include "video/VideoCap.h"
+#include "video/VideoSender.h"
 #include "video/Snapshot.h"
 #include "video/VideoReceiver.h"
 #include "widgets/PictureButton.h"
@@ -101,6 +105,12 @@ TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
     resize(kNormalClientSize);
 
     m_drag = new WindowDrag(this);
+    UDPClient1 = std::make_unique<UdpDatagramSink>(m_context.network);
+    m_videoSender = std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *UDPClient1,
+                                                  m_context.messages, [] { QCoreApplication::processEvents(); });
+    m_context.videoCap.setMessageService(&m_context.messages);
+    m_context.videoCap.setFrameHandler(
+        [this](const uchar* data, qsizetype size) { return FrameCallback(data, size); });
     buildVideoArea();
     buildControlPanel();
     layoutAreas();
@@ -316,6 +326,20 @@ void TfrmMain::SaveSettings() {
 
 void TfrmMain::StartVideo() {
     FVideoStarted = false;
+    VideoCap& capture = m_context.videoCap;
+    try {
+        capture.SetVideoPanel(pnlVideoArea);
+        capture.SetStatusLabel(lblVideoArea);
+        if (capture.CreateCaptureWindow()) {
+            capture.StartPreview();
+        }
+        m_context.frames.InitFrameBuffers(capture);
+    } catch (const std::exception&) {
+        // Without a camera the phone still calls, but it receives no pictures this run.
+        m_context.messages.error(QStringLiteral("Error"),
+                                 QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
+        return;
+    }
     try {
         UDPServer1->open();
     } catch (const Error& e) {
@@ -327,7 +351,25 @@ void TfrmMain::StartVideo() {
     FVideoStarted = true;
 }
 
-void TfrmMain::StopVideo() {}
+void TfrmMain::StopVideo() {
+    if (FVideoStarted) {
+        m_context.frames.FreeFrameBuffers();
+    }
+    m_context.videoCap.AbortCapture();
+    m_context.videoCap.DestroyCaptureWindow();
+}
+
+QImage TfrmMain::FrameCallback(const uchar* data, qsizetype size) {
+    QImage picture = m_context.frames.FrameToBitmap(data, size);
+    if (!picture.isNull()) {
+        m_videoSender->sendFrame(picture); // nothing is encoded outside a call
+    }
+    return picture;
+}
+
+bool TfrmMain::isSendingVideo() const { return m_sendVideo; }
+
+QString TfrmMain::videoHost() const { return m_videoHost; }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
