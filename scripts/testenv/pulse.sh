@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Starts a private PulseAudio daemon for the tests: a null sink "spk" (its monitor records what
 # is played) and a 440 Hz sine source "mic", with its socket under DIR.
-#   pulse.sh start DIR   prints the PULSE_SERVER value once the daemon answers
+#   pulse.sh start DIR [HZ]   prints the PULSE_SERVER value once the daemon answers; the sine
+#                             source plays HZ (default 440)
 #   pulse.sh stop DIR    stops the daemon started for DIR (by its PID, never by name)
 set -euo pipefail
-cmd=$1 dir=$2
+cmd=$1 dir=$2 hz=${3:-440}
 
 case "$cmd" in
 start)
@@ -13,7 +14,7 @@ start)
 .fail
 load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
 load-module module-null-sink sink_name=spk rate=48000
-load-module module-sine-source source_name=mic rate=48000 frequency=440
+load-module module-sine-source source_name=mic rate=48000 frequency=$hz
 set-default-sink spk
 set-default-source mic
 PA

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# End to end: two copies of the phone on one X display, bound to 127.0.0.2 and 127.0.0.3, each
+# with its own PulseAudio daemon (sine sources of 440 Hz and 660 Hz) and the test camera. Phone A
+# calls B through its real controls (xdotool), B answers; then each must hear the other's tone on
+# its null sink and show the other's pictures, and End must stop A's sound.
+#   two-phones.sh BUILD_DIR [SHOT_DIR]
+set -uo pipefail
+build=$(cd "$1" && pwd)
+shots=${2:-}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/talvora-e2e.XXXXXX)
+pids=()
+failures=0
+passes=0
+
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  bash "$here/pulse.sh" stop "$work/pa" 2>/dev/null
+  bash "$here/pulse.sh" stop "$work/pb" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() { # check NAME COMMAND...
+  if "${@:2}"; then
+    echo "ok - $1"; passes=$((passes + 1))
+  else
+    echo "not ok - $1"; failures=$((failures + 1))
+  fi
+}
+
+# A display of our own.
+for n in $(seq 90 120); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+done
+Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+mkdir -p "$work/pa" "$work/pb" "$work/a" "$work/b"
+pa=$(bash "$here/pulse.sh" start "$work/pa" 440) || exit 1
+pb=$(bash "$here/pulse.sh" start "$work/pb" 660) || exit 1
+
+start_phone() { # start_phone NAME ADDRESS PULSE
+  PULSE_SERVER=$3 QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/$1 "$build/talvora" --bind "$2" \
+    --config-dir "$work/$1" --test-camera >"$work/$1.log" 2>&1 &
+  pids+=($!)
+  local pid=$!
+  for _ in $(seq 1 100); do
+    win=$(xdotool search --pid "$pid" --name 'Brisko Talvora Video Phone' 2>/dev/null | head -1)
+    [ -n "$win" ] && { echo "$win"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+winA=$(start_phone a 127.0.0.2 "$pa") || { echo "not ok - phone A did not start"; cat "$work/a.log"; exit 1; }
+winB=$(start_phone b 127.0.0.3 "$pb") || { echo "not ok - phone B did not start"; cat "$work/b.log"; exit 1; }
+xdotool windowmove "$winA" 0 0
+xdotool windowmove "$winB" 920 430
+sleep 1.5
+
+click() { # click WINDOW X Y (window coordinates)
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+shot() { [ -n "$shots" ] && mkdir -p "$shots" && import -window root "$shots/$1.png"; }
+
+# Sound on a null sink: RMS and rough frequency of two seconds of its monitor.
+listen() { # listen PULSE_SERVER -> "rms freq"
+  PULSE_SERVER=$1 timeout 3 parec -d spk.monitor --format=s16le --rate=48000 --channels=1 \
+    --latency-msec=20 >"$work/rec.raw" 2>/dev/null
+  sox -t raw -r 48000 -e signed -b 16 -c 1 "$work/rec.raw" -n stat 2>&1 |
+    awk '/RMS     amplitude/ {r=$3} /Rough   frequency/ {f=$3} END {print r+0, f+0}'
+}
+tone_near() { # tone_near "rms freq" HZ
+  awk -v s="$1" -v hz="$2" 'BEGIN { split(s, a, " "); exit !(a[1] > 0.005 && a[2] > hz * 0.9 && a[2] < hz * 1.1) }'
+}
+silent() { awk -v s="$1" 'BEGIN { split(s, a, " "); exit !(a[1] < 0.002) }'; }
+
+# Pictures: the centre of each video area changes from the idle picture to the peer's pictures.
+pixel() { # pixel X Y -> colour of the root window there
+  import -window root -crop "1x1+$1+$2" txt:- 2>/dev/null | tail -1 | awk '{print $3}'
+}
+idleA=$(pixel 400 325)
+idleB=$(pixel 1320 755)
+shot 0-idle
+# A types B's address and presses Call; B rings and answers.
+click "$winA" 900 164
+xdotool key --window "$winA" ctrl+a
+xdotool type --window "$winA" --delay 20 "127.0.0.3"
+click "$winA" 848 104
+sleep 1.5
+shot 1-ringing
+click "$winB" 848 104
+sleep 3
+shot 2-connected
+
+heardByB=$(listen "$pb")
+heardByA=$(listen "$pa")
+check "B hears A's 440 Hz tone ($heardByB)" tone_near "$heardByB" 440
+check "A hears B's 660 Hz tone ($heardByA)" tone_near "$heardByA" 660
+
+check "A shows B's pictures" test "$(pixel 400 325)" != "$idleA"
+check "B shows A's pictures" test "$(pixel 1320 755)" != "$idleB"
+
+# End on A stops A's voice at once; B keeps sending until its own user ends.
+click "$winA" 952 104
+sleep 1.5
+shot 3-ended
+afterEnd=$(listen "$pa")
+check "A is silent after End ($afterEnd)" silent "$afterEnd"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
