@@ -4,7 +4,7 @@ namespace talvora {
 
 QtRingTimer::QtRingTimer() {
     m_timer.setSingleShot(false);
-    m_timer.setTimerType(Qt::CoarseTimer);
+    m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
         if (m_handler) {
             m_handler();

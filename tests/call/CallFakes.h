@@ -112,7 +112,9 @@ public:
         if (intervalMs != m_intervalMs) {
             m_intervalMs = intervalMs;
             m_startedAtMs = m_nowMs;
-            ++restarts;
+            if (m_enabled) {
+                ++restarts;
+            }
         }
     }
     int interval() const override { return m_intervalMs; }
@@ -147,7 +149,7 @@ public:
     }
 
     int ticks = 0;
-    int restarts = 0;
+    int restarts = 0; // how often a count-down (re)started
 
 private:
     std::function<void()> m_handler;
