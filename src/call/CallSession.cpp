@@ -186,7 +186,7 @@ void CallSession::btnCancelClick() {
     } catch (const std::exception&) {
         // Withdrawing never reports: the dialog closes all the same.
     }
-    m_parts.callingDialog.close();
+    m_parts.callingDialog.closeDialog();
 }
 
 // --- datagrams --------------------------------------------------------------------------------
@@ -231,7 +231,7 @@ void CallSession::acceptReceived(const QString& sender) {
         return;
     }
     VoiceSession* session = replaceVoiceSession(sender);
-    m_parts.callingDialog.close();
+    m_parts.callingDialog.closeDialog();
     m_parts.processEvents();
     if (FVoiceSession.get() != session) {
         return; // ended while messages ran

@@ -16,7 +16,7 @@ public:
     // Shows the dialog and returns only when it is closed; events keep being handled meanwhile.
     virtual void showModal() = 0;
     // Hides the dialog and ends the modal wait (does nothing when it is not shown).
-    virtual void close() = 0;
+    virtual void closeDialog() = 0;
 };
 
 } // namespace talvora

@@ -221,7 +221,7 @@ public:
             whileModal();
         }
     }
-    void close() override {
+    void closeDialog() override {
         shown = false;
         ++closes;
     }
