@@ -1,6 +1,43 @@
+#include "app/Program.h"
+#include "shell/CommandLine.h"
+#include "shell/Main.h"
+#include "shell/MessageService.h"
+
 #include <QApplication>
+#include <QScreen>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
+    using namespace talvora;
+
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine options = parseCommandLine(arguments);
+    switch (options.action) {
+    case CommandLine::Action::ShowHelp:
+    case CommandLine::Action::ShowVersion:
+        std::fputs(qPrintable(options.output), stdout);
+        return 0;
+    case CommandLine::Action::Fail:
+        std::fprintf(stderr, "talvora: %s\nTry 'talvora --help'.\n", qPrintable(options.output));
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("talvora"));
+    QApplication::setApplicationVersion(QStringLiteral(TALVORA_VERSION));
+
+    Program program(options, QCoreApplication::applicationDirPath());
+    TfrmMain& main = program.mainWindow();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        main.move(screen->availableGeometry().center() - main.rect().center());
+    }
+    main.show();
+    main.activateWindow();
+    return QApplication::exec();
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+// Windows whose contents arrive with their features; until then each exists hidden with its
+// class name and size, so the program creates all eight windows in their order.
+#include <QDialog>
+#include <QWidget>
+
+namespace talvora {
+
+class TfrmCalling : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmCalling(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+        setObjectName(QStringLiteral("frmCalling"));
+        setWindowTitle(QStringLiteral("Calling Status"));
+        setFixedSize(383, 134);
+    }
+};
+
+class TfrmSettings : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmSettings(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+        setObjectName(QStringLiteral("frmSettings"));
+        setWindowTitle(QStringLiteral("Settings"));
+        setFixedSize(474, 231);
+    }
+};
+
+class TfrmVideoOptions : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmVideoOptions(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+        setObjectName(QStringLiteral("frmVideoOptions"));
+        setWindowTitle(QStringLiteral("Video Display Options"));
+        setFixedSize(298, 184);
+    }
+};
+
+class TfrmCCN : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmCCN(QWidget* parent = nullptr) : QWidget(parent, Qt::Window) {
+        setObjectName(QStringLiteral("frmCCN"));
+        setWindowTitle(QStringLiteral("CCN"));
+        resize(158, 141);
+    }
+};
+
+} // namespace talvora

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "shell/CommandLine.h"
+
+#include <QWidget>
+
+#include <memory>
+
+namespace talvora {
+
+class QtMessageService;
+class TfrmMain;
+
+// The eight windows of the program, created hidden in their fixed order at start and living
+// until the program ends. The main window is the first: closing it ends the program.
+class Program {
+public:
+    Program(const CommandLine& options, const QString& programDir);
+    ~Program();
+
+    TfrmMain& mainWindow() { return *m_main; }
+    QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
+
+private:
+    std::unique_ptr<QtMessageService> m_messages;
+    std::unique_ptr<TfrmMain> m_main;
+    QList<QWidget*> m_windows;
+    std::vector<std::unique_ptr<QWidget>> m_owned;
+};
+
+} // namespace talvora

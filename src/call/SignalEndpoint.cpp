@@ -1,0 +1,87 @@
+#include "call/SignalEndpoint.h"
+
+#include "call/HostResolver.h"
+#include "call/SignalWire.h"
+#include "shell/Error.h"
+#include "shell/MessageService.h"
+
+#include <QHostAddress>
+
+namespace talvora {
+
+SignalEndpoint::SignalEndpoint(NetworkConfig network, MessageService& messages, QObject* parent)
+    : QObject(parent), m_network(network), m_messages(messages) {
+    connect(&m_receiver, &QUdpSocket::readyRead, this, &SignalEndpoint::readPending);
+}
+
+void SignalEndpoint::open() {
+    if (isOpen()) {
+        return;
+    }
+    // DontShareAddress: without it Qt sets SO_REUSEADDR, and a second copy of the phone would
+    // quietly share the port instead of being told it is taken.
+    if (!m_receiver.bind(m_network.bindAddress, kSignalPort, QAbstractSocket::DontShareAddress)) {
+        throw Error(QStringLiteral("Could not bind socket. Address and port are already in use."));
+    }
+}
+
+void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
+    const QHostAddress address = resolveIPv4(host);
+    if (m_sender.state() != QAbstractSocket::BoundState) {
+        const QHostAddress from = m_network.isBound() ? m_network.bindAddress : QHostAddress(QHostAddress::AnyIPv4);
+        if (!m_sender.bind(from, 0)) {
+            throw Error(m_sender.errorString());
+        }
+    }
+    if (m_sender.writeDatagram(payload, address, kSignalPort) != payload.size()) {
+        throw Error(m_sender.errorString());
+    }
+}
+
+void SignalEndpoint::readPending() {
+    // Qt does not signal readyRead again while this slot runs, so everything that arrived in the
+    // meantime (also during nested event loops of a handler) is read here, one at a time.
+    while (m_receiver.hasPendingDatagrams()) {
+        const qint64 size = m_receiver.pendingDatagramSize();
+        if (size <= 0 || size > kMaxDatagramBytes) {
+            m_receiver.readDatagram(nullptr, 0); // drop it
+            continue;
+        }
+        QByteArray payload(size, Qt::Uninitialized);
+        QHostAddress from;
+        const qint64 got = m_receiver.readDatagram(payload.data(), size, &from);
+        if (got <= 0) {
+            continue;
+        }
+        payload.truncate(got);
+        bool ok = false;
+        const QHostAddress v4(from.toIPv4Address(&ok));
+        dispatch(payload, ok ? v4.toString() : from.toString());
+    }
+}
+
+void SignalEndpoint::dispatch(const QByteArray& payload, const QString& sender) {
+    if (m_handler == nullptr) {
+        return;
+    }
+    // An error in a reaction is reported and receiving goes on with the next datagram.
+    runGuarded(m_messages, [&] {
+        const Signal signal = classifySignal(payload);
+        switch (signal.kind) {
+        case SignalKind::CallRequest:
+            m_handler->callRequestReceived(signal.callerId, sender);
+            break;
+        case SignalKind::Accept:
+            m_handler->acceptReceived(sender);
+            break;
+        case SignalKind::Cancel:
+            m_handler->cancelReceived(sender);
+            break;
+        case SignalKind::StatusText:
+            m_handler->statusTextReceived(signal.text);
+            break;
+        }
+    });
+}
+
+} // namespace talvora

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "call/SignalSender.h"
+#include "shell/NetworkConfig.h"
+
+#include <QObject>
+#include <QUdpSocket>
+
+namespace talvora {
+
+class MessageService;
+
+// The signalling endpoints of the main window: `UDPServer` receives on port 6767, `UDPClient`
+// sends to port 6767 of a peer. Datagrams are handled one at a time on the main thread.
+class SignalEndpoint : public QObject, public SignalSender {
+    Q_OBJECT
+public:
+    // Larger datagrams carry no call-control meaning and are dropped, like empty ones.
+    static constexpr qint64 kMaxDatagramBytes = 8192;
+
+    SignalEndpoint(NetworkConfig network, MessageService& messages, QObject* parent = nullptr);
+
+    // Where received datagrams go after classification; may be set once before open().
+    void setHandler(SignalHandler* handler) { m_handler = handler; }
+
+    // Starts receiving on port 6767 (every local address, or the bound one). Opening an open
+    // receiver does nothing. Raises Error("Could not bind socket. Address and port are already
+    // in use.") when the port is taken.
+    void open();
+    bool isOpen() const { return m_receiver.state() == QAbstractSocket::BoundState; }
+
+    // Resolves `host` anew and sends `payload` to its port 6767. With a bind address the
+    // datagram leaves from that address, so the peer's reply comes back to it.
+    void send(const QString& host, const QByteArray& payload) override;
+
+private:
+    void readPending();
+    void dispatch(const QByteArray& payload, const QString& sender);
+
+    NetworkConfig m_network;
+    MessageService& m_messages;
+    SignalHandler* m_handler = nullptr;
+    QUdpSocket m_receiver;
+    QUdpSocket m_sender;
+};
+
+} // namespace talvora

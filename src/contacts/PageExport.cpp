@@ -1,0 +1,15 @@
+#include "contacts/PageExport.h"
+
+namespace talvora {
+
+TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("frmExport"));
+    setWindowTitle(QStringLiteral("Searching For Network Clients..."));
+    setFixedSize(306, 125);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+}
+
+} // namespace talvora

@@ -1,0 +1,422 @@
+#include "shell/Main.h"
+
+#include "call/SignalEndpoint.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsFile.h"
+#include "shell/LocalAddress.h"
+#include "shell/MessageService.h"
+#include "shell/WindowDrag.h"
+#include "widgets/PictureButton.h"
+#include "widgets/TrackBar.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+
+namespace talvora {
+
+namespace {
+
+constexpr int kPanelWidth = 200;
+constexpr QSize kNormalClientSize(1000, 650);
+const QColor kPanelBlue(0, 111, 164);   // 10776320
+const QColor kCallerBlue(0, 163, 240);  // 15770368
+const QString kHostPlaceholder = QStringLiteral("Hailing Frequency...");
+
+QFont makeFont(const char* family, int pixelSize, bool bold = false) {
+    QFont f{QString::fromLatin1(family)};
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, const QFont& f, const QColor& colour, QRect geometry,
+                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(f);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    label->setPalette(pal);
+    label->setAlignment(align);
+    if (geometry.width() > 0) {
+        label->setGeometry(geometry);
+    } else {
+        label->move(geometry.topLeft());
+        label->adjustSize();
+    }
+    return label;
+}
+
+} // namespace
+
+// The control panel's surface: a rounded plain-blue panel with a black border and surround.
+class ControlPanel : public QWidget {
+public:
+    using QWidget::QWidget;
+    std::function<void(QMouseEvent*)> onPress;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillRect(rect(), Qt::black);
+        const qreal border = 5;
+        const qreal corner = 50;
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()).adjusted(border / 2, border / 2, -border / 2, -border / 2), corner / 2,
+                            corner / 2);
+        p.setPen(QPen(Qt::black, border));
+        p.setBrush(kPanelBlue);
+        p.drawPath(path);
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        if (onPress) {
+            onPress(e);
+        }
+    }
+};
+
+// The remote picture: scaled to the largest size that fits with its aspect ratio kept, centred.
+class VideoArea : public QWidget {
+public:
+    using QWidget::QWidget;
+    std::function<void(QMouseEvent*)> onPress;
+
+    void setPicture(const QImage& picture) {
+        m_picture = picture;
+        update();
+    }
+    const QImage& picture() const { return m_picture; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::black);
+        if (m_picture.isNull()) {
+            return;
+        }
+        QSize s = m_picture.size().scaled(size(), Qt::KeepAspectRatio);
+        p.drawImage(QRect(QPoint((width() - s.width()) / 2, (height() - s.height()) / 2), s), m_picture);
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        if (onPress) {
+            onPress(e);
+        }
+    }
+
+private:
+    QImage m_picture;
+};
+
+TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_context(std::move(context)),
+      m_signalling(std::make_unique<SignalEndpoint>(m_context.network, m_context.messages)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Brisko Talvora Video Phone..."));
+    setFont(makeFont("MS Sans Serif", 11));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    resize(kNormalClientSize);
+
+    m_drag = new WindowDrag(this);
+    buildVideoArea();
+    buildControlPanel();
+    layoutAreas();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::attachDialogs(QWidget* addressBook, QWidget* settings) {
+    m_addressBook = addressBook;
+    m_settings = settings;
+}
+
+void TfrmMain::buildVideoArea() {
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setAutoFillBackground(true);
+    Panel1->setPalette(palette());
+
+    Image1 = new VideoArea(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->onPress = [this](QMouseEvent* e) { Panel1MouseDown(Image1, e->globalPosition().toPoint()); };
+    Image12 = renderSvg(QStringLiteral(":/idle.svg"), QSize(800, 600)).convertToFormat(QImage::Format_RGB32);
+    Image1->setPicture(Image12);
+
+    lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue, QRect(8, 5, 785, 16),
+                            Qt::AlignCenter);
+    lblCallerID->setObjectName(QStringLiteral("lblCallerID"));
+    lblCallerID->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    lblVideoArea = makeLabel(Panel1, QStringLiteral("lblIPAddress"), makeFont("Arial", 13), kCallerBlue,
+                             QRect(256, 632, 545, 16));
+    lblVideoArea->setObjectName(QStringLiteral("lblVideoArea"));
+    lblVideoArea->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    pnlVideoArea = new QWidget(Panel1);
+    pnlVideoArea->setObjectName(QStringLiteral("pnlVideoArea"));
+    pnlVideoArea->setAutoFillBackground(true);
+    pnlVideoArea->setPalette(palette());
+    pnlVideoArea->setGeometry(0, 440, 250, 188);
+}
+
+void TfrmMain::buildControlPanel() {
+    auto* panel = new ControlPanel(this);
+    panel->onPress = [this, panel](QMouseEvent* e) { Panel1MouseDown(panel, e->globalPosition().toPoint()); };
+    RbPanel1 = panel;
+    RbPanel1->setObjectName(QStringLiteral("RbPanel1"));
+
+    const QColor white(Qt::white);
+    Label1 = makeLabel(RbPanel1, QStringLiteral("Hailing Frequency"), makeFont("Arial", 16, true), white,
+                       QRect(8, 21, 185, 20), Qt::AlignCenter);
+    lblIPAddress = makeLabel(RbPanel1, QString(), makeFont("Arial", 13), white, QRect(8, 42, 185, 16), Qt::AlignCenter);
+    lblIPAddress->setObjectName(QStringLiteral("lblIPAddress"));
+
+    edtHostName = new QLineEdit(kHostPlaceholder, RbPanel1);
+    edtHostName->setObjectName(QStringLiteral("edtHostName"));
+    edtHostName->setFont(makeFont("Arial", 13));
+    edtHostName->setGeometry(24, 152, 153, 24);
+
+    // Each command exists twice: the picture the user clicks and a hidden button under it, with
+    // the same hint and handler.
+    struct Command {
+        PictureButton*& picture;
+        QPushButton*& button;
+        const char* svg;
+        QPoint picturePos, buttonPos;
+        QString hint, buttonHint;
+        void (TfrmMain::*handler)();
+        const char* buttonName;
+    };
+    const Command commands[] = {
+        {Image4, btnCall, ":/icons/call.svg", {24, 80}, {24, 80}, "Make / Answer Call", {}, &TfrmMain::btnCallClick, "btnCall"},
+        {Image5, btnEnd, ":/icons/end.svg", {128, 80}, {125, 80}, "End / Decline Call", {}, &TfrmMain::btnEndClick, "btnEnd"},
+        {Image7, SpeedButton5, ":/icons/settings.svg", {24, 200}, {24, 204}, "Settings...", {}, &TfrmMain::SpeedButton5Click, "SpeedButton5"},
+        {Image6, btnAddress, ":/icons/address.svg", {128, 200}, {124, 204}, "Hailing Frequencies...", "Address Book...", &TfrmMain::btnAddressClick, "btnAddress"},
+        {Image9, SpeedButton6, ":/icons/snapshot.svg", {24, 272}, {24, 276}, "Take Snapshot", {}, &TfrmMain::SpeedButton6Click, "SpeedButton6"},
+        {Image8, SpeedButton8, ":/icons/maximize.svg", {128, 272}, {124, 276}, "Maximize / Restore", {}, &TfrmMain::SpeedButton8Click, "SpeedButton8"},
+        {Image11, btnMute, ":/icons/mute.svg", {24, 344}, {24, 344}, "Mute Microphone", {}, &TfrmMain::btnMuteClick, "btnMute"},
+        {Image10, btnExit, ":/icons/exit.svg", {128, 344}, {124, 344}, "Close Talvora", {}, &TfrmMain::btnExitClick, "btnExit"},
+    };
+    for (const Command& c : commands) {
+        c.button = new QPushButton(RbPanel1);
+        c.button->setObjectName(QString::fromLatin1(c.buttonName));
+        c.button->setFlat(true);
+        c.button->setGeometry(QRect(c.buttonPos, QSize(52, 52)));
+        c.button->setToolTip(c.buttonHint.isEmpty() ? c.hint : c.buttonHint);
+        c.button->setCursor(Qt::PointingHandCursor);
+        c.button->hide();
+        connect(c.button, &QPushButton::clicked, this, c.handler);
+
+        c.picture = new PictureButton(QString::fromLatin1(c.svg), QSize(48, 48), RbPanel1);
+        c.picture->move(c.picturePos);
+        c.picture->setToolTip(c.hint);
+        connect(c.picture, &PictureButton::clicked, this, c.handler);
+    }
+    const std::pair<PictureButton*, const char*> names[] = {
+        {Image4, "Image4"}, {Image5, "Image5"}, {Image6, "Image6"}, {Image7, "Image7"},
+        {Image8, "Image8"}, {Image9, "Image9"}, {Image10, "Image10"}, {Image11, "Image11"},
+    };
+    for (const auto& [picture, name] : names) {
+        picture->setObjectName(QString::fromLatin1(name));
+    }
+
+    TrbMic = new TrackBar(RbPanel1);
+    TrbMic->setObjectName(QStringLiteral("TrbMic"));
+    TrbMic->setRange(0, 100);
+    TrbMic->setTickInterval(5);
+    TrbMic->setTickPosition(QSlider::TicksRight);
+    TrbMic->setGeometry(32, 416, 35, 180);
+    TrbMic->setToolTip(QStringLiteral("Microphone Level"));
+    connect(TrbMic, &TrackBar::changed, this, &TfrmMain::TrbMicChange);
+
+    TrbVoice = new TrackBar(RbPanel1);
+    TrbVoice->setObjectName(QStringLiteral("TrbVoice"));
+    TrbVoice->setRange(0, 65535);
+    TrbVoice->setTickInterval(3500);
+    TrbVoice->setTickPosition(QSlider::TicksLeft);
+    TrbVoice->setGeometry(136, 416, 35, 180);
+    TrbVoice->setToolTip(QStringLiteral("Volume Level"));
+    connect(TrbVoice, &TrackBar::changed, this, &TfrmMain::TrbVoiceChange);
+
+    const QFont small = makeFont("Arial", 11);
+    Label2 = makeLabel(RbPanel1, QStringLiteral("0"), small, white, QRect(80, 416, 0, 0));
+    Label3 = makeLabel(RbPanel1, QStringLiteral("85"), small, white, QRect(77, 583, 0, 0));
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label4 = makeLabel(RbPanel1, QStringLiteral("0"), small, white, QRect(117, 416, 0, 0));
+    Label5 = makeLabel(RbPanel1, QStringLiteral("100"), small, white, QRect(111, 583, 0, 0));
+
+    Image3 = new QLabel(RbPanel1);
+    Image3->setPixmap(QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/mic-small.svg"), QSize(24, 24))));
+    Image3->setGeometry(38, 608, 24, 24);
+    Image2 = new QLabel(RbPanel1);
+    Image2->setPixmap(QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
+    Image2->setGeometry(140, 608, 24, 24);
+}
+
+void TfrmMain::layoutAreas() {
+    // The panel keeps its width at the right edge; the video area and its picture take the rest.
+    // The preview panel and the two labels keep their places from the area's top-left corner.
+    const int panelWidth = qMin(kPanelWidth, width());
+    RbPanel1->setGeometry(width() - panelWidth, 0, panelWidth, height());
+    Panel1->setGeometry(0, 0, width() - panelWidth, height());
+    Image1->setGeometry(Panel1->rect());
+    Image1->lower();
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutAreas();
+}
+
+bool TfrmMain::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !m_activated) {
+        // Only the first activation starts the phone; returning from a dialog or a message box
+        // activates the window again and must not repeat any of it.
+        m_activated = true;
+        const bool result = QWidget::event(event);
+        runGuarded(m_context.messages, [this] { FormActivate(); });
+        return result;
+    }
+    return QWidget::event(event);
+}
+
+void TfrmMain::FormActivate() {
+    // Qt widgets paint double-buffered already, so the video area and the preview never flicker.
+    lblIPAddress->setText(m_context.network.isBound() ? m_context.network.bindAddress.toString() : GetLocalIPAddress());
+    LoadSettings();
+    m_signalling->open();
+    FJpegQuality = 100;
+    pnlVideoArea->move(0, Panel1->height() - pnlVideoArea->height());
+    TrbMic->setPosition(FMicVolume);
+    quint16 left = 0;
+    quint16 right = 0;
+    TrbVoice->setPosition(GetSpeakerVolume(left, right) ? left : 32767);
+    FMicLevel = FMicVolume;
+    QCoreApplication::processEvents();
+    StartVideo();
+}
+
+void TfrmMain::LoadSettings() {
+    QCoreApplication::processEvents();
+    IniFile file(m_context.config.settingsPath());
+    QStringList problems;
+    const PhoneSettings s = loadPhoneSettings(file, lblIPAddress->text(), problems);
+    FRingTone = s.ringTone;
+    FRingTime = s.ringTimeMs;
+    FMessage = s.message;
+    FCallerID = s.callerId;
+    FMicVolume = s.micVolume;
+    for (const QString& problem : problems) {
+        showStandardError(m_context.messages, problem);
+    }
+}
+
+void TfrmMain::SaveSettings() {
+    if (!m_context.config.ensureDirectory()) {
+        throw Error(QStringLiteral("Unable to write to %1").arg(m_context.config.settingsPath()));
+    }
+    IniFile file(m_context.config.settingsPath());
+    saveMicVolume(file, TrbMic->position());
+}
+
+void TfrmMain::StartVideo() {
+    FVideoStarted = false;
+    FVideoPeerKnown = false;
+    FVideoStarted = true;
+}
+
+void TfrmMain::StopVideo() {}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!m_closing) {
+        m_closing = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TfrmMain::FormClose() {
+    // The microphone level is kept for the next run; a call in progress is not ended and the
+    // peer is told nothing.
+    try {
+        SaveSettings();
+        StopVideo();
+    } catch (const Error& e) {
+        m_context.messages.error(applicationTitle(), e.text());
+    } catch (const std::exception& e) {
+        m_context.messages.error(applicationTitle(), QString::fromUtf8(e.what()));
+    }
+    QCoreApplication::quit();
+}
+
+void TfrmMain::btnExitClick() { close(); }
+
+void TfrmMain::SpeedButton8Click() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreLevel {
+        TfrmMain* self;
+        ~RestoreLevel() {
+            self->TrbMic->setPosition(self->FMicLevel);
+            QApplication::restoreOverrideCursor();
+        }
+    } restore{this};
+    if (isMaximized()) {
+        showNormal();
+    } else {
+        showMaximized();
+    }
+}
+
+void TfrmMain::Panel1MouseDown(QWidget* source, QPoint globalPos) { m_drag->begin(source, globalPos); }
+
+void TfrmMain::btnAddressClick() {
+    if (auto* dialog = qobject_cast<QDialog*>(m_addressBook)) {
+        dialog->exec();
+    }
+}
+
+void TfrmMain::SpeedButton5Click() {
+    if (auto* dialog = qobject_cast<QDialog*>(m_settings)) {
+        dialog->exec();
+    }
+}
+
+void TfrmMain::TrbMicChange() {
+    Label3->setText(QString::number(TrbMic->position()));
+    Label3->adjustSize();
+    FMicLevel = TrbMic->position();
+}
+
+void TfrmMain::TrbVoiceChange() {
+    const quint32 p = quint32(TrbVoice->position());
+    SetSpeakerVolume(p + p * 65536u);
+}
+
+void TfrmMain::btnMuteClick() {}
+
+void TfrmMain::btnCallClick() {}
+
+void TfrmMain::btnEndClick() {}
+
+void TfrmMain::SpeedButton6Click() {}
+
+bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
+    left = right = 0;
+    return false;
+}
+
+bool TfrmMain::SetSpeakerVolume(quint32) { return false; }
+
+} // namespace talvora

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "settings/ConfigLocation.h"
+#include "shell/NetworkConfig.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace talvora {
+
+class MessageService;
+class PictureButton;
+class SignalEndpoint;
+class TrackBar;
+class WindowDrag;
+class ControlPanel;
+class VideoArea;
+
+// What the main window is given by the program entry.
+struct MainWindowContext {
+    MessageService& messages;
+    ConfigLocation config;
+    NetworkConfig network;
+};
+
+// The main window: borderless, always on top, the remote picture on the left and the control
+// panel on the right. It owns the shared call state and the UDP endpoints; the logic of calls,
+// media and files lives in the core classes it forwards to.
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmMain(MainWindowContext context, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // The dialogs the panel's buttons open; created after the main window, so attached later.
+    void attachDialogs(QWidget* addressBook, QWidget* settings);
+
+    // Fields shared with the other windows.
+    int FMicVolume = 0;
+    int FMicLevel = 0;
+    int FSavedMicLevel = 0;
+    int FJpegQuality = 0;
+    bool FVideoStarted = false;
+    bool FVideoPeerKnown = false;
+    QString FRingTone;
+    int FRingTime = 0;
+    QString FMessage;
+    QString FCallerID;
+
+    // Controls that other windows and tests reach.
+    QWidget* RbPanel1 = nullptr;
+    QWidget* Panel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblIPAddress = nullptr;
+    QLineEdit* edtHostName = nullptr;
+    PictureButton* Image4 = nullptr;
+    PictureButton* Image5 = nullptr;
+    PictureButton* Image6 = nullptr;
+    PictureButton* Image7 = nullptr;
+    PictureButton* Image8 = nullptr;
+    PictureButton* Image9 = nullptr;
+    PictureButton* Image10 = nullptr;
+    PictureButton* Image11 = nullptr;
+    QPushButton* btnCall = nullptr;
+    QPushButton* btnEnd = nullptr;
+    QPushButton* SpeedButton5 = nullptr;
+    QPushButton* btnAddress = nullptr;
+    QPushButton* SpeedButton6 = nullptr;
+    QPushButton* SpeedButton8 = nullptr;
+    QPushButton* btnMute = nullptr;
+    QPushButton* btnExit = nullptr;
+    TrackBar* TrbMic = nullptr;
+    TrackBar* TrbVoice = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Image3 = nullptr;
+    VideoArea* Image1 = nullptr;
+    QLabel* lblCallerID = nullptr;
+    QLabel* lblVideoArea = nullptr;
+    QWidget* pnlVideoArea = nullptr;
+    QImage Image12; // the idle picture, copied back into Image1 when a call ends
+
+    SignalEndpoint& signalling() { return *m_signalling; }
+    bool activated() const { return m_activated; }
+
+public slots:
+    void FormActivate();
+    void btnExitClick();
+    void SpeedButton8Click();
+    void btnAddressClick();
+    void SpeedButton5Click();
+    void TrbMicChange();
+    void TrbVoiceChange();
+    void btnMuteClick();
+    void btnCallClick();
+    void btnEndClick();
+    void SpeedButton6Click();
+    void Panel1MouseDown(QWidget* source, QPoint globalPos);
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControlPanel();
+    void buildVideoArea();
+    void layoutAreas();
+    void FormClose();
+    void LoadSettings();
+    void SaveSettings();
+    void StartVideo();
+    void StopVideo();
+    bool GetSpeakerVolume(quint16& left, quint16& right);
+    bool SetSpeakerVolume(quint32 packed);
+
+    MainWindowContext m_context;
+    std::unique_ptr<SignalEndpoint> m_signalling;
+    WindowDrag* m_drag = nullptr;
+    QWidget* m_addressBook = nullptr;
+    QWidget* m_settings = nullptr;
+    bool m_activated = false;
+    bool m_closing = false;
+};
+
+} // namespace talvora

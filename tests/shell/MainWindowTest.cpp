@@ -1,0 +1,212 @@
+#include "shell/Main.h"
+
+#include "call/SignalEndpoint.h"
+#include "widgets/PictureButton.h"
+#include "widgets/TrackBar.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <sys/fsuid.h>
+
+#include "support/EventLoop.h"
+#include "support/FakeMessageService.h"
+#include "support/QtPrinters.h"
+
+namespace talvora {
+namespace {
+
+using test::FakeMessageService;
+using test::waitUntil;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir config;
+    FakeMessageService messages;
+
+    void writeSettings(const QByteArray& text) {
+        QFile f(config.filePath("Settings.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QByteArray settingsFile() {
+        QFile f(config.filePath("Settings.ini"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    std::unique_ptr<TfrmMain> makeWindow(const char* bindAddress = "127.0.0.20") {
+        return std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
+                                                            NetworkConfig{QHostAddress(QString(bindAddress))}});
+    }
+    static void activate(TfrmMain& w) {
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(waitUntil([&] { return w.activated(); }));
+    }
+};
+
+TEST_F(MainWindowTest, LooksAsSpecifiedBeforeActivation) {
+    auto w = makeWindow();
+    EXPECT_EQ(w->objectName(), "frmMain");
+    EXPECT_EQ(w->windowTitle(), "Brisko Talvora Video Phone...");
+    EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(w->size(), QSize(1000, 650));
+    EXPECT_EQ(w->RbPanel1->geometry(), QRect(800, 0, 200, 650));
+    EXPECT_EQ(w->Panel1->geometry(), QRect(0, 0, 800, 650));
+    EXPECT_EQ(w->edtHostName->text(), "Hailing Frequency...");
+    EXPECT_EQ(w->edtHostName->geometry(), QRect(24, 152, 153, 24));
+    EXPECT_EQ(w->Image4->geometry(), QRect(24, 80, 48, 48));
+    EXPECT_EQ(w->btnEnd->geometry(), QRect(125, 80, 52, 52));
+    EXPECT_FALSE(w->btnCall->isVisibleTo(w.get()));
+    EXPECT_EQ(w->Image6->toolTip(), "Hailing Frequencies...");
+    EXPECT_EQ(w->btnAddress->toolTip(), "Address Book...");
+    EXPECT_EQ(w->Image10->toolTip(), "Close Talvora");
+    EXPECT_EQ(w->Image4->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(w->TrbMic->geometry(), QRect(32, 416, 35, 180));
+    EXPECT_EQ(w->TrbVoice->maximum(), 65535);
+    EXPECT_EQ(w->pnlVideoArea->geometry(), QRect(0, 440, 250, 188));
+    EXPECT_EQ(w->lblVideoArea->text(), "lblIPAddress");
+    EXPECT_EQ(w->Label3->text(), "85");
+    EXPECT_EQ(w->Image12.size(), QSize(800, 600));
+    EXPECT_FALSE(w->signalling().isOpen()); // receivers stay closed until activation
+}
+
+TEST_F(MainWindowTest, ActivationWithoutSettingsFileUsesDefaults) {
+    auto w = makeWindow();
+    activate(*w);
+    EXPECT_EQ(w->lblIPAddress->text(), "127.0.0.20"); // the bound address is the one peers call
+    EXPECT_EQ(w->FRingTone, "");
+    EXPECT_EQ(w->FRingTime, 10000);
+    EXPECT_EQ(w->FMessage, "Unanswered");
+    EXPECT_EQ(w->FCallerID, "127.0.0.20");
+    EXPECT_EQ(w->TrbMic->position(), 85);
+    EXPECT_EQ(w->Label3->text(), "85");
+    EXPECT_EQ(w->FMicLevel, 85);
+    EXPECT_EQ(w->FJpegQuality, 100);
+    EXPECT_EQ(w->pnlVideoArea->geometry(), QRect(0, 462, 250, 188));
+    EXPECT_TRUE(w->signalling().isOpen());
+    EXPECT_TRUE(messages.boxes.isEmpty());
+    EXPECT_FALSE(QFile::exists(config.filePath("Settings.ini")));
+}
+
+TEST_F(MainWindowTest, MicVolumeAboveRangeClampsSliderButKeepsLevel) {
+    writeSettings("[Settings]\nmicVolume=150\n");
+    auto w = makeWindow();
+    activate(*w);
+    EXPECT_EQ(w->TrbMic->position(), 100);
+    EXPECT_EQ(w->Label3->text(), "100");
+    EXPECT_EQ(w->FMicLevel, 150);
+    // Maximise / restore applies the level through the slider again.
+    w->SpeedButton8Click();
+    EXPECT_EQ(w->FMicLevel, 100);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindowTest, BadRingTimeIsReportedAndThePhoneStillListens) {
+    writeSettings("[Settings]\nRingTime=ten\nMessage=Away\nmicVolume=40\n");
+    auto w = makeWindow();
+    activate(*w);
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
+    EXPECT_EQ(messages.boxes[0].caption, "Talvora Video Phone");
+    EXPECT_EQ(messages.boxes[0].text, "'ten' is not a valid integer value.");
+    EXPECT_EQ(w->FRingTime, 10000);
+    EXPECT_EQ(w->FMessage, "Away");
+    EXPECT_EQ(w->TrbMic->position(), 40);
+    EXPECT_TRUE(w->signalling().isOpen());
+}
+
+TEST_F(MainWindowTest, TakenSignallingPortStopsActivationWithTheBindMessage) {
+    QUdpSocket squatter;
+    ASSERT_TRUE(squatter.bind(QHostAddress("127.0.0.21"), kSignalPort));
+    auto w = makeWindow("127.0.0.21");
+    activate(*w);
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_EQ(messages.boxes[0].text, "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(w->FJpegQuality, 0); // the steps after the port were not run
+}
+
+TEST_F(MainWindowTest, ActivationRunsOnceAcrossModalDialogs) {
+    auto w = makeWindow();
+    activate(*w);
+    w->TrbMic->setPosition(40);
+
+    QDialog dialog(w.get());
+    QTimer::singleShot(50, &dialog, &QDialog::accept);
+    dialog.exec();
+    w->activateWindow();
+    test::pumpEvents(100);
+    EXPECT_EQ(w->TrbMic->position(), 40); // a second run would have reset it to 85
+}
+
+TEST_F(MainWindowTest, SliderSetFromCodeAlwaysRunsItsHandler) {
+    auto w = makeWindow();
+    int changes = 0;
+    QObject::connect(w->TrbVoice, &TrackBar::changed, [&] { ++changes; });
+    w->TrbVoice->setPosition(70000);
+    EXPECT_EQ(w->TrbVoice->position(), 65535);
+    w->TrbVoice->setPosition(65535);
+    EXPECT_EQ(changes, 2);
+    w->TrbMic->setPosition(-4);
+    EXPECT_EQ(w->Label3->text(), "0");
+    EXPECT_EQ(w->FMicLevel, 0);
+}
+
+TEST_F(MainWindowTest, ClosingStoresTheMicrophoneSliderAndKeepsOtherKeys) {
+    writeSettings("[Settings]\nRingTime=5\nmicVolume=85\n");
+    auto w = makeWindow();
+    activate(*w);
+    w->TrbMic->setPosition(0);
+    w->btnExitClick();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(settingsFile(), "[Settings]\nRingTime=5\nmicVolume=0\n");
+    EXPECT_TRUE(messages.boxes.isEmpty());
+}
+
+TEST_F(MainWindowTest, ClosingWithReadOnlySettingsShowsTheErrorAndStillEnds) {
+    writeSettings("[Settings]\nmicVolume=85\n");
+    auto w = makeWindow();
+    activate(*w);
+    QFile::setPermissions(config.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(config.filePath("Settings.ini"), QFile::ReadOwner | QFile::ReadOther);
+    const int old = ::setfsuid(65534); // root would ignore the permissions
+    w->close();
+    ::setfsuid(old);
+    QFile::setPermissions(config.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_EQ(messages.boxes[0].text, "Unable to write to " + config.filePath("Settings.ini"));
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(settingsFile(), "[Settings]\nmicVolume=85\n");
+}
+
+TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
+    auto w = makeWindow();
+    activate(*w);
+    const QPoint start = w->pos();
+    // Without a window manager the system move is refused and the window follows the mouse.
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton}) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 300), w->RbPanel1->mapToGlobal(QPointF(5, 300)),
+                          button, button, Qt::NoModifier);
+        QApplication::sendEvent(w->RbPanel1, &press);
+        QMouseEvent move(QEvent::MouseMove, QPointF(25, 310), w->RbPanel1->mapToGlobal(QPointF(5, 300)) + QPointF(20, 10),
+                         Qt::NoButton, button, Qt::NoModifier);
+        QApplication::sendEvent(w->RbPanel1, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(25, 310), QPointF(), button, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(w->RbPanel1, &release);
+    }
+    EXPECT_EQ(w->pos(), start + QPoint(60, 30));
+}
+
+} // namespace
+} // namespace talvora
