@@ -7,16 +7,6 @@
 
 namespace talvora {
 
-class TfrmCalling : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfrmCalling(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-        setObjectName(QStringLiteral("frmCalling"));
-        setWindowTitle(QStringLiteral("Calling Status"));
-        setFixedSize(383, 134);
-    }
-};
-
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/PendingWindows.h"
+#include "call/CallingStatus.h"
 #include "contacts/IP.h"
 #include "contacts/NetWorkClients.h"
 #include "contacts/PageExport.h"
