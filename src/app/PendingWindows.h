@@ -7,16 +7,6 @@
 
 namespace talvora {
 
-class TfrmSettings : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfrmSettings(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-        setObjectName(QStringLiteral("frmSettings"));
-        setWindowTitle(QStringLiteral("Settings"));
-        setFixedSize(474, 231);
-    }
-};
-
 class TfrmVideoOptions : public QDialog {
     Q_OBJECT
 public:

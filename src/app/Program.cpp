@@ -5,6 +5,7 @@
 #include "contacts/IP.h"
 #include "contacts/NetWorkClients.h"
 #include "contacts/PageExport.h"
+#include "settings/Settings.h"
 #include "shell/Main.h"
 #include "shell/QtMessageService.h"
 
@@ -27,8 +28,11 @@ Program::Program(const CommandLine& options, const QString& programDir)
     QWidget* addressBook = add(std::make_unique<TfrmIP>(m_main.get()));
     add(std::make_unique<TfrmNetworkClients>(m_main.get()));
     add(std::make_unique<TfrmExport>(m_main.get()));
-    QWidget* settings = add(std::make_unique<TfrmSettings>(m_main.get()));
-    add(std::make_unique<TfrmVideoOptions>(m_main.get()));
+    auto* settings = static_cast<TfrmSettings*>(add(std::make_unique<TfrmSettings>(
+        SettingsFields{m_main->FRingTone, m_main->FRingTime, m_main->FMessage, m_main->FCallerID},
+        ConfigLocation(options.configDir, programDir).settingsPath(), *m_messages, m_main.get())));
+    settings->setVideoOptionsDialog(
+        static_cast<QDialog*>(add(std::make_unique<TfrmVideoOptions>(m_main.get()))));
     add(std::make_unique<TfrmCCN>());
     m_main->attachDialogs(addressBook, settings);
 }

@@ -10,6 +10,7 @@
 #include "call/SignalSender.h"
 #include "call/SignalWire.h"
 #include "shell/Error.h"
+#include "support/QtPrinters.h"
 #include "voice/VoiceSession.h"
 
 #include <QByteArray>
@@ -22,14 +23,6 @@
 #include <memory>
 #include <ostream>
 #include <utility>
-
-// Readable failure messages for Qt strings.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-inline void PrintTo(const QByteArray& b, std::ostream* os) {
-    *os << '"' << b.toStdString() << '"';
-}
 
 namespace talvora::test {
 
