@@ -2,6 +2,7 @@
 // directory.
 
 #include "call/CallSettings.h"
+#include "call/FakePhone.h"
 #include "call/UnansweredMessage.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
@@ -294,6 +295,25 @@ TEST_F(SettingsDialogTest, LongTextsFromTheFileSurviveAnUnchangedSave) {
     EXPECT_EQ(fields.FMessage, QString(70, QLatin1Char('m')));
     EXPECT_EQ(fields.FCallerID, QString(60, QLatin1Char('c')));
     EXPECT_EQ(IniFile(path).readString("Settings", "Message", ""), QString(70, QLatin1Char('m')));
+}
+
+TEST(SettingsDialog, SavedValuesTakeEffectForTheNextCallAtOnce) {
+    QTemporaryDir dir;
+    test::FakePhone phone;
+    TfrmSettings dlg(fieldsOf(phone.session.settings()), dir.filePath("Settings.ini"), phone.messages);
+    dlg.show();
+    dlg.edtCallerID->setText("Desk 9");
+    dlg.sedRingTime->setValue(3);
+    dlg.edtMessage->setText("In a meeting");
+    dlg.btnSaveClick();
+
+    test::deliverSignal(phone.session, "Calling|Bob", "10.0.0.2");
+    EXPECT_EQ(phone.timer.interval(), 3000);
+    phone.timer.advance(3000);
+    EXPECT_EQ(phone.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "In a meeting"}));
+    phone.session.btnEndClick();
+    phone.session.btnCallClick();
+    EXPECT_EQ(phone.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "Calling|Desk 9"}));
 }
 
 TEST(UnansweredMessageCheck, AgreesWithTheSettingsFileCheck) {
