@@ -265,6 +265,8 @@ void CallSession::statusTextReceived(const QString& text) {
 
 VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
     if (FVoiceSession) {
+        // Pictures stop with the voice they belonged to, until the new call turns them on.
+        FSendVideo = false;
         std::unique_ptr<VoiceSession> old = std::move(FVoiceSession);
         try {
             old->Stop();

@@ -284,6 +284,19 @@ TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
     EXPECT_EQ(p.voice.log.mid(5),
               (QStringList{"#1 Stop", "#1 destroy", "#2 create", "#2 SetTransmitPort 8500",
                            "#2 SetReceivePort 8500", "#2 SetRemoteAddress 10.0.0.3", "#2 Start"}));
+    EXPECT_EQ(p.window.videoDestination, kThird);
+
+    // When the new session cannot be made, pictures stop going to the old peer too.
+    p.session.btnEndClick();
+    p.session.btnCallClick();
+    deliverSignal(p.session, "Accept", kThird);
+    p.session.btnCancelClick();
+    ASSERT_TRUE(p.session.sendVideo());
+    deliverSignal(p.session, "Calling|Dan", kPeer);
+    p.voice.failCreate = true;
+    EXPECT_THROW(p.session.btnCallClick(), Error);
+    EXPECT_EQ(p.session.voiceSession(), nullptr);
+    EXPECT_FALSE(p.session.sendVideo());
 }
 
 // --- nested handlers ----------------------------------------------------------------------------
