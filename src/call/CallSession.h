@@ -80,6 +80,8 @@ public:
     bool sendVideo() const { return FSendVideo; }
     // The voice session of the current call, or null (for the microphone level).
     VoiceSession* voiceSession() const { return FVoiceSession.get(); }
+    // Where this side's call request went (resolved), while that call lasts; null otherwise.
+    QHostAddress calledAddress() const { return m_calledAddress; }
 
 private:
     void placeCall();
