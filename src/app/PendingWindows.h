@@ -7,16 +7,6 @@
 
 namespace talvora {
 
-class TfrmVideoOptions : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfrmVideoOptions(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-        setObjectName(QStringLiteral("frmVideoOptions"));
-        setWindowTitle(QStringLiteral("Video Display Options"));
-        setFixedSize(298, 184);
-    }
-};
-
 class TfrmCCN : public QWidget {
     Q_OBJECT
 public:

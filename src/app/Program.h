@@ -8,13 +8,16 @@
 
 namespace talvora {
 
+class FrameBuffers;
 class QtMessageService;
 class TfrmMain;
+class VideoCap;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
 // until the program ends. The main window is the first: closing it ends the program.
 class Program {
 public:
+    // Raises Error for a --test-camera value it cannot use.
     Program(const CommandLine& options, const QString& programDir);
     ~Program();
 
@@ -23,6 +26,8 @@ public:
 
 private:
     std::unique_ptr<QtMessageService> m_messages;
+    std::unique_ptr<VideoCap> m_videoCap;
+    std::unique_ptr<FrameBuffers> m_frames;
     std::unique_ptr<TfrmMain> m_main;
     QList<QWidget*> m_windows;
     std::vector<std::unique_ptr<QWidget>> m_owned;

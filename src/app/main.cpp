@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv) {
     using namespace talvora;
@@ -32,8 +33,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("talvora"));
     QApplication::setApplicationVersion(QStringLiteral(TALVORA_VERSION));
 
-    Program program(options, QCoreApplication::applicationDirPath());
-    TfrmMain& main = program.mainWindow();
+    std::unique_ptr<Program> program;
+    try {
+        program = std::make_unique<Program>(options, QCoreApplication::applicationDirPath());
+    } catch (const Error& e) {
+        std::fprintf(stderr, "talvora: %s\n", qPrintable(e.text()));
+        return 2;
+    }
+    TfrmMain& main = program->mainWindow();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         main.move(screen->availableGeometry().center() - main.rect().center());
     }

@@ -58,8 +58,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(help)) {
         result.action = CommandLine::Action::ShowHelp;
-        result.output = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("talvora")).trimmed() +
-                        QLatin1Char('\n') + kUsageTail;
+        // The parser names the running file (or "<executable_name>" before the application
+        // object exists); the phone's name reads better.
+        QString text = parser.helpText().trimmed();
+        text.replace(0, text.indexOf(QLatin1String(" [options]")), QStringLiteral("Usage: talvora"));
+        result.output = text + QLatin1Char('\n') + kUsageTail;
         return result;
     }
     if (parser.isSet(version)) {

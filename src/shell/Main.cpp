@@ -6,6 +6,13 @@
 #include "shell/LocalAddress.h"
 #include "shell/MessageService.h"
 #include "shell/WindowDrag.h"
+#include "video/FrameBuffers.h"
+#include "video/PictureView.h"
+#include "video/UdpDatagramSink.h"
+#include "video/VideoCap.h"
+#include "video/VideoSender.h"
+#include "video/Snapshot.h"
+#include "video/VideoReceiver.h"
 #include "widgets/PictureButton.h"
 #include "widgets/TrackBar.h"
 
@@ -84,38 +91,6 @@ protected:
     }
 };
 
-// The remote picture: scaled to the largest size that fits with its aspect ratio kept, centred.
-class VideoArea : public QWidget {
-public:
-    using QWidget::QWidget;
-    std::function<void(QMouseEvent*)> onPress;
-
-    void setPicture(const QImage& picture) {
-        m_picture = picture;
-        update();
-    }
-    const QImage& picture() const { return m_picture; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), Qt::black);
-        if (m_picture.isNull()) {
-            return;
-        }
-        QSize s = m_picture.size().scaled(size(), Qt::KeepAspectRatio);
-        p.drawImage(QRect(QPoint((width() - s.width()) / 2, (height() - s.height()) / 2), s), m_picture);
-    }
-    void mousePressEvent(QMouseEvent* e) override {
-        if (onPress) {
-            onPress(e);
-        }
-    }
-
-private:
-    QImage m_picture;
-};
-
 TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       m_context(std::move(context)),
@@ -130,6 +105,12 @@ TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
     resize(kNormalClientSize);
 
     m_drag = new WindowDrag(this);
+    UDPClient1 = std::make_unique<UdpDatagramSink>(m_context.network);
+    m_videoSender = std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *UDPClient1,
+                                                  m_context.messages, [] { QCoreApplication::processEvents(); });
+    m_context.videoCap.setMessageService(&m_context.messages);
+    m_context.videoCap.setFrameHandler(
+        [this](const uchar* data, qsizetype size) { return FrameCallback(data, size); });
     buildVideoArea();
     buildControlPanel();
     layoutAreas();
@@ -148,11 +129,23 @@ void TfrmMain::buildVideoArea() {
     Panel1->setAutoFillBackground(true);
     Panel1->setPalette(palette());
 
-    Image1 = new VideoArea(Panel1);
+    Image1 = new PictureView(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->onPress = [this](QMouseEvent* e) { Panel1MouseDown(Image1, e->globalPosition().toPoint()); };
-    Image12 = renderSvg(QStringLiteral(":/idle.svg"), QSize(800, 600)).convertToFormat(QImage::Format_RGB32);
-    Image1->setPicture(Image12);
+    connect(Image1, &PictureView::mousePressed, this, [this](QMouseEvent* e) {
+        e->accept();
+        Panel1MouseDown(Image1, e->globalPosition().toPoint());
+    });
+    Image12 = PictureView::renderIdlePicture();
+    Image1->setIdlePicture(Image12);
+    Image1->showIdlePicture();
+
+    UDPServer1 = new VideoReceiver(m_context.network, kVideoPort, this);
+    connect(UDPServer1, &VideoReceiver::firstPeer, this, [this](const QString& peer) {
+        edtHostName->setText(peer);
+        FVideoPeerKnown = true;
+    });
+    connect(UDPServer1, &VideoReceiver::pictureReceived, this,
+            [this](const QImage& picture) { Image1->setPicture(picture); });
 
     lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue, QRect(8, 5, 785, 16),
                             Qt::AlignCenter);
@@ -333,11 +326,50 @@ void TfrmMain::SaveSettings() {
 
 void TfrmMain::StartVideo() {
     FVideoStarted = false;
+    VideoCap& capture = m_context.videoCap;
+    try {
+        capture.SetVideoPanel(pnlVideoArea);
+        capture.SetStatusLabel(lblVideoArea);
+        if (capture.CreateCaptureWindow()) {
+            capture.StartPreview();
+        }
+        m_context.frames.InitFrameBuffers(capture);
+    } catch (const std::exception&) {
+        // Without a camera the phone still calls, but it receives no pictures this run.
+        m_context.messages.error(QStringLiteral("Error"),
+                                 QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
+        return;
+    }
+    try {
+        UDPServer1->open();
+    } catch (const Error& e) {
+        // A taken video port is no camera fault: say what it is.
+        m_context.messages.error(QStringLiteral("Error"), e.text());
+        return;
+    }
     FVideoPeerKnown = false;
     FVideoStarted = true;
 }
 
-void TfrmMain::StopVideo() {}
+void TfrmMain::StopVideo() {
+    if (FVideoStarted) {
+        m_context.frames.FreeFrameBuffers();
+    }
+    m_context.videoCap.AbortCapture();
+    m_context.videoCap.DestroyCaptureWindow();
+}
+
+QImage TfrmMain::FrameCallback(const uchar* data, qsizetype size) {
+    QImage picture = m_context.frames.FrameToBitmap(data, size);
+    if (!picture.isNull()) {
+        m_videoSender->sendFrame(picture); // nothing is encoded outside a call
+    }
+    return picture;
+}
+
+bool TfrmMain::isSendingVideo() const { return m_sendVideo; }
+
+QString TfrmMain::videoHost() const { return m_videoHost; }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
@@ -410,7 +442,7 @@ void TfrmMain::btnCallClick() {}
 
 void TfrmMain::btnEndClick() {}
 
-void TfrmMain::SpeedButton6Click() {}
+void TfrmMain::SpeedButton6Click() { takeSnapshot(*Image1); }
 
 bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
     left = right = 0;

@@ -2,6 +2,7 @@
 
 #include "settings/ConfigLocation.h"
 #include "shell/NetworkConfig.h"
+#include "video/VideoSendState.h"
 
 #include <QImage>
 #include <QWidget>
@@ -20,19 +21,26 @@ class SignalEndpoint;
 class TrackBar;
 class WindowDrag;
 class ControlPanel;
-class VideoArea;
+class PictureView;
+class VideoReceiver;
+class VideoCap;
+class FrameBuffers;
+class VideoSender;
+class UdpDatagramSink;
 
 // What the main window is given by the program entry.
 struct MainWindowContext {
     MessageService& messages;
     ConfigLocation config;
     NetworkConfig network;
+    VideoCap& videoCap;     // the one capture of the process
+    FrameBuffers& frames;   // its frame state
 };
 
 // The main window: borderless, always on top, the remote picture on the left and the control
 // panel on the right. It owns the shared call state and the UDP endpoints; the logic of calls,
 // media and files lives in the core classes it forwards to.
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, private VideoSendState {
     Q_OBJECT
 public:
     explicit TfrmMain(MainWindowContext context, QWidget* parent = nullptr);
@@ -83,14 +91,18 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Image2 = nullptr;
     QLabel* Image3 = nullptr;
-    VideoArea* Image1 = nullptr;
+    PictureView* Image1 = nullptr;
     QLabel* lblCallerID = nullptr;
     QLabel* lblVideoArea = nullptr;
     QWidget* pnlVideoArea = nullptr;
     QImage Image12; // the idle picture, copied back into Image1 when a call ends
 
     SignalEndpoint& signalling() { return *m_signalling; }
+    VideoReceiver& videoReceiver() { return *UDPServer1; }
     bool activated() const { return m_activated; }
+
+    // The frame handler of the capture: converts one frame and, during a call, sends it.
+    QImage FrameCallback(const uchar* data, qsizetype size);
 
 public slots:
     void FormActivate();
@@ -121,10 +133,20 @@ private:
     void StartVideo();
     void StopVideo();
     bool GetSpeakerVolume(quint16& left, quint16& right);
+    // What the video sender reads and lowers.
+    bool isSendingVideo() const override;
+    QString videoHost() const override;
+    int jpegQuality() const override { return FJpegQuality; }
+    void setJpegQuality(int quality) override { FJpegQuality = quality; }
     bool SetSpeakerVolume(quint32 packed);
 
     MainWindowContext m_context;
     std::unique_ptr<SignalEndpoint> m_signalling;
+    VideoReceiver* UDPServer1 = nullptr;
+    std::unique_ptr<UdpDatagramSink> UDPClient1;
+    std::unique_ptr<VideoSender> m_videoSender;
+    QString m_videoHost; // UDPClient1's host, set when a call connects
+    bool m_sendVideo = false;
     WindowDrag* m_drag = nullptr;
     QWidget* m_addressBook = nullptr;
     QWidget* m_settings = nullptr;

@@ -1,6 +1,14 @@
 #include "shell/Main.h"
 
 #include "call/SignalEndpoint.h"
+#include "video/FrameBuffers.h"
+#include "video/JpegCodec.h"
+#include "video/ManualFrameTicker.h"
+#include "video/PictureView.h"
+#include "video/TestCamera.h"
+#include "video/V4L2Capture.h"
+#include "video/VideoCap.h"
+#include "video/VideoReceiver.h"
 #include "widgets/PictureButton.h"
 #include "widgets/TrackBar.h"
 
@@ -27,12 +35,26 @@ namespace talvora {
 namespace {
 
 using test::FakeMessageService;
+using test::ManualFrameTicker;
 using test::waitUntil;
 
 class MainWindowTest : public ::testing::Test {
 protected:
     QTemporaryDir config;
     FakeMessageService messages;
+    // The test camera, stepped by hand; `noCamera` makes the V4L2 back end find no device.
+    bool noCamera = false;
+    ManualFrameTicker* ticker = nullptr;
+    VideoCap videoCap{[this]() -> std::unique_ptr<CaptureBackend> {
+        if (noCamera) {
+            return std::make_unique<V4L2Capture>(std::make_shared<SystemV4L2Device>(),
+                                                 QStringLiteral("/nonexistent/video%1"));
+        }
+        auto t = std::make_unique<ManualFrameTicker>();
+        ticker = t.get();
+        return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
+    }};
+    FrameBuffers frames{messages};
 
     void writeSettings(const QByteArray& text) {
         QFile f(config.filePath("Settings.ini"));
@@ -45,7 +67,8 @@ protected:
     }
     std::unique_ptr<TfrmMain> makeWindow(const char* bindAddress = "127.0.0.20") {
         return std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
-                                                            NetworkConfig{QHostAddress(QString(bindAddress))}});
+                                                            NetworkConfig{QHostAddress(QString(bindAddress))},
+                                                            videoCap, frames});
     }
     static void activate(TfrmMain& w) {
         w.show();
@@ -95,8 +118,61 @@ TEST_F(MainWindowTest, ActivationWithoutSettingsFileUsesDefaults) {
     EXPECT_EQ(w->FJpegQuality, 100);
     EXPECT_EQ(w->pnlVideoArea->geometry(), QRect(0, 462, 250, 188));
     EXPECT_TRUE(w->signalling().isOpen());
+    EXPECT_TRUE(w->videoReceiver().isOpen());
+    EXPECT_TRUE(w->FVideoStarted);
     EXPECT_TRUE(messages.boxes.isEmpty());
     EXPECT_FALSE(QFile::exists(config.filePath("Settings.ini")));
+}
+
+TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress("127.0.0.22"), kVideoPort));
+    auto w = makeWindow();
+    w->edtHostName->setText("127.0.0.22");
+    activate(*w);
+    ASSERT_NE(ticker, nullptr);
+    EXPECT_EQ(frames.formatKind(), fkYUY2);
+    for (int i = 0; i < 3; ++i) {
+        ticker->tick();
+    }
+    const QImage picture = frames.frameBitmap();
+    EXPECT_EQ(picture.size(), QSize(384, 288));
+    test::pumpEvents(100);
+    EXPECT_FALSE(peer.hasPendingDatagrams());
+    EXPECT_FALSE(w->lblVideoArea->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndLeavesVideoOff) {
+    noCamera = true;
+    auto w = makeWindow();
+    activate(*w);
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
+    EXPECT_EQ(messages.boxes[0].text, "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.");
+    EXPECT_FALSE(w->FVideoStarted);
+    EXPECT_FALSE(w->videoReceiver().isOpen());
+    EXPECT_TRUE(w->signalling().isOpen()); // calls still work
+    w->close();                            // and shutting down without a camera is quiet
+    EXPECT_EQ(messages.boxes.size(), 1);
+}
+
+TEST_F(MainWindowTest, FirstVideoDatagramNamesThePeerAndPicturesReplaceTheIdlePicture) {
+    auto w = makeWindow();
+    w->edtHostName->setText("peer.example");
+    activate(*w);
+    QImage sent(64, 48, QImage::Format_RGB888);
+    sent.fill(QColor(200, 30, 30));
+    QUdpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.23"), 0));
+    const QByteArray garbage("not a picture");
+    stranger.writeDatagram(garbage, QHostAddress("127.0.0.20"), kVideoPort);
+    ASSERT_TRUE(waitUntil([&] { return w->FVideoPeerKnown; }));
+    EXPECT_EQ(w->edtHostName->text(), "127.0.0.23");
+    EXPECT_EQ(w->Image1->picture(), w->Image12); // an undecodable datagram changes nothing on show
+
+    stranger.writeDatagram(encodeJpeg(sent, 90), QHostAddress("127.0.0.20"), kVideoPort);
+    ASSERT_TRUE(waitUntil([&] { return w->Image1->picture().size() == QSize(64, 48); }));
+    EXPECT_EQ(w->edtHostName->text(), "127.0.0.23");
 }
 
 TEST_F(MainWindowTest, MicVolumeAboveRangeClampsSliderButKeepsLevel) {

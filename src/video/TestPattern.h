@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+namespace talvora {
+
+// The eight frame layouts of the synthetic camera: 24-bit RGB (bottom-up bitmap rows) and the
+// seven YUV FOURCCs (top-down, rows without padding), named by their biCompression value.
+bool isTestPatternKind(quint32 compression);
+// "RGB", "YUY2", ..., "Y8", "Y211".
+QString testPatternKindName(quint32 compression);
+// Bytes of one frame; 0 for an unknown kind or a size outside 1..kMaxTestPatternEdge.
+qsizetype testPatternFrameSize(quint32 compression, int width, int height);
+// The bitmap info block (40 bytes) describing such frames; empty when the kind is unknown.
+QByteArray testPatternFormatBlock(quint32 compression, int width, int height);
+
+inline constexpr int kMaxTestPatternEdge = 4096;
+
+struct TestPatternSettings {
+    enum Pattern { ColourBars = 0, Gradient = 1, Checkerboard = 2 };
+    int pattern = ColourBars;
+    int brightness = 0; // -64..64, added to each colour channel
+    int noiseLevel = 0; // 0..100, amplitude of the per-pixel noise
+    bool moving = true; // the picture moves by a few pixels every frame
+};
+
+// Draws frame `frameNumber` into `frame` (testPatternFrameSize bytes), reusing `scratch` so
+// that no allocation happens per frame once the size is set. False for an unknown kind or a
+// buffer of the wrong size.
+bool renderTestPattern(quint32 compression, int width, int height, quint64 frameNumber,
+                       const TestPatternSettings& settings, QByteArray& scratch, uchar* frame,
+                       qsizetype frameSize);
+
+} // namespace talvora

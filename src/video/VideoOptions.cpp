@@ -1,0 +1,102 @@
+#include "video/VideoOptions.h"
+
+#include <QGroupBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+
+#include "video/VideoCap.h"
+
+namespace talvora {
+
+namespace {
+
+const QColor kPanelFace(0, 111, 164);
+constexpr int kBorderWidth = 5;
+constexpr int kCornerWidth = 25;
+
+} // namespace
+
+VideoOptionsPanel::VideoOptionsPanel(QWidget* parent) : QWidget(parent) {}
+
+void VideoOptionsPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal inset = kBorderWidth / 2.0;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), kCornerWidth / 2.0,
+                        kCornerWidth / 2.0);
+    painter.setPen(QPen(Qt::white, kBorderWidth));
+    painter.setBrush(kPanelFace);
+    painter.drawPath(path);
+}
+
+TfrmVideoOptions::TfrmVideoOptions(VideoCap& videoCap, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_videoCap(videoCap) {
+    setObjectName(QStringLiteral("frmVideoOptions"));
+    setWindowTitle(QStringLiteral("Video Display Options"));
+    setFixedSize(298, 184);
+    setAttribute(Qt::WA_TranslucentBackground); // the rounded corners show what lies behind
+
+    RbPanel1 = new VideoOptionsPanel(this);
+    RbPanel1->setObjectName(QStringLiteral("RbPanel1"));
+    RbPanel1->setGeometry(0, 0, 298, 184);
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" General Video Settings "), RbPanel1);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(16, 16, 265, 105);
+    GroupBox1->setStyleSheet(QStringLiteral("QGroupBox { color: white; font-weight: bold; }"));
+
+    const auto makeButton = [this](const char* name, const QString& caption, QRect geometry) {
+        auto* button = new QPushButton(caption, RbPanel1);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setGeometry(geometry);
+        return button;
+    };
+    btnSource = makeButton("btnSource", QStringLiteral("Video Source"), QRect(35, 50, 94, 39));
+    btnFormat = makeButton("btnFormat", QStringLiteral("Video Format"), QRect(171, 50, 94, 39));
+    btnClose = makeButton("btnClose", QStringLiteral("Close"), QRect(115, 138, 75, 25));
+    btnSource->setEnabled(false);
+    btnFormat->setEnabled(false);
+
+    connect(btnSource, &QPushButton::clicked, this, &TfrmVideoOptions::btnSourceClick);
+    connect(btnFormat, &QPushButton::clicked, this, &TfrmVideoOptions::btnFormatClick);
+    connect(btnClose, &QPushButton::clicked, this, &TfrmVideoOptions::btnCloseClick);
+}
+
+void TfrmVideoOptions::showEvent(QShowEvent* event) {
+    if (QWidget* owner = parentWidget()) {
+        const QRect area = owner->window()->frameGeometry();
+        move(area.center() - rect().center());
+    }
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+// Only enables: the buttons are disabled again by Close, so each showing asks the driver anew.
+void TfrmVideoOptions::FormShow() {
+    if (m_videoCap.HasSourceDialog())
+        btnSource->setEnabled(true);
+    if (m_videoCap.HasFormatDialog())
+        btnFormat->setEnabled(true);
+}
+
+void TfrmVideoOptions::btnSourceClick() {
+    m_videoCap.ShowSourceDialog();
+}
+
+void TfrmVideoOptions::btnFormatClick() {
+    m_videoCap.ShowFormatDialog();
+    // Also after a cancel: the frame state then simply reads the unchanged format.
+    if (m_readCaptureFormat)
+        m_readCaptureFormat();
+}
+
+void TfrmVideoOptions::btnCloseClick() {
+    btnSource->setEnabled(false);
+    btnFormat->setEnabled(false);
+    close();
+}
+
+} // namespace talvora

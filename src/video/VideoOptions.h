@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QGroupBox;
+class QPushButton;
+
+namespace talvora {
+
+class VideoCap;
+
+// A rounded panel with a border, painted plainly (the skinned panel replaces it later).
+class VideoOptionsPanel final : public QWidget {
+    Q_OBJECT
+public:
+    explicit VideoOptionsPanel(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The video options dialog: the two buttons open the capture driver's own source and format
+// dialogs when the driver has them; a format change is adopted by the frame pipeline at once.
+class TfrmVideoOptions final : public QDialog {
+    Q_OBJECT
+public:
+    TfrmVideoOptions(VideoCap& videoCap, QWidget* parent = nullptr);
+
+    // Re-reads the capture format after the format dialog (the frame buffers' ReadCaptureFormat).
+    void setReadCaptureFormat(std::function<void()> readCaptureFormat) {
+        m_readCaptureFormat = std::move(readCaptureFormat);
+    }
+
+    void FormShow();
+    void btnSourceClick();
+    void btnFormatClick();
+    void btnCloseClick();
+
+    VideoOptionsPanel* RbPanel1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QPushButton* btnSource = nullptr;
+    QPushButton* btnFormat = nullptr;
+    QPushButton* btnClose = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    VideoCap& m_videoCap;
+    std::function<void()> m_readCaptureFormat;
+};
+
+} // namespace talvora
