@@ -7,26 +7,6 @@
 
 namespace talvora {
 
-class TfrmCalling : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfrmCalling(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-        setObjectName(QStringLiteral("frmCalling"));
-        setWindowTitle(QStringLiteral("Calling Status"));
-        setFixedSize(383, 134);
-    }
-};
-
-class TfrmSettings : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfrmSettings(QWidget* parent = nullptr) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-        setObjectName(QStringLiteral("frmSettings"));
-        setWindowTitle(QStringLiteral("Settings"));
-        setFixedSize(474, 231);
-    }
-};
-
 class TfrmCCN : public QWidget {
     Q_OBJECT
 public:

@@ -13,7 +13,8 @@ Signal classifySignal(QByteArrayView payload) {
     s.text = decodeText(payload);
     QByteArrayView word = payload;
     if (payload.contains('|')) {
-        s.callerId = payload.size() > kCallerIdOffset ? decodeText(payload.sliced(kCallerIdOffset)) : QString();
+        s.callerId =
+            payload.size() > kCallerIdOffset ? decodeText(payload.sliced(kCallerIdOffset)) : QString();
         word = "Calling";
     }
     if (word == QByteArrayView("Calling")) {
@@ -28,8 +29,12 @@ Signal classifySignal(QByteArrayView payload) {
     return s;
 }
 
-QByteArray callRequestPayload(const QString& callerId) { return "Calling|" + encodeText(callerId); }
+QByteArray callRequestPayload(const QString& callerId) {
+    return "Calling|" + encodeText(callerId);
+}
 
-QByteArray statusTextPayload(const QString& text) { return encodeText(text); }
+QByteArray statusTextPayload(const QString& text) {
+    return encodeText(text);
+}
 
 } // namespace talvora

@@ -22,8 +22,12 @@ Signal classifySignal(QByteArrayView payload);
 
 // The payloads this phone sends.
 QByteArray callRequestPayload(const QString& callerId);
-inline QByteArray acceptPayload() { return QByteArrayLiteral("Accept"); }
-inline QByteArray cancelPayload() { return QByteArrayLiteral("Cancel"); }
+inline QByteArray acceptPayload() {
+    return QByteArrayLiteral("Accept");
+}
+inline QByteArray cancelPayload() {
+    return QByteArrayLiteral("Cancel");
+}
 QByteArray statusTextPayload(const QString& text);
 
 } // namespace talvora

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "call/CallSettings.h"
+#include "call/SignalSender.h"
+
+#include <QHostAddress>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace talvora {
+
+class CallWindow;
+class CallingDialog;
+class MessageService;
+class RingTimer;
+class RingTonePlayer;
+class VoiceSession;
+class VoiceSessionFactory;
+
+// Everything the call session talks to. All references must outlive the session.
+struct CallSessionParts {
+    SignalSender& sender;
+    VoiceSessionFactory& voice;
+    RingTimer& ringTimer;     // Timer1
+    RingTonePlayer& ringTone; // MediaPlayer1
+    CallWindow& window;
+    CallingDialog& callingDialog; // frmCalling
+    MessageService& messages;
+    // Lets pending window messages run; other handlers may run nested inside it.
+    std::function<void()> processEvents;
+    // Resolves a peer address to IPv4; resolveIPv4 unless a test maps names itself.
+    std::function<QHostAddress(const QString&)> resolve;
+};
+
+// The call session of the main window: places, rings, answers, withdraws, times out and ends
+// calls. The main window keeps the handler names and forwards to the methods of the same name;
+// the signalling endpoint calls the SignalHandler reactions. Everything runs on the main thread.
+//
+// Handlers nest: a modal dialog, a message box or processEvents() runs other handlers before
+// the current one finishes, so every step after such a point checks that the state it relies on
+// is still the one it left.
+//
+// Errors the call session does not catch itself leave the methods as talvora::Error; the caller
+// reports them in the standard error box (runGuarded). Placing a call and the calling dialog's
+// Cancel catch their own errors.
+class CallSession final : public SignalHandler {
+public:
+    explicit CallSession(CallSessionParts parts);
+    ~CallSession() override;
+
+    CallSession(const CallSession&) = delete;
+    CallSession& operator=(const CallSession&) = delete;
+
+    // The user's controls and the ring timer.
+    void btnCallClick();
+    void btnEndClick();
+    void Timer1Timer();
+    // The calling dialog's Cancel button.
+    void btnCancelClick();
+
+    // The four reactions to a classified signalling datagram.
+    void callRequestReceived(const QString& callerId, const QString& sender) override;
+    void acceptReceived(const QString& sender) override;
+    void cancelReceived(const QString& sender) override;
+    void statusTextReceived(const QString& text) override;
+
+    // Start-up clears the flags (they start clear anyway).
+    void clearCallFlags();
+
+    // The settings the session reads when it uses them; the settings dialog writes them.
+    CallSettings& settings() { return m_settings; }
+    const CallSettings& settings() const { return m_settings; }
+
+    bool inCall() const { return FInCall; }
+    bool incomingCall() const { return FIncomingCall; }
+    bool ringing() const { return FRinging; }
+    // Outgoing camera pictures go to the video destination only while this is set.
+    bool sendVideo() const { return FSendVideo; }
+    // The voice session of the current call, or null (for the microphone level).
+    VoiceSession* voiceSession() const { return FVoiceSession.get(); }
+    // Where this side's call request went (resolved), while that call lasts; null otherwise.
+    QHostAddress calledAddress() const { return m_calledAddress; }
+
+private:
+    void placeCall();
+    void answerCall();
+    bool placing() const;
+    // Makes, configures and stores the voice session towards `remote`, first stopping and
+    // destroying any session that is still there. Returns the new one.
+    VoiceSession* replaceVoiceSession(const QString& remote);
+    void stopRingTone();
+    void sendTo(const QString& host, const QByteArray& payload);
+    QByteArray unansweredPayload() const;
+
+    CallSessionParts m_parts;
+    CallSettings m_settings;
+
+    bool FInCall = false;
+    bool FIncomingCall = false;
+    bool FRinging = false;
+    bool FSendVideo = false;
+    std::unique_ptr<VoiceSession> FVoiceSession;
+
+    // The address our pending call request went to; an "Accept" is taken only from there.
+    QHostAddress m_calledAddress;
+    // Counts rings, so that a ring interrupted by a newer one leaves the rest to the newer.
+    quint64 m_ringGeneration = 0;
+};
+
+} // namespace talvora

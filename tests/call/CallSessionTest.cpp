@@ -1,0 +1,391 @@
+// The call session's steps in detail: failures, the ring tone, settings taking effect, the
+// mended faults, and handlers that run nested where pending messages run.
+
+#include "FakePhone.h"
+
+#include <gtest/gtest.h>
+
+namespace talvora::test {
+namespace {
+
+const QString kPeer = QStringLiteral("10.0.0.2");
+const QString kThird = QStringLiteral("10.0.0.3");
+const QString kTone = QStringLiteral(TALVORA_TEST_TONE);
+
+// --- placing ------------------------------------------------------------------------------------
+
+TEST(CallSessionPlacing, PlaceholderAsksForAnAddress) {
+    FakePhone p;
+    p.session.btnCallClick();
+    ASSERT_EQ(p.messages.boxes.size(), 1);
+    EXPECT_EQ(p.messages.boxes[0].kind, FakeMessageService::Kind::Information);
+    EXPECT_EQ(p.messages.boxes[0].caption, "Information");
+    EXPECT_EQ(p.messages.boxes[0].text, "Please enter a valid Hailing Frequency First.");
+    EXPECT_EQ(p.window.hostFocused, 1);
+    EXPECT_FALSE(p.session.inCall());
+    EXPECT_TRUE(p.sender.sent.isEmpty());
+    EXPECT_EQ(p.dialog.modalShows, 0);
+}
+
+TEST(CallSessionPlacing, FailuresShowAnErrorAndLeaveThePhoneEngaged) {
+    struct Case {
+        const char* host;
+        const char* sendError; // empty: the send works
+        const char* shown;
+    } cases[] = {
+        {"nowhere.invalid", "", "Host not found"},
+        {"", "", "Host not found"}, // an empty address is tried, and fails
+        {"10.0.0.2", "Network is unreachable", "Network is unreachable"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        FakePhone p;
+        p.window.host = c.host;
+        p.sender.failWith = c.sendError;
+        p.session.btnCallClick();
+        ASSERT_EQ(p.messages.boxes.size(), 1);
+        EXPECT_EQ(p.messages.boxes[0].kind, FakeMessageService::Kind::Error);
+        EXPECT_EQ(p.messages.boxes[0].caption, "Error");
+        EXPECT_EQ(p.messages.boxes[0].text, c.shown);
+        EXPECT_EQ(p.window.hostFocused, 1);
+        EXPECT_EQ(p.dialog.modalShows, 0);
+        EXPECT_FALSE(p.dialog.animating);
+        EXPECT_TRUE(p.session.inCall());
+        // Engaged until End: Call does nothing, requests get the busy reply.
+        p.sender.failWith.clear();
+        p.session.btnCallClick();
+        EXPECT_EQ(p.messages.boxes.size(), 1);
+        deliverSignal(p.session, "Calling|Carol", kThird);
+        EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kThird, "Unanswered"}}));
+        p.session.btnEndClick();
+        EXPECT_FALSE(p.session.inCall());
+    }
+}
+
+TEST(CallSessionPlacing, HostNameIsResolvedAndItsAddressMayAccept) {
+    FakePhone p;
+    p.window.host = QStringLiteral("bob.lan");
+    p.session.btnCallClick();
+    EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kPeer, "Calling|Alice"}}));
+    deliverSignal(p.session, "Accept", QStringLiteral("::ffff:10.0.0.2")); // a dual-stack socket's view
+    ASSERT_NE(p.session.voiceSession(), nullptr);
+    EXPECT_TRUE(p.voice.log.contains("#1 SetRemoteAddress ::ffff:10.0.0.2"));
+    // Video goes to the address the user entered.
+    EXPECT_EQ(p.window.videoDestination, "bob.lan");
+}
+
+TEST(CallSessionPlacing, AcceptDuringTheFirstPendingMessagesSkipsTheDialog) {
+    FakePhone p;
+    p.window.host = kPeer;
+    p.onProcessEvents = [&] { deliverSignal(p.session, "Accept", kPeer); };
+    p.session.btnCallClick();
+    EXPECT_EQ(p.dialog.modalShows, 0);
+    EXPECT_TRUE(p.session.sendVideo());
+    EXPECT_EQ(p.voice.log.last(), "#1 Start");
+}
+
+TEST(CallSessionPlacing, AcceptIgnoredAfterTheCallWasWithdrawn) {
+    FakePhone p;
+    p.window.host = kPeer;
+    p.session.btnCallClick();
+    p.session.btnCancelClick();
+    deliverSignal(p.session, "Accept", kPeer);
+    EXPECT_EQ(p.voice.created, 0);
+    EXPECT_FALSE(p.session.sendVideo());
+}
+
+TEST(CallSessionPlacing, DialogCancelDropsSendErrorsAndStillCloses) {
+    FakePhone p;
+    p.window.host = kPeer;
+    p.session.btnCallClick();
+    p.sender.failWith = QStringLiteral("Network is unreachable");
+    p.session.btnCancelClick();
+    EXPECT_FALSE(p.dialog.shown);
+    EXPECT_EQ(p.dialog.closes, 1);
+    EXPECT_TRUE(p.messages.boxes.isEmpty());
+    EXPECT_FALSE(p.session.inCall());
+}
+
+TEST(CallSessionPlacing, StatusTextsChangeTheDialogEvenWhenHidden) {
+    FakePhone p;
+    p.dialog.animating = true;
+    deliverSignal(p.session, "first", kThird);
+    deliverSignal(p.session, "second", kThird);
+    EXPECT_FALSE(p.dialog.animating);
+    EXPECT_EQ(p.dialog.status, "second");
+    EXPECT_FALSE(p.dialog.shown);
+    EXPECT_FALSE(p.session.inCall());
+}
+
+// --- ringing and the ring tone ------------------------------------------------------------------
+
+TEST(CallSessionRinging, RingToneOnlyForAnExistingFile) {
+    struct Case {
+        QString tone;
+        QStringList ops;
+    } cases[] = {
+        {"", {}},
+        {"/nonexistent/ring.wav", {}},
+        {QStringLiteral(TALVORA_TEST_DIR), {}}, // a directory is not a sound file
+        {kTone, {"close", "open " + kTone, "play"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tone.toStdString());
+        FakePhone p;
+        p.session.settings().FRingTone = c.tone;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        EXPECT_EQ(p.tone.ops, c.ops);
+        EXPECT_TRUE(p.messages.boxes.isEmpty());
+        p.timer.advance(10000);
+        if (c.tone.isEmpty()) {
+            EXPECT_EQ(p.tone.queries, 0); // the player is never touched
+        }
+    }
+}
+
+TEST(CallSessionRinging, EveryWayOutOfTheRingStopsAPlayingTone) {
+    struct Case {
+        const char* name;
+        std::function<void(FakePhone&)> leave;
+    } cases[] = {
+        {"answer", [](FakePhone& p) { p.session.btnCallClick(); }},
+        {"cancel", [](FakePhone& p) { deliverSignal(p.session, "Cancel", kPeer); }},
+        {"time out", [](FakePhone& p) { p.timer.advance(10000); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePhone p;
+        p.session.settings().FRingTone = kTone;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        c.leave(p);
+        EXPECT_EQ(p.tone.ops.last(), "stop");
+        EXPECT_FALSE(p.tone.isPlaying());
+    }
+    // A tone that already ended is not stopped again.
+    FakePhone p;
+    p.session.settings().FRingTone = kTone;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.tone.finish();
+    p.timer.advance(10000);
+    EXPECT_EQ(p.tone.ops.last(), "play");
+}
+
+TEST(CallSessionRinging, SettingsTakeEffectForTheNextCall) {
+    FakePhone p;
+    p.window.host = kPeer;
+    auto& s = p.session.settings();
+    s.FRingTime = 3000;
+    s.FMessage = QStringLiteral("Not now");
+    s.FCallerID = QStringLiteral("Desk 7");
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    EXPECT_EQ(p.timer.interval(), 3000);
+    p.timer.advance(3000);
+    EXPECT_EQ(p.sender.sent.last(), (SentDatagram{kPeer, "Not now"}));
+    p.session.btnEndClick();
+    p.session.btnCallClick();
+    EXPECT_EQ(p.sender.sent.last(), (SentDatagram{kPeer, "Calling|Desk 7"}));
+}
+
+TEST(CallSessionRinging, EndDoesNotTouchTimerOrTone) {
+    FakePhone p;
+    p.session.settings().FRingTone = kTone;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.timer.advance(10000); // unanswered
+    const QStringList opsBefore = p.tone.ops;
+    p.timer.setEnabled(true); // pretend it were running: End must leave it alone
+    p.session.btnEndClick();
+    EXPECT_TRUE(p.timer.isEnabled());
+    EXPECT_EQ(p.tone.ops, opsBefore);
+    EXPECT_EQ(p.sender.sent.size(), 1); // only the unanswered message from before
+}
+
+// --- the unanswered message as a keyword --------------------------------------------------------
+
+TEST(CallSessionMessage, KeywordMessagesGoOutAsUnanswered) {
+    struct Case {
+        const char* message;
+        QByteArray sent;
+    } cases[] = {
+        {"Accept", "Unanswered"},
+        {"Cancel", "Unanswered"},
+        {"Calling", "Unanswered"},
+        {"a|b", "Unanswered"},
+        {"accept", "accept"},
+        {"Accept ", "Accept "},
+        {"Call me later", "Call me later"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        FakePhone p;
+        p.session.settings().FMessage = c.message;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        p.timer.advance(10000);
+        deliverSignal(p.session, "Calling|Carol", kThird);
+        p.session.btnCallClick(); // answer Carol, then hear from a fourth caller
+        deliverSignal(p.session, "Calling|Dan", QStringLiteral("10.0.0.4"));
+        EXPECT_EQ(p.sender.sent.first().payload, c.sent);
+        EXPECT_EQ(p.sender.sent.last(), (SentDatagram{QStringLiteral("10.0.0.4"), c.sent}));
+    }
+}
+
+// --- voice sessions -----------------------------------------------------------------------------
+
+TEST(CallSessionVoice, EndStopsThenDestroysEvenWhenStopFails) {
+    FakePhone p;
+    p.voice.failStop = true;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.session.btnCallClick();
+    EXPECT_THROW(p.session.btnEndClick(), Error);
+    EXPECT_EQ(p.voice.log.mid(p.voice.log.size() - 2), (QStringList{"#1 Stop", "#1 destroy"}));
+    EXPECT_EQ(p.session.voiceSession(), nullptr);
+    EXPECT_EQ(p.window.idlePictures, 1);
+    EXPECT_FALSE(p.session.inCall());
+}
+
+TEST(CallSessionVoice, AFailedAnswerCanBeEnded) {
+    struct Case {
+        const char* name;
+        bool failCreate;
+        const char* failSend;
+        QStringList logAfterEnd;
+    } cases[] = {
+        {"voice engine missing", true, "", {}},
+        {"accept not sent",
+         false,
+         "Network is unreachable",
+         {"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500", "#1 SetRemoteAddress 10.0.0.2",
+          "#1 Stop", "#1 destroy"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePhone p;
+        p.voice.failCreate = c.failCreate;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        p.sender.failWith = c.failSend;
+        EXPECT_THROW(p.session.btnCallClick(), Error);
+        EXPECT_FALSE(p.session.sendVideo());
+        EXPECT_FALSE(p.session.ringing()); // so that End is not locked out
+        p.session.btnEndClick();
+        EXPECT_FALSE(p.session.inCall());
+        EXPECT_EQ(p.voice.log, c.logAfterEnd);
+    }
+}
+
+TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
+    FakePhone p;
+    p.window.host = kPeer;
+    p.session.btnCallClick();
+    deliverSignal(p.session, "Accept", kPeer);
+    // The calling dialog's Cancel clears only FInCall; the call's voice session is still there
+    // when the next call is answered.
+    p.session.btnCancelClick();
+    deliverSignal(p.session, "Calling|Carol", kThird);
+    p.session.btnCallClick();
+    EXPECT_EQ(p.voice.log.mid(5),
+              (QStringList{"#1 Stop", "#1 destroy", "#2 create", "#2 SetTransmitPort 8500",
+                           "#2 SetReceivePort 8500", "#2 SetRemoteAddress 10.0.0.3", "#2 Start"}));
+    EXPECT_EQ(p.window.videoDestination, kThird);
+
+    // When the new session cannot be made, pictures stop going to the old peer too.
+    p.session.btnEndClick();
+    p.session.btnCallClick();
+    deliverSignal(p.session, "Accept", kThird);
+    p.session.btnCancelClick();
+    ASSERT_TRUE(p.session.sendVideo());
+    deliverSignal(p.session, "Calling|Dan", kPeer);
+    p.voice.failCreate = true;
+    EXPECT_THROW(p.session.btnCallClick(), Error);
+    EXPECT_EQ(p.session.voiceSession(), nullptr);
+    EXPECT_FALSE(p.session.sendVideo());
+}
+
+// --- nested handlers ----------------------------------------------------------------------------
+
+TEST(CallSessionNesting, EndWhileAnAcceptLetsMessagesRun) {
+    FakePhone p;
+    p.window.host = kPeer;
+    p.session.btnCallClick();
+    p.onProcessEvents = [&] { p.session.btnEndClick(); };
+    deliverSignal(p.session, "Accept", kPeer);
+    EXPECT_EQ(p.voice.log, (QStringList{"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500",
+                                        "#1 SetRemoteAddress 10.0.0.2", "#1 Stop", "#1 destroy"}));
+    EXPECT_FALSE(p.session.sendVideo());
+}
+
+TEST(CallSessionNesting, CancelArrivingWhileAnsweringAbandonsTheAnswer) {
+    FakePhone p;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.onProcessEvents = [&] {
+        p.onProcessEvents = nullptr;
+        deliverSignal(p.session, "Cancel", kPeer);
+    };
+    p.session.btnCallClick();
+    EXPECT_EQ(p.voice.created, 0);
+    EXPECT_TRUE(p.sender.sent.isEmpty());
+    EXPECT_FALSE(p.session.inCall());
+    EXPECT_FALSE(p.session.incomingCall());
+}
+
+TEST(CallSessionNesting, ANewerRequestDuringARingFinishesTheRing) {
+    FakePhone p;
+    int depth = 0;
+    p.onProcessEvents = [&] {
+        if (depth++ == 0) {
+            deliverSignal(p.session, "Calling|Carol", kThird);
+        }
+    };
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    EXPECT_EQ(p.window.host, kThird);
+    EXPECT_EQ(p.window.callerLine, "Carol hailing...");
+    EXPECT_EQ(p.timer.restarts, 1);
+    EXPECT_EQ(p.window.flashes, 2);
+}
+
+TEST(CallSessionNesting, UnansweredMessageGoesToTheCallerWhoseRingRanOut) {
+    FakePhone p;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.onProcessEvents = [&] {
+        p.onProcessEvents = nullptr;
+        deliverSignal(p.session, "Calling|Carol", kThird);
+    };
+    p.timer.advance(10000);
+    EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kPeer, "Unanswered"}}));
+    EXPECT_TRUE(p.session.ringing()); // Carol rings now
+    EXPECT_EQ(p.window.host, kThird);
+}
+
+TEST(CallSessionNesting, NoUnansweredMessageAfterANestedAnswerOrWithdrawal) {
+    for (const char* what : {"answer", "withdraw"}) {
+        SCOPED_TRACE(what);
+        FakePhone p;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        p.onProcessEvents = [&] {
+            p.onProcessEvents = nullptr;
+            if (std::string(what) == "answer") {
+                p.session.btnCallClick();
+            } else {
+                deliverSignal(p.session, "Cancel", kPeer);
+            }
+        };
+        p.timer.advance(10000);
+        for (const auto& d : p.sender.sent) {
+            EXPECT_NE(d.payload, "Unanswered");
+        }
+    }
+}
+
+TEST(CallSessionNesting, CancelDoesNotStopANewerCallersTone) {
+    FakePhone p;
+    p.session.settings().FRingTone = kTone;
+    deliverSignal(p.session, "Calling|Bob", kPeer);
+    p.onProcessEvents = [&] {
+        p.onProcessEvents = nullptr;
+        deliverSignal(p.session, "Calling|Carol", kThird);
+    };
+    deliverSignal(p.session, "Cancel", kPeer);
+    EXPECT_EQ(p.tone.ops.last(), "play");
+    EXPECT_TRUE(p.session.ringing());
+}
+
+} // namespace
+} // namespace talvora::test

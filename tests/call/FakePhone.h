@@ -1,0 +1,54 @@
+#pragma once
+
+#include "CallFakes.h"
+#include "call/CallSession.h"
+#include "support/FakeMessageService.h"
+
+#include <QHostAddress>
+
+namespace talvora::test {
+
+// Resolves dotted addresses as themselves and a few test names; anything else is not found.
+inline QHostAddress fakeResolve(const QString& host) {
+    if (host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0) {
+        return QHostAddress(QHostAddress::LocalHost);
+    }
+    if (host == QLatin1String("bob.lan")) {
+        return QHostAddress(QStringLiteral("10.0.0.2"));
+    }
+    QHostAddress a;
+    if (a.setAddress(host) && a.protocol() == QHostAddress::IPv4Protocol) {
+        return a;
+    }
+    throw Error(QStringLiteral("Host not found"));
+}
+
+// One phone: a call session over fakes. `processEvents` counts the points where pending window
+// messages run and then runs `onProcessEvents` (a test's nested handlers, or a shared queue).
+struct FakePhone {
+    FakePhone()
+        : session(CallSessionParts{sender, voice, timer, tone, window, dialog, messages,
+                                   [this] {
+                                       ++processEventsCalls;
+                                       if (onProcessEvents) {
+                                           onProcessEvents();
+                                       }
+                                   },
+                                   fakeResolve}) {
+        timer.setTimeoutHandler([this] { session.Timer1Timer(); });
+        session.settings().FCallerID = QStringLiteral("Alice");
+    }
+
+    RecordingSignalSender sender;
+    FakeVoiceFactory voice;
+    FakeRingTimer timer;
+    FakeRingTonePlayer tone;
+    FakeCallWindow window;
+    FakeCallingDialog dialog;
+    FakeMessageService messages;
+    std::function<void()> onProcessEvents;
+    int processEventsCalls = 0;
+    CallSession session;
+};
+
+} // namespace talvora::test
