@@ -1,0 +1,272 @@
+#include "ImpairmentRelay.h"
+#include "SignalAnalysis.h"
+#include "TestPhone.h"
+#include "support/EventLoop.h"
+#include "voice/engine/OpusCodec.h"
+#include "voice/engine/Rtp.h"
+#include "voice/engine/UdpSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace talvora::voice {
+namespace {
+
+using test::dominantFrequency;
+using test::ImpairmentRelay;
+using test::loopback;
+using test::rms;
+using test::sine;
+using test::TestPhone;
+using test::toneAmplitude;
+
+constexpr int kRate = 48000;
+
+// The last `seconds` of what a phone played, once it has played at least `afterSamples` more.
+std::vector<std::int16_t> playedAfter(TestPhone& phone, std::size_t fromSample, double seconds,
+                                      int rate = kRate) {
+    const auto count = static_cast<std::size_t>(seconds * rate);
+    EXPECT_TRUE(
+        talvora::test::waitUntil([&] { return phone.recording().size() >= fromSample + count; }, 20000));
+    const auto all = phone.recording().samples();
+    if (all.size() < fromSample + count) {
+        return {};
+    }
+    return std::vector<std::int16_t>(all.begin() + static_cast<long>(fromSample),
+                                     all.begin() + static_cast<long>(fromSample + count));
+}
+
+// Skips what is played before the stream gets going.
+std::size_t settle(TestPhone& phone, double seconds = 0.6, int rate = kRate) {
+    return phone.recording().size() + static_cast<std::size_t>(seconds * rate);
+}
+
+TEST(MediaTerminal, ToneArrivesAtItsFrequencyAndLevel) {
+    TestPhone a("127.0.0.2", {.signal = sine(440, 6000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    const auto heard = playedAfter(b, settle(b), 1.0);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_NEAR(dominantFrequency(heard), 440, 10);
+    EXPECT_NEAR(toneAmplitude(heard, 440), 6000, 6000 * 0.15);
+    // The silent side sends silence.
+    const auto back = playedAfter(a, settle(a, 0.0), 0.5);
+    EXPECT_LT(rms(back), 30);
+    EXPECT_GT(a.terminal().stats().packetsSent, 20u);
+    EXPECT_GT(b.terminal().stats().packetsAccepted, 20u);
+    EXPECT_TRUE(a.notices().isEmpty()) << a.notices().join('|').toStdString();
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, BothDirectionsAtOnceThroughResampledDevices) {
+    // A's microphone runs at 32 kHz and B's speaker at 44.1 kHz: the engine converts both.
+    TestPhone a("127.0.0.2", {.sourceRateHz = 32000, .sinkRateHz = 48000, .signal = sine(440, 5000, 32000)});
+    TestPhone b("127.0.0.3", {.sourceRateHz = 48000, .sinkRateHz = 44100, .signal = sine(1000, 5000)});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    const auto atB = playedAfter(b, settle(b, 0.6, 44100), 1.0, 44100);
+    const auto atA = playedAfter(a, settle(a), 1.0);
+    EXPECT_NEAR(dominantFrequency(atB, 44100), 440, 10);
+    EXPECT_NEAR(toneAmplitude(atB, 440, 44100), 5000, 5000 * 0.15);
+    EXPECT_NEAR(dominantFrequency(atA), 1000, 10);
+    EXPECT_NEAR(toneAmplitude(atA, 1000), 5000, 5000 * 0.15);
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, LevelChangesTakeEffectAtOnce) {
+    TestPhone a("127.0.0.2", {.signal = sine(1000, 3000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    struct Row {
+        int transmit, receive;
+        double expected;
+    };
+    for (const Row& row : {Row{100, 80, 3000 * 3.162}, Row{0, 80, 0}, Row{80, 100, 3000 * 3.162},
+                           Row{80, 0, 0}, Row{60, 80, 3000 * 0.3162}}) {
+        a.terminal().SetTransmitLevel(0, row.transmit);
+        b.terminal().SetReceiveLevel(0, row.receive);
+        // The jitter buffer holds well under half a second here.
+        const auto heard = playedAfter(b, settle(b, 0.5), 0.5);
+        EXPECT_NEAR(toneAmplitude(heard, 1000), row.expected, row.expected * 0.15 + 15)
+            << "transmit " << row.transmit << " receive " << row.receive;
+    }
+    EXPECT_EQ(a.terminal().transmitLevel(), 60);
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, OnlyThePeerIsHeard) {
+    TestPhone a("127.0.0.2", {.signal = sine(440, 5000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return b.terminal().stats().packetsAccepted > 10; }, 10000));
+
+    // A stranger on a third address sends well-formed voice (a 3 kHz tone) to B's port, and
+    // someone using A's address sends garbage and a second stream.
+    auto stranger = UdpSocket::bind(loopback(9), 0);
+    auto spoof = UdpSocket::bind(loopback(2), 0);
+    ASSERT_TRUE(stranger && spoof);
+    OpusVoiceEncoder encoder;
+    const auto loud = test::tone(3000, 20000, 960 * 100);
+    std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
+    std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};
+    const std::size_t fromSample = b.recording().size();
+    for (int i = 0; i < 100; ++i) {
+        const std::size_t bytes = encoder.encode(std::span(loud).subspan(i * 960, 960), packet);
+        RtpHeader header;
+        header.sequence = static_cast<std::uint16_t>(i);
+        header.timestamp = static_cast<std::uint32_t>(i * 960);
+        header.ssrc = 0x5EC0DE;
+        const std::size_t size = writeRtpPacket(header, std::span(packet).first(bytes), datagram);
+        stranger->sendTo(std::span(datagram).first(size), loopback(3), 8500);
+        spoof->sendTo(std::span(datagram).first(size), loopback(3), 8500);
+        const std::array<std::uint8_t, 5> garbage{0x12, 0x34, 0x56, 0x78, 0x9A};
+        spoof->sendTo(garbage, loopback(3), 8500);
+        talvora::test::pumpEvents(10);
+    }
+    const auto heard = playedAfter(b, fromSample, 1.5);
+    const auto s = b.terminal().stats();
+    EXPECT_EQ(s.refusedAddress, 100u);
+    EXPECT_EQ(s.refusedMalformed, 100u);
+    EXPECT_EQ(s.refusedSsrc, 100u);
+    EXPECT_LT(toneAmplitude(heard, 3000), 50);
+    EXPECT_NEAR(toneAmplitude(heard, 440), 5000, 5000 * 0.2);
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, MissingSoundServerLeavesTheNetworkRunningWithOneNotice) {
+    TestPhone a("127.0.0.2",
+                {.sourceProblem = AudioProblem::NoServer, .sinkProblem = AudioProblem::NoServer});
+    TestPhone b("127.0.0.3", {.signal = sine(440, 5000)});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    ASSERT_TRUE(talvora::test::waitUntil(
+        [&] {
+            return a.terminal().stats().packetsAccepted > 20 && b.terminal().stats().packetsAccepted > 20;
+        },
+        10000));
+    talvora::test::pumpEvents(50);
+    EXPECT_EQ(a.notices(), QStringList{"No sound server is running: this call has no sound."});
+    EXPECT_TRUE(b.notices().isEmpty());
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, NoticesNameTheMissingDevice) {
+    struct Row {
+        AudioProblem source, sink;
+        const char* notice;
+    };
+    for (const Row& row : {Row{AudioProblem::NoDevice, AudioProblem::None,
+                               "No microphone was found: the other side cannot hear you."},
+                           Row{AudioProblem::None, AudioProblem::NoDevice,
+                               "No speaker was found: you cannot hear the other side."},
+                           Row{AudioProblem::NoDevice, AudioProblem::NoDevice,
+                               "No microphone and no speaker were found: this call has no sound."}}) {
+        TestPhone a("127.0.0.2", {.sourceProblem = row.source, .sinkProblem = row.sink});
+        a.start("127.0.0.3");
+        talvora::test::waitUntil([&] { return !a.notices().isEmpty(); }, 2000);
+        talvora::test::pumpEvents(30);
+        EXPECT_EQ(a.notices(), QStringList{row.notice});
+        EXPECT_TRUE(a.terminal().transmitting());
+        EXPECT_TRUE(a.terminal().receiving());
+        a.stop();
+    }
+}
+
+TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesUnknownArguments) {
+    TestPhone a("127.0.0.2", {});
+    MediaTerminal& t = a.terminal();
+    EXPECT_FALSE(t.OpenTransmit(kCodecOpus, 20, 0, 1, 1, 0)) << "not initialised";
+    EXPECT_TRUE(t.Initialize());
+    EXPECT_TRUE(t.Initialize());
+    EXPECT_FALSE(t.OpenReceive(3, 20, 0, 0));
+    EXPECT_FALSE(t.OpenReceive(4, 30, 0, 0));
+    EXPECT_FALSE(t.OpenReceive(4, 20, 1, 0));
+    EXPECT_FALSE(t.StartReceive(0)) << "not opened";
+    EXPECT_TRUE(t.OpenReceive(4, 20, 0, 0));
+    EXPECT_FALSE(t.StartReceive(0)) << "no port bound";
+    EXPECT_FALSE(t.BindReceivePort(0));
+    EXPECT_TRUE(t.BindReceivePort(8500));
+    EXPECT_FALSE(t.StartReceive(1));
+    EXPECT_TRUE(t.StartReceive(0));
+    EXPECT_TRUE(t.StartReceive(0));
+    EXPECT_FALSE(t.SetReceiveLevel(1, 50));
+    EXPECT_TRUE(t.SetReceiveLevel(0, 500));
+    EXPECT_EQ(t.receiveLevel(), 100);
+    EXPECT_TRUE(t.StopReceive());
+    EXPECT_TRUE(t.StopReceive());
+    EXPECT_TRUE(t.StopTransmit());
+    EXPECT_TRUE(t.Uninitialize());
+    EXPECT_TRUE(t.Uninitialize());
+    EXPECT_FALSE(t.receiving());
+}
+
+TEST(MediaTerminal, UnresolvableDestinationIsNoticedAndNothingIsSent) {
+    TestPhone a("127.0.0.2", {.signal = sine(440, 5000)});
+    a.start("no-such-host.invalid");
+    talvora::test::waitUntil([&] { return !a.notices().isEmpty(); }, 5000);
+    ASSERT_EQ(a.notices().size(), 1);
+    EXPECT_TRUE(a.notices()[0].startsWith("Voice cannot reach no-such-host.invalid: "));
+    talvora::test::pumpEvents(200);
+    EXPECT_EQ(a.terminal().stats().packetsSent, 0u);
+    a.stop();
+}
+
+TEST(MediaTerminal, StaysContinuousThroughABadNetworkAndSettlesAfterwards) {
+    ImpairmentRelay relay(loopback(4), loopback(2), loopback(3), 8500, 20261208);
+    TestPhone a("127.0.0.2", {.signal = sine(440, 6000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.4");
+    b.start("127.0.0.4");
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return b.terminal().stats().packetsAccepted > 25; }, 10000));
+
+    relay.setImpairment({.lossRate = 0.07, .baseDelayMs = 20, .jitterMs = 20, .duplicateRate = 0.05});
+    const auto impaired = playedAfter(b, settle(b, 0.5), 6.0);
+    const auto during = b.terminal().stats();
+    relay.setImpairment({});
+    talvora::test::waitUntil([] { return false; }, 4000); // let the jitter window forget
+    const auto calm = playedAfter(b, settle(b, 0.0), 2.0);
+    const auto after = b.terminal().stats();
+
+    // Continuous: no 20 ms window of the impaired stretch falls silent (concealment fills the
+    // gaps, fading only over runs of losses), and few are even attenuated.
+    const double nominal = 6000 * 0.7071;
+    int faded = 0;
+    double quietest = nominal;
+    for (std::size_t at = 0; at + 960 <= impaired.size(); at += 960) {
+        const double level = rms(std::span(impaired).subspan(at, 960));
+        quietest = std::min(quietest, level);
+        faded += level < nominal * 0.5;
+    }
+    EXPECT_GT(quietest, nominal * 0.04);
+    EXPECT_LE(faded, 45) << "of " << impaired.size() / 960 << " windows";
+    EXPECT_NEAR(dominantFrequency(impaired), 440, 10);
+    EXPECT_GT(relay.dropped(), 10u);
+    EXPECT_GT(during.framesLost, 0u);
+    EXPECT_GT(during.framesDuplicate + during.framesLate, 0u);
+    EXPECT_LE(during.jitterTargetMs, 150) << "delay stays bounded";
+    EXPECT_GE(during.jitterTargetMs, 20);
+    EXPECT_LE(after.jitterTargetMs, 40) << "and comes back down";
+    EXPECT_LE(after.playoutDelayMs, 60);
+    std::vector<double> calmLevels;
+    for (std::size_t at = 0; at + 960 <= calm.size(); at += 960) {
+        calmLevels.push_back(rms(std::span(calm).subspan(at, 960)));
+    }
+    std::sort(calmLevels.begin(), calmLevels.end());
+    ASSERT_FALSE(calmLevels.empty());
+    EXPECT_NEAR(calmLevels[calmLevels.size() / 10], nominal, nominal * 0.15)
+        << "nine windows in ten at full level";
+    a.stop();
+    b.stop();
+}
+
+} // namespace
+} // namespace talvora::voice
