@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/NetworkConfig.h"
+#include "voice/CCNSMTLib.h"
 #include "voice/engine/AudioDevice.h"
 #include "voice/engine/Clock.h"
 #include "voice/engine/TransmitPipeline.h"
@@ -68,7 +69,7 @@ struct MediaTerminalStats {
 //
 // One terminal per process is the production rule (kept by TCCNMediaTerm); tests run several,
 // each on its own loopback address.
-class MediaTerminal : public QObject {
+class MediaTerminal : public QObject, public ICCNMediaTerm {
     Q_OBJECT
 
 public:
@@ -76,19 +77,19 @@ public:
                   QObject* parent = nullptr);
     ~MediaTerminal() override;
 
-    bool Initialize();
-    bool Uninitialize();
-    bool OpenReceive(int codec, int frameMs, int device, int options);
+    bool Initialize() override;
+    bool Uninitialize() override;
+    bool OpenReceive(int codec, int frameMs, int device, int options) override;
     bool OpenTransmit(int codec, int frameMs, int device, int echoCancellation, int noiseSuppression,
-                      int options);
-    bool SetTransmitDestination(const QString& address, int port);
-    bool BindReceivePort(int port);
-    bool StartTransmit(int source);
-    bool StopTransmit();
-    bool StartReceive(int sink);
-    bool StopReceive();
-    bool SetReceiveLevel(int channel, int level);
-    bool SetTransmitLevel(int channel, int level);
+                      int options) override;
+    bool SetTransmitDestination(const QString& address, int port) override;
+    bool BindReceivePort(int port) override;
+    bool StartTransmit(int source) override;
+    bool StopTransmit() override;
+    bool StartReceive(int sink) override;
+    bool StopReceive() override;
+    bool SetReceiveLevel(int channel, int level) override;
+    bool SetTransmitLevel(int channel, int level) override;
 
     bool transmitting() const { return m_transmitRunning.load(); }
     bool receiving() const { return m_receiveRunning.load(); }
