@@ -97,6 +97,9 @@ PulseSource::~PulseSource() {
 }
 
 bool PulseSource::read(std::span<std::int16_t> out) {
+    if (m_interrupted.load()) {
+        return false;
+    }
     auto* dest = reinterpret_cast<std::uint8_t*>(out.data());
     std::size_t wanted = out.size_bytes();
     // First what was left of the last fragment: libpulse hands out whole fragments only.
@@ -185,6 +188,9 @@ PulseSink::~PulseSink() {
 }
 
 bool PulseSink::write(std::span<const std::int16_t> samples) {
+    if (m_interrupted.load()) {
+        return false;
+    }
     const auto* src = reinterpret_cast<const std::uint8_t*>(samples.data());
     std::size_t remaining = samples.size_bytes();
     MainloopLock lock(m_connection->mainloop());
