@@ -481,7 +481,7 @@ MediaTerminalStats MediaTerminal::stats() const {
     s.refusedMalformed = m_refusedMalformed.load();
     s.refusedSsrc = m_refusedSsrc.load();
     s.framesPlayed = m_framesPlayed.load();
-    std::lock_guard lock(const_cast<std::mutex&>(m_jitterMutex));
+    std::lock_guard lock(m_jitterMutex);
     const JitterBuffer::Stats& j = m_jitter->stats();
     s.framesLost = j.lost;
     s.framesLate = j.late;

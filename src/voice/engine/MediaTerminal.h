@@ -152,7 +152,7 @@ private:
     std::unique_ptr<ReceiveDirection> m_receive;
     std::thread m_networkThread;
     std::thread m_playbackThread;
-    std::mutex m_jitterMutex; // guards m_jitter, held for one put or get
+    mutable std::mutex m_jitterMutex; // guards m_jitter, held for one put or get
     std::unique_ptr<JitterBuffer> m_jitter;
 
     // What the speaker played, for the echo canceller: playback thread to capture thread.
