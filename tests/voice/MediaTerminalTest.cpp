@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 namespace talvora::voice {
 namespace {
@@ -137,6 +139,76 @@ TEST(MediaTerminal, OnlyThePeerIsHeard) {
     EXPECT_EQ(s.refusedSsrc, 100u);
     EXPECT_LT(toneAmplitude(heard, 3000), 50);
     EXPECT_NEAR(toneAmplitude(heard, 440), 5000, 5000 * 0.2);
+    a.stop();
+    b.stop();
+}
+
+long residentKiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+TEST(MediaTerminal, FloodCostsNoMemoryAndTheCallGoesOn) {
+    TestPhone a("127.0.0.2", {.signal = sine(440, 5000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return b.terminal().stats().packetsAccepted > 10; }, 10000));
+    const long before = residentKiB();
+
+    // Strangers, oversized datagrams and junk from the peer's own address, as fast as they go.
+    auto stranger = UdpSocket::bind(loopback(9), 0);
+    auto spoof = UdpSocket::bind(loopback(2), 0);
+    ASSERT_TRUE(stranger && spoof);
+    std::vector<std::uint8_t> big(9000, 0x80);
+    std::vector<std::uint8_t> junk(200);
+    std::uint32_t noise = 99;
+    for (int i = 0; i < 20000; ++i) {
+        for (auto& byte : junk) {
+            noise = noise * 1664525u + 1013904223u;
+            byte = static_cast<std::uint8_t>(noise >> 24);
+        }
+        junk[0] = 0x80; // version 2, so the parser looks further
+        stranger->sendTo(junk, loopback(3), 8500);
+        spoof->sendTo(junk, loopback(3), 8500);
+        if (i % 10 == 0) {
+            spoof->sendTo(big, loopback(3), 8500);
+        }
+    }
+    talvora::test::pumpEvents(500);
+    const auto s = b.terminal().stats();
+    EXPECT_GT(s.refusedAddress, 0u);
+    EXPECT_GT(s.refusedMalformed, 0u);
+    EXPECT_LT(residentKiB() - before, 4096) << "KiB grown";
+    // The peer's voice still plays.
+    const auto heard = playedAfter(b, settle(b), 0.5);
+    EXPECT_NEAR(toneAmplitude(heard, 440), 5000, 5000 * 0.2);
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, PeerThatRestartsIsHeardAgainAfterItsSilence) {
+    TestPhone a("127.0.0.2", {.signal = sine(440, 5000)});
+    TestPhone b("127.0.0.3", {});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return b.terminal().stats().packetsAccepted > 10; }, 10000));
+    // The peer's engine restarts its sending: a new source, a new sequence.
+    a.terminal().StopTransmit();
+    talvora::test::pumpEvents(kSsrcTakeoverMs + 300);
+    const auto acceptedBefore = b.terminal().stats().packetsAccepted;
+    a.terminal().StartTransmit(0);
+    ASSERT_TRUE(talvora::test::waitUntil(
+        [&] { return b.terminal().stats().packetsAccepted > acceptedBefore + 25; }, 10000));
+    const auto heard = playedAfter(b, settle(b), 0.5);
+    EXPECT_NEAR(toneAmplitude(heard, 440), 5000, 5000 * 0.15);
+    EXPECT_EQ(b.terminal().stats().refusedSsrc, 0u);
     a.stop();
     b.stop();
 }
