@@ -253,6 +253,38 @@ TEST(MediaTerminal, NoticesNameTheMissingDevice) {
     }
 }
 
+TEST(MediaTerminal, DevicesThatGoAwayMidCallAreNoticedAndTheNetworkRunsOn) {
+    TestPhone a(
+        "127.0.0.2",
+        {.signal = sine(440, 5000), .sourceFailsAfterSamples = 48000, .sinkFailsAfterSamples = 48000});
+    TestPhone b("127.0.0.3", {.signal = sine(1000, 5000)});
+    a.start("127.0.0.3");
+    b.start("127.0.0.2");
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return a.notices().size() == 2; }, 10000));
+    EXPECT_TRUE(a.notices().contains("The microphone stopped working: the other side cannot hear you."));
+    EXPECT_TRUE(a.notices().contains("The speaker stopped working: you cannot hear the other side."));
+    const auto sent = a.terminal().stats().packetsSent;
+    const auto accepted = a.terminal().stats().packetsAccepted;
+    talvora::test::pumpEvents(500);
+    EXPECT_GT(a.terminal().stats().packetsSent, sent + 10) << "silence still goes out";
+    EXPECT_GT(a.terminal().stats().packetsAccepted, accepted + 10);
+    const auto heard = playedAfter(b, settle(b), 0.5);
+    EXPECT_LT(rms(heard), 50);
+    a.stop();
+    b.stop();
+}
+
+TEST(MediaTerminal, VoicePortInUseIsNoticed) {
+    auto squatter = UdpSocket::bind(loopback(2), 8500);
+    ASSERT_TRUE(squatter);
+    TestPhone a("127.0.0.2", {});
+    a.start("127.0.0.3");
+    talvora::test::waitUntil([&] { return !a.notices().isEmpty(); }, 2000);
+    EXPECT_EQ(a.notices(), QStringList{"The voice port 8500 is in use: you cannot hear the other side."});
+    EXPECT_FALSE(a.terminal().receiving());
+    a.stop();
+}
+
 TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesUnknownArguments) {
     TestPhone a("127.0.0.2", {});
     MediaTerminal& t = a.terminal();

@@ -9,13 +9,17 @@ std::int64_t durationUs(std::uint64_t samples, int rateHz) {
 } // namespace
 
 FakeSource::FakeSource(const Clock& clock, int rateHz, SignalFunction signal,
-                       std::function<void(const BlockTime&)> onBlock)
-    : m_clock(clock), m_rateHz(rateHz), m_signal(std::move(signal)), m_onBlock(std::move(onBlock)) {}
+                       std::function<void(const BlockTime&)> onBlock, std::uint64_t failAfterSamples)
+    : m_clock(clock), m_rateHz(rateHz), m_signal(std::move(signal)), m_onBlock(std::move(onBlock)),
+      m_failAfterSamples(failAfterSamples) {}
 
 bool FakeSource::read(std::span<std::int16_t> out) {
     if (!m_started) {
         m_started = true;
         m_startUs = m_clock.nowUs();
+    }
+    if (m_failAfterSamples != 0 && m_samplesRead >= m_failAfterSamples) {
+        return false;
     }
     // The block is complete once its last sample has been "captured".
     if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesRead + out.size(), m_rateHz))) {
@@ -52,13 +56,18 @@ std::size_t PlaybackRecording::size() const {
     return m_samples.size();
 }
 
-FakeSink::FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording)
-    : m_clock(clock), m_rateHz(rateHz), m_recording(std::move(recording)) {}
+FakeSink::FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording,
+                   std::uint64_t failAfterSamples)
+    : m_clock(clock), m_rateHz(rateHz), m_recording(std::move(recording)),
+      m_failAfterSamples(failAfterSamples) {}
 
 bool FakeSink::write(std::span<const std::int16_t> samples) {
     if (!m_started) {
         m_started = true;
         m_startUs = m_clock.nowUs();
+    }
+    if (m_failAfterSamples != 0 && m_samplesWritten >= m_failAfterSamples) {
+        return false;
     }
     // Like a device with one block of buffer: a block is taken once the previous one has played.
     if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesWritten, m_rateHz))) {
@@ -79,7 +88,8 @@ std::unique_ptr<AudioSource> FakeAudioBackend::openSource(AudioProblem& problem)
     if (problem != AudioProblem::None) {
         return nullptr;
     }
-    return std::make_unique<FakeSource>(m_clock, m_config.sourceRateHz, m_config.signal, m_config.onRead);
+    return std::make_unique<FakeSource>(m_clock, m_config.sourceRateHz, m_config.signal, m_config.onRead,
+                                        m_config.sourceFailsAfterSamples);
 }
 
 std::unique_ptr<AudioSink> FakeAudioBackend::openSink(AudioProblem& problem) {
@@ -87,7 +97,8 @@ std::unique_ptr<AudioSink> FakeAudioBackend::openSink(AudioProblem& problem) {
     if (problem != AudioProblem::None) {
         return nullptr;
     }
-    return std::make_unique<FakeSink>(m_clock, m_config.sinkRateHz, m_recording);
+    return std::make_unique<FakeSink>(m_clock, m_config.sinkRateHz, m_recording,
+                                      m_config.sinkFailsAfterSamples);
 }
 
 } // namespace talvora::voice

@@ -28,7 +28,7 @@ class FakeSource final : public AudioSource {
 public:
     // A null `signal` is silence. `onBlock` (optional) learns when each block was read.
     FakeSource(const Clock& clock, int rateHz, SignalFunction signal,
-               std::function<void(const BlockTime&)> onBlock = {});
+               std::function<void(const BlockTime&)> onBlock = {}, std::uint64_t failAfterSamples = 0);
 
     int sampleRateHz() const override { return m_rateHz; }
     bool read(std::span<std::int16_t> out) override;
@@ -39,6 +39,7 @@ private:
     int m_rateHz;
     SignalFunction m_signal;
     std::function<void(const BlockTime&)> m_onBlock;
+    std::uint64_t m_failAfterSamples; // like a device unplugged; 0: never
     InterruptibleSleep m_sleep;
     bool m_started = false;
     std::int64_t m_startUs = 0;
@@ -62,7 +63,8 @@ private:
 class FakeSink final : public AudioSink {
 public:
     // A null `recording` discards what is played.
-    FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording = {});
+    FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording = {},
+             std::uint64_t failAfterSamples = 0);
 
     int sampleRateHz() const override { return m_rateHz; }
     bool write(std::span<const std::int16_t> samples) override;
@@ -72,6 +74,7 @@ private:
     const Clock& m_clock;
     int m_rateHz;
     std::shared_ptr<PlaybackRecording> m_recording;
+    std::uint64_t m_failAfterSamples;
     InterruptibleSleep m_sleep;
     bool m_started = false;
     std::int64_t m_startUs = 0;
@@ -88,6 +91,8 @@ public:
         std::function<void(const BlockTime&)> onRead; // when each microphone block was read
         AudioProblem sourceProblem = AudioProblem::None;
         AudioProblem sinkProblem = AudioProblem::None;
+        std::uint64_t sourceFailsAfterSamples = 0; // the device goes away mid-call; 0: never
+        std::uint64_t sinkFailsAfterSamples = 0;
     };
 
     FakeAudioBackend(const Clock& clock, Config config);

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <pthread.h>
 #include <random>
 #include <vector>
 
@@ -269,6 +270,7 @@ bool MediaTerminal::StopTransmit() {
 }
 
 void MediaTerminal::captureLoop(TransmitDirection& d) {
+    pthread_setname_np(pthread_self(), "voice-capture");
     AudioSource* device = d.device ? d.device.get() : d.standIn.get();
     std::int16_t* const reference = d.reference.data();
     while (m_echoReference->pop(d.reference)) {
@@ -385,6 +387,7 @@ bool MediaTerminal::StopReceive() {
 }
 
 void MediaTerminal::networkLoop() {
+    pthread_setname_np(pthread_self(), "voice-network");
     std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
     while (m_receiveRunning.load(std::memory_order_relaxed)) {
         const UdpSocket::Received received = m_socket->receive(buffer, kReceivePollMs);
@@ -431,6 +434,7 @@ void MediaTerminal::networkLoop() {
 }
 
 void MediaTerminal::playbackLoop(ReceiveDirection& d) {
+    pthread_setname_np(pthread_self(), "voice-playback");
     AudioSink* device = d.device ? d.device.get() : d.standIn.get();
     while (m_receiveRunning.load(std::memory_order_relaxed)) {
         JitterBuffer::Frame frame;
