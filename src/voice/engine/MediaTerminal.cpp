@@ -16,9 +16,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <pthread.h>
 #include <random>
+#include <system_error>
 #include <vector>
 
 namespace talvora::voice {
@@ -149,16 +151,18 @@ bool MediaTerminal::SetTransmitDestination(const QString& address, int port) {
     }
 }
 
-bool MediaTerminal::ensureSocket(std::uint16_t port) {
+bool MediaTerminal::ensureSocket(std::uint16_t port, int* error) {
     if (m_socket && (port == 0 || m_socket->localPort() == port)) {
         return true;
     }
     if (m_transmitRunning.load() || m_receiveRunning.load()) {
+        if (error) {
+            *error = EBUSY;
+        }
         return false; // the threads use the socket
     }
     m_socket.reset();
-    int error = 0;
-    m_socket = UdpSocket::bind(m_network.bindAddress.toIPv4Address(), port, &error);
+    m_socket = UdpSocket::bind(m_network.bindAddress.toIPv4Address(), port, error);
     return m_socket != nullptr;
 }
 
@@ -166,8 +170,15 @@ bool MediaTerminal::BindReceivePort(int port) {
     if (!m_initialized || port <= 0 || port > 65535) {
         return false;
     }
-    if (!ensureSocket(static_cast<std::uint16_t>(port))) {
-        postNotice(tr("The voice port %1 is in use: you cannot hear the other side.").arg(port));
+    int error = 0;
+    if (!ensureSocket(static_cast<std::uint16_t>(port), &error)) {
+        if (error == EADDRINUSE) {
+            postNotice(tr("The voice port %1 is in use: you cannot hear the other side.").arg(port));
+        } else {
+            postNotice(tr("The voice port %1 cannot be opened (%2): you cannot hear the other side.")
+                           .arg(port)
+                           .arg(QString::fromLocal8Bit(std::strerror(error))));
+        }
         return false;
     }
     return true;
@@ -252,7 +263,13 @@ bool MediaTerminal::StartTransmit(int source) {
 
     m_transmit = std::move(direction);
     m_transmitRunning.store(true);
-    m_captureThread = std::thread([this, d = m_transmit.get()] { captureLoop(*d); });
+    try {
+        m_captureThread = std::thread([this, d = m_transmit.get()] { captureLoop(*d); });
+    } catch (const std::system_error&) {
+        m_transmitRunning.store(false);
+        m_transmit.reset();
+        return false;
+    }
     return true;
 }
 
@@ -367,8 +384,17 @@ bool MediaTerminal::StartReceive(int sink) {
 
     m_receive = std::move(direction);
     m_receiveRunning.store(true);
-    m_networkThread = std::thread([this] { networkLoop(); });
-    m_playbackThread = std::thread([this, d = m_receive.get()] { playbackLoop(*d); });
+    try {
+        m_networkThread = std::thread([this] { networkLoop(); });
+        m_playbackThread = std::thread([this, d = m_receive.get()] { playbackLoop(*d); });
+    } catch (const std::system_error&) {
+        m_receiveRunning.store(false);
+        if (m_networkThread.joinable()) {
+            m_networkThread.join();
+        }
+        m_receive.reset();
+        return false;
+    }
     return true;
 }
 

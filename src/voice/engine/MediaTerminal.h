@@ -119,7 +119,7 @@ private:
     void noteMissing(AudioProblem problem, bool microphone);
     void flushNotices();
     void postNotice(const QString& text);
-    bool ensureSocket(std::uint16_t port);
+    bool ensureSocket(std::uint16_t port, int* error = nullptr);
     void resetPeerFilter();
 
     const NetworkConfig m_network;
