@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace talvora::voice {
@@ -283,6 +284,84 @@ TEST(MediaTerminal, VoicePortInUseIsNoticed) {
     EXPECT_EQ(a.notices(), QStringList{"The voice port 8500 is in use: you cannot hear the other side."});
     EXPECT_FALSE(a.terminal().receiving());
     a.stop();
+}
+
+// A room: the microphone hears what the speaker played 40 ms earlier, at half the level.
+class EchoRoom final : public AudioBackend {
+public:
+    explicit EchoRoom(const Clock& clock) : m_clock(clock) {}
+
+    std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override {
+        problem = AudioProblem::None;
+        return std::make_unique<FakeSource>(m_clock, 48000, [this](std::uint64_t i) -> std::int16_t {
+            std::lock_guard lock(m_mutex);
+            const std::uint64_t delay = 48 * 40;
+            return i >= delay && i - delay < m_played.size()
+                       ? static_cast<std::int16_t>(m_played[i - delay] / 2)
+                       : std::int16_t{0};
+        });
+    }
+    std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override {
+        problem = AudioProblem::None;
+        class Speaker final : public AudioSink {
+        public:
+            Speaker(EchoRoom& room) : m_room(room), m_pace(room.m_clock, 48000) {}
+            int sampleRateHz() const override { return 48000; }
+            bool write(std::span<const std::int16_t> samples) override {
+                if (!m_pace.write(samples)) {
+                    return false;
+                }
+                std::lock_guard lock(m_room.m_mutex);
+                m_room.m_played.insert(m_room.m_played.end(), samples.begin(), samples.end());
+                return true;
+            }
+            void interrupt() override { m_pace.interrupt(); }
+
+        private:
+            EchoRoom& m_room;
+            FakeSink m_pace;
+        };
+        return std::make_unique<Speaker>(*this);
+    }
+
+private:
+    const Clock& m_clock;
+    std::mutex m_mutex;
+    std::vector<std::int16_t> m_played; // guarded by m_mutex
+};
+
+// B talks (broadband noise) to A, whose microphone hears A's speaker: what comes back to B is
+// A's echo of B. With the canceller on, far less of it comes back.
+double echoReturned(int echoCancellation) {
+    NetworkConfig aNet;
+    aNet.bindAddress = QHostAddress("127.0.0.2");
+    MediaTerminal a(aNet, std::make_unique<EchoRoom>(TestPhone::clock()), TestPhone::clock());
+    std::uint32_t noise = 7;
+    TestPhone b("127.0.0.3", {.signal = [noise](std::uint64_t i) mutable {
+                    noise = noise * 1664525u + 1013904223u + static_cast<std::uint32_t>(i & 1);
+                    return static_cast<std::int16_t>(static_cast<std::int32_t>(noise >> 16) % 4000);
+                }});
+    a.Initialize();
+    a.OpenTransmit(kCodecOpus, kFrameMs20, 0, echoCancellation, 0, 0);
+    a.SetTransmitDestination("127.0.0.3", 8500);
+    a.OpenReceive(kCodecOpus, kFrameMs20, 0, 0);
+    a.BindReceivePort(8500);
+    a.StartReceive(0);
+    a.StartTransmit(0);
+    b.start("127.0.0.2");
+    const auto back = playedAfter(b, settle(b, 4.0), 2.0);
+    b.stop();
+    a.Uninitialize();
+    return rms(back);
+}
+
+TEST(MediaTerminal, EchoCancellerHearsWhatTheSpeakerPlays) {
+    const double without = echoReturned(0);
+    const double with = echoReturned(1);
+    EXPECT_GT(without, 200) << "the room does echo";
+    EXPECT_LT(with, without * 0.2) << "at least 14 dB less echo: " << with << " against " << without;
+    RecordProperty("echo_without", std::to_string(without));
+    RecordProperty("echo_with", std::to_string(with));
 }
 
 TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesUnknownArguments) {

@@ -29,8 +29,14 @@ namespace {
 
 // How long the network thread waits for a datagram before it looks at its stop flag.
 constexpr int kReceivePollMs = 50;
-// Reference frames further behind than this are useless to the echo canceller: drop them.
-constexpr std::size_t kMaxEchoBacklogFrames = 4;
+// The echo canceller needs the speaker's frames in a steady relation to the microphone's: each
+// jump in that relation makes it converge anew. The two threads wake at their own moments, so
+// the capture side keeps a reserve of played frames (kEchoReserveFrames) and takes one per
+// microphone frame; it only realigns when the reserve runs dry or grows past
+// kMaxEchoBacklogFrames (the two devices' clocks drift apart). The reserve delays the
+// reference by 40 ms, well inside the canceller's tail.
+constexpr std::size_t kEchoReserveFrames = 2;
+constexpr std::size_t kMaxEchoBacklogFrames = 6;
 
 // What a device at `rateHz` needs to meet the engine's 48 kHz: null when nothing.
 std::unique_ptr<Resampler> resamplerFor(int fromHz, int toHz) {
@@ -51,6 +57,7 @@ struct MediaTerminal::TransmitDirection {
     std::array<std::int16_t, kFrameSamples> reference{};
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};
+    bool referencePrimed = false; // the reserve of played frames is built up
     // This call's RTP stream: random starting points (RFC 3550, section 5.1).
     std::uint32_t ssrc = 0;
     std::uint16_t sequence = 0;
@@ -312,10 +319,18 @@ void MediaTerminal::captureLoop(TransmitDirection& d) {
             d.fifo.push(d.block);
         }
         while (d.fifo.pop(d.frame)) {
-            while (m_echoReference->size() > kMaxEchoBacklogFrames) {
-                m_echoReference->pop(d.reference);
+            if (m_echoReference->size() > kMaxEchoBacklogFrames) {
+                while (m_echoReference->size() > kEchoReserveFrames) {
+                    m_echoReference->pop(d.reference);
+                }
             }
-            const bool havePlayback = m_echoReference->pop(d.reference);
+            if (!d.referencePrimed && m_echoReference->size() >= kEchoReserveFrames) {
+                d.referencePrimed = true;
+            }
+            const bool havePlayback = d.referencePrimed && m_echoReference->pop(d.reference);
+            if (!havePlayback) {
+                d.referencePrimed = false;
+            }
             const std::size_t bytes =
                 d.pipeline->process(d.frame,
                                     havePlayback ? std::span<const std::int16_t>(reference, kFrameSamples)
