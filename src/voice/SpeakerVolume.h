@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <memory>
+
+namespace talvora {
+
+// The speaker volume of the machine, as the volume slider sets it: one packed 32-bit value, the
+// low 16 bits the left channel and the high 16 bits the right, each 0 (silence) to 65535 (full).
+struct SpeakerVolumeReading {
+    bool ok = false; // false: no sound server, or an output without volume control
+    quint16 left = 0;
+    quint16 right = 0;
+};
+
+inline constexpr quint32 packSpeakerVolume(quint16 left, quint16 right) {
+    return quint32{left} | (quint32{right} << 16);
+}
+
+class SpeakerVolume {
+public:
+    virtual ~SpeakerVolume() = default;
+    // Reads the volume; `left` is what the slider starts at.
+    virtual SpeakerVolumeReading GetSpeakerVolume() = 0;
+    // Writes the volume; false (and nothing written) when the output has no volume control.
+    virtual bool SetSpeakerVolume(quint32 packed) = 0;
+};
+
+// An output in memory, for tests and for machines without sound.
+class FakeSpeakerVolume final : public SpeakerVolume {
+public:
+    bool hasVolumeControl = true;
+    quint16 left = 0;
+    quint16 right = 0;
+    int writes = 0;
+
+    SpeakerVolumeReading GetSpeakerVolume() override {
+        return hasVolumeControl ? SpeakerVolumeReading{true, left, right} : SpeakerVolumeReading{};
+    }
+    bool SetSpeakerVolume(quint32 packed) override {
+        if (!hasVolumeControl) {
+            return false;
+        }
+        left = static_cast<quint16>(packed & 0xFFFF);
+        right = static_cast<quint16>(packed >> 16);
+        ++writes;
+        return true;
+    }
+};
+
+} // namespace talvora

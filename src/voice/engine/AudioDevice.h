@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace talvora::voice {
+
+// A microphone: 16-bit mono at the device's own rate. read() and interrupt() may be called from
+// different threads; read() is called from one thread only.
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+    virtual int sampleRateHz() const = 0;
+    // Blocks until out.size() samples were captured. False when the device failed or interrupt()
+    // was called; a device that returned false is not read again.
+    virtual bool read(std::span<std::int16_t> out) = 0;
+    virtual void interrupt() = 0;
+};
+
+// A speaker: 16-bit mono at the device's own rate. write() blocks while the device's buffer is
+// full, which paces the playback thread.
+class AudioSink {
+public:
+    virtual ~AudioSink() = default;
+    virtual int sampleRateHz() const = 0;
+    virtual bool write(std::span<const std::int16_t> samples) = 0;
+    virtual void interrupt() = 0;
+};
+
+// Why a device could not be had.
+enum class AudioProblem {
+    None,
+    NoServer, // no sound server answers
+    NoDevice, // the server has no such device (no microphone, no output)
+};
+
+// Opens the default devices. Called on the main thread.
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+    virtual std::unique_ptr<AudioSource> openSource(AudioProblem& problem) = 0;
+    virtual std::unique_ptr<AudioSink> openSink(AudioProblem& problem) = 0;
+};
+
+} // namespace talvora::voice

@@ -1,0 +1,104 @@
+#include "voice/engine/FakeAudio.h"
+
+namespace talvora::voice {
+
+namespace {
+std::int64_t durationUs(std::uint64_t samples, int rateHz) {
+    return static_cast<std::int64_t>(samples * 1000000 / static_cast<std::uint64_t>(rateHz));
+}
+} // namespace
+
+FakeSource::FakeSource(const Clock& clock, int rateHz, SignalFunction signal,
+                       std::function<void(const BlockTime&)> onBlock, std::uint64_t failAfterSamples)
+    : m_clock(clock), m_rateHz(rateHz), m_signal(std::move(signal)), m_onBlock(std::move(onBlock)),
+      m_failAfterSamples(failAfterSamples) {}
+
+bool FakeSource::read(std::span<std::int16_t> out) {
+    if (!m_started) {
+        m_started = true;
+        m_startUs = m_clock.nowUs();
+    }
+    if (m_failAfterSamples != 0 && m_samplesRead >= m_failAfterSamples) {
+        return false;
+    }
+    // The block is complete once its last sample has been "captured".
+    if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesRead + out.size(), m_rateHz))) {
+        return false;
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = m_signal ? m_signal(m_samplesRead + i) : std::int16_t{0};
+    }
+    if (m_onBlock) {
+        m_onBlock(BlockTime{m_samplesRead, m_clock.nowUs()});
+    }
+    m_samplesRead += out.size();
+    return true;
+}
+
+void PlaybackRecording::append(std::span<const std::int16_t> samples, std::int64_t timeUs) {
+    std::lock_guard lock(m_mutex);
+    m_blocks.push_back(BlockTime{m_samples.size(), timeUs});
+    m_samples.insert(m_samples.end(), samples.begin(), samples.end());
+}
+
+std::vector<std::int16_t> PlaybackRecording::samples() const {
+    std::lock_guard lock(m_mutex);
+    return m_samples;
+}
+
+std::vector<BlockTime> PlaybackRecording::blocks() const {
+    std::lock_guard lock(m_mutex);
+    return m_blocks;
+}
+
+std::size_t PlaybackRecording::size() const {
+    std::lock_guard lock(m_mutex);
+    return m_samples.size();
+}
+
+FakeSink::FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording,
+                   std::uint64_t failAfterSamples)
+    : m_clock(clock), m_rateHz(rateHz), m_recording(std::move(recording)),
+      m_failAfterSamples(failAfterSamples) {}
+
+bool FakeSink::write(std::span<const std::int16_t> samples) {
+    if (!m_started) {
+        m_started = true;
+        m_startUs = m_clock.nowUs();
+    }
+    if (m_failAfterSamples != 0 && m_samplesWritten >= m_failAfterSamples) {
+        return false;
+    }
+    // Like a device with one block of buffer: a block is taken once the previous one has played.
+    if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesWritten, m_rateHz))) {
+        return false;
+    }
+    if (m_recording) {
+        m_recording->append(samples, m_clock.nowUs());
+    }
+    m_samplesWritten += samples.size();
+    return true;
+}
+
+FakeAudioBackend::FakeAudioBackend(const Clock& clock, Config config)
+    : m_clock(clock), m_config(std::move(config)) {}
+
+std::unique_ptr<AudioSource> FakeAudioBackend::openSource(AudioProblem& problem) {
+    problem = m_config.sourceProblem;
+    if (problem != AudioProblem::None) {
+        return nullptr;
+    }
+    return std::make_unique<FakeSource>(m_clock, m_config.sourceRateHz, m_config.signal, m_config.onRead,
+                                        m_config.sourceFailsAfterSamples);
+}
+
+std::unique_ptr<AudioSink> FakeAudioBackend::openSink(AudioProblem& problem) {
+    problem = m_config.sinkProblem;
+    if (problem != AudioProblem::None) {
+        return nullptr;
+    }
+    return std::make_unique<FakeSink>(m_clock, m_config.sinkRateHz, m_recording,
+                                      m_config.sinkFailsAfterSamples);
+}
+
+} // namespace talvora::voice

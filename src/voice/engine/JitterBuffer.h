@@ -1,0 +1,132 @@
+#pragma once
+
+#include "voice/engine/Rtp.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace talvora::voice {
+
+// An adaptive playout buffer for 20 ms voice packets, keyed by RTP sequence number. It keeps the
+// playout point just behind the latest arrival the network has shown recently: the spread of
+// transit times over the last `windowPackets` arrivals plus a small margin. When the spread grows
+// it waits (the decoder conceals), when it shrinks it drops single frames until it is back on
+// target, so the delay settles after a burst of jitter.
+//
+// Time comes from the caller (milliseconds on any monotonic clock), so the behaviour is the same
+// in tests and in the engine. Not thread-safe: the engine serialises put and get.
+// Memory is fixed at construction; nothing is allocated afterwards.
+class JitterBuffer {
+public:
+    static constexpr int kFrameMs = 20;
+    // 1.28 s of audio: far beyond any delay we would accept, small enough to be cheap.
+    static constexpr int kSlotCount = 64;
+    static constexpr int kMaxWindowPackets = 256;
+    // This many late packets in a row (half a second) mean the sender restarted its sequence
+    // behind ours; a stall of the network shorter than that delivers fewer.
+    static constexpr int kLateRunRestart = 25;
+
+    struct Config {
+        int marginMs = 10;        // kept above the measured spread of transit times
+        int maxDelayMs = 600;     // the target never exceeds this, whatever the network does
+        int windowPackets = 100;  // arrivals the spread is measured over (2 s)
+        int idleAfterFrames = 25; // this many frames without a packet: the stream has stopped
+    };
+
+    enum class PutResult {
+        Stored,
+        Duplicate,  // already held: dropped
+        Late,       // its turn has passed: dropped (it still teaches the jitter estimate)
+        OutOfRange, // far from the current sequence: dropped, remembered as a possible restart
+        Restarted,  // a second packet confirmed a new sequence: the buffer started over with it
+        Rejected,   // empty or oversized payload
+    };
+
+    enum class FrameKind {
+        Silence,         // nothing to play: no stream, or not yet due
+        Packet,          // `out` holds the packet for this frame
+        Conceal,         // the frame is missing or the buffer is waiting: conceal
+        ConcealWithNext, // the frame is lost but `out` holds the next one (for in-band FEC)
+    };
+
+    struct Frame {
+        FrameKind kind = FrameKind::Silence;
+        std::size_t bytes = 0;
+    };
+
+    struct Stats {
+        std::uint64_t stored = 0;
+        std::uint64_t duplicates = 0;
+        std::uint64_t late = 0;
+        std::uint64_t outOfRange = 0;
+        std::uint64_t restarts = 0;
+        std::uint64_t played = 0;
+        std::uint64_t lost = 0;     // frames whose packet never came in time
+        std::uint64_t inserted = 0; // concealed frames added to grow the delay
+        std::uint64_t dropped = 0;  // frames skipped to shrink the delay
+    };
+
+    JitterBuffer();
+    explicit JitterBuffer(Config config);
+
+    PutResult put(std::uint16_t sequence, std::span<const std::uint8_t> payload, std::int64_t arrivalMs);
+    // The next 20 ms frame. `out` must hold kMaxOpusPacketBytes.
+    Frame get(std::int64_t nowMs, std::span<std::uint8_t> out);
+    // Forgets every packet and the jitter history (a new stream); statistics are kept.
+    void reset();
+
+    int targetDelayMs() const { return m_targetDelayMs; }
+    // How long the last played packet waited between arrival and playout.
+    int lastPlayoutDelayMs() const { return m_lastPlayoutDelayMs; }
+    bool playing() const { return m_playing; }
+    int bufferedPackets() const { return m_buffered; }
+    const Stats& stats() const { return m_stats; }
+
+private:
+    struct Slot {
+        bool full = false;
+        std::int64_t sequence = 0;
+        std::int64_t arrivalMs = 0;
+        std::size_t bytes = 0;
+        std::array<std::uint8_t, kMaxOpusPacketBytes> data{};
+    };
+
+    std::int64_t extend(std::uint16_t sequence) const;
+    Slot& slotFor(std::int64_t sequence) {
+        return m_slots[static_cast<std::size_t>(sequence & (kSlotCount - 1))];
+    }
+    Slot* find(std::int64_t sequence);
+    void anchor(std::int64_t sequence);
+    void store(std::int64_t sequence, std::span<const std::uint8_t> payload, std::int64_t arrivalMs);
+    void clearSlot(Slot& slot);
+    void learnTransit(std::int64_t sequence, std::int64_t arrivalMs);
+    std::size_t copyOut(const Slot& slot, std::span<std::uint8_t> out) const;
+
+    Config m_config;
+    std::array<Slot, kSlotCount> m_slots;
+    int m_buffered = 0;
+
+    bool m_started = false; // a stream is anchored
+    bool m_playing = false; // playout has begun for it
+    std::int64_t m_nextSequence = 0;
+    std::int64_t m_highestSequence = 0;
+    int m_framesWithoutPacket = 0;
+
+    bool m_haveCandidate = false;
+    std::uint16_t m_candidate = 0;
+    int m_lateRun = 0;
+
+    // Relative transit times (arrival minus nominal send time) of the recent arrivals.
+    std::array<std::int64_t, kMaxWindowPackets> m_transit{};
+    int m_transitCount = 0;
+    int m_transitPos = 0;
+    std::int64_t m_minTransitMs = 0;
+    int m_targetDelayMs = 0;
+    int m_lastPlayoutDelayMs = 0;
+
+    Stats m_stats;
+};
+
+} // namespace talvora::voice

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "voice/engine/AudioDevice.h"
+#include "voice/engine/PulseConnection.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+
+struct pa_stream;
+
+namespace talvora::voice {
+
+// How long any request to the sound server may take before we give up on it.
+inline constexpr int kPulseTimeoutMs = 2000;
+// Device buffers: one 20 ms fragment for recording, two frames for playback. Small enough for a
+// phone call, large enough not to underrun on a loaded machine.
+inline constexpr int kPulseRecordFragmentMs = 20;
+inline constexpr int kPulsePlaybackTargetMs = 40;
+
+// A recording stream at the device's own rate, tagged media.role=phone. read() blocks on the
+// stream's data with the main loop's condition; interrupt() wakes it.
+class PulseSource final : public AudioSource {
+public:
+    // Null when the device cannot be opened.
+    static std::unique_ptr<PulseSource> open(std::shared_ptr<PulseConnection> connection,
+                                             const PulseDeviceInfo& device);
+    ~PulseSource() override;
+
+    int sampleRateHz() const override { return m_rateHz; }
+    bool read(std::span<std::int16_t> out) override;
+    void interrupt() override;
+
+private:
+    PulseSource(std::shared_ptr<PulseConnection> connection, int rateHz);
+
+    std::shared_ptr<PulseConnection> m_connection;
+    pa_stream* m_stream = nullptr;
+    int m_rateHz;
+    std::atomic<bool> m_interrupted{false};
+    // The unread tail of the last fragment (read thread only).
+    std::array<std::uint8_t, 32768> m_pending{};
+    std::size_t m_pendingBytes = 0;
+    std::size_t m_pendingOffset = 0;
+};
+
+// A playback stream at the device's own rate, tagged media.role=phone.
+class PulseSink final : public AudioSink {
+public:
+    static std::unique_ptr<PulseSink> open(std::shared_ptr<PulseConnection> connection,
+                                           const PulseDeviceInfo& device);
+    ~PulseSink() override;
+
+    int sampleRateHz() const override { return m_rateHz; }
+    bool write(std::span<const std::int16_t> samples) override;
+    void interrupt() override;
+
+private:
+    PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz);
+
+    std::shared_ptr<PulseConnection> m_connection;
+    pa_stream* m_stream = nullptr;
+    int m_rateHz;
+    std::atomic<bool> m_interrupted{false};
+};
+
+// The sound server's default microphone and output. Connects when a device is first wanted and
+// again after the server went away. A default source that only records a sink's output is not a
+// microphone: sending it would echo the peer back to them.
+class PulseAudioBackend final : public AudioBackend {
+public:
+    // `sourceName`/`sinkName` select devices other than the defaults (tests record a monitor).
+    explicit PulseAudioBackend(std::string sourceName = "@DEFAULT_SOURCE@",
+                               std::string sinkName = "@DEFAULT_SINK@");
+
+    std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override;
+    std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override;
+
+private:
+    std::shared_ptr<PulseConnection> connection();
+
+    std::string m_sourceName;
+    std::string m_sinkName;
+    std::shared_ptr<PulseConnection> m_connection;
+};
+
+} // namespace talvora::voice

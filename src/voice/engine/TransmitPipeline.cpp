@@ -1,0 +1,67 @@
+#include "voice/engine/TransmitPipeline.h"
+
+#include "shell/Error.h"
+
+#include <speex/speex_echo.h>
+#include <speex/speex_preprocess.h>
+
+#include <algorithm>
+
+namespace talvora::voice {
+
+TransmitPipeline::TransmitPipeline(TransmitOptions options) : m_options(options) {
+    if (m_options.echoCancellation) {
+        m_echo = speex_echo_state_init(static_cast<int>(kFrameSamples), kSampleRateHz / 1000 * kEchoTailMs);
+        if (m_echo == nullptr) {
+            throw Error(QStringLiteral("The echo canceller cannot be started."));
+        }
+        int rate = kSampleRateHz;
+        speex_echo_ctl(m_echo, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
+    }
+    if (m_options.echoCancellation || m_options.noiseSuppression) {
+        m_preprocess = speex_preprocess_state_init(static_cast<int>(kFrameSamples), kSampleRateHz);
+        if (m_preprocess == nullptr) {
+            if (m_echo != nullptr) {
+                speex_echo_state_destroy(m_echo);
+            }
+            throw Error(QStringLiteral("The noise suppressor cannot be started."));
+        }
+        int denoise = m_options.noiseSuppression ? 1 : 0;
+        int off = 0;
+        speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_DENOISE, &denoise);
+        speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC, &off);
+        speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_DEREVERB, &off);
+        if (m_echo != nullptr) {
+            speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_ECHO_STATE, m_echo);
+        }
+    }
+}
+
+TransmitPipeline::~TransmitPipeline() {
+    if (m_preprocess != nullptr) {
+        speex_preprocess_state_destroy(m_preprocess);
+    }
+    if (m_echo != nullptr) {
+        speex_echo_state_destroy(m_echo);
+    }
+}
+
+std::size_t TransmitPipeline::process(std::span<std::int16_t> mic, std::span<const std::int16_t> played,
+                                      int level, std::span<std::uint8_t> packet) {
+    if (mic.size() != kFrameSamples) {
+        return 0;
+    }
+    if (m_echo != nullptr) {
+        // Without playback the canceller still runs, on silence, so its state follows the mic.
+        const std::int16_t* reference = played.size() == kFrameSamples ? played.data() : m_silence;
+        speex_echo_cancellation(m_echo, mic.data(), reference, m_cleaned);
+        std::copy(std::begin(m_cleaned), std::end(m_cleaned), mic.begin());
+    }
+    if (m_preprocess != nullptr) {
+        speex_preprocess_run(m_preprocess, mic.data());
+    }
+    m_gain.apply(mic, level);
+    return m_encoder.encode(mic, packet);
+}
+
+} // namespace talvora::voice

@@ -1,0 +1,203 @@
+// The real sound path, against the private PulseAudio daemon that scripts/test.sh starts: a null
+// sink "spk" (default output; its monitor records what plays) and a 440 Hz sine source "mic"
+// (default input). Without TALVORA_TEST_PULSE these tests are skipped.
+#include "SignalAnalysis.h"
+#include "TestPhone.h"
+#include "support/EventLoop.h"
+#include "voice/PulseSpeakerVolume.h"
+#include "voice/VOIPMedia.h"
+#include "voice/engine/PulseAudioDevices.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace talvora::voice {
+namespace {
+
+using test::dominantFrequency;
+using test::rms;
+using test::sine;
+using test::TestPhone;
+using test::toneAmplitude;
+
+class PulseAudio : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("TALVORA_TEST_PULSE")) {
+            GTEST_SKIP() << "TALVORA_TEST_PULSE is not set: no private sound server";
+        }
+    }
+};
+
+// The daemon's sine source delivers in two-second blocks, nothing like a microphone. For the
+// call through real devices, a pipe source fed in 20 ms blocks at the pace of the clock stands
+// in as the default microphone (440 Hz), and the sine source is restored afterwards.
+class PacedMicrophone {
+public:
+    PacedMicrophone() {
+        const QString fifo = m_dir.filePath("mic.fifo");
+        QProcess pactl;
+        pactl.start("pactl", {"load-module", "module-pipe-source", "source_name=talvora_mic", "file=" + fifo,
+                              "format=s16le", "rate=48000", "channels=1"});
+        pactl.waitForFinished(10000);
+        m_module = QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+        QProcess::execute("pactl", {"set-default-source", "talvora_mic"});
+        m_fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        if (m_fd >= 0) {
+            m_thread = std::thread([this] { feed(); });
+        }
+    }
+    ~PacedMicrophone() {
+        m_running = false;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        QProcess::execute("pactl", {"set-default-source", "mic"});
+        if (!m_module.isEmpty()) {
+            QProcess::execute("pactl", {"unload-module", m_module});
+        }
+    }
+    bool ok() const { return m_fd >= 0 && !m_module.isEmpty(); }
+
+private:
+    void feed() {
+        const auto signal = sine(440, 8000);
+        std::vector<std::int16_t> block(960);
+        std::uint64_t sample = 0;
+        auto next = std::chrono::steady_clock::now();
+        while (m_running) {
+            for (auto& s : block) {
+                s = signal(sample++);
+            }
+            if (::write(m_fd, block.data(), block.size() * 2) < 0) {
+                return;
+            }
+            next += std::chrono::milliseconds(20);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    QTemporaryDir m_dir;
+    QString m_module;
+    int m_fd = -1;
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+// Records `seconds` of what the null sink plays, through its monitor.
+std::vector<std::int16_t> recordSpeaker(double seconds) {
+    PulseAudioBackend monitor("spk.monitor");
+    AudioProblem problem = AudioProblem::None;
+    auto source = monitor.openSource(problem);
+    EXPECT_TRUE(source) << "spk.monitor cannot be opened";
+    if (!source) {
+        return {};
+    }
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * source->sampleRateHz()));
+    EXPECT_TRUE(source->read(samples));
+    return samples;
+}
+
+TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
+    QProcess::execute("pactl", {"set-sink-volume", "spk", "100%"});
+    PacedMicrophone microphone;
+    ASSERT_TRUE(microphone.ok());
+    // This side: the production host, terminal and session on the real default devices.
+    NetworkConfig network;
+    network.bindAddress = QHostAddress("127.0.0.2");
+    TfrmCCN host(network);
+    QStringList notices;
+    QObject::connect(&host, &TfrmCCN::notice, [&](const QString& text) { notices << text; });
+    // The peer: an engine with in-memory devices, playing 1 kHz.
+    TestPhone peer("127.0.0.3", {.signal = sine(1000, 6000)});
+
+    auto session = host.voiceSessionFactory().create();
+    session->SetTransmitPort(8500);
+    session->SetReceivePort(8500);
+    session->SetRemoteAddress("127.0.0.3");
+    session->Start();
+    peer.start("127.0.0.2");
+
+    ASSERT_TRUE(
+        talvora::test::waitUntil([&] { return peer.terminal().stats().packetsAccepted > 25; }, 10000));
+    talvora::test::pumpEvents(300);
+    auto* engine = dynamic_cast<MediaTerminal*>(host.ccn().DefaultInterface().get());
+    ASSERT_NE(engine, nullptr);
+    const auto sentBefore = engine->stats().packetsSent;
+    const auto played = recordSpeaker(1.0);
+    EXPECT_GT(engine->stats().packetsSent, sentBefore + 25) << "the microphone kept the pace of a real one";
+    ASSERT_FALSE(played.empty());
+    EXPECT_NEAR(dominantFrequency(played), 1000, 10);
+    EXPECT_NEAR(toneAmplitude(played, 1000), 6000, 6000 * 0.2);
+    // And the microphone (the daemon's 440 Hz source) reaches the peer.
+    const std::size_t from = peer.recording().size();
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return peer.recording().size() > from + 48000; }, 10000));
+    const auto all = peer.recording().samples();
+    const std::span<const std::int16_t> heard(all.data() + from, 48000);
+    EXPECT_NEAR(dominantFrequency(heard), 440, 10);
+    EXPECT_GT(toneAmplitude(heard, 440), 100);
+    EXPECT_TRUE(notices.isEmpty()) << notices.join('|').toStdString();
+
+    session->Stop();
+    session.reset();
+    peer.stop();
+}
+
+TEST_F(PulseAudio, SpeakerVolumeRoundTripsOnTheDefaultSink) {
+    PulseSpeakerVolume volume;
+    struct Row {
+        quint16 left, right;
+    };
+    for (const Row& row : {Row{40000, 20000}, Row{0, 0}, Row{32767, 32767}, Row{65535, 65535}}) {
+        ASSERT_TRUE(volume.SetSpeakerVolume(packSpeakerVolume(row.left, row.right)));
+        const auto reading = volume.GetSpeakerVolume();
+        ASSERT_TRUE(reading.ok);
+        EXPECT_EQ(reading.left, row.left);
+        EXPECT_EQ(reading.right, row.right);
+        // The server itself agrees, in its own units.
+        QProcess pactl;
+        pactl.start("pactl", {"get-sink-volume", "spk"});
+        ASSERT_TRUE(pactl.waitForFinished(10000));
+        const QString out = QString::fromUtf8(pactl.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(QString("front-left: %1 ").arg(speakerToPulseVolume(row.left))))
+            << out.toStdString();
+        EXPECT_TRUE(out.contains(QString("front-right: %1 ").arg(speakerToPulseVolume(row.right))))
+            << out.toStdString();
+    }
+}
+
+TEST_F(PulseAudio, MissingDevicesAreReportedAsSuch) {
+    PulseAudioBackend named("no-such-source", "no-such-sink");
+    AudioProblem problem = AudioProblem::None;
+    EXPECT_FALSE(named.openSource(problem));
+    EXPECT_EQ(problem, AudioProblem::NoDevice);
+    EXPECT_FALSE(named.openSink(problem));
+    EXPECT_EQ(problem, AudioProblem::NoDevice);
+    // The default source must be a microphone, not a monitor of the speaker.
+    QProcess::execute("pactl", {"set-default-source", "spk.monitor"});
+    PulseAudioBackend defaults;
+    EXPECT_FALSE(defaults.openSource(problem));
+    EXPECT_EQ(problem, AudioProblem::NoDevice);
+    QProcess::execute("pactl", {"set-default-source", "mic"});
+    auto mic = defaults.openSource(problem);
+    ASSERT_TRUE(mic);
+    std::vector<std::int16_t> block(960);
+    ASSERT_TRUE(mic->read(block));
+    // A read blocked on the device returns at once when interrupted.
+    mic->interrupt();
+    EXPECT_FALSE(mic->read(block));
+}
+
+} // namespace
+} // namespace talvora::voice

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <span>
+#include <vector>
+
+namespace talvora::voice::test {
+
+inline std::vector<std::int16_t> tone(double frequencyHz, double amplitude, std::size_t samples,
+                                      int rateHz = 48000, std::size_t offset = 0) {
+    std::vector<std::int16_t> out(samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+        out[i] = static_cast<std::int16_t>(std::lround(
+            amplitude * std::sin(2 * std::numbers::pi * frequencyHz * double(i + offset) / rateHz)));
+    }
+    return out;
+}
+
+inline double rms(std::span<const std::int16_t> samples) {
+    if (samples.empty()) {
+        return 0;
+    }
+    double sum = 0;
+    for (std::int16_t s : samples) {
+        sum += double(s) * s;
+    }
+    return std::sqrt(sum / double(samples.size()));
+}
+
+// Amplitude of the component at `frequencyHz` (Goertzel), comparable to a sine's peak amplitude.
+inline double toneAmplitude(std::span<const std::int16_t> samples, double frequencyHz, int rateHz = 48000) {
+    const double w = 2 * std::numbers::pi * frequencyHz / rateHz;
+    const double coeff = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (std::int16_t x : samples) {
+        const double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
+}
+
+// The strongest frequency between 100 Hz and 4 kHz, in 10 Hz steps.
+inline double dominantFrequency(std::span<const std::int16_t> samples, int rateHz = 48000) {
+    double best = 0, bestAmplitude = -1;
+    for (double f = 100; f <= 4000; f += 10) {
+        const double a = toneAmplitude(samples, f, rateHz);
+        if (a > bestAmplitude) {
+            bestAmplitude = a;
+            best = f;
+        }
+    }
+    return best;
+}
+
+} // namespace talvora::voice::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "voice/engine/FakeAudio.h"
+#include "voice/engine/MediaTerminal.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace talvora::voice::test {
+
+// One phone's voice engine with in-memory devices, bound to its own loopback address, driven
+// with the same calls as the voice session makes.
+class TestPhone {
+public:
+    TestPhone(const QString& bindAddress, FakeAudioBackend::Config audio) {
+        auto backend = std::make_unique<FakeAudioBackend>(clock(), std::move(audio));
+        m_recording = backend->recording();
+        NetworkConfig network;
+        network.bindAddress = QHostAddress(bindAddress);
+        m_terminal = std::make_unique<MediaTerminal>(network, std::move(backend), clock());
+        QObject::connect(m_terminal.get(), &MediaTerminal::notice,
+                         [this](const QString& text) { m_notices << text; });
+    }
+
+    static const Clock& clock() {
+        static SteadyClock steady;
+        return steady;
+    }
+
+    // The voice session's calls for a call to `peer`.
+    void start(const QString& peer, int echoCancellation = 0, int noiseSuppression = 0) {
+        MediaTerminal& t = *m_terminal;
+        t.Initialize();
+        t.Initialize();
+        t.OpenTransmit(kCodecOpus, kFrameMs20, 0, echoCancellation, noiseSuppression, 0);
+        t.SetTransmitDestination(peer, 8500);
+        t.OpenReceive(kCodecOpus, kFrameMs20, 0, 0);
+        t.BindReceivePort(8500);
+        t.StartReceive(0);
+        t.StartTransmit(0);
+        t.SetReceiveLevel(0, 80);
+        t.SetTransmitLevel(0, 80);
+    }
+
+    void stop() {
+        MediaTerminal& t = *m_terminal;
+        t.StopReceive();
+        t.StopTransmit();
+        t.Uninitialize();
+        t.Uninitialize();
+    }
+
+    MediaTerminal& terminal() { return *m_terminal; }
+    PlaybackRecording& recording() { return *m_recording; }
+    const QStringList& notices() const { return m_notices; }
+
+private:
+    std::shared_ptr<PlaybackRecording> m_recording;
+    std::unique_ptr<MediaTerminal> m_terminal;
+    QStringList m_notices;
+};
+
+inline SignalFunction sine(double frequencyHz, double amplitude, int rateHz = 48000) {
+    return [=](std::uint64_t i) {
+        return static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * 3.14159265358979323846 * frequencyHz * double(i) / rateHz)));
+    };
+}
+
+} // namespace talvora::voice::test
