@@ -1,6 +1,6 @@
 #include "app/Program.h"
 
-#include "app/PendingWindows.h"
+#include "call/CallSession.h"
 #include "call/CallingStatus.h"
 #include "contacts/IP.h"
 #include "contacts/NetWorkClients.h"
@@ -13,11 +13,28 @@
 #include "video/TestCameraOption.h"
 #include "video/VideoCap.h"
 #include "video/VideoOptions.h"
+#include "voice/PulseSpeakerVolume.h"
+#include "voice/VOIPMedia.h"
 
 namespace talvora {
 
+// The voice engine's host is the last window created, after the call session that needs its
+// factory; calls reach the host's factory through this once it exists.
+class Program::VoiceFactoryProxy final : public VoiceSessionFactory {
+public:
+    VoiceSessionFactory* target = nullptr;
+    std::unique_ptr<VoiceSession> create() override {
+        if (target == nullptr) {
+            throw Error(QStringLiteral("The voice engine is not available."));
+        }
+        return target->create();
+    }
+};
+
 Program::Program(const CommandLine& options, const QString& programDir)
-    : m_messages(std::make_unique<QtMessageService>()) {
+    : m_messages(std::make_unique<QtMessageService>()),
+      m_speaker(std::make_unique<PulseSpeakerVolume>()),
+      m_voiceProxy(std::make_unique<VoiceFactoryProxy>()) {
     std::optional<TestCameraConfig> testCamera;
     if (options.testCamera) {
         testCamera = parseTestCameraOption(options.testCameraSpec);
@@ -25,7 +42,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
     m_videoCap = std::make_unique<VideoCap>([testCamera] { return makeCaptureBackend(testCamera); });
     m_frames = std::make_unique<FrameBuffers>(*m_messages);
     m_main = std::make_unique<TfrmMain>(MainWindowContext{
-        *m_messages, ConfigLocation(options.configDir, programDir), options.network, *m_videoCap, *m_frames});
+        *m_messages, ConfigLocation(options.configDir, programDir), options.network, *m_videoCap, *m_frames, *m_speaker});
     m_messages->setParent(m_main.get());
     m_windows << m_main.get();
 
@@ -35,23 +52,30 @@ Program::Program(const CommandLine& options, const QString& programDir)
         m_owned.push_back(std::move(w));
         return raw;
     };
-    add(std::make_unique<TfrmCalling>(m_main.get()));
+    auto* calling = static_cast<TfrmCalling*>(add(std::make_unique<TfrmCalling>(m_main.get())));
+    m_main->attachCallSession(*calling, *m_voiceProxy);
     QWidget* addressBook = add(std::make_unique<TfrmIP>(m_main.get()));
     add(std::make_unique<TfrmNetworkClients>(m_main.get()));
     add(std::make_unique<TfrmExport>(m_main.get()));
     auto* settings = static_cast<TfrmSettings*>(add(std::make_unique<TfrmSettings>(
-        SettingsFields{m_main->FRingTone, m_main->FRingTime, m_main->FMessage, m_main->FCallerID},
+        fieldsOf(m_main->callSession().settings()),
         ConfigLocation(options.configDir, programDir).settingsPath(), *m_messages, m_main.get())));
     auto videoOptions = std::make_unique<TfrmVideoOptions>(*m_videoCap, m_main.get());
     videoOptions->setReadCaptureFormat([this] { m_frames->ReadCaptureFormat(*m_videoCap); });
     settings->setVideoOptionsDialog(videoOptions.get());
     add(std::move(videoOptions));
-    add(std::make_unique<TfrmCCN>());
+    auto* ccn = static_cast<TfrmCCN*>(add(std::make_unique<TfrmCCN>(options.network)));
+    frmCCN = ccn;
+    m_voiceProxy->target = &ccn->voiceSessionFactory();
+    QObject::connect(ccn, &TfrmCCN::notice, m_main.get(), &TfrmMain::showStatusText);
     m_main->attachDialogs(addressBook, settings);
 }
 
 Program::~Program() {
-    // The dialogs are children of the main window for their placement; release them first.
+    // The dialogs are children of the main window for their placement; release them first. A
+    // voice session still running when the program closes ends with the engine's host.
+    m_main->detachCallSession();
+    frmCCN = nullptr;
     m_owned.clear();
     m_main.reset();
 }

@@ -12,6 +12,7 @@ class FrameBuffers;
 class QtMessageService;
 class TfrmMain;
 class VideoCap;
+class SpeakerVolume;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
 // until the program ends. The main window is the first: closing it ends the program.
@@ -25,7 +26,11 @@ public:
     QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
 
 private:
+    class VoiceFactoryProxy;
+
     std::unique_ptr<QtMessageService> m_messages;
+    std::unique_ptr<SpeakerVolume> m_speaker;
+    std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
     std::unique_ptr<VideoCap> m_videoCap;
     std::unique_ptr<FrameBuffers> m_frames;
     std::unique_ptr<TfrmMain> m_main;

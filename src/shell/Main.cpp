@@ -1,12 +1,19 @@
 #include "shell/Main.h"
 
+#include "call/CallSession.h"
+#include "call/CallingStatus.h"
+#include "call/MediaRingTonePlayer.h"
+#include "call/RingTimer.h"
 #include "call/SignalEndpoint.h"
+#include "call/WidgetCallWindow.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsFile.h"
 #include "shell/LocalAddress.h"
 #include "shell/MessageService.h"
 #include "shell/WindowDrag.h"
 #include "video/FrameBuffers.h"
+#include "voice/SpeakerVolume.h"
+#include "voice/VoiceSession.h"
 #include "video/PictureView.h"
 #include "video/UdpDatagramSink.h"
 #include "video/VideoCap.h"
@@ -121,6 +128,19 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::attachDialogs(QWidget* addressBook, QWidget* settings) {
     m_addressBook = addressBook;
     m_settings = settings;
+}
+
+void TfrmMain::attachCallSession(TfrmCalling& calling, VoiceSessionFactory& voice) {
+    Timer1 = std::make_unique<QtRingTimer>();
+    MediaPlayer1 = std::make_unique<MediaRingTonePlayer>();
+    m_callWindow = std::make_unique<WidgetCallWindow>(CallWindowControls{
+        this, edtHostName, lblCallerID, [this] { Image1->setPicture(Image12); },
+        [this](const QString& host) { m_videoHost = host; }});
+    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling, voice, *Timer1, *MediaPlayer1,
+                                                            *m_callWindow, calling, m_context.messages, {}, {}});
+    m_signalling->setHandler(m_call.get());
+    Timer1->setTimeoutHandler([this] { Timer1Timer(); });
+    calling.setCancelHandler([this] { m_call->btnCancelClick(); });
 }
 
 void TfrmMain::buildVideoArea() {
@@ -289,6 +309,9 @@ void TfrmMain::FormActivate() {
     // Qt widgets paint double-buffered already, so the video area and the preview never flicker.
     lblIPAddress->setText(m_context.network.isBound() ? m_context.network.bindAddress.toString() : GetLocalIPAddress());
     LoadSettings();
+    if (m_call) {
+        m_call->clearCallFlags(); // FInCall, FRinging and FIncomingCall start clear
+    }
     m_signalling->open();
     FJpegQuality = 100;
     pnlVideoArea->move(0, Panel1->height() - pnlVideoArea->height());
@@ -306,10 +329,13 @@ void TfrmMain::LoadSettings() {
     IniFile file(m_context.config.settingsPath());
     QStringList problems;
     const PhoneSettings s = loadPhoneSettings(file, lblIPAddress->text(), problems);
-    FRingTone = s.ringTone;
-    FRingTime = s.ringTimeMs;
-    FMessage = s.message;
-    FCallerID = s.callerId;
+    if (m_call) {
+        CallSettings& call = m_call->settings();
+        call.FRingTone = s.ringTone;
+        call.FRingTime = s.ringTimeMs;
+        call.FMessage = s.message;
+        call.FCallerID = s.callerId;
+    }
     FMicVolume = s.micVolume;
     for (const QString& problem : problems) {
         showStandardError(m_context.messages, problem);
@@ -367,7 +393,7 @@ QImage TfrmMain::FrameCallback(const uchar* data, qsizetype size) {
     return picture;
 }
 
-bool TfrmMain::isSendingVideo() const { return m_sendVideo; }
+bool TfrmMain::isSendingVideo() const { return m_call && m_call->sendVideo(); }
 
 QString TfrmMain::videoHost() const { return m_videoHost; }
 
@@ -429,26 +455,67 @@ void TfrmMain::TrbMicChange() {
     Label3->setText(QString::number(TrbMic->position()));
     Label3->adjustSize();
     FMicLevel = TrbMic->position();
+    if (VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr) {
+        voice->SetMicLevel(TrbMic->position());
+    }
 }
 
 void TfrmMain::TrbVoiceChange() {
+    // Both channels get the slider's volume; a device without volume control is left alone.
     const quint32 p = quint32(TrbVoice->position());
     SetSpeakerVolume(p + p * 65536u);
 }
 
-void TfrmMain::btnMuteClick() {}
+void TfrmMain::btnMuteClick() {
+    if (!m_call || m_call->voiceSession() == nullptr) {
+        return; // nothing to mute without a call
+    }
+    if (FMicLevel != 0) {
+        FSavedMicLevel = TrbMic->position();
+        FMicLevel = 0;
+        TrbMic->setPosition(0);
+    } else {
+        FMicLevel = FSavedMicLevel;
+        TrbMic->setPosition(FMicLevel);
+    }
+}
 
-void TfrmMain::btnCallClick() {}
+void TfrmMain::btnCallClick() {
+    if (m_call) {
+        runGuarded(m_context.messages, [this] { m_call->btnCallClick(); });
+    }
+}
 
-void TfrmMain::btnEndClick() {}
+void TfrmMain::btnEndClick() {
+    if (m_call) {
+        runGuarded(m_context.messages, [this] { m_call->btnEndClick(); });
+    }
+}
+
+void TfrmMain::detachCallSession() {
+    if (m_call) {
+        m_signalling->setHandler(nullptr);
+        m_call.reset();
+    }
+}
+
+void TfrmMain::showStatusText(const QString& text) { lblVideoArea->setText(text); }
+
+void TfrmMain::Timer1Timer() {
+    if (m_call) {
+        runGuarded(m_context.messages, [this] { m_call->Timer1Timer(); });
+    }
+}
 
 void TfrmMain::SpeedButton6Click() { takeSnapshot(*Image1); }
 
 bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
-    left = right = 0;
-    return false;
+    const SpeakerVolumeReading r = m_context.speaker.GetSpeakerVolume();
+    left = r.left;
+    right = r.right;
+    return r.ok;
 }
 
-bool TfrmMain::SetSpeakerVolume(quint32) { return false; }
+bool TfrmMain::SetSpeakerVolume(quint32 packed) { return m_context.speaker.SetSpeakerVolume(packed); }
 
 } // namespace talvora

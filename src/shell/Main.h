@@ -27,6 +27,13 @@ class VideoCap;
 class FrameBuffers;
 class VideoSender;
 class UdpDatagramSink;
+class CallSession;
+class TfrmCalling;
+class VoiceSessionFactory;
+class SpeakerVolume;
+class QtRingTimer;
+class MediaRingTonePlayer;
+class WidgetCallWindow;
 
 // What the main window is given by the program entry.
 struct MainWindowContext {
@@ -35,6 +42,7 @@ struct MainWindowContext {
     NetworkConfig network;
     VideoCap& videoCap;     // the one capture of the process
     FrameBuffers& frames;   // its frame state
+    SpeakerVolume& speaker; // the machine's output volume
 };
 
 // The main window: borderless, always on top, the remote picture on the left and the control
@@ -48,6 +56,12 @@ public:
 
     // The dialogs the panel's buttons open; created after the main window, so attached later.
     void attachDialogs(QWidget* addressBook, QWidget* settings);
+    // The call session needs the calling dialog, created right after the main window, and the
+    // voice engine's factory; until this runs the phone takes no calls.
+    void attachCallSession(TfrmCalling& calling, VoiceSessionFactory& voice);
+    CallSession& callSession() { return *m_call; }
+    // Ends the call session before the windows it talks to are released.
+    void detachCallSession();
 
     // Fields shared with the other windows.
     int FMicVolume = 0;
@@ -56,10 +70,6 @@ public:
     int FJpegQuality = 0;
     bool FVideoStarted = false;
     bool FVideoPeerKnown = false;
-    QString FRingTone;
-    int FRingTime = 0;
-    QString FMessage;
-    QString FCallerID;
 
     // Controls that other windows and tests reach.
     QWidget* RbPanel1 = nullptr;
@@ -116,7 +126,10 @@ public slots:
     void btnCallClick();
     void btnEndClick();
     void SpeedButton6Click();
+    void Timer1Timer();
     void Panel1MouseDown(QWidget* source, QPoint globalPos);
+    // A status text for the line under the picture (camera and voice engine notices).
+    void showStatusText(const QString& text);
 
 protected:
     bool event(QEvent* event) override;
@@ -146,7 +159,10 @@ private:
     std::unique_ptr<UdpDatagramSink> UDPClient1;
     std::unique_ptr<VideoSender> m_videoSender;
     QString m_videoHost; // UDPClient1's host, set when a call connects
-    bool m_sendVideo = false;
+    std::unique_ptr<QtRingTimer> Timer1;
+    std::unique_ptr<MediaRingTonePlayer> MediaPlayer1;
+    std::unique_ptr<WidgetCallWindow> m_callWindow;
+    std::unique_ptr<CallSession> m_call;
     WindowDrag* m_drag = nullptr;
     QWidget* m_addressBook = nullptr;
     QWidget* m_settings = nullptr;

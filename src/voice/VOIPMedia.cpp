@@ -86,6 +86,7 @@ std::unique_ptr<VoiceSession> TVOIPMediaFactory::create() {
 TfrmCCN::TfrmCCN(NetworkConfig network, QWidget* parent)
     : QWidget(parent), m_network(std::move(network)), m_ccn([this] { return connectTerminal(); }),
       m_factory(m_ccn) {
+    setObjectName(QStringLiteral("frmCCN"));
     setWindowTitle(QStringLiteral("CCN"));
     resize(158, 141);
 }

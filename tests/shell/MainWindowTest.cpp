@@ -1,6 +1,9 @@
 #include "shell/Main.h"
 
+#include "call/CallSession.h"
+#include "call/CallingStatus.h"
 #include "call/SignalEndpoint.h"
+#include "voice/SpeakerVolume.h"
 #include "video/FrameBuffers.h"
 #include "video/JpegCodec.h"
 #include "video/ManualFrameTicker.h"
@@ -27,6 +30,7 @@
 
 #include <sys/fsuid.h>
 
+#include "call/CallFakes.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
 #include "support/QtPrinters.h"
@@ -55,6 +59,8 @@ protected:
         return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
     }};
     FrameBuffers frames{messages};
+    FakeSpeakerVolume speaker;
+    test::FakeVoiceFactory voice;
 
     void writeSettings(const QByteArray& text) {
         QFile f(config.filePath("Settings.ini"));
@@ -66,9 +72,12 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     std::unique_ptr<TfrmMain> makeWindow(const char* bindAddress = "127.0.0.20") {
-        return std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
-                                                            NetworkConfig{QHostAddress(QString(bindAddress))},
-                                                            videoCap, frames});
+        auto w = std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
+                                                              NetworkConfig{QHostAddress(QString(bindAddress))},
+                                                              videoCap, frames, speaker});
+        auto* calling = new TfrmCalling(w.get()); // owned by the window, like the program's
+        w->attachCallSession(*calling, voice);
+        return w;
     }
     static void activate(TfrmMain& w) {
         w.show();
@@ -108,10 +117,10 @@ TEST_F(MainWindowTest, ActivationWithoutSettingsFileUsesDefaults) {
     auto w = makeWindow();
     activate(*w);
     EXPECT_EQ(w->lblIPAddress->text(), "127.0.0.20"); // the bound address is the one peers call
-    EXPECT_EQ(w->FRingTone, "");
-    EXPECT_EQ(w->FRingTime, 10000);
-    EXPECT_EQ(w->FMessage, "Unanswered");
-    EXPECT_EQ(w->FCallerID, "127.0.0.20");
+    EXPECT_EQ(w->callSession().settings().FRingTone, "");
+    EXPECT_EQ(w->callSession().settings().FRingTime, 10000);
+    EXPECT_EQ(w->callSession().settings().FMessage, "Unanswered");
+    EXPECT_EQ(w->callSession().settings().FCallerID, "127.0.0.20");
     EXPECT_EQ(w->TrbMic->position(), 85);
     EXPECT_EQ(w->Label3->text(), "85");
     EXPECT_EQ(w->FMicLevel, 85);
@@ -196,8 +205,8 @@ TEST_F(MainWindowTest, BadRingTimeIsReportedAndThePhoneStillListens) {
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].caption, "Talvora Video Phone");
     EXPECT_EQ(messages.boxes[0].text, "'ten' is not a valid integer value.");
-    EXPECT_EQ(w->FRingTime, 10000);
-    EXPECT_EQ(w->FMessage, "Away");
+    EXPECT_EQ(w->callSession().settings().FRingTime, 10000);
+    EXPECT_EQ(w->callSession().settings().FMessage, "Away");
     EXPECT_EQ(w->TrbMic->position(), 40);
     EXPECT_TRUE(w->signalling().isOpen());
 }
