@@ -97,9 +97,16 @@ std::shared_ptr<ICCNMediaTerm> TfrmCCN::connectTerminal() {
     std::lock_guard lock(runningMutex);
     std::shared_ptr<voice::MediaTerminal> terminal = runningTerminal.lock();
     if (!terminal) {
-        static voice::SteadyClock clock;
-        terminal = std::make_shared<voice::MediaTerminal>(
-            m_network, std::make_unique<voice::PulseAudioBackend>(), clock);
+        // The engine and the clock its threads read live and die together, whenever the last
+        // reference goes (a call still running at exit keeps both to the very end).
+        struct Engine {
+            explicit Engine(const NetworkConfig& network)
+                : terminal(network, std::make_unique<voice::PulseAudioBackend>(), clock) {}
+            voice::SteadyClock clock;
+            voice::MediaTerminal terminal;
+        };
+        auto engine = std::make_shared<Engine>(m_network);
+        terminal = std::shared_ptr<voice::MediaTerminal>(engine, &engine->terminal);
         runningTerminal = terminal;
     }
     connect(terminal.get(), &voice::MediaTerminal::notice, this, &TfrmCCN::notice, Qt::UniqueConnection);

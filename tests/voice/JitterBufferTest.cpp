@@ -96,6 +96,14 @@ INSTANTIATE_TEST_SUITE_P(
                  // declaring it lost, and it plays when it comes.
                  {put(0, 100), get(10, Kind::Packet, 100), put(45, 101), get(46, Kind::Packet, 101),
                   get(50, Kind::Conceal), put(56, 102), get(66, Kind::Packet, 102)}},
+        Scenario{"BurstAfterAStallGrowsTheDelay",
+                 // Four packets are held up 80 ms and arrive in a burst with the fifth: they are
+                 // late, but they show the spread, and the buffer waits longer from then on.
+                 {put(0, 100), get(10, Kind::Packet, 100), get(30, Kind::Conceal), get(50, Kind::Conceal),
+                  get(70, Kind::Conceal), get(90, Kind::Conceal), put(100, 101, Put::Late),
+                  put(100, 102, Put::Late), put(100, 103, Put::Late), put(100, 104, Put::Late), put(100, 105),
+                  get(110, Kind::Conceal), get(130, Kind::Conceal), get(150, Kind::Conceal),
+                  get(170, Kind::Packet, 105)}},
         Scenario{"SequenceWrapsAround",
                  {put(0, 65534), get(10, Kind::Packet, 65534), put(20, 65535), get(30, Kind::Packet, 65535),
                   put(40, 0), get(50, Kind::Packet, 0), put(60, 1), get(70, Kind::Packet, 1)}},
