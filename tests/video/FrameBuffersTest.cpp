@@ -267,8 +267,9 @@ QByteArray rowLumaFrame(FormatKind kind, int w, int h, int (*luma)(int row), qui
         planar(2, false);
         break;
     case fkY8:
-        planar(1, false);
-        f.truncate(w * h);
+        for (int r = 0; r < h; ++r) {
+            std::fill(s + r * w, s + (r + 1) * w, uchar(luma(r)));
+        }
         break;
     case fkY211:
         for (int r = 0; r < h; ++r) {
