@@ -1,6 +1,12 @@
 // Converters next to libyuv on the same frames, and the whole per-frame path next to its parts.
 // Run: build-bench/bench/video-convert/video_convert_bench
+#include "shell/MessageService.h"
+#include "video/BitmapDecode.h"
+#include "video/BitmapInfo.h"
+#include "video/FrameBuffers.h"
+#include "video/PixelRepack.h"
 #include "video/YUVConverts.h"
+#include "video/YUVKernelAvx2.h"
 
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
@@ -66,11 +72,107 @@ void sizes(benchmark::internal::Benchmark* b) {
     b->Args({640, 480})->Args({1280, 720});
 }
 
+// The AVX2 loops alone, as a processor without AVX-512 runs them.
+void oursAvx2(benchmark::State& state, FormatKind kind) {
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    if (!talvora::yuv::avx2::available()) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    std::vector<uchar> dst(size_t(w) * h * 4);
+    for (auto _ : state) {
+        for (int row = 0; row < h; ++row) {
+            uchar* out = dst.data() + size_t(h - 1 - row) * w * 4;
+            if (kind == talvora::fkYUY2) {
+                talvora::yuv::avx2::packed422(src.data() + size_t(row) * w * 2, out, w, 0, 1, 3);
+            } else {
+                const uchar* u = src.data() + size_t(w) * h + size_t(row / 2) * (w / 2);
+                talvora::yuv::avx2::halfChroma(src.data() + size_t(row) * w, u, u + size_t(w / 2) * (h / 2),
+                                               out, w);
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * w * h);
+}
+
+class SilentMessages : public talvora::MessageService {
+public:
+    void information(const QString&, const QString&) override {}
+    void warning(const QString&, const QString&) override {}
+    void error(const QString&, const QString&) override {}
+    bool question(const QString&, const QString&) override { return false; }
+};
+
+class FixedFormat : public talvora::CaptureFormatSource {
+public:
+    explicit FixedFormat(QByteArray format) : m_format(std::move(format)) {}
+    bool hasCaptureWindow() const override { return true; }
+    bool setVideoFormat(const QByteArray&) override { return false; }
+    QByteArray videoFormat() const override { return m_format; }
+
+private:
+    QByteArray m_format;
+};
+
+QByteArray yuvFormat(quint32 code, int w, int h) {
+    QByteArray block(40, '\0');
+    talvora::BitmapInfoHeader hdr;
+    hdr.biWidth = w;
+    hdr.biHeight = h;
+    hdr.biBitCount = 16;
+    hdr.biCompression = code;
+    talvora::writeBitmapInfoHeader(block.data(), hdr);
+    return block;
+}
+
+// The whole per-frame path: conversion into the BMP file, decoding into a new 24-bit picture.
+void frameToBitmap(benchmark::State& state, FormatKind kind) {
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    SilentMessages messages;
+    FixedFormat camera(
+        yuvFormat(kind == talvora::fkYUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h));
+    talvora::FrameBuffers buffers(messages);
+    buffers.InitFrameBuffers(camera);
+    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    for (auto _ : state) {
+        QImage picture = buffers.FrameToBitmap(src.data(), qsizetype(src.size()));
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.SetItemsProcessed(state.iterations() * w * h);
+}
+
+// Its parts: the conversion, then the 32- to 24-bit repack of every row into a picture.
+void convertThenRepack(benchmark::State& state, FormatKind kind) {
+    const int w = int(state.range(0));
+    const int h = int(state.range(1));
+    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    std::vector<uchar> dst(size_t(w) * h * 4);
+    QImage picture(w, h, QImage::Format_RGB888);
+    for (auto _ : state) {
+        talvora::ConvertToRGB(kind, src, dst, w, h);
+        for (int y = 0; y < h; ++y) {
+            talvora::repack::bgrxToRgb(dst.data() + size_t(h - 1 - y) * w * 4, picture.scanLine(y), w);
+        }
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.SetItemsProcessed(state.iterations() * w * h);
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(ours, YUY2, talvora::fkYUY2)->Apply(sizes);
 BENCHMARK(libyuvYUY2)->Apply(sizes);
 BENCHMARK_CAPTURE(ours, I420, talvora::fkI420)->Apply(sizes);
 BENCHMARK(libyuvI420)->Apply(sizes);
+BENCHMARK_CAPTURE(oursAvx2, YUY2, talvora::fkYUY2)->Apply(sizes);
+BENCHMARK_CAPTURE(oursAvx2, I420, talvora::fkI420)->Apply(sizes);
+BENCHMARK_CAPTURE(frameToBitmap, YUY2, talvora::fkYUY2)->Args({640, 480});
+BENCHMARK_CAPTURE(convertThenRepack, YUY2, talvora::fkYUY2)->Args({640, 480});
+BENCHMARK_CAPTURE(frameToBitmap, I420, talvora::fkI420)->Args({640, 480});
+BENCHMARK_CAPTURE(convertThenRepack, I420, talvora::fkI420)->Args({640, 480});
 
 BENCHMARK_MAIN();
