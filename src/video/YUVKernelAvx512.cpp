@@ -36,7 +36,7 @@ inline __m512i quotient(__m512i lo, __m512i hi) {
 
 // y, u, v: 32 pixels as 16-bit words 0..255. Writes 32 B, G, R, 0 pixels; returns a non-zero
 // mask when a green sum was a multiple of 2048, the only place the exceptional inputs can be.
-inline __mmask32 convert32(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
+inline std::uint32_t convert32(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
     const __m512i y2 = _mm512_add_epi16(y, y);
     const __m512i u2 = _mm512_add_epi16(u, u);
     const __m512i u4 = _mm512_add_epi16(u2, u2);
@@ -45,8 +45,8 @@ inline __mmask32 convert32(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
 
     const __m512i blueK = _mm512_set1_epi32(4411 << 16 | 21041);
     const __m512i blueBias = _mm512_set1_epi32(kBlueBias);
-    const __m512i bLo = _mm512_add_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(y2, u), blueK), blueBias);
-    const __m512i bHi = _mm512_add_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(y2, u), blueK), blueBias);
+    const __m512i bLo = _mm512_dpwssd_epi32(blueBias, _mm512_unpacklo_epi16(y2, u), blueK);
+    const __m512i bHi = _mm512_dpwssd_epi32(blueBias, _mm512_unpackhi_epi16(y2, u), blueK);
     const __m512i blue = _mm512_add_epi16(_mm512_add_epi16(quotient(bLo, bHi), _mm512_add_epi16(y, u2)),
                                           _mm512_set1_epi16(kBlueBase));
 
@@ -54,20 +54,18 @@ inline __mmask32 convert32(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
     const __m512i greenK2 = _mm512_set1_epi32(1 << 16 | (-25073 & 0xFFFF));
     const __m512i greenBias = _mm512_set1_epi32(kGreenBias);
     const __m512i gLo =
-        _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(y2, v2), greenK1),
-                                          _mm512_madd_epi16(_mm512_unpacklo_epi16(u4, u), greenK2)),
-                         greenBias);
+        _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(greenBias, _mm512_unpacklo_epi16(y2, v2), greenK1),
+                            _mm512_unpacklo_epi16(u4, u), greenK2);
     const __m512i gHi =
-        _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(y2, v2), greenK1),
-                                          _mm512_madd_epi16(_mm512_unpackhi_epi16(u4, u), greenK2)),
-                         greenBias);
+        _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(greenBias, _mm512_unpackhi_epi16(y2, v2), greenK1),
+                            _mm512_unpackhi_epi16(u4, u), greenK2);
     const __m512i green = _mm512_add_epi16(_mm512_add_epi16(quotient(gLo, gHi), _mm512_sub_epi16(y, v)),
                                            _mm512_set1_epi16(kGreenBase));
 
     const __m512i redK = _mm512_set1_epi32(-5443 << 16 | 21041);
     const __m512i redBias = _mm512_set1_epi32(kRedBias);
-    const __m512i rLo = _mm512_add_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(y2, v19), redK), redBias);
-    const __m512i rHi = _mm512_add_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(y2, v19), redK), redBias);
+    const __m512i rLo = _mm512_dpwssd_epi32(redBias, _mm512_unpacklo_epi16(y2, v19), redK);
+    const __m512i rHi = _mm512_dpwssd_epi32(redBias, _mm512_unpackhi_epi16(y2, v19), redK);
     const __m512i red = _mm512_add_epi16(_mm512_add_epi16(quotient(rLo, rHi), _mm512_add_epi16(y, v2)),
                                          _mm512_set1_epi16(kRedBase));
 
@@ -84,22 +82,26 @@ inline __mmask32 convert32(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
     _mm512_storeu_si512(dst + 64,
                         _mm512_permutex2var_epi64(low, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), high));
 
+    // Bit j of the low half stands for 32-bit lane j of gLo, of the high half for lane j of gHi.
     const __m512i low11 = _mm512_set1_epi32(2047);
-    const __m512i rest = _mm512_packs_epi32(_mm512_and_si512(gLo, low11), _mm512_and_si512(gHi, low11));
-    return _mm512_cmpeq_epi16_mask(rest, _mm512_setzero_si512());
+    return std::uint32_t(_mm512_testn_epi32_mask(gLo, low11)) |
+           std::uint32_t(_mm512_testn_epi32_mask(gHi, low11)) << 16;
 }
 
 // Puts the 15 exceptional greens right among the pixels whose green sum was a multiple of 2048
-// (`nearWhole` has one bit per such pixel).
-void fixBlock(__m512i y, __m512i u, __m512i v, __mmask32 nearWhole, std::uint8_t* dst) {
+// (`nearWhole` as convert32 returns it).
+void fixBlock(__m512i y, __m512i u, __m512i v, std::uint32_t nearWhole, std::uint8_t* dst) {
     alignas(64) std::uint16_t ys[32];
     alignas(64) std::uint16_t us[32];
     alignas(64) std::uint16_t vs[32];
     _mm512_store_si512(ys, y);
     _mm512_store_si512(us, u);
     _mm512_store_si512(vs, v);
-    for (unsigned bits = nearWhole; bits != 0; bits &= bits - 1) {
-        const int i = __builtin_ctz(bits);
+    for (std::uint32_t bits = nearWhole; bits != 0; bits &= bits - 1) {
+        // 32-bit lane j of the unpacked low (high) words is pixel 8 (j / 4) + j % 4 (+ 4).
+        const int bit = __builtin_ctz(bits);
+        const int lane = bit % 16;
+        const int i = 8 * (lane / 4) + lane % 4 + (bit >= 16 ? 4 : 0);
         const int green = exceptionalGreen(std::uint8_t(ys[i]), std::uint8_t(us[i]), std::uint8_t(vs[i]));
         if (green >= 0) {
             dst[4 * i + 1] = std::uint8_t(green);
@@ -108,7 +110,7 @@ void fixBlock(__m512i y, __m512i u, __m512i v, __mmask32 nearWhole, std::uint8_t
 }
 
 inline void convertBlock(__m512i y, __m512i u, __m512i v, std::uint8_t* dst) {
-    if (const __mmask32 nearWhole = convert32(y, u, v, dst); nearWhole != 0) {
+    if (const std::uint32_t nearWhole = convert32(y, u, v, dst); nearWhole != 0) {
         fixBlock(y, u, v, nearWhole, dst);
     }
 }
@@ -137,7 +139,7 @@ __m512i wordPicker(int even, int odd) {
 } // namespace
 
 bool available() {
-    return __builtin_cpu_supports("avx512bw");
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni");
 }
 
 int packed422(const std::uint8_t* src, std::uint8_t* dst, int pixels, int yAt, int uAt, int vAt) {
