@@ -235,6 +235,29 @@ TEST_F(TwoPhones, AFloodIsDrainedAndOnlyTheNewestPicturesAreDecoded) {
     }
 }
 
+// The main window's slot may run a nested event loop (a message box) while a picture is being
+// delivered; datagrams arriving meanwhile are read after it returns, not inside it.
+TEST_F(TwoPhones, PicturesArrivingDuringANestedEventLoopAreReadAfterIt) {
+    Stranger stranger;
+    const QByteArray first = encodeJpeg(test::flatPicture(64, 48, Qt::red), 90);
+    const QByteArray second = encodeJpeg(test::flatPicture(32, 24, Qt::blue), 90);
+    int depth = 0;
+    int maxDepth = 0;
+    QObject::connect(&b.receiver, &VideoReceiver::pictureReceived, [&] {
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        if (b.pictures.size() == 1) {
+            stranger.send(second);
+            pumpEvents(100);
+        }
+        --depth;
+    });
+    stranger.send(first);
+    ASSERT_TRUE(waitUntil([&] { return b.pictures.size() == 2; }));
+    EXPECT_EQ(maxDepth, 1) << "no picture delivered inside another's delivery";
+    EXPECT_EQ(b.pictures[1].size(), QSize(32, 24));
+}
+
 TEST_F(TwoPhones, ReceiveBufferIsRaisedAsFarAsTheKernelAllows) {
     QFile f(QStringLiteral("/proc/sys/net/core/rmem_max"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
