@@ -8,7 +8,8 @@
 
 namespace talvora {
 
-PictureView::PictureView(QWidget* parent) : QWidget(parent) {
+PictureView::PictureView(QWidget* parent)
+    : QWidget(parent), m_picture(renderIdlePicture()), m_idle(m_picture) {
     // Every pixel is painted each time: black around the picture, the picture over the rest.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

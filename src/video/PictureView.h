@@ -17,6 +17,7 @@ public:
     static constexpr int kIdleWidth = 800;
     static constexpr int kIdleHeight = 600;
 
+    // Starts with the artwork idle picture on show.
     explicit PictureView(QWidget* parent = nullptr);
 
     // The picture on show (shared, not copied) and where it is drawn in this widget.

@@ -21,12 +21,12 @@
 #define TALVORA_TEST_ASAN 1
 #endif
 
+#ifndef TALVORA_TEST_ASAN
 namespace {
 std::atomic<bool> g_watching{false};
 std::atomic<std::size_t> g_largestRequest{0};
 } // namespace
 
-#ifndef TALVORA_TEST_ASAN
 extern "C" void* __libc_malloc(std::size_t size);
 extern "C" void* malloc(std::size_t size) {
     if (g_watching.load(std::memory_order_relaxed)) {
@@ -41,6 +41,7 @@ extern "C" void* malloc(std::size_t size) {
 namespace talvora {
 namespace {
 
+#ifndef TALVORA_TEST_ASAN
 template <class Body> std::size_t largestMallocDuring(Body&& body) {
     g_largestRequest = 0;
     g_watching = true;
@@ -48,6 +49,7 @@ template <class Body> std::size_t largestMallocDuring(Body&& body) {
     g_watching = false;
     return g_largestRequest;
 }
+#endif
 
 TEST(JpegDecoderAllocation, HugeHeaderIsRefusedBeforeAnyLargeAllocation) {
 #ifdef TALVORA_TEST_ASAN

@@ -53,13 +53,12 @@ TEST(PictureView, GrowsWithTheWindow) {
     EXPECT_EQ(view->pictureRect(), QRect(140, 0, 1440, 1080));
 }
 
-TEST(PictureView, ShowsTheIdlePictureAgain) {
+TEST(PictureView, StartsWithTheIdlePictureAndShowsItAgain) {
     PictureView view;
     view.resize(800, 650);
-    const QImage idle = PictureView::renderIdlePicture();
+    const QImage idle = view.idlePicture();
     EXPECT_EQ(idle.size(), QSize(800, 600));
-    view.setIdlePicture(idle);
-    view.showIdlePicture();
+    EXPECT_EQ(idle, PictureView::renderIdlePicture());
     EXPECT_EQ(view.picture(), idle);
     view.setPicture(test::cameraLikePicture(384, 288));
     EXPECT_NE(view.picture(), idle);
@@ -106,14 +105,12 @@ TEST(Snapshot, CopiesThePictureOnShowToTheClipboard) {
     EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB888), picture);
 
     // Without a received picture the idle picture is copied.
-    view.setIdlePicture(PictureView::renderIdlePicture());
-    view.showIdlePicture();
-    ASSERT_TRUE(takeSnapshot(view));
+    PictureView fresh;
+    ASSERT_TRUE(takeSnapshot(fresh));
     EXPECT_EQ(clipboard->image().size(), QSize(800, 600));
 
     // No picture at all: the clipboard is left alone.
-    PictureView empty;
-    EXPECT_FALSE(takeSnapshot(empty));
+    EXPECT_FALSE(copyPictureToClipboard(QImage()));
     EXPECT_EQ(clipboard->image().size(), QSize(800, 600));
 }
 

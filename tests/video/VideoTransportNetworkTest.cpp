@@ -215,20 +215,47 @@ TEST_F(TwoPhones, FirstDatagramAfterTheVideoStartNamesThePeer) {
 
 TEST_F(TwoPhones, AFloodIsDrainedAndOnlyTheNewestPicturesAreDecoded) {
     Stranger stranger;
-    constexpr int kSent = 300;
+    constexpr int kSent = 200;
     for (int i = 0; i < kSent; ++i) {
         // Each picture's colour says which it was.
-        stranger.send(encodeJpeg(test::flatPicture(64, 48, QColor(i % 256, 0, 255 - i % 256)), 90));
+        stranger.send(encodeJpeg(test::flatPicture(64, 48, QColor(i, 0, 255 - i)), 90));
     }
-    ASSERT_TRUE(waitUntil([&] { return b.receiver.counters().datagrams == kSent; }));
+    // A kernel with a small receive buffer may drop some of the flood; what arrives is drained.
+    waitUntil([&] { return b.receiver.counters().datagrams == kSent; }, 3000);
     pumpEvents(50);
     const auto& c = b.receiver.counters();
-    EXPECT_EQ(c.pictures + c.superseded, quint64(kSent));
-    EXPECT_LE(c.pictures, quint64(kSent / VideoReceiver::kMaxDatagramsPerRound + 2));
+    ASSERT_GT(c.datagrams, quint64(2 * VideoReceiver::kMaxDatagramsPerRound));
+    EXPECT_EQ(c.pictures + c.superseded, c.datagrams) << "every datagram decoded or superseded";
+    EXPECT_LE(c.pictures, c.datagrams / VideoReceiver::kMaxDatagramsPerRound + 2);
     ASSERT_FALSE(b.pictures.empty());
-    const QColor last = b.pictures.back().pixelColor(32, 24);
-    EXPECT_NEAR(last.red(), (kSent - 1) % 256, 3);
-    EXPECT_NEAR(last.blue(), 255 - (kSent - 1) % 256, 3);
+    if (c.datagrams == quint64(kSent)) {
+        const QColor last = b.pictures.back().pixelColor(32, 24);
+        EXPECT_NEAR(last.red(), kSent - 1, 3) << "the newest picture is the one shown";
+        EXPECT_NEAR(last.blue(), 255 - (kSent - 1), 3);
+    }
+}
+
+// The main window's slot may run a nested event loop (a message box) while a picture is being
+// delivered; datagrams arriving meanwhile are read after it returns, not inside it.
+TEST_F(TwoPhones, PicturesArrivingDuringANestedEventLoopAreReadAfterIt) {
+    Stranger stranger;
+    const QByteArray first = encodeJpeg(test::flatPicture(64, 48, Qt::red), 90);
+    const QByteArray second = encodeJpeg(test::flatPicture(32, 24, Qt::blue), 90);
+    int depth = 0;
+    int maxDepth = 0;
+    QObject::connect(&b.receiver, &VideoReceiver::pictureReceived, [&] {
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        if (b.pictures.size() == 1) {
+            stranger.send(second);
+            pumpEvents(100);
+        }
+        --depth;
+    });
+    stranger.send(first);
+    ASSERT_TRUE(waitUntil([&] { return b.pictures.size() == 2; }));
+    EXPECT_EQ(maxDepth, 1) << "no picture delivered inside another's delivery";
+    EXPECT_EQ(b.pictures[1].size(), QSize(32, 24));
 }
 
 TEST_F(TwoPhones, ReceiveBufferIsRaisedAsFarAsTheKernelAllows) {
@@ -247,6 +274,12 @@ TEST_F(TwoPhones, ASecondReceiverOnTheSamePortIsAnError) {
     // Every local address overlaps the bound ones as well.
     VideoReceiver everywhere(NetworkConfig{});
     EXPECT_THROW(everywhere.open(), Error);
+}
+
+TEST(UdpDatagramSinkBind, AnAddressThatIsNotLocalIsAnError) {
+    // A documentation address: never configured here, so binding fails before anything is sent.
+    EXPECT_THROW(UdpDatagramSink(NetworkConfig{QHostAddress(QStringLiteral("192.0.2.77"))}), Error);
+    EXPECT_NO_THROW(UdpDatagramSink(NetworkConfig{}));
 }
 
 TEST(VideoReceiverBind, EveryLocalAddressByDefault) {
