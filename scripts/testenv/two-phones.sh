@@ -49,7 +49,7 @@ start_phone() { # start_phone NAME ADDRESS PULSE
   pids+=($!)
   local pid=$!
   for _ in $(seq 1 100); do
-    win=$(xdotool search --pid "$pid" --name 'Brisko Talvora Video Phone' 2>/dev/null | head -1)
+    win=$(xdotool search --all --pid "$pid" --name 'Brisko Talvora Video Phone' 2>/dev/null | head -1)
     [ -n "$win" ] && { echo "$win"; return 0; }
     sleep 0.1
   done

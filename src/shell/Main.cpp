@@ -10,6 +10,7 @@
 #include "settings/SettingsFile.h"
 #include "shell/LocalAddress.h"
 #include "shell/MessageService.h"
+#include "shell/SliderLevelVoice.h"
 #include "shell/WindowDrag.h"
 #include "video/FrameBuffers.h"
 #include "voice/SpeakerVolume.h"
@@ -136,7 +137,8 @@ void TfrmMain::attachCallSession(TfrmCalling& calling, VoiceSessionFactory& voic
     m_callWindow = std::make_unique<WidgetCallWindow>(CallWindowControls{
         this, edtHostName, lblCallerID, [this] { Image1->setPicture(Image12); },
         [this](const QString& host) { m_videoHost = host; }});
-    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling, voice, *Timer1, *MediaPlayer1,
+    m_voice = std::make_unique<SliderLevelVoiceFactory>(voice, [this] { return TrbMic->position(); });
+    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling, *m_voice, *Timer1, *MediaPlayer1,
                                                             *m_callWindow, calling, m_context.messages, {}, {}});
     m_signalling->setHandler(m_call.get());
     Timer1->setTimeoutHandler([this] { Timer1Timer(); });

@@ -34,6 +34,7 @@ class SpeakerVolume;
 class QtRingTimer;
 class MediaRingTonePlayer;
 class WidgetCallWindow;
+class SliderLevelVoiceFactory;
 
 // What the main window is given by the program entry.
 struct MainWindowContext {
@@ -162,6 +163,7 @@ private:
     std::unique_ptr<QtRingTimer> Timer1;
     std::unique_ptr<MediaRingTonePlayer> MediaPlayer1;
     std::unique_ptr<WidgetCallWindow> m_callWindow;
+    std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     std::unique_ptr<CallSession> m_call;
     WindowDrag* m_drag = nullptr;
     QWidget* m_addressBook = nullptr;

@@ -295,3 +295,110 @@ TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
 
 } // namespace
 } // namespace talvora
+
+namespace talvora {
+namespace {
+
+// Levels with a call: a call request rings, Call answers it, and the fake engine logs what the
+// session was told.
+class LevelControlsTest : public MainWindowTest {
+protected:
+    std::unique_ptr<TfrmMain> w;
+    void SetUp() override {
+        w = makeWindow("127.0.0.24");
+        activate(*w);
+    }
+    void connectCall() {
+        w->callSession().callRequestReceived("Bob", "127.0.0.25");
+        w->btnCallClick();
+        ASSERT_NE(w->callSession().voiceSession(), nullptr);
+    }
+    QStringList levelsSent() const { return voice.log.filter("SetMicLevel"); }
+};
+
+TEST_F(LevelControlsTest, MuteWithoutACallChangesNothing) {
+    w->TrbMic->setPosition(60);
+    w->btnMuteClick();
+    EXPECT_EQ(w->TrbMic->position(), 60);
+    EXPECT_EQ(w->Label3->text(), "60");
+    EXPECT_EQ(w->FMicLevel, 60);
+    EXPECT_EQ(w->FSavedMicLevel, 0);
+}
+
+TEST_F(LevelControlsTest, MuteAndUnmuteDuringACall) {
+    w->TrbMic->setPosition(60);
+    connectCall();
+    EXPECT_EQ(levelsSent(), QStringList{"#1 SetMicLevel 60"}); // the call starts at the slider's level
+    w->btnMuteClick();
+    EXPECT_EQ(w->TrbMic->position(), 0);
+    EXPECT_EQ(w->Label3->text(), "0");
+    w->btnMuteClick();
+    EXPECT_EQ(w->TrbMic->position(), 60);
+    EXPECT_EQ(w->Label3->text(), "60");
+    EXPECT_EQ(levelsSent(), (QStringList{"#1 SetMicLevel 60", "#1 SetMicLevel 0", "#1 SetMicLevel 60"}));
+}
+
+TEST_F(LevelControlsTest, MutedBeforeTheCallStaysSilentAndFirstMuteUnmutes) {
+    connectCall();
+    w->btnMuteClick(); // muted during a first call, at 85
+    w->btnEndClick();
+    connectCall();
+    EXPECT_EQ(levelsSent().last(), "#2 SetMicLevel 0"); // not put on the air behind a slider at 0
+    w->btnMuteClick();
+    EXPECT_EQ(w->TrbMic->position(), 85);
+    EXPECT_EQ(levelsSent().last(), "#2 SetMicLevel 85");
+}
+
+TEST_F(LevelControlsTest, SliderDraggedToZeroThenMuteKeepsZero) {
+    connectCall();
+    w->TrbMic->setPosition(0);
+    w->btnMuteClick();
+    EXPECT_EQ(w->TrbMic->position(), 0);
+    EXPECT_EQ(w->FMicLevel, 0);
+}
+
+TEST_F(LevelControlsTest, MaximiseDuringACallSendsTheLevelAgain) {
+    connectCall();
+    w->TrbMic->setPosition(30);
+    w->SpeedButton8Click();
+    EXPECT_EQ(levelsSent().last(), "#1 SetMicLevel 30");
+    w->SpeedButton8Click();
+}
+
+TEST_F(MainWindowTest, MicVolumeAboveRangeThenMuteSavesTheClampedLevel) {
+    writeSettings("[Settings]\nmicVolume=150\n");
+    auto w = makeWindow("127.0.0.26");
+    activate(*w);
+    w->callSession().callRequestReceived("Bob", "127.0.0.27");
+    w->btnCallClick();
+    EXPECT_EQ(w->FMicLevel, 150);
+    w->btnMuteClick();
+    EXPECT_EQ(w->FSavedMicLevel, 100);
+}
+
+TEST_F(MainWindowTest, SpeakerVolumeStartsFromTheLeftChannelAndWritesBoth) {
+    speaker.left = 40000;
+    speaker.right = 20000;
+    auto w = makeWindow();
+    activate(*w);
+    EXPECT_EQ(w->TrbVoice->position(), 40000);
+    EXPECT_EQ(speaker.left, 40000);
+    EXPECT_EQ(speaker.right, 40000);
+    w->TrbVoice->setPosition(65535);
+    EXPECT_EQ(speaker.left, 65535);
+    EXPECT_EQ(speaker.right, 65535);
+    w->TrbVoice->setPosition(0);
+    EXPECT_EQ(speaker.left, 0);
+    EXPECT_EQ(speaker.right, 0);
+}
+
+TEST_F(MainWindowTest, SpeakerWithoutVolumeControlLeavesTheSliderAtMiddle) {
+    speaker.hasVolumeControl = false;
+    auto w = makeWindow();
+    activate(*w);
+    EXPECT_EQ(w->TrbVoice->position(), 32767);
+    EXPECT_EQ(speaker.writes, 0);
+}
+
+} // namespace
+} // namespace talvora
