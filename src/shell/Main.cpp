@@ -22,6 +22,7 @@
 #include "video/Snapshot.h"
 #include "video/VideoReceiver.h"
 #include "widgets/PictureButton.h"
+#include "widgets/RbPanel.h"
 #include "widgets/TrackBar.h"
 
 #include <QApplication>
@@ -72,26 +73,20 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QFont& f, const QC
 
 } // namespace
 
-// The control panel's surface: a rounded plain-blue panel with a black border and surround.
-class ControlPanel : public QWidget {
+// The control panel's surface: a rounded plain-blue panel with a black border and surround. A
+// press on it starts a window move.
+class ControlPanel : public RbPanel {
 public:
-    using QWidget::QWidget;
+    explicit ControlPanel(QWidget* parent) : RbPanel(parent) {
+        setCornerWidth(50);
+        setBorderWidth(5);
+        setColor(kPanelBlue);
+        setBorderColor(Qt::black);
+        setOuterColor(Qt::black);
+    }
     std::function<void(QMouseEvent*)> onPress;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.fillRect(rect(), Qt::black);
-        const qreal border = 5;
-        const qreal corner = 50;
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()).adjusted(border / 2, border / 2, -border / 2, -border / 2), corner / 2,
-                            corner / 2);
-        p.setPen(QPen(Qt::black, border));
-        p.setBrush(kPanelBlue);
-        p.drawPath(path);
-    }
     void mousePressEvent(QMouseEvent* e) override {
         if (onPress) {
             onPress(e);

@@ -1,36 +1,13 @@
 #include "video/VideoOptions.h"
 
 #include <QGroupBox>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPushButton>
 #include <QScreen>
 
 #include "video/VideoCap.h"
+#include "widgets/RbButton.h"
+#include "widgets/RbPanel.h"
 
 namespace talvora {
-
-namespace {
-
-const QColor kPanelFace(0, 111, 164);
-constexpr int kBorderWidth = 5;
-constexpr int kCornerWidth = 25;
-
-} // namespace
-
-VideoOptionsPanel::VideoOptionsPanel(QWidget* parent) : QWidget(parent) {}
-
-void VideoOptionsPanel::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal inset = kBorderWidth / 2.0;
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), kCornerWidth / 2.0,
-                        kCornerWidth / 2.0);
-    painter.setPen(QPen(Qt::white, kBorderWidth));
-    painter.setBrush(kPanelFace);
-    painter.drawPath(path);
-}
 
 TfrmVideoOptions::TfrmVideoOptions(VideoCap& videoCap, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_videoCap(videoCap) {
@@ -39,7 +16,9 @@ TfrmVideoOptions::TfrmVideoOptions(VideoCap& videoCap, QWidget* parent)
     setFixedSize(298, 184);
     setAttribute(Qt::WA_TranslucentBackground); // the rounded corners show what lies behind
 
-    RbPanel1 = new VideoOptionsPanel(this);
+    RbPanel1 = new RbPanel(this); // blue face, white border 5 wide, corner width 25
+    RbPanel1->setCornerWidth(25);
+    RbPanel1->setBorderWidth(5);
     RbPanel1->setObjectName(QStringLiteral("RbPanel1"));
     RbPanel1->setGeometry(0, 0, 298, 184);
 
@@ -49,7 +28,7 @@ TfrmVideoOptions::TfrmVideoOptions(VideoCap& videoCap, QWidget* parent)
     GroupBox1->setStyleSheet(QStringLiteral("QGroupBox { color: white; font-weight: bold; }"));
 
     const auto makeButton = [this](const char* name, const QString& caption, QRect geometry) {
-        auto* button = new QPushButton(caption, RbPanel1);
+        auto* button = new RbButton(caption, RbPanel1);
         button->setObjectName(QString::fromLatin1(name));
         button->setGeometry(geometry);
         return button;
@@ -60,9 +39,9 @@ TfrmVideoOptions::TfrmVideoOptions(VideoCap& videoCap, QWidget* parent)
     btnSource->setEnabled(false);
     btnFormat->setEnabled(false);
 
-    connect(btnSource, &QPushButton::clicked, this, &TfrmVideoOptions::btnSourceClick);
-    connect(btnFormat, &QPushButton::clicked, this, &TfrmVideoOptions::btnFormatClick);
-    connect(btnClose, &QPushButton::clicked, this, &TfrmVideoOptions::btnCloseClick);
+    connect(btnSource, &RbButton::clicked, this, &TfrmVideoOptions::btnSourceClick);
+    connect(btnFormat, &RbButton::clicked, this, &TfrmVideoOptions::btnFormatClick);
+    connect(btnClose, &RbButton::clicked, this, &TfrmVideoOptions::btnCloseClick);
 }
 
 void TfrmVideoOptions::showEvent(QShowEvent* event) {

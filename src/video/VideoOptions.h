@@ -5,21 +5,12 @@
 #include <functional>
 
 class QGroupBox;
-class QPushButton;
 
 namespace talvora {
 
+class RbButton;
+class RbPanel;
 class VideoCap;
-
-// A rounded panel with a border, painted plainly (the skinned panel replaces it later).
-class VideoOptionsPanel final : public QWidget {
-    Q_OBJECT
-public:
-    explicit VideoOptionsPanel(QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
 
 // The video options dialog: the two buttons open the capture driver's own source and format
 // dialogs when the driver has them; a format change is adopted by the frame pipeline at once.
@@ -38,11 +29,11 @@ public:
     void btnFormatClick();
     void btnCloseClick();
 
-    VideoOptionsPanel* RbPanel1 = nullptr;
+    RbPanel* RbPanel1 = nullptr;
     QGroupBox* GroupBox1 = nullptr;
-    QPushButton* btnSource = nullptr;
-    QPushButton* btnFormat = nullptr;
-    QPushButton* btnClose = nullptr;
+    RbButton* btnSource = nullptr;
+    RbButton* btnFormat = nullptr;
+    RbButton* btnClose = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,7 +5,8 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
+#include "widgets/RbButton.h"
+#include "widgets/RbPanel.h"
 #include <QSlider>
 
 #include <linux/videodev2.h>
