@@ -13,6 +13,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus
   # test environment: screen, sound files, namespaces
+  fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2
   # fuzzing (optional builds): clang with libFuzzer
   clang libclang-rt-14-dev

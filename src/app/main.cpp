@@ -1,5 +1,6 @@
 #include "app/Program.h"
 #include "shell/CommandLine.h"
+#include "shell/Fonts.h"
 #include "shell/Main.h"
 #include "shell/MessageService.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talvora"));
     QApplication::setApplicationVersion(QStringLiteral(TALVORA_VERSION));
+    installFontSubstitutes();
 
     std::unique_ptr<Program> program;
     try {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "shell/Fonts.h"
+
 namespace {
 
 // The offscreen platform's default screen is 800x800, too small for the 1000x650 main window
@@ -32,5 +34,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("talvora-tests");
+    talvora::installFontSubstitutes();
     return RUN_ALL_TESTS();
 }
