@@ -90,19 +90,42 @@ click "$winA" 900 164
 xdotool key --window "$winA" ctrl+a
 xdotool type --window "$winA" --delay 20 "127.0.0.3"
 click "$winA" 848 104
-sleep 1.5
+# B rings when its caller line shows; the pixel there turns from the idle picture's to text.
+callerLine=$(pixel 1320 443)
+for _ in $(seq 1 20); do
+  [ "$(pixel 1320 443)" != "$callerLine" ] && break
+  sleep 0.25
+done
+sleep 0.5
 shot 1-ringing
 click "$winB" 848 104
-sleep 3
+sleep 2
 shot 2-connected
 
-heardByB=$(listen "$pb")
-heardByA=$(listen "$pa")
-check "B hears A's 440 Hz tone ($heardByB)" tone_near "$heardByB" 440
-check "A hears B's 660 Hz tone ($heardByA)" tone_near "$heardByA" 660
+# A busy machine may take a moment longer: each check listens or looks again a few times.
+hear() { # hear PULSE HZ -> prints the last measurement, true once the tone is there
+  local got
+  for _ in 1 2 3 4 5; do
+    got=$(listen "$1")
+    tone_near "$got" "$2" && { echo "$got"; return 0; }
+  done
+  echo "$got"
+  return 1
+}
+changes() { # changes X Y FROM -> true once the pixel differs from FROM
+  for _ in $(seq 1 20); do
+    [ "$(pixel "$1" "$2")" != "$3" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+heardByB=$(hear "$pb" 440) && okB=0 || okB=1
+heardByA=$(hear "$pa" 660) && okA=0 || okA=1
+check "B hears A's 440 Hz tone ($heardByB)" test "$okB" -eq 0
+check "A hears B's 660 Hz tone ($heardByA)" test "$okA" -eq 0
 
-check "A shows B's pictures" test "$(pixel 400 325)" != "$idleA"
-check "B shows A's pictures" test "$(pixel 1320 755)" != "$idleB"
+check "A shows B's pictures" changes 400 325 "$idleA"
+check "B shows A's pictures" changes 1320 755 "$idleB"
 
 # End on A stops A's voice at once; B keeps sending until its own user ends.
 click "$winA" 952 104
