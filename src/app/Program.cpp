@@ -32,8 +32,7 @@ public:
 };
 
 Program::Program(const CommandLine& options, const QString& programDir)
-    : m_messages(std::make_unique<QtMessageService>()),
-      m_speaker(std::make_unique<PulseSpeakerVolume>()),
+    : m_messages(std::make_unique<QtMessageService>()), m_speaker(std::make_unique<PulseSpeakerVolume>()),
       m_voiceProxy(std::make_unique<VoiceFactoryProxy>()) {
     std::optional<TestCameraConfig> testCamera;
     if (options.testCamera) {
@@ -41,8 +40,9 @@ Program::Program(const CommandLine& options, const QString& programDir)
     }
     m_videoCap = std::make_unique<VideoCap>([testCamera] { return makeCaptureBackend(testCamera); });
     m_frames = std::make_unique<FrameBuffers>(*m_messages);
-    m_main = std::make_unique<TfrmMain>(MainWindowContext{
-        *m_messages, ConfigLocation(options.configDir, programDir), options.network, *m_videoCap, *m_frames, *m_speaker});
+    m_main = std::make_unique<TfrmMain>(
+        MainWindowContext{*m_messages, ConfigLocation(options.configDir, programDir), options.network,
+                          *m_videoCap, *m_frames, *m_speaker});
     m_messages->setParent(m_main.get());
     m_windows << m_main.get();
 

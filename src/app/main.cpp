@@ -1,7 +1,7 @@
+#include "shell/Main.h"
 #include "app/Program.h"
 #include "shell/CommandLine.h"
 #include "shell/Fonts.h"
-#include "shell/Main.h"
 #include "shell/MessageService.h"
 
 #include <QApplication>

@@ -28,7 +28,8 @@ void SignalEndpoint::open() {
 void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
     const QHostAddress address = resolveIPv4(host);
     if (m_sender.state() != QAbstractSocket::BoundState) {
-        const QHostAddress from = m_network.isBound() ? m_network.bindAddress : QHostAddress(QHostAddress::AnyIPv4);
+        const QHostAddress from =
+            m_network.isBound() ? m_network.bindAddress : QHostAddress(QHostAddress::AnyIPv4);
         if (!m_sender.bind(from, 0)) {
             throw Error(m_sender.errorString());
         }

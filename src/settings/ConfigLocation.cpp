@@ -35,10 +35,16 @@ ConfigLocation::ConfigLocation(QString overrideDir, QString programDir) {
     }
 }
 
-QString ConfigLocation::settingsPath() const { return m_dir + QStringLiteral("/Settings.ini"); }
+QString ConfigLocation::settingsPath() const {
+    return m_dir + QStringLiteral("/Settings.ini");
+}
 
-QString ConfigLocation::addressBookPath() const { return m_dir + QStringLiteral("/IPAddress.dat"); }
+QString ConfigLocation::addressBookPath() const {
+    return m_dir + QStringLiteral("/IPAddress.dat");
+}
 
-bool ConfigLocation::ensureDirectory() const { return QDir().mkpath(m_dir); }
+bool ConfigLocation::ensureDirectory() const {
+    return QDir().mkpath(m_dir);
+}
 
 } // namespace talvora

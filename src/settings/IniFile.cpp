@@ -74,7 +74,9 @@ bool splitKeyValue(const QByteArray& line, QString& key, QByteArray& value) {
     return true;
 }
 
-bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 // A value holds no line breaks in the file; a break would cut it and make a stray line.
 QByteArray singleLine(const QString& value) {
@@ -199,7 +201,8 @@ bool parseSettingsInteger(const QString& text, int& value) {
         return false;
     }
     for (QChar c : t) {
-        const bool digit = base == 10 ? (c >= QLatin1Char('0') && c <= QLatin1Char('9')) : isxdigit(c.unicode()) != 0;
+        const bool digit =
+            base == 10 ? (c >= QLatin1Char('0') && c <= QLatin1Char('9')) : isxdigit(c.unicode()) != 0;
         if (c.unicode() > 127 || !digit) {
             return false;
         }

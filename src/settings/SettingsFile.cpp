@@ -14,7 +14,8 @@ PhoneSettings loadPhoneSettings(const IniFile& file, const QString& localAddress
     PhoneSettings s;
     s.ringTone = file.readString(kSettingsSection, QStringLiteral("RingTone"), QString());
 
-    const QString ringTime = file.readString(kSettingsSection, QStringLiteral("RingTime"), QStringLiteral("10"));
+    const QString ringTime =
+        file.readString(kSettingsSection, QStringLiteral("RingTime"), QStringLiteral("10"));
     int seconds = 10;
     if (!parseSettingsInteger(ringTime, seconds)) {
         problems << QStringLiteral("'%1' is not a valid integer value").arg(ringTime);
@@ -23,7 +24,8 @@ PhoneSettings loadPhoneSettings(const IniFile& file, const QString& localAddress
     // Milliseconds in a 32-bit field: a huge number of seconds saturates instead of wrapping
     // round to a negative ring time.
     const qint64 ms = qint64(seconds) * 1000;
-    s.ringTimeMs = int(std::clamp<qint64>(ms, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    s.ringTimeMs =
+        int(std::clamp<qint64>(ms, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 
     s.message = file.readString(kSettingsSection, QStringLiteral("Message"), kDefaultMessage);
     if (messageReadsAsKeyword(s.message)) {
@@ -32,7 +34,8 @@ PhoneSettings loadPhoneSettings(const IniFile& file, const QString& localAddress
     s.callerId = file.readString(kSettingsSection, QStringLiteral("CallerID"), localAddress);
 
     int mic = 85;
-    if (!parseSettingsInteger(file.readString(kSettingsSection, QStringLiteral("micVolume"), QString()), mic)) {
+    if (!parseSettingsInteger(file.readString(kSettingsSection, QStringLiteral("micVolume"), QString()),
+                              mic)) {
         mic = 85;
     }
     s.micVolume = mic;

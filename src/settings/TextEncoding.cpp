@@ -35,6 +35,8 @@ QString decodeText(QByteArrayView bytes) {
     return decodeCp1252(bytes);
 }
 
-QByteArray encodeText(const QString& text) { return text.toUtf8(); }
+QByteArray encodeText(const QString& text) {
+    return text.toUtf8();
+}
 
 } // namespace talvora

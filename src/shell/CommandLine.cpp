@@ -31,15 +31,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Talvora Video Phone: video calls between computers on a local network."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    parser.setApplicationDescription(
+        QStringLiteral("Talvora Video Phone: video calls between computers on a local network."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption configDir(QStringLiteral("config-dir"),
-                                       QStringLiteral("Keep Settings.ini and IPAddress.dat in DIR."), QStringLiteral("DIR"));
-    const QCommandLineOption bind(QStringLiteral("bind"),
-                                  QStringLiteral("Bind the phone's UDP ports (6767, 8800, 8500) to one local IPv4 "
-                                                 "address, so that several copies can run on one machine."),
-                                  QStringLiteral("ADDRESS"));
+                                       QStringLiteral("Keep Settings.ini and IPAddress.dat in DIR."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption bind(
+        QStringLiteral("bind"),
+        QStringLiteral("Bind the phone's UDP ports (6767, 8800, 8500) to one local IPv4 "
+                       "address, so that several copies can run on one machine."),
+        QStringLiteral("ADDRESS"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(configDir);
@@ -82,7 +86,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QHostAddress address;
         if (!address.setAddress(parser.value(bind)) || address.protocol() != QHostAddress::IPv4Protocol) {
             result.action = CommandLine::Action::Fail;
-            result.output = QStringLiteral("--bind needs a local IPv4 address, not '%1'.").arg(parser.value(bind));
+            result.output =
+                QStringLiteral("--bind needs a local IPv4 address, not '%1'.").arg(parser.value(bind));
             return result;
         }
         result.network.bindAddress = address;

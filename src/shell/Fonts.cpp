@@ -6,7 +6,8 @@
 namespace talvora {
 
 void installFontSubstitutes() {
-    const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")};
+    const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                           QStringLiteral("DejaVu Sans")};
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
     QFont::insertSubstitutions(QStringLiteral("Arial"), sans);
     QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans")});

@@ -13,7 +13,9 @@ namespace talvora {
 
 namespace {
 
-bool isLoopback(const QHostAddress& a) { return a.isLoopback(); }
+bool isLoopback(const QHostAddress& a) {
+    return a.isLoopback();
+}
 
 } // namespace
 

@@ -13,14 +13,14 @@
 #include "shell/SliderLevelVoice.h"
 #include "shell/WindowDrag.h"
 #include "video/FrameBuffers.h"
-#include "voice/SpeakerVolume.h"
-#include "voice/VoiceSession.h"
 #include "video/PictureView.h"
+#include "video/Snapshot.h"
 #include "video/UdpDatagramSink.h"
 #include "video/VideoCap.h"
-#include "video/VideoSender.h"
-#include "video/Snapshot.h"
 #include "video/VideoReceiver.h"
+#include "video/VideoSender.h"
+#include "voice/SpeakerVolume.h"
+#include "voice/VoiceSession.h"
 #include "widgets/PictureButton.h"
 #include "widgets/RbPanel.h"
 #include "widgets/TrackBar.h"
@@ -43,8 +43,8 @@ namespace {
 
 constexpr int kPanelWidth = 200;
 constexpr QSize kNormalClientSize(1000, 650);
-const QColor kPanelBlue(0, 111, 164);   // 10776320
-const QColor kCallerBlue(0, 163, 240);  // 15770368
+const QColor kPanelBlue(0, 111, 164);  // 10776320
+const QColor kCallerBlue(0, 163, 240); // 15770368
 const QString kHostPlaceholder = QStringLiteral("Hailing Frequency...");
 
 QFont makeFont(const char* family, int pixelSize, bool bold = false) {
@@ -109,8 +109,9 @@ TfrmMain::TfrmMain(MainWindowContext context, QWidget* parent)
 
     m_drag = new WindowDrag(this);
     UDPClient1 = std::make_unique<UdpDatagramSink>(m_context.network);
-    m_videoSender = std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *UDPClient1,
-                                                  m_context.messages, [] { QCoreApplication::processEvents(); });
+    m_videoSender =
+        std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *UDPClient1, m_context.messages,
+                                      [] { QCoreApplication::processEvents(); });
     m_context.videoCap.setMessageService(&m_context.messages);
     m_context.videoCap.setFrameHandler(
         [this](const uchar* data, qsizetype size) { return FrameCallback(data, size); });
@@ -129,12 +130,12 @@ void TfrmMain::attachDialogs(QWidget* addressBook, QWidget* settings) {
 void TfrmMain::attachCallSession(TfrmCalling& calling, VoiceSessionFactory& voice) {
     Timer1 = std::make_unique<QtRingTimer>();
     MediaPlayer1 = std::make_unique<MediaRingTonePlayer>();
-    m_callWindow = std::make_unique<WidgetCallWindow>(CallWindowControls{
-        this, edtHostName, lblCallerID, [this] { Image1->setPicture(Image12); },
-        [this](const QString& host) { m_videoHost = host; }});
+    m_callWindow = std::make_unique<WidgetCallWindow>(
+        CallWindowControls{this, edtHostName, lblCallerID, [this] { Image1->setPicture(Image12); },
+                           [this](const QString& host) { m_videoHost = host; }});
     m_voice = std::make_unique<SliderLevelVoiceFactory>(voice, [this] { return TrbMic->position(); });
-    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling, *m_voice, *Timer1, *MediaPlayer1,
-                                                            *m_callWindow, calling, m_context.messages, {}, {}});
+    m_call = std::make_unique<CallSession>(CallSessionParts{
+        *m_signalling, *m_voice, *Timer1, *MediaPlayer1, *m_callWindow, calling, m_context.messages, {}, {}});
     m_signalling->setHandler(m_call.get());
     Timer1->setTimeoutHandler([this] { Timer1Timer(); });
     calling.setCancelHandler([this] { m_call->btnCancelClick(); });
@@ -164,8 +165,8 @@ void TfrmMain::buildVideoArea() {
     connect(UDPServer1, &VideoReceiver::pictureReceived, this,
             [this](const QImage& picture) { Image1->setPicture(picture); });
 
-    lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue, QRect(8, 5, 785, 16),
-                            Qt::AlignCenter);
+    lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue,
+                            QRect(8, 5, 785, 16), Qt::AlignCenter);
     lblCallerID->setObjectName(QStringLiteral("lblCallerID"));
     lblCallerID->setAttribute(Qt::WA_TransparentForMouseEvents);
 
@@ -190,7 +191,8 @@ void TfrmMain::buildControlPanel() {
     const QColor white(Qt::white);
     Label1 = makeLabel(RbPanel1, QStringLiteral("Hailing Frequency"), makeFont("Arial", 16, true), white,
                        QRect(8, 21, 185, 20), Qt::AlignCenter);
-    lblIPAddress = makeLabel(RbPanel1, QString(), makeFont("Arial", 13), white, QRect(8, 42, 185, 16), Qt::AlignCenter);
+    lblIPAddress =
+        makeLabel(RbPanel1, QString(), makeFont("Arial", 13), white, QRect(8, 42, 185, 16), Qt::AlignCenter);
     lblIPAddress->setObjectName(QStringLiteral("lblIPAddress"));
 
     edtHostName = new QLineEdit(kHostPlaceholder, RbPanel1);
@@ -210,14 +212,78 @@ void TfrmMain::buildControlPanel() {
         const char* buttonName;
     };
     const Command commands[] = {
-        {Image4, btnCall, ":/icons/call.svg", {24, 80}, {24, 80}, "Make / Answer Call", {}, &TfrmMain::btnCallClick, "btnCall"},
-        {Image5, btnEnd, ":/icons/end.svg", {128, 80}, {125, 80}, "End / Decline Call", {}, &TfrmMain::btnEndClick, "btnEnd"},
-        {Image7, SpeedButton5, ":/icons/settings.svg", {24, 200}, {24, 204}, "Settings...", {}, &TfrmMain::SpeedButton5Click, "SpeedButton5"},
-        {Image6, btnAddress, ":/icons/address.svg", {128, 200}, {124, 204}, "Hailing Frequencies...", "Address Book...", &TfrmMain::btnAddressClick, "btnAddress"},
-        {Image9, SpeedButton6, ":/icons/snapshot.svg", {24, 272}, {24, 276}, "Take Snapshot", {}, &TfrmMain::SpeedButton6Click, "SpeedButton6"},
-        {Image8, SpeedButton8, ":/icons/maximize.svg", {128, 272}, {124, 276}, "Maximize / Restore", {}, &TfrmMain::SpeedButton8Click, "SpeedButton8"},
-        {Image11, btnMute, ":/icons/mute.svg", {24, 344}, {24, 344}, "Mute Microphone", {}, &TfrmMain::btnMuteClick, "btnMute"},
-        {Image10, btnExit, ":/icons/exit.svg", {128, 344}, {124, 344}, "Close Talvora", {}, &TfrmMain::btnExitClick, "btnExit"},
+        {Image4,
+         btnCall,
+         ":/icons/call.svg",
+         {24, 80},
+         {24, 80},
+         "Make / Answer Call",
+         {},
+         &TfrmMain::btnCallClick,
+         "btnCall"},
+        {Image5,
+         btnEnd,
+         ":/icons/end.svg",
+         {128, 80},
+         {125, 80},
+         "End / Decline Call",
+         {},
+         &TfrmMain::btnEndClick,
+         "btnEnd"},
+        {Image7,
+         SpeedButton5,
+         ":/icons/settings.svg",
+         {24, 200},
+         {24, 204},
+         "Settings...",
+         {},
+         &TfrmMain::SpeedButton5Click,
+         "SpeedButton5"},
+        {Image6,
+         btnAddress,
+         ":/icons/address.svg",
+         {128, 200},
+         {124, 204},
+         "Hailing Frequencies...",
+         "Address Book...",
+         &TfrmMain::btnAddressClick,
+         "btnAddress"},
+        {Image9,
+         SpeedButton6,
+         ":/icons/snapshot.svg",
+         {24, 272},
+         {24, 276},
+         "Take Snapshot",
+         {},
+         &TfrmMain::SpeedButton6Click,
+         "SpeedButton6"},
+        {Image8,
+         SpeedButton8,
+         ":/icons/maximize.svg",
+         {128, 272},
+         {124, 276},
+         "Maximize / Restore",
+         {},
+         &TfrmMain::SpeedButton8Click,
+         "SpeedButton8"},
+        {Image11,
+         btnMute,
+         ":/icons/mute.svg",
+         {24, 344},
+         {24, 344},
+         "Mute Microphone",
+         {},
+         &TfrmMain::btnMuteClick,
+         "btnMute"},
+        {Image10,
+         btnExit,
+         ":/icons/exit.svg",
+         {128, 344},
+         {124, 344},
+         "Close Talvora",
+         {},
+         &TfrmMain::btnExitClick,
+         "btnExit"},
     };
     for (const Command& c : commands) {
         c.button = new QPushButton(RbPanel1);
@@ -235,7 +301,7 @@ void TfrmMain::buildControlPanel() {
         connect(c.picture, &PictureButton::clicked, this, c.handler);
     }
     const std::pair<PictureButton*, const char*> names[] = {
-        {Image4, "Image4"}, {Image5, "Image5"}, {Image6, "Image6"}, {Image7, "Image7"},
+        {Image4, "Image4"}, {Image5, "Image5"}, {Image6, "Image6"},   {Image7, "Image7"},
         {Image8, "Image8"}, {Image9, "Image9"}, {Image10, "Image10"}, {Image11, "Image11"},
     };
     for (const auto& [picture, name] : names) {
@@ -271,7 +337,8 @@ void TfrmMain::buildControlPanel() {
     Image3->setPixmap(QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/mic-small.svg"), QSize(24, 24))));
     Image3->setGeometry(38, 608, 24, 24);
     Image2 = new QLabel(RbPanel1);
-    Image2->setPixmap(QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
+    Image2->setPixmap(
+        QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
     Image2->setGeometry(140, 608, 24, 24);
 }
 
@@ -304,7 +371,8 @@ bool TfrmMain::event(QEvent* event) {
 
 void TfrmMain::FormActivate() {
     // Qt widgets paint double-buffered already, so the video area and the preview never flicker.
-    lblIPAddress->setText(m_context.network.isBound() ? m_context.network.bindAddress.toString() : GetLocalIPAddress());
+    lblIPAddress->setText(m_context.network.isBound() ? m_context.network.bindAddress.toString()
+                                                      : GetLocalIPAddress());
     LoadSettings();
     if (m_call) {
         m_call->clearCallFlags(); // FInCall, FRinging and FIncomingCall start clear
@@ -359,8 +427,9 @@ void TfrmMain::StartVideo() {
         m_context.frames.InitFrameBuffers(capture);
     } catch (const std::exception&) {
         // Without a camera the phone still calls, but it receives no pictures this run.
-        m_context.messages.error(QStringLiteral("Error"),
-                                 QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
+        m_context.messages.error(
+            QStringLiteral("Error"),
+            QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
         return;
     }
     try {
@@ -390,9 +459,13 @@ QImage TfrmMain::FrameCallback(const uchar* data, qsizetype size) {
     return picture;
 }
 
-bool TfrmMain::isSendingVideo() const { return m_call && m_call->sendVideo(); }
+bool TfrmMain::isSendingVideo() const {
+    return m_call && m_call->sendVideo();
+}
 
-QString TfrmMain::videoHost() const { return m_videoHost; }
+QString TfrmMain::videoHost() const {
+    return m_videoHost;
+}
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
@@ -416,7 +489,9 @@ void TfrmMain::FormClose() {
     QCoreApplication::quit();
 }
 
-void TfrmMain::btnExitClick() { close(); }
+void TfrmMain::btnExitClick() {
+    close();
+}
 
 void TfrmMain::SpeedButton8Click() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -434,7 +509,9 @@ void TfrmMain::SpeedButton8Click() {
     }
 }
 
-void TfrmMain::Panel1MouseDown(QWidget* source, QPoint globalPos) { m_drag->begin(source, globalPos); }
+void TfrmMain::Panel1MouseDown(QWidget* source, QPoint globalPos) {
+    m_drag->begin(source, globalPos);
+}
 
 void TfrmMain::btnAddressClick() {
     if (auto* dialog = qobject_cast<QDialog*>(m_addressBook)) {
@@ -496,7 +573,9 @@ void TfrmMain::detachCallSession() {
     }
 }
 
-void TfrmMain::showStatusText(const QString& text) { lblVideoArea->setText(text); }
+void TfrmMain::showStatusText(const QString& text) {
+    lblVideoArea->setText(text);
+}
 
 void TfrmMain::Timer1Timer() {
     if (m_call) {
@@ -504,7 +583,9 @@ void TfrmMain::Timer1Timer() {
     }
 }
 
-void TfrmMain::SpeedButton6Click() { takeSnapshot(*Image1); }
+void TfrmMain::SpeedButton6Click() {
+    takeSnapshot(*Image1);
+}
 
 bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
     const SpeakerVolumeReading r = m_context.speaker.GetSpeakerVolume();
@@ -513,6 +594,8 @@ bool TfrmMain::GetSpeakerVolume(quint16& left, quint16& right) {
     return r.ok;
 }
 
-bool TfrmMain::SetSpeakerVolume(quint32 packed) { return m_context.speaker.SetSpeakerVolume(packed); }
+bool TfrmMain::SetSpeakerVolume(quint32 packed) {
+    return m_context.speaker.SetSpeakerVolume(packed);
+}
 
 } // namespace talvora

@@ -24,7 +24,9 @@ public:
 };
 
 // The application's title, which heads the standard error box.
-inline QString applicationTitle() { return QStringLiteral("Talvora Video Phone"); }
+inline QString applicationTitle() {
+    return QStringLiteral("Talvora Video Phone");
+}
 
 // The standard error box's text: a full stop is appended when the last character sorts after ".".
 QString standardErrorText(const QString& text);
@@ -34,8 +36,7 @@ void showStandardError(MessageService& messages, const QString& text);
 
 // Runs a handler body; an error that leaves it is shown in the standard error box and the program
 // goes on with the next event. Returns false when the body raised an error.
-template <class Body>
-bool runGuarded(MessageService& messages, Body&& body) {
+template <class Body> bool runGuarded(MessageService& messages, Body&& body) {
     try {
         std::forward<Body>(body)();
         return true;

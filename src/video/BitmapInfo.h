@@ -48,6 +48,8 @@ inline BitmapInfoHeader readBitmapInfoHeader(const void* block) {
     return h;
 }
 
-inline void writeBitmapInfoHeader(void* block, const BitmapInfoHeader& h) { std::memcpy(block, &h, sizeof h); }
+inline void writeBitmapInfoHeader(void* block, const BitmapInfoHeader& h) {
+    std::memcpy(block, &h, sizeof h);
+}
 
 } // namespace talvora

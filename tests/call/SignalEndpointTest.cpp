@@ -33,7 +33,9 @@ public:
     }
 };
 
-NetworkConfig boundTo(const char* address) { return NetworkConfig{QHostAddress(QString(address))}; }
+NetworkConfig boundTo(const char* address) {
+    return NetworkConfig{QHostAddress(QString(address))};
+}
 
 TEST(SignalEndpoint, TwoPhonesExchangeDatagramsAndRepliesComeBackToTheBoundAddress) {
     test::FakeMessageService messages;

@@ -1,5 +1,5 @@
-#include "call/HostResolver.h"
 #include "call/SignalWire.h"
+#include "call/HostResolver.h"
 #include "shell/Error.h"
 
 #include <gtest/gtest.h>

@@ -75,8 +75,9 @@ TEST_F(IniFileTest, WritesKeepOtherLinesInPlaceAndLineEndings) {
     IniFile ini(path());
     ini.writeString("Settings", "micVolume", "60");
     ini.writeString("Settings", "Message", "Away");
-    EXPECT_EQ(readAll(path()), "; keep me\r\n[Other]\r\nA=1\r\n\r\n[Settings]\r\nRingTone=/a.wav\r\nmicVolume=60\r\n"
-                               "junk line\r\nMessage=Away\r\n\r\n[Tail]\r\nB=2\r\n");
+    EXPECT_EQ(readAll(path()),
+              "; keep me\r\n[Other]\r\nA=1\r\n\r\n[Settings]\r\nRingTone=/a.wav\r\nmicVolume=60\r\n"
+              "junk line\r\nMessage=Away\r\n\r\n[Tail]\r\nB=2\r\n");
 }
 
 TEST_F(IniFileTest, RewritingTheSameValueLeavesTheFileUnchanged) {
@@ -135,11 +136,22 @@ TEST(ParseSettingsInteger, AcceptsDecimalAndHexadecimalOnly) {
         bool ok;
         int value;
     } cases[] = {
-        {"85", true, 85},      {"0x20", true, 32},     {"0X1f", true, 31},   {"$20", true, 32},
-        {"-5", true, -5},      {" 12 ", true, 12},     {"abc", false, 0},    {"", false, 0},
-        {"12a", false, 0},     {"0x", false, 0},       {"$", false, 0},      {"1.5", false, 0},
-        {"2147483647", true, 2147483647},              {"2147483648", false, 0},
-        {"-2147483648", true, -2147483647 - 1},        {"٣", false, 0},
+        {"85", true, 85},
+        {"0x20", true, 32},
+        {"0X1f", true, 31},
+        {"$20", true, 32},
+        {"-5", true, -5},
+        {" 12 ", true, 12},
+        {"abc", false, 0},
+        {"", false, 0},
+        {"12a", false, 0},
+        {"0x", false, 0},
+        {"$", false, 0},
+        {"1.5", false, 0},
+        {"2147483647", true, 2147483647},
+        {"2147483648", false, 0},
+        {"-2147483648", true, -2147483647 - 1},
+        {"٣", false, 0},
     };
     for (const auto& c : cases) {
         int v = 0;

@@ -1,5 +1,5 @@
-#include "settings/ConfigLocation.h"
 #include "settings/SettingsFile.h"
+#include "settings/ConfigLocation.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,7 +21,9 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    PhoneSettings load(QStringList& problems) { return loadPhoneSettings(IniFile(path()), "192.0.2.7", problems); }
+    PhoneSettings load(QStringList& problems) {
+        return loadPhoneSettings(IniFile(path()), "192.0.2.7", problems);
+    }
 };
 
 TEST_F(SettingsFileTest, DefaultsWithoutAFile) {
@@ -50,7 +52,8 @@ TEST_F(SettingsFileTest, ConversionsTable) {
         {"9999999", "-3", 2147483647, -3, {}},
     };
     for (const auto& c : cases) {
-        write("[Settings]\nRingTime=" + c.ringTime + "\nmicVolume=" + c.mic + "\nMessage=Gone\nCallerID=Ann\n");
+        write("[Settings]\nRingTime=" + c.ringTime + "\nmicVolume=" + c.mic +
+              "\nMessage=Gone\nCallerID=Ann\n");
         QStringList problems;
         const PhoneSettings s = load(problems);
         EXPECT_EQ(s.ringTimeMs, c.ringTimeMs) << c.ringTime.constData();

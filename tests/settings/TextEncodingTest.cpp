@@ -13,10 +13,10 @@ TEST(TextEncoding, Utf8FirstThenWindows1252) {
         const char* text;
     } cases[] = {
         {"plain", "plain"},
-        {"Jos\xc3\xa9", "José"},            // valid UTF-8
-        {"Jos\xe9", "José"},                // Windows-1252 from a Windows peer
+        {"Jos\xc3\xa9", "José"}, // valid UTF-8
+        {"Jos\xe9", "José"},     // Windows-1252 from a Windows peer
         {"\x80 \x93quoted\x94", "€ “quoted”"},
-        {"\x81", "\xc2\x81"},               // unassigned code: the C1 control of the same value
+        {"\x81", "\xc2\x81"}, // unassigned code: the C1 control of the same value
         {QByteArray("a\0b", 3), "a\0b"},
     };
     for (const auto& c : cases) {

@@ -3,7 +3,6 @@
 #include "call/CallSession.h"
 #include "call/CallingStatus.h"
 #include "call/SignalEndpoint.h"
-#include "voice/SpeakerVolume.h"
 #include "video/FrameBuffers.h"
 #include "video/JpegCodec.h"
 #include "video/ManualFrameTicker.h"
@@ -12,6 +11,7 @@
 #include "video/V4L2Capture.h"
 #include "video/VideoCap.h"
 #include "video/VideoReceiver.h"
+#include "voice/SpeakerVolume.h"
 #include "widgets/PictureButton.h"
 #include "widgets/TrackBar.h"
 
@@ -72,9 +72,9 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     std::unique_ptr<TfrmMain> makeWindow(const char* bindAddress = "127.0.0.20") {
-        auto w = std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
-                                                              NetworkConfig{QHostAddress(QString(bindAddress))},
-                                                              videoCap, frames, speaker});
+        auto w = std::make_unique<TfrmMain>(
+            MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
+                              NetworkConfig{QHostAddress(QString(bindAddress))}, videoCap, frames, speaker});
         auto* calling = new TfrmCalling(w.get()); // owned by the window, like the program's
         w->attachCallSession(*calling, voice);
         return w;
@@ -157,7 +157,8 @@ TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndLeavesVideoOff) {
     activate(*w);
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
-    EXPECT_EQ(messages.boxes[0].text, "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.");
+    EXPECT_EQ(messages.boxes[0].text,
+              "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.");
     EXPECT_FALSE(w->FVideoStarted);
     EXPECT_FALSE(w->videoReceiver().isOpen());
     EXPECT_TRUE(w->signalling().isOpen()); // calls still work
@@ -262,7 +263,8 @@ TEST_F(MainWindowTest, ClosingWithReadOnlySettingsShowsTheErrorAndStillEnds) {
     writeSettings("[Settings]\nmicVolume=85\n");
     auto w = makeWindow();
     activate(*w);
-    QFile::setPermissions(config.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(config.path(),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     QFile::setPermissions(config.filePath("Settings.ini"), QFile::ReadOwner | QFile::ReadOther);
     const int old = ::setfsuid(65534); // root would ignore the permissions
     w->close();
@@ -280,11 +282,12 @@ TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
     const QPoint start = w->pos();
     // Without a window manager the system move is refused and the window follows the mouse.
     for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton}) {
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 300), w->RbPanel1->mapToGlobal(QPointF(5, 300)),
-                          button, button, Qt::NoModifier);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 300),
+                          w->RbPanel1->mapToGlobal(QPointF(5, 300)), button, button, Qt::NoModifier);
         QApplication::sendEvent(w->RbPanel1, &press);
-        QMouseEvent move(QEvent::MouseMove, QPointF(25, 310), w->RbPanel1->mapToGlobal(QPointF(5, 300)) + QPointF(20, 10),
-                         Qt::NoButton, button, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(25, 310),
+                         w->RbPanel1->mapToGlobal(QPointF(5, 300)) + QPointF(20, 10), Qt::NoButton, button,
+                         Qt::NoModifier);
         QApplication::sendEvent(w->RbPanel1, &move);
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(25, 310), QPointF(), button, Qt::NoButton,
                             Qt::NoModifier);

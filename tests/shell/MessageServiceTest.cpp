@@ -12,10 +12,10 @@ TEST(StandardErrorText, AppendsFullStopOnlyAfterCharactersSortingAfterDot) {
     } cases[] = {
         {"Host not found", "Host not found."},
         {"Done.", "Done."},
-        {"Really!", "Really!"},        // '!' sorts before '.'
-        {"Port 6767", "Port 6767."},   // digits sort after '.'
-        {"(busy)", "(busy)"},          // ')' sorts before '.'
-        {"path/", "path/."},           // '/' sorts right after '.'
+        {"Really!", "Really!"},      // '!' sorts before '.'
+        {"Port 6767", "Port 6767."}, // digits sort after '.'
+        {"(busy)", "(busy)"},        // ')' sorts before '.'
+        {"path/", "path/."},         // '/' sorts right after '.'
         {"", ""},
         {"Fertig ü", "Fertig ü."},
     };

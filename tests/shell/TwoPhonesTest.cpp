@@ -12,10 +12,10 @@
 #include "video/VideoReceiver.h"
 #include "voice/SpeakerVolume.h"
 
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -50,9 +50,9 @@ void whenReady(std::function<bool()> ready, std::function<void()> action) {
 
 struct Phone {
     explicit Phone(const char* address) {
-        window = std::make_unique<TfrmMain>(MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
-                                                              NetworkConfig{QHostAddress(QString(address))},
-                                                              videoCap, frames, speaker});
+        window = std::make_unique<TfrmMain>(
+            MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
+                              NetworkConfig{QHostAddress(QString(address))}, videoCap, frames, speaker});
         calling = new TfrmCalling(window.get());
         window->attachCallSession(*calling, voice);
         window->show();

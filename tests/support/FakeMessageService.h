@@ -19,8 +19,12 @@ public:
         QString text;
     };
 
-    void information(const QString& caption, const QString& text) override { record(Kind::Information, caption, text); }
-    void warning(const QString& caption, const QString& text) override { record(Kind::Warning, caption, text); }
+    void information(const QString& caption, const QString& text) override {
+        record(Kind::Information, caption, text);
+    }
+    void warning(const QString& caption, const QString& text) override {
+        record(Kind::Warning, caption, text);
+    }
     void error(const QString& caption, const QString& text) override { record(Kind::Error, caption, text); }
     bool question(const QString& caption, const QString& text) override {
         record(Kind::Question, caption, text);

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "widgets/RbButton.h"
+#include "widgets/RbPanel.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
-#include "widgets/RbButton.h"
-#include "widgets/RbPanel.h"
 #include <QSlider>
 
 #include <linux/videodev2.h>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -41,6 +42,22 @@ inline double toneAmplitude(std::span<const std::int16_t> samples, double freque
     }
     const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
     return 2 * std::sqrt(std::max(power, 0.0)) / double(samples.size());
+}
+
+// The tone's amplitude as the median over 100 ms blocks. Over the network the jitter buffer may
+// conceal, drop or insert a frame when the machine is busy; such a block breaks the tone's phase
+// and lowers a whole-window measurement, but a median of blocks still reads the steady level.
+inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz, int rateHz = 48000) {
+    const std::size_t block = static_cast<std::size_t>(rateHz / 10);
+    std::vector<double> amplitudes;
+    for (std::size_t at = 0; at + block <= samples.size(); at += block) {
+        amplitudes.push_back(toneAmplitude(samples.subspan(at, block), frequencyHz, rateHz));
+    }
+    if (amplitudes.empty()) {
+        return toneAmplitude(samples, frequencyHz, rateHz);
+    }
+    std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2, amplitudes.end());
+    return amplitudes[amplitudes.size() / 2];
 }
 
 // The strongest frequency between 100 Hz and 4 kHz, in 10 Hz steps.
