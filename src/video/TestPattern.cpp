@@ -156,9 +156,11 @@ void pack(quint32 compression, int width, int height, const uchar* rgb, uchar* o
         return;
     }
     case kFourccY41P: {
+        // Rows bottom-up, as the V4L2 back end hands Y41P frames on: the converter keeps the
+        // row order, so the picture stands upright in the bottom-up bitmap.
         const qsizetype stride = qsizetype((width + 7) / 8) * 12;
         for (int y = 0; y < height; ++y) {
-            uchar* g = out + qsizetype(y) * stride;
+            uchar* g = out + qsizetype(height - 1 - y) * stride;
             for (int x = 0; x < width; x += 8, g += 12) {
                 Yuv p[8];
                 for (int i = 0; i < 8; ++i)

@@ -306,8 +306,8 @@ qsizetype deliveredFrameSize(const V4L2FrameGeometry& geometry) {
 bool isDeliveredAsCaptured(const V4L2FrameGeometry& geometry) {
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return true;
-    if (isRgbPixelFormat(geometry.pixelFormat))
-        return false; // driver rows are top-down, bitmap rows bottom-up
+    if (isRgbPixelFormat(geometry.pixelFormat) || geometry.pixelFormat == V4L2_PIX_FMT_Y41P)
+        return false; // driver rows are top-down, bitmap rows (and Y41P's converter) bottom-up
     const Layout layout = captureLayout(geometry);
     if (layout.planeCount == 0)
         return false;
@@ -359,6 +359,16 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
             uchar* dstRow = dst + (plane.rows - 1 - row) * dstStride;
             copyBgrRow(geometry.pixelFormat, src + row * plane.srcStride, dstRow, geometry.width);
             std::memset(dstRow + plane.rowBytes, 0, size_t(dstStride - plane.rowBytes));
+        }
+        return true;
+    }
+    if (geometry.pixelFormat == V4L2_PIX_FMT_Y41P) {
+        // The Y41P converter writes source row r to bitmap row r, and bitmap rows run bottom-up:
+        // handing it the rows bottom-up keeps the picture upright.
+        const Plane& plane = layout.planes[0];
+        for (qint64 row = 0; row < plane.rows; ++row) {
+            std::memcpy(dst + (plane.rows - 1 - row) * plane.rowBytes, src + plane.srcOffset + row * plane.srcStride,
+                        size_t(plane.rowBytes));
         }
         return true;
     }
