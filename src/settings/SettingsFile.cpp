@@ -1,13 +1,14 @@
 #include "settings/SettingsFile.h"
 
+#include "call/UnansweredMessage.h"
+
 #include <algorithm>
 #include <limits>
 
 namespace talvora {
 
 bool messageReadsAsKeyword(const QString& message) {
-    return message == QLatin1String("Accept") || message == QLatin1String("Cancel") ||
-           message == QLatin1String("Calling") || message.contains(QLatin1Char('|'));
+    return !unansweredMessageProblem(message).isEmpty();
 }
 
 PhoneSettings loadPhoneSettings(const IniFile& file, const QString& localAddress, QStringList& problems) {

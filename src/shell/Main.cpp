@@ -28,14 +28,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
-#include <QScreen>
 
 namespace talvora {
 
