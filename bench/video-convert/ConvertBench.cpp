@@ -1,12 +1,12 @@
 // Converters next to libyuv on the same frames, and the whole per-frame path next to its parts.
 // Run: build-bench/bench/video-convert/video_convert_bench
-#include "shell/MessageService.h"
-#include "video/BitmapDecode.h"
-#include "video/BitmapInfo.h"
-#include "video/FrameBuffers.h"
-#include "video/PixelRepack.h"
-#include "video/YUVConverts.h"
-#include "video/YUVKernelAvx2.h"
+#include "base/MessageService.h"
+#include "convert/BitmapDecode.h"
+#include "convert/BitmapInfo.h"
+#include "convert/FrameBuffers.h"
+#include "convert/PixelRepack.h"
+#include "convert/YUVConverts.h"
+#include "convert/YUVKernelAvx2.h"
 
 #include <benchmark/benchmark.h>
 #include <libyuv.h>

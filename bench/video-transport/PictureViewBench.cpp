@@ -1,8 +1,8 @@
 // One new picture painted into the remote picture area, at the shipped size and maximised:
 // the work the main thread does after the receive path for every picture.
-#include "video/PictureView.h"
+#include "ui/PictureView.h"
 
-#include "TestPictures.h"
+#include "transport/TestPictures.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,15 +1,15 @@
 // Send path (picture in -> datagram bytes) and receive path (datagram -> picture ready for the
 // picture view), each next to the bare libjpeg calls doing the same work, and the glass-to-glass
 // latency of two endpoints on loopback at 30 pictures a second.
-#include "video/DatagramSink.h"
-#include "video/JpegCodec.h"
-#include "video/UdpDatagramSink.h"
-#include "video/VideoReceiver.h"
-#include "video/VideoSender.h"
+#include "transport/DatagramSink.h"
+#include "transport/JpegCodec.h"
+#include "transport/UdpDatagramSink.h"
+#include "transport/VideoReceiver.h"
+#include "transport/VideoSender.h"
 
-#include "ReferenceJpeg.h"
-#include "TestPictures.h"
-#include "shell/MessageService.h"
+#include "transport/ReferenceJpeg.h"
+#include "transport/TestPictures.h"
+#include "base/MessageService.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

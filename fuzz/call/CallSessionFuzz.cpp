@@ -8,13 +8,13 @@
 //   - End (when not ringing) leaves no voice session and clear flags.
 
 #include "call/CallSession.h"
-#include "call/CallWindow.h"
-#include "call/CallingDialog.h"
+#include "call/CallView.h"
+#include "call/CallingView.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalWire.h"
-#include "shell/Error.h"
-#include "shell/MessageService.h"
+#include "base/Error.h"
+#include "base/MessageService.h"
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
@@ -114,7 +114,7 @@ struct Tone : RingTonePlayer {
     bool playing = false;
 };
 
-struct Window : CallWindow {
+struct Window : CallView {
     QString hostText() const override { return host; }
     void setHostText(const QString& t) override { host = t; }
     void focusHost() override {}
@@ -125,7 +125,7 @@ struct Window : CallWindow {
     QString host = hostPlaceholderText();
 };
 
-struct Dialog : CallingDialog {
+struct Dialog : CallingView {
     void startAnimation() override {}
     void stopAnimation() override {}
     void setStatusLine(const QString&) override {}

@@ -1,9 +1,9 @@
 // A driver's format block and a frame, both from the fuzzer: the frame buffers must neither
 // crash nor read or write outside their buffers, whatever the block claims.
 // Input: 2 bytes little-endian block length, the block, then the frame.
-#include "shell/MessageService.h"
-#include "video/CaptureFormatSource.h"
-#include "video/FrameBuffers.h"
+#include "base/MessageService.h"
+#include "convert/CaptureFormatSource.h"
+#include "convert/FrameBuffers.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Every video datagram is a stranger's bytes: feed arbitrary ones to the decoder the receiver
 // uses and check that it either refuses them or returns a picture within the limits.
-#include "video/JpegCodec.h"
+#include "transport/JpegCodec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,20 +1,20 @@
 #include "app/Program.h"
 
 #include "call/CallSession.h"
-#include "call/CallingStatus.h"
-#include "contacts/IP.h"
-#include "contacts/NetWorkClients.h"
-#include "contacts/PageExport.h"
-#include "settings/Settings.h"
-#include "shell/Main.h"
-#include "shell/QtMessageService.h"
-#include "video/CaptureBackendFactory.h"
-#include "video/FrameBuffers.h"
-#include "video/TestCameraOption.h"
-#include "video/VideoCap.h"
-#include "video/VideoOptions.h"
+#include "ui/CallingDialog.h"
+#include "ui/AddressBookDialog.h"
+#include "ui/DiscoveryDialog.h"
+#include "ui/SearchProgressWindow.h"
+#include "ui/SettingsDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/QtMessageService.h"
+#include "capture/CaptureBackendFactory.h"
+#include "convert/FrameBuffers.h"
+#include "capture/TestCameraOption.h"
+#include "ui/CaptureController.h"
+#include "ui/VideoOptionsDialog.h"
 #include "voice/PulseSpeakerVolume.h"
-#include "voice/VOIPMedia.h"
+#include "ui/VoiceEngineWindow.h"
 
 namespace talvora {
 
@@ -38,9 +38,9 @@ Program::Program(const CommandLine& options, const QString& programDir)
     if (options.testCamera) {
         testCamera = parseTestCameraOption(options.testCameraSpec);
     }
-    m_videoCap = std::make_unique<VideoCap>([testCamera] { return makeCaptureBackend(testCamera); });
+    m_videoCap = std::make_unique<CaptureController>([testCamera] { return makeCaptureBackend(testCamera); });
     m_frames = std::make_unique<FrameBuffers>(*m_messages);
-    m_main = std::make_unique<TfrmMain>(
+    m_main = std::make_unique<MainWindow>(
         MainWindowContext{*m_messages, ConfigLocation(options.configDir, programDir), options.network,
                           *m_videoCap, *m_frames, *m_speaker});
     m_messages->setParent(m_main.get());
@@ -52,22 +52,22 @@ Program::Program(const CommandLine& options, const QString& programDir)
         m_owned.push_back(std::move(w));
         return raw;
     };
-    auto* calling = static_cast<TfrmCalling*>(add(std::make_unique<TfrmCalling>(m_main.get())));
+    auto* calling = static_cast<CallingDialog*>(add(std::make_unique<CallingDialog>(m_main.get())));
     m_main->attachCallSession(*calling, *m_voiceProxy);
-    QWidget* addressBook = add(std::make_unique<TfrmIP>(m_main.get()));
-    add(std::make_unique<TfrmNetworkClients>(m_main.get()));
-    add(std::make_unique<TfrmExport>(m_main.get()));
-    auto* settings = static_cast<TfrmSettings*>(add(std::make_unique<TfrmSettings>(
+    QWidget* addressBook = add(std::make_unique<AddressBookDialog>(m_main.get()));
+    add(std::make_unique<DiscoveryDialog>(m_main.get()));
+    add(std::make_unique<SearchProgressWindow>(m_main.get()));
+    auto* settings = static_cast<SettingsDialog*>(add(std::make_unique<SettingsDialog>(
         fieldsOf(m_main->callSession().settings()),
         ConfigLocation(options.configDir, programDir).settingsPath(), *m_messages, m_main.get())));
-    auto videoOptions = std::make_unique<TfrmVideoOptions>(*m_videoCap, m_main.get());
+    auto videoOptions = std::make_unique<VideoOptionsDialog>(*m_videoCap, m_main.get());
     videoOptions->setReadCaptureFormat([this] { m_frames->ReadCaptureFormat(*m_videoCap); });
     settings->setVideoOptionsDialog(videoOptions.get());
     add(std::move(videoOptions));
-    auto* ccn = static_cast<TfrmCCN*>(add(std::make_unique<TfrmCCN>(options.network)));
+    auto* ccn = static_cast<VoiceEngineWindow*>(add(std::make_unique<VoiceEngineWindow>(options.network)));
     frmCCN = ccn;
     m_voiceProxy->target = &ccn->voiceSessionFactory();
-    QObject::connect(ccn, &TfrmCCN::notice, m_main.get(), &TfrmMain::showStatusText);
+    QObject::connect(ccn, &VoiceEngineWindow::notice, m_main.get(), &MainWindow::showStatusText);
     m_main->attachDialogs(addressBook, settings);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <QWidget>
 
@@ -10,8 +10,8 @@ namespace talvora {
 
 class FrameBuffers;
 class QtMessageService;
-class TfrmMain;
-class VideoCap;
+class MainWindow;
+class CaptureController;
 class SpeakerVolume;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
@@ -22,7 +22,7 @@ public:
     Program(const CommandLine& options, const QString& programDir);
     ~Program();
 
-    TfrmMain& mainWindow() { return *m_main; }
+    MainWindow& mainWindow() { return *m_main; }
     QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
 
 private:
@@ -31,9 +31,9 @@ private:
     std::unique_ptr<QtMessageService> m_messages;
     std::unique_ptr<SpeakerVolume> m_speaker;
     std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
-    std::unique_ptr<VideoCap> m_videoCap;
+    std::unique_ptr<CaptureController> m_videoCap;
     std::unique_ptr<FrameBuffers> m_frames;
-    std::unique_ptr<TfrmMain> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QList<QWidget*> m_windows;
     std::vector<std::unique_ptr<QWidget>> m_owned;
 };

@@ -1,8 +1,8 @@
-#include "shell/Main.h"
+#include "ui/MainWindow.h"
 #include "app/Program.h"
-#include "shell/CommandLine.h"
-#include "shell/Fonts.h"
-#include "shell/MessageService.h"
+#include "app/CommandLine.h"
+#include "ui/Fonts.h"
+#include "base/MessageService.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "talvora: %s\n", qPrintable(e.text()));
         return 2;
     }
-    TfrmMain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         main.move(screen->availableGeometry().center() - main.rect().center());
     }

@@ -1,15 +1,15 @@
 #include "call/CallSession.h"
 
-#include "call/CallWindow.h"
-#include "call/CallingDialog.h"
-#include "call/HostResolver.h"
+#include "call/CallView.h"
+#include "call/CallingView.h"
+#include "base/HostResolver.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalWire.h"
 #include "call/UnansweredMessage.h"
-#include "shell/Error.h"
-#include "shell/MessageService.h"
-#include "shell/NetworkConfig.h"
+#include "base/Error.h"
+#include "base/MessageService.h"
+#include "base/NetworkConfig.h"
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>

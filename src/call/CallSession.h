@@ -11,8 +11,8 @@
 
 namespace talvora {
 
-class CallWindow;
-class CallingDialog;
+class CallView;
+class CallingView;
 class MessageService;
 class RingTimer;
 class RingTonePlayer;
@@ -25,8 +25,8 @@ struct CallSessionParts {
     VoiceSessionFactory& voice;
     RingTimer& ringTimer;     // Timer1
     RingTonePlayer& ringTone; // MediaPlayer1
-    CallWindow& window;
-    CallingDialog& callingDialog; // frmCalling
+    CallView& window;
+    CallingView& callingDialog; // frmCalling
     MessageService& messages;
     // Lets pending window messages run; other handlers may run nested inside it.
     std::function<void()> processEvents;

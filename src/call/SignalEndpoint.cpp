@@ -1,9 +1,9 @@
 #include "call/SignalEndpoint.h"
 
-#include "call/HostResolver.h"
+#include "base/HostResolver.h"
 #include "call/SignalWire.h"
-#include "shell/Error.h"
-#include "shell/MessageService.h"
+#include "base/Error.h"
+#include "base/MessageService.h"
 
 #include <QHostAddress>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "call/SignalSender.h"
-#include "shell/NetworkConfig.h"
+#include "base/NetworkConfig.h"
 
 #include <QObject>
 #include <QUdpSocket>

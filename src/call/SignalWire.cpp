@@ -1,6 +1,6 @@
 #include "call/SignalWire.h"
 
-#include "settings/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 namespace talvora {
 

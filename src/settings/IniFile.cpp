@@ -1,7 +1,7 @@
 #include "settings/IniFile.h"
 
-#include "settings/TextEncoding.h"
-#include "shell/Error.h"
+#include "base/TextEncoding.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <QFileInfo>

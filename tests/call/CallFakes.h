@@ -3,13 +3,13 @@
 // In-memory stand-ins for everything the call session talks to. Each records what it was asked
 // to do, so that tests can assert the exact effects of every event.
 
-#include "call/CallWindow.h"
-#include "call/CallingDialog.h"
+#include "call/CallView.h"
+#include "call/CallingView.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalSender.h"
 #include "call/SignalWire.h"
-#include "shell/Error.h"
+#include "base/Error.h"
 #include "support/QtPrinters.h"
 #include "voice/VoiceSession.h"
 
@@ -181,7 +181,7 @@ private:
     bool m_playing = false;
 };
 
-class FakeCallWindow : public CallWindow {
+class FakeCallWindow : public CallView {
 public:
     QString hostText() const override { return host; }
     void setHostText(const QString& text) override { host = text; }
@@ -202,7 +202,7 @@ public:
 // The calling dialog. showModal() marks it shown and runs `whileModal` (the nested event loop
 // of the real dialog); it returns when that hook returns, closed or not, so that the test can
 // go on acting as the users while the dialog "stays" on screen.
-class FakeCallingDialog : public CallingDialog {
+class FakeCallingDialog : public CallingView {
 public:
     void startAnimation() override { animating = true; }
     void stopAnimation() override { animating = false; }

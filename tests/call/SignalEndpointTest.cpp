@@ -1,5 +1,5 @@
 #include "call/SignalEndpoint.h"
-#include "shell/Error.h"
+#include "base/Error.h"
 
 #include <QUdpSocket>
 

@@ -1,6 +1,6 @@
 #include "call/SignalWire.h"
-#include "call/HostResolver.h"
-#include "shell/Error.h"
+#include "base/HostResolver.h"
+#include "base/Error.h"
 
 #include <gtest/gtest.h>
 

@@ -4,13 +4,13 @@
 
 #include "CallFakes.h"
 #include "call/CallSession.h"
-#include "call/CallingStatus.h"
+#include "ui/CallingDialog.h"
 #include "call/RingTimer.h"
 #include "call/SignalEndpoint.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
-#include "widgets/RbButton.h"
-#include "widgets/RxDice.h"
+#include "ui/RbButton.h"
+#include "ui/RxDice.h"
 
 #include <QLabel>
 #include <QTest>
@@ -43,7 +43,7 @@ struct SocketPhone {
     QtRingTimer timer;
     test::FakeRingTonePlayer tone;
     test::FakeCallWindow window;
-    TfrmCalling dialog;
+    CallingDialog dialog;
     CallSession session;
 };
 

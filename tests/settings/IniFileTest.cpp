@@ -1,5 +1,5 @@
 #include "settings/IniFile.h"
-#include "shell/Error.h"
+#include "base/Error.h"
 
 #include <QDir>
 #include <QFile>

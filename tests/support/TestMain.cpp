@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/Fonts.h"
+#include "ui/Fonts.h"
 
 namespace {
 

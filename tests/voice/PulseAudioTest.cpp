@@ -5,7 +5,7 @@
 #include "TestPhone.h"
 #include "support/EventLoop.h"
 #include "voice/PulseSpeakerVolume.h"
-#include "voice/VOIPMedia.h"
+#include "ui/VoiceEngineWindow.h"
 #include "voice/engine/PulseAudioDevices.h"
 
 #include <gtest/gtest.h>
@@ -116,9 +116,9 @@ TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     // This side: the production host, terminal and session on the real default devices.
     NetworkConfig network;
     network.bindAddress = QHostAddress("127.0.0.2");
-    TfrmCCN host(network);
+    VoiceEngineWindow host(network);
     QStringList notices;
-    QObject::connect(&host, &TfrmCCN::notice, [&](const QString& text) { notices << text; });
+    QObject::connect(&host, &VoiceEngineWindow::notice, [&](const QString& text) { notices << text; });
     // The peer: an engine with in-memory devices, playing 1 kHz.
     TestPhone peer("127.0.0.3", {.signal = sine(1000, 6000)});
 

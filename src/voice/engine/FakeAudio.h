@@ -1,7 +1,7 @@
 #pragma once
 
 #include "voice/engine/AudioDevice.h"
-#include "voice/engine/Clock.h"
+#include "base/Clock.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "voice/engine/MediaTerminal.h"
 
-#include "call/HostResolver.h"
-#include "shell/Error.h"
+#include "base/HostResolver.h"
+#include "base/Error.h"
 #include "voice/engine/FakeAudio.h"
 #include "voice/engine/FrameRing.h"
 #include "voice/engine/JitterBuffer.h"

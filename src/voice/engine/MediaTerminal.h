@@ -1,9 +1,9 @@
 #pragma once
 
-#include "shell/NetworkConfig.h"
+#include "base/NetworkConfig.h"
 #include "voice/CCNSMTLib.h"
 #include "voice/engine/AudioDevice.h"
-#include "voice/engine/Clock.h"
+#include "base/Clock.h"
 #include "voice/engine/TransmitPipeline.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "voice/engine/OpusCodec.h"
 
-#include "shell/Error.h"
+#include "base/Error.h"
 
 #include <opus/opus.h>
 

@@ -1,6 +1,6 @@
 #include "voice/engine/Resampler.h"
 
-#include "shell/Error.h"
+#include "base/Error.h"
 
 #include <speex/speex_resampler.h>
 

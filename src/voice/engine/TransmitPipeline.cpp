@@ -1,6 +1,6 @@
 #include "voice/engine/TransmitPipeline.h"
 
-#include "shell/Error.h"
+#include "base/Error.h"
 
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include "convert/BitmapInfo.h"
+
+namespace talvora {
+
+// What --test-camera[=FOURCC[:WIDTHxHEIGHT]] asks for.
+struct TestCameraConfig {
+    quint32 compression = kFourccYUY2; // kBiRgb or one of the seven YUV FOURCCs
+    int width = 384;
+    int height = 288;
+
+    bool operator==(const TestCameraConfig&) const = default;
+};
+
+// Parses the option's value (the text after "="; empty for the bare option). Kinds are matched
+// without regard to case: RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211. Throws talvora::Error
+// with a text that says what is wrong and what would be right.
+TestCameraConfig parseTestCameraOption(const QString& value);
+
+} // namespace talvora

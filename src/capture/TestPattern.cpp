@@ -1,0 +1,298 @@
+#include "capture/TestPattern.h"
+
+#include <algorithm>
+
+#include "convert/BitmapInfo.h"
+
+namespace talvora {
+
+namespace {
+
+bool validSize(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxTestPatternEdge && height <= kMaxTestPatternEdge;
+}
+
+int bitCount(quint32 compression) {
+    switch (compression) {
+    case kBiRgb:
+        return 24;
+    case kFourccYUY2:
+    case kFourccUYVY:
+        return 16;
+    case kFourccY41P:
+    case kFourccI420:
+        return 12;
+    case kFourccYVU9:
+        return 9;
+    default: // Y8, Y211
+        return 8;
+    }
+}
+
+struct Yuv {
+    uchar y, u, v;
+};
+
+// Studio-range BT.601, the inverse of what the frame converters apply.
+Yuv toYuv(const uchar* rgb) {
+    const int r = rgb[0], g = rgb[1], b = rgb[2];
+    return {uchar(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16),
+            uchar(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128),
+            uchar(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128)};
+}
+
+// Full-range grey for the Y8 layout, whose bytes are shown as they are.
+uchar toGrey(const uchar* rgb) {
+    return uchar((77 * rgb[0] + 150 * rgb[1] + 29 * rgb[2]) >> 8);
+}
+
+void drawRgb(int width, int height, quint64 frameNumber, const TestPatternSettings& s, uchar* rgb) {
+    static const uchar bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235}, {16, 235, 16},
+                                     {235, 16, 235},  {235, 16, 16},  {16, 16, 235},  {16, 16, 16}};
+    const int offset = s.moving ? int(frameNumber % 100000) * 4 : 0;
+    quint32 noise = quint32(frameNumber) * 2654435761u + 1u;
+    const int amplitude = std::clamp(s.noiseLevel, 0, 100) * 64 / 100;
+    const int brightness = std::clamp(s.brightness, -64, 64);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x, rgb += 3) {
+            int c[3];
+            switch (s.pattern) {
+            case TestPatternSettings::Gradient:
+                c[0] = ((x + offset) % width) * 255 / std::max(1, width - 1);
+                c[1] = y * 255 / std::max(1, height - 1);
+                c[2] = 255 - c[0];
+                break;
+            case TestPatternSettings::Checkerboard: {
+                const bool light = (((x + offset) / 32) + ((y + offset) / 32)) % 2 == 0;
+                c[0] = c[1] = c[2] = light ? 220 : 30;
+                break;
+            }
+            default: {
+                const int bar = int((qint64(x + offset) * 8 / width) % 8);
+                c[0] = bars[bar][0];
+                c[1] = bars[bar][1];
+                c[2] = bars[bar][2];
+                break;
+            }
+            }
+            for (int& channel : c) {
+                channel += brightness;
+                if (amplitude > 0) {
+                    noise ^= noise << 13;
+                    noise ^= noise >> 17;
+                    noise ^= noise << 5;
+                    channel += int(noise % quint32(2 * amplitude + 1)) - amplitude;
+                }
+            }
+            for (int i = 0; i < 3; ++i)
+                rgb[i] = uchar(std::clamp(c[i], 0, 255));
+        }
+    }
+}
+
+// The chroma of a block is the chroma of its top-left pixel.
+void packPlanar(int width, int height, int divisor, bool uFirst, const uchar* rgb, uchar* out) {
+    const int cw = (width + divisor - 1) / divisor;
+    const int ch = (height + divisor - 1) / divisor;
+    uchar* luma = out;
+    uchar* first = out + qsizetype(width) * height;
+    uchar* second = first + qsizetype(cw) * ch;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            *luma++ = toYuv(rgb + (qsizetype(y) * width + x) * 3).y;
+    }
+    for (int cy = 0; cy < ch; ++cy) {
+        for (int cx = 0; cx < cw; ++cx) {
+            const Yuv p = toYuv(rgb + (qsizetype(cy) * divisor * width + qsizetype(cx) * divisor) * 3);
+            first[qsizetype(cy) * cw + cx] = uFirst ? p.u : p.v;
+            second[qsizetype(cy) * cw + cx] = uFirst ? p.v : p.u;
+        }
+    }
+}
+
+void pack(quint32 compression, int width, int height, const uchar* rgb, uchar* out) {
+    const auto px = [&](int x, int y) { return rgb + (qsizetype(y) * width + std::min(x, width - 1)) * 3; };
+    switch (compression) {
+    case kBiRgb: {
+        const qsizetype stride = ((qsizetype(width) * 24 + 31) / 32) * 4;
+        for (int y = 0; y < height; ++y) {
+            uchar* row = out + qsizetype(height - 1 - y) * stride; // bottom-up
+            for (int x = 0; x < width; ++x) {
+                const uchar* p = px(x, y);
+                row[3 * x] = p[2];
+                row[3 * x + 1] = p[1];
+                row[3 * x + 2] = p[0];
+            }
+            std::fill(row + 3 * qsizetype(width), row + stride, uchar(0));
+        }
+        return;
+    }
+    case kFourccYUY2:
+    case kFourccUYVY: {
+        const bool yuy2 = compression == kFourccYUY2;
+        for (int y = 0; y < height; ++y) {
+            uchar* row = out + qsizetype(y) * width * 2;
+            for (int x = 0; x < width; x += 2) {
+                const Yuv a = toYuv(px(x, y));
+                const Yuv b = toYuv(px(x + 1, y));
+                uchar* g = row + 2 * qsizetype(x);
+                if (yuy2) {
+                    g[0] = a.y;
+                    g[1] = a.u;
+                    if (x + 1 < width) {
+                        g[2] = b.y;
+                        g[3] = a.v;
+                    }
+                } else {
+                    g[0] = a.u;
+                    g[1] = a.y;
+                    if (x + 1 < width) {
+                        g[2] = a.v;
+                        g[3] = b.y;
+                    }
+                }
+            }
+        }
+        return;
+    }
+    case kFourccY41P: {
+        // Rows bottom-up, as the V4L2 back end hands Y41P frames on: the converter keeps the
+        // row order, so the picture stands upright in the bottom-up bitmap.
+        const qsizetype stride = qsizetype((width + 7) / 8) * 12;
+        for (int y = 0; y < height; ++y) {
+            uchar* g = out + qsizetype(height - 1 - y) * stride;
+            for (int x = 0; x < width; x += 8, g += 12) {
+                Yuv p[8];
+                for (int i = 0; i < 8; ++i)
+                    p[i] = toYuv(px(x + i, y));
+                g[0] = p[0].u;
+                g[1] = p[0].y;
+                g[2] = p[0].v;
+                g[3] = p[1].y;
+                g[4] = p[4].u;
+                g[5] = p[2].y;
+                g[6] = p[4].v;
+                g[7] = p[3].y;
+                g[8] = p[4].y;
+                g[9] = p[5].y;
+                g[10] = p[6].y;
+                g[11] = p[7].y;
+            }
+        }
+        return;
+    }
+    case kFourccYVU9:
+        packPlanar(width, height, 4, false, rgb, out);
+        return;
+    case kFourccI420:
+        packPlanar(width, height, 2, true, rgb, out);
+        return;
+    case kFourccY8:
+        for (qsizetype i = 0; i < qsizetype(width) * height; ++i)
+            out[i] = toGrey(rgb + 3 * i);
+        return;
+    case kFourccY211: {
+        // Four pixels share one group: the even pixels' luma, one chroma pair.
+        const qsizetype stride = qsizetype((width + 3) / 4) * 4;
+        for (int y = 0; y < height; ++y) {
+            uchar* g = out + qsizetype(y) * stride;
+            for (int x = 0; x < width; x += 4, g += 4) {
+                const Yuv a = toYuv(px(x, y));
+                const Yuv b = toYuv(px(x + 2, y));
+                g[0] = a.y;
+                g[1] = a.u;
+                g[2] = b.y;
+                g[3] = a.v;
+            }
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+bool isTestPatternKind(quint32 compression) {
+    switch (compression) {
+    case kBiRgb:
+    case kFourccYUY2:
+    case kFourccUYVY:
+    case kFourccY41P:
+    case kFourccYVU9:
+    case kFourccI420:
+    case kFourccY8:
+    case kFourccY211:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString testPatternKindName(quint32 compression) {
+    if (compression == kBiRgb)
+        return QStringLiteral("RGB");
+    if (compression == kFourccY8)
+        return QStringLiteral("Y8");
+    QString name;
+    for (int i = 0; i < 4; ++i)
+        name += QChar(char((compression >> (8 * i)) & 0xFF));
+    return name;
+}
+
+qsizetype testPatternFrameSize(quint32 compression, int width, int height) {
+    if (!isTestPatternKind(compression) || !validSize(width, height))
+        return 0;
+    const qsizetype w = width;
+    const qsizetype h = height;
+    switch (compression) {
+    case kBiRgb:
+        return ((w * 24 + 31) / 32) * 4 * h;
+    case kFourccYUY2:
+    case kFourccUYVY:
+        return w * 2 * h;
+    case kFourccY41P:
+        return ((w + 7) / 8) * 12 * h;
+    case kFourccYVU9:
+        return w * h + 2 * ((w + 3) / 4) * ((h + 3) / 4);
+    case kFourccI420:
+        return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+    case kFourccY8:
+        return w * h;
+    default: // Y211
+        return ((w + 3) / 4) * 4 * h;
+    }
+}
+
+QByteArray testPatternFormatBlock(quint32 compression, int width, int height) {
+    const qsizetype frameSize = testPatternFrameSize(compression, width, height);
+    if (frameSize == 0)
+        return {};
+    BitmapInfoHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = quint16(bitCount(compression));
+    header.biCompression = compression;
+    header.biSizeImage = quint32(frameSize);
+    QByteArray block(sizeof header, '\0');
+    writeBitmapInfoHeader(block.data(), header);
+    return block;
+}
+
+bool renderTestPattern(quint32 compression, int width, int height, quint64 frameNumber,
+                       const TestPatternSettings& settings, QByteArray& scratch, uchar* frame,
+                       qsizetype frameSize) {
+    const qsizetype expected = testPatternFrameSize(compression, width, height);
+    if (expected == 0 || frameSize != expected)
+        return false;
+    const qsizetype rgbBytes = qsizetype(width) * height * 3;
+    if (scratch.size() != rgbBytes)
+        scratch.resize(rgbBytes);
+    auto* rgb = reinterpret_cast<uchar*>(scratch.data());
+    drawRgb(width, height, frameNumber, settings, rgb);
+    pack(compression, width, height, rgb, frame);
+    return true;
+}
+
+} // namespace talvora

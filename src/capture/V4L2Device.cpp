@@ -1,0 +1,40 @@
+#include "capture/V4L2Device.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace talvora {
+
+int SystemV4L2Device::open(const char* path, int flags) {
+    return ::open(path, flags);
+}
+
+int SystemV4L2Device::close(int fd) {
+    return ::close(fd);
+}
+
+int SystemV4L2Device::ioctl(int fd, unsigned long request, void* arg) {
+    return ::ioctl(fd, request, arg);
+}
+
+void* SystemV4L2Device::mmap(std::size_t length, int prot, int flags, int fd, off_t offset) {
+    return ::mmap(nullptr, length, prot, flags, fd, offset);
+}
+
+int SystemV4L2Device::munmap(void* address, std::size_t length) {
+    return ::munmap(address, length);
+}
+
+int xioctl(V4L2Device& device, int fd, unsigned long request, void* arg) {
+    int result;
+    do {
+        result = device.ioctl(fd, request, arg);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+} // namespace talvora

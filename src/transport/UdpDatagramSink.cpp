@@ -1,0 +1,24 @@
+#include "transport/UdpDatagramSink.h"
+
+#include "base/Error.h"
+
+namespace talvora {
+
+UdpDatagramSink::UdpDatagramSink(const NetworkConfig& config) {
+    if (config.isBound() && !m_socket.bind(config.bindAddress, 0)) {
+        throw Error(m_socket.errorString());
+    }
+}
+
+DatagramSendResult UdpDatagramSink::send(const uchar* data, qsizetype size, const QHostAddress& to,
+                                         quint16 port) {
+    if (m_socket.writeDatagram(reinterpret_cast<const char*>(data), size, to, port) == size) {
+        return {DatagramSendStatus::Sent, {}};
+    }
+    const auto status = m_socket.error() == QAbstractSocket::DatagramTooLargeError
+                            ? DatagramSendStatus::TooLarge
+                            : DatagramSendStatus::Failed;
+    return {status, m_socket.errorString()};
+}
+
+} // namespace talvora

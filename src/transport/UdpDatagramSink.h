@@ -1,0 +1,26 @@
+#pragma once
+
+#include "base/NetworkConfig.h"
+#include "transport/DatagramSink.h"
+
+#include <QUdpSocket>
+
+namespace talvora {
+
+// Sends datagrams from one UDP socket. With a bind address (--bind) the socket is bound to it
+// on an ephemeral port, so that pictures leave from the phone's own address; otherwise the
+// system picks the source address for each destination.
+class UdpDatagramSink : public DatagramSink {
+public:
+    // Throws talvora::Error with the socket's text when the bind address cannot be bound.
+    explicit UdpDatagramSink(const NetworkConfig& config);
+
+    DatagramSendResult send(const uchar* data, qsizetype size, const QHostAddress& to, quint16 port) override;
+
+    QUdpSocket& socket() { return m_socket; }
+
+private:
+    QUdpSocket m_socket;
+};
+
+} // namespace talvora

@@ -1,0 +1,192 @@
+#include "ui/CaptureController.h"
+
+#include <QDialog>
+
+#include "base/MessageService.h"
+#include "ui/CaptureFormatDialog.h"
+#include "ui/CaptureSourceDialog.h"
+
+namespace talvora {
+
+CaptureController::CaptureController(BackendFactory factory) : m_factory(std::move(factory)) {}
+
+CaptureController::~CaptureController() {
+    DestroyCaptureWindow();
+    m_retired.clear();
+}
+
+void CaptureController::SetVideoPanel(QWidget* panel) {
+    m_videoPanel = panel;
+}
+
+void CaptureController::SetStatusLabel(QLabel* label) {
+    m_statusLabel = label;
+}
+
+bool CaptureController::CreateCaptureWindow() {
+    if (!m_videoPanel)
+        return false;
+    if (m_captureWindow)
+        DestroyCaptureWindow();
+    // The window takes the panel's size now; it does not follow later resizes of the panel.
+    auto* window = new CaptureWindow(m_videoPanel);
+    window->setGeometry(0, 0, m_videoPanel->width(), m_videoPanel->height());
+    window->show();
+    m_captureWindow = window;
+    m_backend = m_factory ? m_factory() : nullptr;
+    if (!m_backend) {
+        DestroyCaptureWindow();
+        return false;
+    }
+    m_backend->setStatusCallback(nullptr);
+    m_backend->setStatusCallback([this](int id, const QString& text) { StatusCallback(id, text); });
+    m_backend->setFrameCallback([this](const uchar* data, qsizetype size) { frameArrived(data, size); });
+    for (int index = 0; index <= 9; ++index) {
+        if (ConnectDriver(index))
+            break;
+    }
+    return true;
+}
+
+bool CaptureController::ConnectDriver(int index) {
+    if (!m_captureWindow || !m_backend)
+        return false;
+    try {
+        if (!m_backend->connectDriver(index))
+            return false;
+        CaptureParms parms;
+        if (!m_backend->getSequenceSetup(parms))
+            return false;
+        parms.dwRequestMicroSecPerFrame = 66667; // 15 frames a second
+        parms.fYield = true;
+        parms.fCaptureAudio = true;
+        parms.vKeyAbort = 27; // Escape
+        parms.fAbortLeftMouse = false;
+        parms.fAbortRightMouse = false;
+        parms.fLimitEnabled = false;
+        parms.fMCIControl = false;
+        return m_backend->setSequenceSetup(parms);
+    } catch (...) {
+        return false;
+    }
+}
+
+void CaptureController::StartPreview() {
+    if (!m_captureWindow || !m_backend)
+        return;
+    m_captureWindow->setScale(true);
+    m_backend->setPreviewRate(kPreviewRateMs);
+    // There is no hardware overlay to switch off: frames are always drawn by the window.
+    m_backend->setPreview(true);
+}
+
+// There is no capture to a file; the only capture in progress is the preview stream.
+void CaptureController::AbortCapture() {
+    if (m_captureWindow && m_backend)
+        m_backend->setPreview(false);
+}
+
+void CaptureController::DestroyCaptureWindow() {
+    if (m_backend) {
+        m_backend->setStatusCallback(nullptr);
+        m_backend->setFrameCallback(nullptr);
+        m_backend->disconnectDriver();
+        retireBackend();
+    }
+    if (m_captureWindow) {
+        m_captureWindow->hide();
+        // Inside a frame handler the window is still in use below us: delete it from the loop.
+        if (m_callbackDepth > 0)
+            m_captureWindow->deleteLater();
+        else
+            delete m_captureWindow;
+    }
+    m_captureWindow = nullptr;
+}
+
+void CaptureController::retireBackend() {
+    if (m_callbackDepth == 0) {
+        m_backend.reset();
+        return;
+    }
+    m_retired.push_back(std::move(m_backend));
+}
+
+bool CaptureController::HasSourceDialog() const {
+    CaptureDriverCaps caps;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoSource;
+}
+
+bool CaptureController::HasFormatDialog() const {
+    CaptureDriverCaps caps;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoFormat;
+}
+
+void CaptureController::ShowSourceDialog() {
+    if (!m_captureWindow || !m_backend || !m_backend->isConnected())
+        return;
+    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window());
+    runDialog(dialog);
+}
+
+void CaptureController::ShowFormatDialog() {
+    if (!m_captureWindow || !m_backend || !m_backend->isConnected())
+        return;
+    CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
+    runDialog(dialog);
+}
+
+void CaptureController::runDialog(QDialog& dialog) {
+    if (m_dialogRunner)
+        m_dialogRunner(dialog);
+    else
+        dialog.exec();
+}
+
+int CaptureController::StatusCallback(int, const QString& text) {
+    if (m_statusLabel) {
+        m_statusLabel->setText(text);
+        m_statusLabel->repaint();
+    }
+    return 1;
+}
+
+bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {
+    return m_captureWindow && m_backend && m_backend->setVideoFormat(formatBlock);
+}
+
+QByteArray CaptureController::videoFormat() const {
+    return m_captureWindow && m_backend ? m_backend->videoFormat() : QByteArray();
+}
+
+void CaptureController::frameArrived(const uchar* data, qsizetype size) {
+    if (!m_frameHandler)
+        return;
+    ++m_callbackDepth;
+    QImage picture;
+    try {
+        picture = m_frameHandler(data, size);
+    } catch (const Error& e) {
+        if (m_messages)
+            showStandardError(*m_messages, e.text());
+    } catch (const std::exception& e) {
+        if (m_messages)
+            showStandardError(*m_messages, QString::fromUtf8(e.what()));
+    }
+    --m_callbackDepth;
+    // The handler may have run a nested event loop that closed the window.
+    if (m_captureWindow && !picture.isNull())
+        m_captureWindow->showFrame(picture);
+    if (m_callbackDepth == 0 && !m_retired.empty()) {
+        // The retired back end is still on the stack below us: free it from the event loop.
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                if (m_callbackDepth == 0)
+                    m_retired.clear();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+} // namespace talvora

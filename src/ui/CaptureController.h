@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QLabel>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "capture/CaptureBackend.h"
+#include "convert/CaptureFormatSource.h"
+#include "ui/CaptureWindow.h"
+
+class QDialog;
+
+namespace talvora {
+
+class MessageService;
+
+// The one webcam capture of the process: the capture window (a child of the preview panel),
+// the back end behind it, the preview and the status texts. The operations keep the names
+// the rest of the program knows them by.
+class CaptureController final : public CaptureFormatSource {
+public:
+    // Converts one frame (laid out as videoFormat() describes) and returns the 24-bit picture,
+    // or a null image when the frame is dropped. The preview shows the picture scaled.
+    using FrameHandler = std::function<QImage(const uchar* data, qsizetype size)>;
+    // Makes the back end of a new capture window; null means the window cannot be created.
+    using BackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
+    // Runs a driver dialog modally (exec() unless a test replaces it).
+    using DialogRunner = std::function<void(QDialog& dialog)>;
+
+    static constexpr int kPreviewRateMs = 33;
+
+    explicit CaptureController(BackendFactory factory);
+    ~CaptureController() override;
+
+    CaptureController(const CaptureController&) = delete;
+    CaptureController& operator=(const CaptureController&) = delete;
+
+    void SetVideoPanel(QWidget* panel);
+    void SetStatusLabel(QLabel* label);
+    // Creates the capture window with the panel's size and connects the first driver of 0..9
+    // that works. True when the window exists, with or without a driver.
+    bool CreateCaptureWindow();
+    // Connects driver `index` and writes the capture settings. True when all of it succeeded.
+    bool ConnectDriver(int index);
+    void StartPreview();
+    void AbortCapture();
+    void DestroyCaptureWindow();
+    bool HasSourceDialog() const;
+    bool HasFormatDialog() const;
+    void ShowSourceDialog();
+    void ShowFormatDialog();
+    int StatusCallback(int statusId, const QString& text);
+
+    void setFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
+    // Where an error escaping the frame handler is shown (the standard error box); without one
+    // such a frame is dropped silently.
+    void setMessageService(MessageService* messages) { m_messages = messages; }
+    void setDialogRunner(DialogRunner runner) { m_dialogRunner = std::move(runner); }
+
+    CaptureWindow* captureWindow() const { return m_captureWindow; }
+    CaptureBackend* backend() const { return m_backend.get(); }
+
+    // The format operations the frame buffers use.
+    bool hasCaptureWindow() const override { return m_captureWindow != nullptr; }
+    bool setVideoFormat(const QByteArray& formatBlock) override;
+    QByteArray videoFormat() const override;
+
+private:
+    void frameArrived(const uchar* data, qsizetype size);
+    void runDialog(QDialog& dialog);
+    void retireBackend();
+
+    BackendFactory m_factory;
+    QPointer<QWidget> m_videoPanel;
+    QPointer<QLabel> m_statusLabel;
+    QPointer<CaptureWindow> m_captureWindow;
+    std::unique_ptr<CaptureBackend> m_backend;
+    // A back end destroyed from inside its own callback (a nested event loop closed the window)
+    // lives until the callback has unwound.
+    std::vector<std::unique_ptr<CaptureBackend>> m_retired;
+    QObject m_context;
+    int m_callbackDepth = 0;
+    FrameHandler m_frameHandler;
+    MessageService* m_messages = nullptr;
+    DialogRunner m_dialogRunner;
+};
+
+} // namespace talvora

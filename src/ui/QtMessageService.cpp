@@ -1,0 +1,36 @@
+#include "ui/QtMessageService.h"
+
+#include <QMessageBox>
+
+namespace talvora {
+
+namespace {
+
+int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+            QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, caption, text, buttons, parent);
+    // The main window stays on top of ordinary windows; its boxes must not open behind it.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box.exec();
+}
+
+} // namespace
+
+void QtMessageService::information(const QString& caption, const QString& text) {
+    showBox(m_parent, QMessageBox::Information, caption, text, QMessageBox::Ok);
+}
+
+void QtMessageService::warning(const QString& caption, const QString& text) {
+    showBox(m_parent, QMessageBox::Warning, caption, text, QMessageBox::Ok);
+}
+
+void QtMessageService::error(const QString& caption, const QString& text) {
+    showBox(m_parent, QMessageBox::Critical, caption, text, QMessageBox::Ok);
+}
+
+bool QtMessageService::question(const QString& caption, const QString& text) {
+    return showBox(m_parent, QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+} // namespace talvora

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+
+namespace talvora {
+
+struct CallSettings;
+class MessageService;
+class RbButton;
+class RbPanel;
+class RbSpinEdit;
+
+// The four values the settings dialog shows and saves, wherever their owner keeps them (the call
+// session's CallSettings, or fields of the main window).
+struct SettingsFields {
+    QString& FRingTone;
+    int& FRingTime; // milliseconds
+    QString& FMessage;
+    QString& FCallerID;
+};
+
+SettingsFields fieldsOf(CallSettings& settings);
+
+// Asks the user for a ring tone file: the initial file name and the filter are given; returns the
+// chosen file's full path, or nothing when the user cancels.
+using RingToneChooser =
+    std::function<std::optional<QString>(QWidget* parent, const QString& initialFile, const QString& filter)>;
+
+// The settings dialog: ring tone, ring time, unanswered message and caller ID. Each opening fills
+// it from the fields; Save writes the four keys of "Settings.ini" and then the fields, so a new
+// value takes effect for the next call at once; Close drops the edits.
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    SettingsDialog(SettingsFields fields, QString settingsPath, MessageService& messages,
+                 QWidget* mainWindow = nullptr);
+
+    // The video options dialog that "Video Options" opens modally; null opens nothing.
+    void setVideoOptionsDialog(QDialog* dialog) { m_videoOptions = dialog; }
+    // Replaces the file-open dialog (for tests).
+    void setRingToneChooser(RingToneChooser chooser) { m_chooser = std::move(chooser); }
+
+    // The file-open dialog's filter: all supported media first, then each kind alone.
+    static QString ringToneFilter();
+
+    // Handlers, under the names the main window and tests use.
+    void FormActivate();
+    void RbButton1Click();
+    void btnSaveClick();
+    void btnCloseClick();
+    void btnVideoOptionsClick();
+    void edtRingToneKeyDown();
+    void sedRingTimeKeyDown();
+    void edtMessageKeyDown();
+    void edtCallerIDKeyDown();
+
+    RbPanel* RbPanel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* edtRingTone = nullptr;
+    RbButton* RbButton1 = nullptr;
+    RbSpinEdit* sedRingTime = nullptr;
+    QLineEdit* edtMessage = nullptr;
+    QLineEdit* edtCallerID = nullptr;
+    RbButton* btnSave = nullptr;
+    RbButton* btnClose = nullptr;
+    RbButton* btnVideoOptions = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLabel* addLabel(const QString& text, int left, int top);
+    QLineEdit* addEdit(int left, int top, int width, int height);
+
+    SettingsFields m_fields;
+    QString m_settingsPath;
+    MessageService& m_messages;
+    QDialog* m_videoOptions = nullptr;
+    RingToneChooser m_chooser;
+};
+
+} // namespace talvora

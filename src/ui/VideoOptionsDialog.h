@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QGroupBox;
+
+namespace talvora {
+
+class RbButton;
+class RbPanel;
+class CaptureController;
+
+// The video options dialog: the two buttons open the capture driver's own source and format
+// dialogs when the driver has them; a format change is adopted by the frame pipeline at once.
+class VideoOptionsDialog final : public QDialog {
+    Q_OBJECT
+public:
+    VideoOptionsDialog(CaptureController& videoCap, QWidget* parent = nullptr);
+
+    // Re-reads the capture format after the format dialog (the frame buffers' ReadCaptureFormat).
+    void setReadCaptureFormat(std::function<void()> readCaptureFormat) {
+        m_readCaptureFormat = std::move(readCaptureFormat);
+    }
+
+    void FormShow();
+    void btnSourceClick();
+    void btnFormatClick();
+    void btnCloseClick();
+
+    RbPanel* RbPanel1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    RbButton* btnSource = nullptr;
+    RbButton* btnFormat = nullptr;
+    RbButton* btnClose = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    CaptureController& m_videoCap;
+    std::function<void()> m_readCaptureFormat;
+};
+
+} // namespace talvora

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QStringList>
+
+#include "capture/CaptureBackend.h"
+
+namespace talvora::test {
+
+// A back end that records the operations in order and lets the test fire frames and status
+// texts and decide which driver indexes exist.
+class RecordingCaptureBackend : public CaptureBackend {
+public:
+    QStringList log;
+    QList<int> usableIndexes = {0};
+    bool sequenceSetupWorks = true;
+    CaptureParms driverParms; // what the "driver" reports before the program writes
+    CaptureParms writtenParms;
+    CaptureDriverCaps caps;
+    QByteArray format = QByteArray(40, '\x01');
+    int previewRateMs = 0;
+    int connected = -1;
+    bool previewing = false;
+    FrameCallback frameCallback;
+    StatusCallback statusCallback;
+
+    bool connectDriver(int index) override {
+        log << QStringLiteral("connect %1").arg(index);
+        connected = usableIndexes.contains(index) ? index : -1;
+        return connected >= 0;
+    }
+    void disconnectDriver() override {
+        log << QStringLiteral("disconnect");
+        connected = -1;
+    }
+    bool isConnected() const override { return connected >= 0; }
+    bool getSequenceSetup(CaptureParms& parms) const override {
+        parms = driverParms;
+        return connected >= 0 && sequenceSetupWorks;
+    }
+    bool setSequenceSetup(const CaptureParms& parms) override {
+        writtenParms = parms;
+        return connected >= 0 && sequenceSetupWorks;
+    }
+    bool getDriverCaps(CaptureDriverCaps& out) const override {
+        out = caps;
+        return connected >= 0;
+    }
+    QByteArray videoFormat() const override { return connected >= 0 ? format : QByteArray(); }
+    bool setVideoFormat(const QByteArray& block) override {
+        log << QStringLiteral("set format %1").arg(block.size());
+        return connected >= 0;
+    }
+    void setPreviewRate(int intervalMs) override {
+        log << QStringLiteral("rate %1").arg(intervalMs);
+        previewRateMs = intervalMs;
+    }
+    bool setPreview(bool on) override {
+        log << QStringLiteral("preview %1").arg(on ? "on" : "off");
+        previewing = on && connected >= 0;
+        return previewing == on;
+    }
+    bool isPreviewing() const override { return previewing; }
+    void setFrameCallback(FrameCallback callback) override {
+        log << QString::fromLatin1(callback ? "frame callback" : "no frame callback");
+        frameCallback = std::move(callback);
+    }
+    void setStatusCallback(StatusCallback callback) override {
+        log << QString::fromLatin1(callback ? "status callback" : "no status callback");
+        statusCallback = std::move(callback);
+    }
+    QList<CaptureControl> controls() const override { return {}; }
+    bool setControl(quint32, qint32) override { return false; }
+    QList<CaptureInput> inputs() const override { return {}; }
+    int currentInput() const override { return 0; }
+    bool setInput(int) override { return false; }
+    QList<CaptureFormatOption> formatOptions() const override { return {}; }
+    CaptureFormatChoice currentFormatChoice() const override { return {}; }
+    bool applyFormatChoice(const CaptureFormatChoice&) override { return false; }
+
+    void fireFrame(const QByteArray& bytes) {
+        if (frameCallback)
+            frameCallback(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size());
+    }
+};
+
+} // namespace talvora::test

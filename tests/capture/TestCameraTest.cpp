@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include "capture/ManualFrameTicker.h"
+#include "base/Error.h"
+#include "capture/TestCamera.h"
+
+namespace talvora {
+namespace {
+
+using test::ManualFrameTicker;
+
+TEST(TestCameraOptionTest, ParsesKindsAndSizes) {
+    struct Case {
+        const char* value;
+        TestCameraConfig expected;
+    };
+    const Case cases[] = {
+        {"", {kFourccYUY2, 384, 288}},
+        {"rgb", {kBiRgb, 384, 288}},
+        {"I420", {kFourccI420, 384, 288}},
+        {"y8", {kFourccY8, 384, 288}},
+        {"Y211:320x240", {kFourccY211, 320, 240}},
+        {"yvu9:1X1", {kFourccYVU9, 1, 1}},
+        {"UYVY:4096x4096", {kFourccUYVY, 4096, 4096}},
+        {"y41p:17x9", {kFourccY41P, 17, 9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(parseTestCameraOption(QString::fromLatin1(c.value)), c.expected);
+    }
+}
+
+TEST(TestCameraOptionTest, RejectsBadValuesWithAClearText) {
+    struct Case {
+        const char* value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"MJPG", "Unknown test camera format \"MJPG\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8 or Y211."},
+        {":320x240", "Unknown test camera format \"\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8 or Y211."},
+        {"YUY2:", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:320", "Invalid test camera size \"320\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:-3x4", "Invalid test camera size \"-3x4\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:320x240:1", "Invalid test camera size \"320x240:1\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:0x240", "Test camera size 0x240 is out of range: width and height must be 1 to 4096."},
+        {"YUY2:4097x2", "Test camera size 4097x2 is out of range: width and height must be 1 to 4096."},
+        {"YUY2:99999999999x2",
+         "Invalid test camera size \"99999999999x2\": use WIDTHxHEIGHT, for example 384x288."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        try {
+            parseTestCameraOption(QString::fromLatin1(c.value));
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.text(), QString::fromLatin1(c.text));
+        }
+    }
+}
+
+TEST(TestPatternTest, FrameSizesOfEveryKind) {
+    struct Case {
+        quint32 kind;
+        int width, height;
+        qsizetype bytes;
+        int bits;
+    };
+    const Case cases[] = {
+        {kBiRgb, 384, 288, 384 * 3 * 288, 24},
+        {kBiRgb, 5, 3, 16 * 3, 24},
+        {kFourccYUY2, 384, 288, 384 * 2 * 288, 16},
+        {kFourccUYVY, 7, 2, 28, 16},
+        {kFourccY41P, 384, 288, 48 * 12 * 288, 12},
+        {kFourccY41P, 9, 2, 48, 12},
+        {kFourccYVU9, 384, 288, 384 * 288 + 2 * 96 * 72, 9},
+        {kFourccYVU9, 5, 5, 25 + 2 * 4, 9},
+        {kFourccI420, 384, 288, 384 * 288 * 3 / 2, 12},
+        {kFourccI420, 3, 3, 9 + 2 * 4, 12},
+        {kFourccY8, 384, 288, 384 * 288, 8},
+        {kFourccY211, 384, 288, 384 * 288, 8},
+        {kFourccY211, 5, 2, 16, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testPatternKindName(c.kind).toStdString() + " " + std::to_string(c.width));
+        EXPECT_EQ(testPatternFrameSize(c.kind, c.width, c.height), c.bytes);
+        const QByteArray block = testPatternFormatBlock(c.kind, c.width, c.height);
+        ASSERT_EQ(block.size(), 40);
+        const BitmapInfoHeader h = readBitmapInfoHeader(block.constData());
+        EXPECT_EQ(h.biCompression, c.kind);
+        EXPECT_EQ(h.biWidth, c.width);
+        EXPECT_EQ(h.biHeight, c.height);
+        EXPECT_EQ(h.biBitCount, c.bits);
+        EXPECT_EQ(qsizetype(h.biSizeImage), c.bytes);
+    }
+    EXPECT_EQ(testPatternFrameSize(fourcc('M', 'J', 'P', 'G'), 8, 8), 0);
+    EXPECT_EQ(testPatternFrameSize(kFourccYUY2, 0, 8), 0);
+    EXPECT_EQ(testPatternFrameSize(kFourccYUY2, 8, 4097), 0);
+    EXPECT_TRUE(testPatternFormatBlock(kFourccYUY2, -1, 8).isEmpty());
+}
+
+TEST(TestPatternTest, ColourBarsComeOutInEachLayout) {
+    // Eight bars across 16 pixels: pixels 0-1 white (235), 14-15 black (16), standing still.
+    TestPatternSettings still;
+    still.moving = false;
+    QByteArray scratch;
+    const auto render = [&](quint32 kind) {
+        QByteArray frame(testPatternFrameSize(kind, 16, 4), '\x7f');
+        EXPECT_TRUE(renderTestPattern(kind, 16, 4, 0, still, scratch, reinterpret_cast<uchar*>(frame.data()),
+                                      frame.size()));
+        return frame;
+    };
+    const QByteArray rgb = render(kBiRgb);
+    EXPECT_EQ(rgb.mid(0, 3), QByteArray(3, char(235)));             // bottom row, white bar
+    EXPECT_EQ(rgb.mid(3 * 15, 3), QByteArray(3, char(16)));         // black bar
+    EXPECT_EQ(rgb.mid(3 * 10, 3), QByteArray::fromHex("10 10 eb")); // red bar, in B G R order
+    const QByteArray yuy2 = render(kFourccYUY2);
+    EXPECT_EQ(quint8(yuy2[0]), 218); // Y of the white bar: 16 + 219 * 235/255
+    EXPECT_EQ(quint8(yuy2[1]), 128);
+    EXPECT_EQ(quint8(yuy2[28]), 30); // Y of the black bar (16 * 0.859 + 16)
+    const QByteArray y8 = render(kFourccY8);
+    EXPECT_EQ(quint8(y8[0]), 235); // full-range grey: the byte is shown as it is
+    EXPECT_EQ(quint8(y8[15]), 16);
+    const QByteArray i420 = render(kFourccI420);
+    EXPECT_EQ(quint8(i420[0]), 218);
+    EXPECT_EQ(quint8(i420[64]), 128); // first U sample of the white bar
+    EXPECT_FALSE(
+        renderTestPattern(kBiRgb, 16, 4, 0, still, scratch, reinterpret_cast<uchar*>(scratch.data()), 5));
+}
+
+TEST(TestPatternTest, PatternMovesAndNoiseChangesIt) {
+    TestPatternSettings settings;
+    QByteArray scratch;
+    QByteArray a(testPatternFrameSize(kFourccY8, 32, 8), '\0');
+    QByteArray b = a;
+    renderTestPattern(kFourccY8, 32, 8, 0, settings, scratch, reinterpret_cast<uchar*>(a.data()), a.size());
+    renderTestPattern(kFourccY8, 32, 8, 1, settings, scratch, reinterpret_cast<uchar*>(b.data()), b.size());
+    EXPECT_NE(a, b);
+    settings.moving = false;
+    renderTestPattern(kFourccY8, 32, 8, 5, settings, scratch, reinterpret_cast<uchar*>(b.data()), b.size());
+    EXPECT_EQ(a, b);
+    settings.noiseLevel = 100;
+    renderTestPattern(kFourccY8, 32, 8, 5, settings, scratch, reinterpret_cast<uchar*>(b.data()), b.size());
+    EXPECT_NE(a, b);
+}
+
+struct CameraRig {
+    ManualFrameTicker* ticker = nullptr;
+    std::unique_ptr<TestCamera> camera;
+    QList<QByteArray> frames;
+    QStringList statuses;
+
+    explicit CameraRig(TestCameraConfig config = {}) {
+        auto owned = std::make_unique<ManualFrameTicker>();
+        ticker = owned.get();
+        camera = std::make_unique<TestCamera>(config, std::move(owned));
+        camera->setFrameCallback([this](const uchar* data, qsizetype size) {
+            frames.append(QByteArray(reinterpret_cast<const char*>(data), size));
+        });
+        camera->setStatusCallback([this](int, const QString& text) { statuses.append(text); });
+    }
+};
+
+TEST(TestCameraTest, OnlyDriverZeroExists) {
+    CameraRig rig;
+    for (int index = 1; index <= 9; ++index)
+        EXPECT_FALSE(rig.camera->connectDriver(index));
+    EXPECT_TRUE(rig.camera->connectDriver(0));
+    EXPECT_EQ(rig.statuses, QStringList({"Connected to the test camera", "Video format YUY2 384x288"}));
+}
+
+TEST(TestCameraTest, EveryKindDeliversFramesOfItsSize) {
+    const quint32 kinds[] = {kBiRgb,      kFourccYUY2, kFourccUYVY, kFourccY41P,
+                             kFourccYVU9, kFourccI420, kFourccY8,   kFourccY211};
+    for (quint32 kind : kinds) {
+        SCOPED_TRACE(testPatternKindName(kind).toStdString());
+        CameraRig rig({kind, 33, 17});
+        ASSERT_TRUE(rig.camera->connectDriver(0));
+        const QByteArray block = rig.camera->videoFormat();
+        ASSERT_EQ(block, testPatternFormatBlock(kind, 33, 17));
+        rig.ticker->tick(); // not previewing yet
+        EXPECT_TRUE(rig.frames.isEmpty());
+        rig.camera->setPreviewRate(33);
+        ASSERT_TRUE(rig.camera->setPreview(true));
+        EXPECT_EQ(rig.ticker->intervalMsSeen, 33);
+        rig.ticker->tick();
+        rig.ticker->tick();
+        ASSERT_EQ(rig.frames.size(), 2);
+        EXPECT_EQ(rig.frames[0].size(), qsizetype(readBitmapInfoHeader(block.constData()).biSizeImage));
+        EXPECT_NE(rig.frames[0], rig.frames[1]); // it moves
+    }
+}
+
+TEST(TestCameraTest, KeepsItsFormatWhenTheProgramAsksForAnother) {
+    CameraRig rig({kFourccI420, 640, 480});
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    const QByteArray mine = rig.camera->videoFormat();
+    QByteArray request = testPatternFormatBlock(kBiRgb, 384, 288);
+    EXPECT_FALSE(rig.camera->setVideoFormat(request));
+    EXPECT_EQ(rig.camera->videoFormat(), mine);
+    EXPECT_TRUE(rig.camera->setVideoFormat(mine));
+}
+
+TEST(TestCameraTest, FormatChoiceChangesKindAndSizeOfTheNextFrame) {
+    CameraRig rig;
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    ASSERT_TRUE(rig.camera->setPreview(true));
+    const QList<CaptureFormatOption> options = rig.camera->formatOptions();
+    ASSERT_EQ(options.size(), 8);
+    EXPECT_EQ(options[6].name, QStringLiteral("Y8"));
+    EXPECT_TRUE(rig.camera->applyFormatChoice({kFourccY211, 160, 120, {1, 30}}));
+    EXPECT_EQ(rig.statuses.last(), QStringLiteral("Video format Y211 160x120"));
+    rig.ticker->tick();
+    ASSERT_EQ(rig.frames.size(), 1);
+    EXPECT_EQ(rig.frames[0].size(), 160 * 120);
+    EXPECT_EQ(rig.camera->videoFormat(), testPatternFormatBlock(kFourccY211, 160, 120));
+    EXPECT_FALSE(rig.camera->applyFormatChoice({fourcc('M', 'J', 'P', 'G'), 160, 120, {1, 30}}));
+    EXPECT_FALSE(rig.camera->applyFormatChoice({kFourccY8, 0, 120, {1, 30}}));
+}
+
+TEST(TestCameraTest, ControlsChangeThePicture) {
+    CameraRig rig({kFourccY8, 16, 4});
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    ASSERT_TRUE(rig.camera->setPreview(true));
+    const QList<CaptureControl> controls = rig.camera->controls();
+    ASSERT_EQ(controls.size(), 4);
+    EXPECT_EQ(controls[0].menu.size(), 3);
+    EXPECT_TRUE(rig.camera->setControl(TestCamera::MovingControl, 0));
+    rig.ticker->tick();
+    EXPECT_TRUE(rig.camera->setControl(TestCamera::BrightnessControl, 20));
+    rig.ticker->tick();
+    ASSERT_EQ(rig.frames.size(), 2);
+    EXPECT_EQ(quint8(rig.frames[1][0]), quint8(rig.frames[0][0]) + 20);
+    EXPECT_FALSE(rig.camera->setControl(TestCamera::BrightnessControl, 65));
+    EXPECT_FALSE(rig.camera->setControl(99, 0));
+    EXPECT_EQ(rig.camera->controls()[1].value, 20);
+    CaptureDriverCaps caps;
+    ASSERT_TRUE(rig.camera->getDriverCaps(caps));
+    EXPECT_TRUE(caps.fHasDlgVideoSource);
+    EXPECT_TRUE(caps.fHasDlgVideoFormat);
+}
+
+TEST(TestCameraTest, NestedTicksDrawIntoTheirOwnFrames) {
+    CameraRig rig({kFourccY8, 16, 4});
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    ASSERT_TRUE(rig.camera->setPreview(true));
+    int depth = 0;
+    int calls = 0;
+    rig.camera->setFrameCallback([&](const uchar* data, qsizetype size) {
+        ++calls;
+        const QByteArray mine(reinterpret_cast<const char*>(data), size);
+        if (depth++ < 5)
+            rig.ticker->tick(); // a nested event loop lets the timer fire again
+        --depth;
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(data), size), mine);
+    });
+    rig.ticker->tick();
+    EXPECT_EQ(calls, 3); // three levels deep, further ticks are dropped
+    rig.camera->disconnectDriver();
+    EXPECT_FALSE(rig.ticker->isActive());
+}
+
+} // namespace
+} // namespace talvora

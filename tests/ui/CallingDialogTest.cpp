@@ -1,0 +1,157 @@
+// The calling dialog on a headless screen, alone and under a call session.
+
+#include "ui/CallingDialog.h"
+#include "call/FakePhone.h"
+#include "support/EventLoop.h"
+#include "ui/RbButton.h"
+#include "ui/RbPanel.h"
+#include "ui/RxDice.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace talvora {
+namespace {
+
+TEST(CallingDialog, LayoutAndLook) {
+    CallingDialog dlg;
+    EXPECT_EQ(dlg.size(), QSize(383, 134));
+    EXPECT_TRUE(dlg.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(dlg.windowTitle(), "Calling Status");
+    EXPECT_EQ(dlg.RbPanel1->geometry(), QRect(0, 0, 383, 134));
+    EXPECT_EQ(dlg.RbPanel1->color(), QColor(0, 111, 164));
+    EXPECT_EQ(dlg.RbPanel1->cornerWidth(), 25);
+    EXPECT_EQ(dlg.RbPanel1->borderWidth(), 5);
+    EXPECT_EQ(dlg.RbPanel1->borderColor(), QColor(Qt::white));
+    EXPECT_FALSE(dlg.RbPanel1->hasGradient());
+    EXPECT_EQ(dlg.Label1->geometry(), QRect(8, 16, 369, 33));
+    EXPECT_EQ(dlg.Label1->text(), "Hailing...");
+    EXPECT_EQ(dlg.Label1->font().pixelSize(), 21);
+    EXPECT_EQ(dlg.Label1->font().family(), "Arial");
+    EXPECT_EQ(dlg.Label1->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(dlg.btnCancel->geometry(), QRect(280, 72, 75, 41));
+    EXPECT_EQ(dlg.btnCancel->text(), "Cancel");
+    EXPECT_EQ(dlg.RxDice1->geometry(), QRect(24, 48, 66, 66));
+    EXPECT_EQ(dlg.RxDice1->value(), 1);
+    EXPECT_FALSE(dlg.RxDice1->rotating());
+}
+
+TEST(CallingDialog, LongStatusStaysOnOneCentredClippedLine) {
+    CallingDialog dlg;
+    dlg.setStatusLine(QString(200, QLatin1Char('W')));
+    EXPECT_EQ(dlg.Label1->geometry(), QRect(8, 16, 369, 33));
+    QImage img(dlg.Label1->size(), QImage::Format_RGB32);
+    img.fill(Qt::black);
+    dlg.Label1->render(&img);
+    auto columnHasText = [&](int x) {
+        for (int y = 0; y < img.height(); ++y) {
+            if (qGray(img.pixel(x, y)) > 128) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Text runs to both edges (and beyond, cut off there): centred, not left-aligned.
+    EXPECT_TRUE(columnHasText(1) || columnHasText(2) || columnHasText(3));
+    EXPECT_TRUE(columnHasText(img.width() - 2) || columnHasText(img.width() - 3) ||
+                columnHasText(img.width() - 4));
+}
+
+TEST(CallingDialog, ModalUntilClosedCentredOnTheMainWindowAndDeafToEscape) {
+    QWidget main;
+    main.setGeometry(100, 60, 1000, 650);
+    main.show();
+    CallingDialog dlg(&main);
+    bool escapeIgnored = false;
+    QPoint centre;
+    QTimer::singleShot(0, &dlg, [&] {
+        centre = dlg.geometry().center();
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        dlg.close(); // the window manager's close
+        escapeIgnored = dlg.isVisible();
+        dlg.closeDialog();
+    });
+    dlg.startAnimation();
+    dlg.showModal();
+    EXPECT_TRUE(escapeIgnored);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_LE((centre - main.geometry().center()).manhattanLength(), 2);
+    // Closing does not stop the die; a status text does, even while hidden.
+    EXPECT_TRUE(dlg.RxDice1->rotating());
+    dlg.stopAnimation();
+    dlg.setStatusLine("Unanswered");
+    EXPECT_FALSE(dlg.RxDice1->rotating());
+    EXPECT_EQ(dlg.Label1->text(), "Unanswered");
+    dlg.closeDialog(); // closing a hidden dialog is harmless
+}
+
+// The call session with the real dialog: the modal wait ends on the peer's accept, or on Cancel.
+struct SessionWithDialog {
+    SessionWithDialog()
+        : session(CallSessionParts{sender, voice, timer, tone, window, dialog, messages, nullptr,
+                                   test::fakeResolve}) {
+        session.settings().FCallerID = QStringLiteral("Alice");
+        window.host = QStringLiteral("10.0.0.2");
+        dialog.setCancelHandler([this] { session.btnCancelClick(); });
+    }
+    test::RecordingSignalSender sender;
+    test::FakeVoiceFactory voice;
+    test::FakeRingTimer timer;
+    test::FakeRingTonePlayer tone;
+    test::FakeCallWindow window;
+    test::FakeMessageService messages;
+    CallingDialog dialog;
+    CallSession session;
+};
+
+// Runs `action` once the dialog is on screen, that is inside its modal wait.
+void whenShown(QDialog& dialog, std::function<void()> action) {
+    auto* poll = new QTimer(&dialog);
+    QObject::connect(poll, &QTimer::timeout, &dialog, [poll, &dialog, action] {
+        if (dialog.isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            action();
+        }
+    });
+    poll->start(5);
+}
+
+TEST(CallingDialog, AcceptEndsTheModalWait) {
+    SessionWithDialog s;
+    bool shownWhileWaiting = false;
+    whenShown(s.dialog, [&] {
+        shownWhileWaiting = s.dialog.isVisible() && s.dialog.RxDice1->rotating();
+        test::deliverSignal(s.session, "Busy", "10.0.0.2");
+        test::deliverSignal(s.session, "Accept", "10.0.0.2");
+    });
+    s.session.btnCallClick();
+    EXPECT_TRUE(shownWhileWaiting);
+    EXPECT_FALSE(s.dialog.isVisible());
+    EXPECT_EQ(s.dialog.Label1->text(), "Busy");
+    EXPECT_TRUE(s.session.sendVideo());
+    EXPECT_EQ(s.voice.log.last(), "#1 Start");
+}
+
+TEST(CallingDialog, CancelButtonWithdrawsAndEndsTheWait) {
+    SessionWithDialog s;
+    bool waited = false;
+    whenShown(s.dialog, [&] {
+        waited = true;
+        QTest::mouseClick(s.dialog.btnCancel, Qt::LeftButton);
+    });
+    s.session.btnCallClick();
+    EXPECT_TRUE(waited);
+    EXPECT_FALSE(s.dialog.isVisible());
+    EXPECT_FALSE(s.session.inCall());
+    EXPECT_EQ(s.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "Cancel"}));
+}
+
+} // namespace
+} // namespace talvora

@@ -1,0 +1,389 @@
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QLabel>
+#include <QWidget>
+
+#include <linux/videodev2.h>
+
+#include "capture/FakeV4L2Device.h"
+#include "capture/ManualFrameTicker.h"
+#include "capture/RecordingCaptureBackend.h"
+#include "support/EventLoop.h"
+#include "support/FakeMessageService.h"
+#include "ui/CaptureFormatDialog.h"
+#include "ui/CaptureSourceDialog.h"
+#include "capture/TestCamera.h"
+#include "capture/V4L2Capture.h"
+#include "ui/CaptureController.h"
+
+namespace talvora {
+namespace {
+
+using test::FakeV4L2Device;
+using test::RecordingCaptureBackend;
+
+// The main window's preview panel and status label, and the capture unit over a back end.
+struct Screen {
+    QWidget window;
+    QWidget* panel = new QWidget(&window);
+    QLabel* label = new QLabel(&window);
+
+    Screen() {
+        window.resize(1000, 650);
+        panel->setGeometry(0, 462, 250, 188);
+    }
+};
+
+struct RecordingRig : Screen {
+    RecordingCaptureBackend* backend = nullptr;
+    bool factoryWorks = true;
+    CaptureController cap{[this]() -> std::unique_ptr<CaptureBackend> {
+        if (!factoryWorks)
+            return nullptr;
+        auto owned = std::make_unique<RecordingCaptureBackend>();
+        backend = owned.get();
+        backend->usableIndexes = usable;
+        return owned;
+    }};
+    QList<int> usable = {0};
+
+    RecordingRig() {
+        cap.SetVideoPanel(panel);
+        cap.SetStatusLabel(label);
+    }
+};
+
+struct V4L2Rig : Screen {
+    std::shared_ptr<FakeV4L2Device> device = std::make_shared<FakeV4L2Device>();
+    CaptureController cap{[this] { return std::make_unique<V4L2Capture>(device); }};
+
+    V4L2Rig() {
+        cap.SetVideoPanel(panel);
+        cap.SetStatusLabel(label);
+    }
+};
+
+TEST(VideoCapTest, WithoutAPanelNoWindowIsCreated) {
+    CaptureController cap([] { return std::make_unique<RecordingCaptureBackend>(); });
+    EXPECT_FALSE(cap.CreateCaptureWindow());
+    EXPECT_FALSE(cap.hasCaptureWindow());
+    // Every operation is harmless without a window.
+    EXPECT_FALSE(cap.ConnectDriver(0));
+    cap.StartPreview();
+    cap.AbortCapture();
+    cap.ShowSourceDialog();
+    cap.ShowFormatDialog();
+    cap.DestroyCaptureWindow();
+    EXPECT_FALSE(cap.HasSourceDialog());
+    EXPECT_FALSE(cap.HasFormatDialog());
+    EXPECT_TRUE(cap.videoFormat().isEmpty());
+    EXPECT_FALSE(cap.setVideoFormat(QByteArray(40, '\0')));
+}
+
+TEST(VideoCapTest, NoBackEndMeansNoWindow) {
+    RecordingRig rig;
+    rig.factoryWorks = false;
+    EXPECT_FALSE(rig.cap.CreateCaptureWindow());
+    EXPECT_FALSE(rig.cap.hasCaptureWindow());
+    EXPECT_TRUE(rig.panel->findChildren<CaptureWindow*>().isEmpty());
+}
+
+TEST(VideoCapTest, CaptureWindowIsAChildOfThePanelWithItsSizeAtCreation) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    CaptureWindow* window = rig.cap.captureWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->parentWidget(), rig.panel);
+    EXPECT_EQ(window->geometry(), QRect(0, 0, 250, 188));
+    rig.panel->resize(400, 300);
+    EXPECT_EQ(window->size(), QSize(250, 188));
+}
+
+TEST(VideoCapTest, CreationRegistersCallbacksThenSearchesDriversInOrder) {
+    RecordingRig rig;
+    rig.usable = {3, 5};
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    EXPECT_EQ(rig.backend->log, QStringList({"no status callback", "status callback", "frame callback",
+                                             "connect 0", "connect 1", "connect 2", "connect 3"}));
+    EXPECT_EQ(rig.backend->connected, 3);
+}
+
+TEST(VideoCapTest, NoDriverAtAllStillGivesAWindowButNoFormat) {
+    RecordingRig rig;
+    rig.usable = {};
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    EXPECT_EQ(rig.backend->log.filter("connect").size(), 10); // 0 to 9, no more
+    EXPECT_TRUE(rig.cap.hasCaptureWindow());
+    EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
+    EXPECT_FALSE(rig.cap.HasSourceDialog());
+    EXPECT_FALSE(rig.cap.HasFormatDialog());
+}
+
+TEST(VideoCapTest, ADriverWhoseSettingsCannotBeWrittenDoesNotCount) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.backend->sequenceSetupWorks = false;
+    EXPECT_FALSE(rig.cap.ConnectDriver(0));
+}
+
+TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettingsAndKeepsTheRest) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    CaptureParms driver;
+    driver.dwRequestMicroSecPerFrame = 33333;
+    driver.fYield = false;
+    driver.fCaptureAudio = false;
+    driver.vKeyAbort = 0;
+    driver.fAbortLeftMouse = true;
+    driver.fAbortRightMouse = true;
+    driver.fLimitEnabled = true;
+    driver.fMCIControl = true;
+    driver.wPercentDropForError = 7;
+    driver.wNumVideoRequested = 12;
+    driver.dwAudioBufferSize = 4096;
+    driver.wTimeLimit = 99;
+    rig.backend->driverParms = driver;
+    ASSERT_TRUE(rig.cap.ConnectDriver(0));
+
+    CaptureParms expected = driver;
+    expected.dwRequestMicroSecPerFrame = 66667;
+    expected.fYield = true;
+    expected.fCaptureAudio = true;
+    expected.vKeyAbort = 27;
+    expected.fAbortLeftMouse = false;
+    expected.fAbortRightMouse = false;
+    expected.fLimitEnabled = false;
+    expected.fMCIControl = false;
+    EXPECT_EQ(rig.backend->writtenParms, expected);
+}
+
+TEST(VideoCapTest, StartPreviewScalesAndRunsAt33Ms) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.backend->log.clear();
+    rig.cap.StartPreview();
+    EXPECT_TRUE(rig.cap.captureWindow()->scale());
+    EXPECT_EQ(rig.backend->log, QStringList({"rate 33", "preview on"}));
+}
+
+TEST(VideoCapTest, AbortStopsThePreviewAndDestroyForgetsTheWindow) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    QPointer<CaptureWindow> window = rig.cap.captureWindow();
+    rig.backend->log.clear();
+    rig.cap.AbortCapture();
+    EXPECT_EQ(rig.backend->log, QStringList({"preview off"}));
+    rig.cap.DestroyCaptureWindow();
+    EXPECT_FALSE(rig.cap.hasCaptureWindow());
+    EXPECT_EQ(rig.cap.backend(), nullptr);
+    ASSERT_TRUE(test::waitUntil([&] { return window.isNull(); }));
+    rig.cap.DestroyCaptureWindow(); // twice is harmless
+    rig.cap.AbortCapture();
+}
+
+TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
+    // A back end that outlives the capture unit, so its log can be read afterwards.
+    QStringList log;
+    struct Logged final : RecordingCaptureBackend {
+        QStringList* out = nullptr;
+        ~Logged() override { *out = log; }
+    };
+    Screen screen;
+    CaptureController cap([&] {
+        auto backend = std::make_unique<Logged>();
+        backend->out = &log;
+        return backend;
+    });
+    cap.SetVideoPanel(screen.panel);
+    ASSERT_TRUE(cap.CreateCaptureWindow());
+    cap.DestroyCaptureWindow();
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log.mid(log.size() - 3),
+              QStringList({"no status callback", "no frame callback", "disconnect"}));
+}
+
+TEST(VideoCapTest, StatusTextsReachTheLabelAtOnceReplacingTheLastOne) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.backend->statusCallback(1, QStringLiteral("first"));
+    EXPECT_EQ(rig.label->text(), QStringLiteral("first"));
+    rig.backend->statusCallback(77, QStringLiteral("second"));
+    EXPECT_EQ(rig.label->text(), QStringLiteral("second"));
+    EXPECT_EQ(rig.cap.StatusCallback(0, QStringLiteral("third")), 1);
+    EXPECT_EQ(rig.label->text(), QStringLiteral("third"));
+}
+
+TEST(VideoCapTest, FramesGoThroughTheHandlerIntoThePreview) {
+    RecordingRig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    QList<QByteArray> handled;
+    rig.cap.setFrameHandler([&](const uchar* data, qsizetype size) {
+        handled.append(QByteArray(reinterpret_cast<const char*>(data), size));
+        if (size == 1)
+            return QImage(); // dropped
+        QImage picture(384, 288, QImage::Format_RGB888);
+        picture.fill(Qt::red);
+        return picture;
+    });
+    rig.backend->fireFrame("x");
+    EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 0u);
+    rig.backend->fireFrame("frame");
+    ASSERT_EQ(handled, QList<QByteArray>({"x", "frame"}));
+    EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 1u);
+    EXPECT_EQ(rig.cap.captureWindow()->currentFrame().size(), QSize(384, 288));
+    // Scaled into the window: the whole window shows the picture.
+    rig.cap.StartPreview();
+    const QImage shot = rig.cap.captureWindow()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::red));
+    EXPECT_EQ(shot.pixelColor(248, 186), QColor(Qt::red));
+}
+
+TEST(VideoCapTest, AnErrorLeavingTheFrameHandlerIsShownAndTheFrameDropped) {
+    RecordingRig rig;
+    test::FakeMessageService messages;
+    rig.cap.setMessageService(&messages);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.cap.setFrameHandler(
+        [](const uchar*, qsizetype) -> QImage { throw Error(QStringLiteral("Out of memory")); });
+    rig.backend->fireFrame("frame");
+    EXPECT_EQ(messages.texts(), QStringList({"Out of memory."}));
+    EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 0u);
+}
+
+TEST(VideoCapTest, AHandlerThatClosesTheWindowInANestedLoopIsSafe) {
+    V4L2Rig rig;
+    FakeV4L2Device::Node node;
+    node.formats = {{V4L2_PIX_FMT_GREY, {{4, 4}}, {}, {{1, 30}}}};
+    rig.device->addNode(0, node);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.cap.StartPreview();
+    int frames = 0;
+    rig.cap.setFrameHandler([&](const uchar*, qsizetype) {
+        ++frames;
+        rig.cap.DestroyCaptureWindow();
+        test::pumpEvents(5); // like a message box
+        return QImage(4, 4, QImage::Format_RGB888);
+    });
+    ASSERT_TRUE(rig.device->deliverFrame(QByteArray(16, '\x40')));
+    ASSERT_TRUE(test::waitUntil([&] { return frames == 1; }));
+    test::pumpEvents(20);
+    EXPECT_FALSE(rig.cap.hasCaptureWindow());
+    EXPECT_EQ(rig.device->openDescriptors(), 0);
+}
+
+TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
+    V4L2Rig rig;
+    rig.device->addNode(0, FakeV4L2Device::metadataNode());
+    FakeV4L2Device::Node camera;
+    camera.card = QStringLiteral("USB Camera");
+    camera.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}, {}, {{1, 30}}},
+                      {V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, {}, {{1, 30}}}};
+    rig.device->addNode(1, camera);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.backend()->isConnected());
+    CaptureDriverCaps caps;
+    ASSERT_TRUE(rig.cap.backend()->getDriverCaps(caps));
+    EXPECT_EQ(caps.wDeviceIndex, 1u);
+    CaptureParms parms;
+    ASSERT_TRUE(rig.cap.backend()->getSequenceSetup(parms));
+    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66667u);
+    EXPECT_EQ(parms.vKeyAbort, 27u);
+
+    rig.cap.StartPreview();
+    EXPECT_EQ(rig.device->callsOf(VIDIOC_S_PARM).last().interval.denominator, 30u);
+    int frames = 0;
+    rig.cap.setFrameHandler([&](const uchar*, qsizetype size) {
+        ++frames;
+        EXPECT_EQ(size, 640 * 480 * 2);
+        return QImage(640, 480, QImage::Format_RGB888);
+    });
+    ASSERT_TRUE(rig.device->deliverFrame(QByteArray(640 * 480 * 2, '\x10')));
+    ASSERT_TRUE(test::waitUntil([&] { return frames == 1; }));
+    EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 1u);
+}
+
+TEST(VideoCapTest, NoDeviceAtAllKeepsTheWindowWithoutAFormat) {
+    V4L2Rig rig;
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    EXPECT_TRUE(rig.cap.hasCaptureWindow());
+    EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
+    rig.cap.StartPreview();
+    EXPECT_FALSE(rig.cap.backend()->isPreviewing());
+}
+
+TEST(VideoCapTest, UnplugDuringPreviewShowsAStatusText) {
+    V4L2Rig rig;
+    FakeV4L2Device::Node node;
+    node.card = QStringLiteral("USB Camera");
+    rig.device->addNode(0, node);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.cap.StartPreview();
+    ASSERT_TRUE(rig.cap.backend()->isPreviewing());
+    rig.device->unplug(0);
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.cap.backend()->isPreviewing(); }));
+    EXPECT_EQ(rig.label->text(), QStringLiteral("The camera USB Camera was disconnected"));
+    EXPECT_TRUE(rig.cap.hasCaptureWindow());
+    rig.cap.AbortCapture();
+    rig.cap.DestroyCaptureWindow();
+}
+
+TEST(VideoCapTest, FormatRequestGoesToTheDriverAndBack) {
+    V4L2Rig rig;
+    rig.device->addNode(0);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    BitmapInfoHeader h;
+    h.biWidth = 384;
+    h.biHeight = 288;
+    h.biBitCount = 24;
+    QByteArray block(40, '\0');
+    writeBitmapInfoHeader(block.data(), h);
+    EXPECT_TRUE(rig.cap.setVideoFormat(block));
+    const BitmapInfoHeader got = readBitmapInfoHeader(rig.cap.videoFormat().constData());
+    EXPECT_EQ(got.biWidth, 320); // the fake camera offers 640x480 and 320x240
+    EXPECT_EQ(got.biCompression, kFourccYUY2);
+}
+
+TEST(VideoCapTest, TestCameraThroughTheCaptureWindow) {
+    Screen screen;
+    test::ManualFrameTicker* ticker = nullptr;
+    CaptureController cap([&] {
+        auto owned = std::make_unique<test::ManualFrameTicker>();
+        ticker = owned.get();
+        return std::make_unique<TestCamera>(TestCameraConfig{kFourccI420, 320, 240}, std::move(owned));
+    });
+    cap.SetVideoPanel(screen.panel);
+    cap.SetStatusLabel(screen.label);
+    ASSERT_TRUE(cap.CreateCaptureWindow());
+    EXPECT_EQ(screen.label->text(), QStringLiteral("Video format I420 320x240"));
+    cap.StartPreview();
+    EXPECT_EQ(ticker->intervalMsSeen, 33);
+    qsizetype seen = 0;
+    cap.setFrameHandler([&](const uchar*, qsizetype size) {
+        seen = size;
+        return QImage();
+    });
+    ticker->tick();
+    EXPECT_EQ(seen, 320 * 240 * 3 / 2);
+    EXPECT_TRUE(cap.HasSourceDialog());
+    EXPECT_TRUE(cap.HasFormatDialog());
+}
+
+TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
+    V4L2Rig rig;
+    QStringList shown;
+    rig.cap.setDialogRunner([&](QDialog& dialog) { shown << dialog.metaObject()->className(); });
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow()); // no device
+    rig.cap.ShowSourceDialog();
+    rig.cap.ShowFormatDialog();
+    EXPECT_TRUE(shown.isEmpty());
+    rig.cap.DestroyCaptureWindow();
+    rig.device->addNode(0);
+    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    rig.cap.ShowSourceDialog();
+    rig.cap.ShowFormatDialog();
+    EXPECT_EQ(shown, QStringList({"talvora::CaptureSourceDialog", "talvora::CaptureFormatDialog"}));
+}
+
+} // namespace
+} // namespace talvora
