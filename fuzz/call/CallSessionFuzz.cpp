@@ -163,7 +163,7 @@ public:
     explicit Driver(Input& in)
         : m_in(in), m_session(CallSessionParts{m_sender, m_voice, m_timer, m_tone, m_window, m_dialog,
                                                m_messages, [this] { maybeNested(); }, resolve}) {
-        m_timer.setTimeoutHandler([this] { m_session.Timer1Timer(); });
+        m_timer.setTimeoutHandler([this] { m_session.onRingTimeout(); });
         m_dialog.whileModal = [this] { maybeNested(); };
         g_onRemote = [this](const QString& remote) { checkNewVoicePeer(remote); };
     }
@@ -197,18 +197,18 @@ private:
                 m_window.host = QString::fromLatin1(m_in.bytes(m_in.next() & 15));
                 break;
             case 2:
-                m_session.btnCallClick();
+                m_session.onCallClicked();
                 break;
             case 3: {
                 const bool ringing = m_session.ringing();
-                m_session.btnEndClick();
+                m_session.onEndClicked();
                 if (!ringing && m_depth == 0 && (m_session.voiceSession() || m_session.inCall())) {
                     broken("End left a call behind");
                 }
                 break;
             }
             case 4:
-                m_session.btnCancelClick();
+                m_session.onCancelClicked();
                 break;
             case 5:
                 if (m_timer.enabled && m_timer.intervalMs > 0 && m_timer.handler) {
@@ -257,10 +257,10 @@ private:
                 m_voice.failStop = !m_voice.failStop;
                 break;
             case 14:
-                m_session.settings().FRingTime = m_in.next() % 3 == 0 ? 0 : 1000;
+                m_session.settings().ringTimeMs = m_in.next() % 3 == 0 ? 0 : 1000;
                 break;
             default:
-                m_session.settings().FMessage = QString::fromLatin1(m_in.bytes(m_in.next() & 7));
+                m_session.settings().unansweredMessage = QString::fromLatin1(m_in.bytes(m_in.next() & 7));
                 break;
             }
         } catch (const Error&) {

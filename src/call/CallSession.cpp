@@ -45,7 +45,7 @@ CallSession::CallSession(CallSessionParts parts) : m_parts(std::move(parts)) {
 
 CallSession::~CallSession() = default;
 
-void CallSession::clearCallFlags() {
+void CallSession::resetState() {
     FInCall = false;
     FRinging = false;
     FIncomingCall = false;
@@ -53,14 +53,14 @@ void CallSession::clearCallFlags() {
 
 // --- the Call control -------------------------------------------------------------------------
 
-void CallSession::btnCallClick() {
+void CallSession::onCallClicked() {
     if (FInCall) {
         return;
     }
-    if (m_parts.window.hostText() == hostPlaceholderText()) {
+    if (m_parts.view.hostText() == hostPlaceholderText()) {
         m_parts.messages.information(QStringLiteral("Information"),
                                      QStringLiteral("Please enter a valid Hailing Frequency First."));
-        m_parts.window.focusHost();
+        m_parts.view.focusHost();
         return;
     }
     FInCall = true;
@@ -76,25 +76,25 @@ bool CallSession::placing() const {
 }
 
 void CallSession::placeCall() {
-    const QString host = m_parts.window.hostText();
+    const QString host = m_parts.view.hostText();
     try {
         m_calledAddress = m_parts.resolve(host);
         // The dialog gets its "Hailing..." state before the request leaves: a busy reply can
         // come back while pending messages run below, and it must not be overwritten.
-        m_parts.callingDialog.startAnimation();
-        m_parts.callingDialog.setStatusLine(hailingText());
-        sendTo(m_calledAddress.toString(), callRequestPayload(m_settings.FCallerID));
+        m_parts.callingView.startAnimation();
+        m_parts.callingView.setStatusLine(hailingText());
+        sendTo(m_calledAddress.toString(), callRequestPayload(m_settings.callerId));
         m_parts.processEvents();
         // An "Accept" or a Cancel may already have ended the wait; then there is nothing to show.
         if (placing()) {
-            m_parts.callingDialog.showModal();
+            m_parts.callingView.showModal();
         }
     } catch (const std::exception& e) {
         // FInCall stays set: the phone stays engaged until End, as after any failed placement.
         m_calledAddress.clear();
-        m_parts.callingDialog.stopAnimation();
+        m_parts.callingView.stopAnimation();
         m_parts.messages.error(QStringLiteral("Error"), errorText(e));
-        m_parts.window.focusHost();
+        m_parts.view.focusHost();
     }
 }
 
@@ -108,7 +108,7 @@ void CallSession::answerCall() {
         FInCall = false;
         return;
     }
-    const QString host = m_parts.window.hostText();
+    const QString host = m_parts.view.hostText();
     VoiceSession* session = nullptr;
     try {
         session = replaceVoiceSession(host);
@@ -123,14 +123,14 @@ void CallSession::answerCall() {
         return; // ended while messages ran
     }
     session->Start();
-    m_parts.window.setVideoDestination(host);
+    m_parts.view.setVideoDestination(host);
     FSendVideo = true;
     FRinging = false;
 }
 
 // --- End, the ring timer and the calling dialog's Cancel --------------------------------------
 
-void CallSession::btnEndClick() {
+void CallSession::onEndClicked() {
     if (FRinging) {
         return;
     }
@@ -138,7 +138,7 @@ void CallSession::btnEndClick() {
     FRinging = false;
     FIncomingCall = false;
     m_calledAddress.clear();
-    m_parts.window.setCallerLine({});
+    m_parts.view.setCallerLine({});
     FSendVideo = false;
 
     std::unique_ptr<VoiceSession> session = std::move(FVoiceSession);
@@ -151,20 +151,20 @@ void CallSession::btnEndClick() {
         }
         session.reset();
     }
-    m_parts.window.showIdlePicture();
+    m_parts.view.showIdlePicture();
     if (stopError) {
         std::rethrow_exception(stopError);
     }
 }
 
-void CallSession::Timer1Timer() {
+void CallSession::onRingTimeout() {
     m_parts.ringTimer.setEnabled(false);
-    m_parts.window.setCallerLine({});
+    m_parts.view.setCallerLine({});
     FRinging = false;
     stopRingTone();
     // The message goes to the caller whose ring ran out, even if a newer request replaces the
     // host field while messages run.
-    const QString caller = m_parts.window.hostText();
+    const QString caller = m_parts.view.hostText();
     const quint64 ring = m_ringGeneration;
     m_parts.processEvents();
     if (FInCall) {
@@ -176,17 +176,17 @@ void CallSession::Timer1Timer() {
     sendTo(caller, unansweredPayload());
 }
 
-void CallSession::btnCancelClick() {
+void CallSession::onCancelClicked() {
     try {
         m_parts.ringTimer.setEnabled(false);
         FInCall = false;
         m_calledAddress.clear();
-        sendTo(m_parts.window.hostText(), cancelPayload());
+        sendTo(m_parts.view.hostText(), cancelPayload());
         m_parts.processEvents();
     } catch (const std::exception&) {
         // Withdrawing never reports: the dialog closes all the same.
     }
-    m_parts.callingDialog.closeDialog();
+    m_parts.callingView.closeDialog();
 }
 
 // --- datagrams --------------------------------------------------------------------------------
@@ -196,10 +196,10 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
         sendTo(sender, unansweredPayload());
         return;
     }
-    m_parts.window.flashTaskbar();
+    m_parts.view.flashTaskbar();
     FRinging = true;
     FIncomingCall = true;
-    m_parts.window.setHostText(sender);
+    m_parts.view.setHostText(sender);
     const quint64 ring = ++m_ringGeneration;
     m_parts.processEvents();
     if (ring != m_ringGeneration) {
@@ -209,15 +209,15 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
     if (!FRinging && !answered) {
         return; // withdrawn meanwhile
     }
-    m_parts.window.setCallerLine(callerId + QStringLiteral(" hailing..."));
+    m_parts.view.setCallerLine(callerId + QStringLiteral(" hailing..."));
     if (answered) {
         return;
     }
-    m_parts.ringTimer.setInterval(m_settings.FRingTime);
+    m_parts.ringTimer.setInterval(m_settings.ringTimeMs);
     m_parts.ringTimer.setEnabled(true);
-    if (!m_settings.FRingTone.isEmpty() && QFileInfo(m_settings.FRingTone).isFile()) {
+    if (!m_settings.ringTone.isEmpty() && QFileInfo(m_settings.ringTone).isFile()) {
         m_parts.ringTone.close();
-        m_parts.ringTone.open(m_settings.FRingTone);
+        m_parts.ringTone.open(m_settings.ringTone);
         m_parts.ringTone.playFromStart();
     }
     m_parts.processEvents();
@@ -231,24 +231,24 @@ void CallSession::acceptReceived(const QString& sender) {
         return;
     }
     VoiceSession* session = replaceVoiceSession(sender);
-    m_parts.callingDialog.closeDialog();
+    m_parts.callingView.closeDialog();
     m_parts.processEvents();
     if (FVoiceSession.get() != session) {
         return; // ended while messages ran
     }
     session->Start();
-    m_parts.window.setVideoDestination(m_parts.window.hostText());
+    m_parts.view.setVideoDestination(m_parts.view.hostText());
     FSendVideo = true;
 }
 
 void CallSession::cancelReceived(const QString& sender) {
-    if (sender != m_parts.window.hostText()) {
+    if (sender != m_parts.view.hostText()) {
         return;
     }
     FIncomingCall = false;
     FRinging = false;
     m_parts.ringTimer.setEnabled(false);
-    m_parts.window.setCallerLine({});
+    m_parts.view.setCallerLine({});
     const quint64 ring = m_ringGeneration;
     m_parts.processEvents();
     if (ring == m_ringGeneration) {
@@ -257,8 +257,8 @@ void CallSession::cancelReceived(const QString& sender) {
 }
 
 void CallSession::statusTextReceived(const QString& text) {
-    m_parts.callingDialog.stopAnimation();
-    m_parts.callingDialog.setStatusLine(text);
+    m_parts.callingView.stopAnimation();
+    m_parts.callingView.setStatusLine(text);
 }
 
 // --- helpers ----------------------------------------------------------------------------------
@@ -283,7 +283,7 @@ VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
 }
 
 void CallSession::stopRingTone() {
-    if (!m_settings.FRingTone.isEmpty() && m_parts.ringTone.isPlaying()) {
+    if (!m_settings.ringTone.isEmpty() && m_parts.ringTone.isPlaying()) {
         m_parts.ringTone.stop();
     }
 }
@@ -293,7 +293,7 @@ void CallSession::sendTo(const QString& host, const QByteArray& payload) {
 }
 
 QByteArray CallSession::unansweredPayload() const {
-    return statusTextPayload(usableUnansweredMessage(m_settings.FMessage));
+    return statusTextPayload(usableUnansweredMessage(m_settings.unansweredMessage));
 }
 
 } // namespace talvora

@@ -23,10 +23,10 @@ class VoiceSessionFactory;
 struct CallSessionParts {
     SignalSender& sender;
     VoiceSessionFactory& voice;
-    RingTimer& ringTimer;     // Timer1
-    RingTonePlayer& ringTone; // MediaPlayer1
-    CallView& window;
-    CallingView& callingDialog; // frmCalling
+    RingTimer& ringTimer;
+    RingTonePlayer& ringTone;
+    CallView& view;
+    CallingView& callingView; // the calling dialog
     MessageService& messages;
     // Lets pending window messages run; other handlers may run nested inside it.
     std::function<void()> processEvents;
@@ -54,11 +54,11 @@ public:
     CallSession& operator=(const CallSession&) = delete;
 
     // The user's controls and the ring timer.
-    void btnCallClick();
-    void btnEndClick();
-    void Timer1Timer();
+    void onCallClicked();
+    void onEndClicked();
+    void onRingTimeout();
     // The calling dialog's Cancel button.
-    void btnCancelClick();
+    void onCancelClicked();
 
     // The four reactions to a classified signalling datagram.
     void callRequestReceived(const QString& callerId, const QString& sender) override;
@@ -67,7 +67,7 @@ public:
     void statusTextReceived(const QString& text) override;
 
     // Start-up clears the flags (they start clear anyway).
-    void clearCallFlags();
+    void resetState();
 
     // The settings the session reads when it uses them; the settings dialog writes them.
     CallSettings& settings() { return m_settings; }

@@ -37,7 +37,7 @@ CallingDialog::CallingDialog(QWidget* mainWindow) : QDialog(mainWindow, Qt::Dial
 
     btnCancel = new RbButton(QStringLiteral("Cancel"), RbPanel1);
     btnCancel->setGeometry(280, 72, 75, 41);
-    connect(btnCancel, &RbButton::clicked, this, &CallingDialog::btnCancelClick);
+    connect(btnCancel, &RbButton::clicked, this, &CallingDialog::onCancelClicked);
 
     RxDice1 = new RxDice(RbPanel1);
     RxDice1->setGeometry(24, 48, 66, 66);
@@ -65,7 +65,7 @@ void CallingDialog::closeDialog() {
     }
 }
 
-void CallingDialog::btnCancelClick() {
+void CallingDialog::onCancelClicked() {
     if (m_cancelHandler) {
         m_cancelHandler();
     } else {

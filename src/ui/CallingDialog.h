@@ -23,7 +23,7 @@ class CallingDialog : public QDialog, public CallingView {
 public:
     explicit CallingDialog(QWidget* mainWindow = nullptr);
 
-    // What Cancel does (the call session's btnCancelClick).
+    // What Cancel does (the call session's onCancelClicked).
     void setCancelHandler(std::function<void()> handler) { m_cancelHandler = std::move(handler); }
 
     // CallingView
@@ -34,7 +34,7 @@ public:
     void closeDialog() override;
 
     // The Cancel button's handler.
-    void btnCancelClick();
+    void onCancelClicked();
 
     QLabel* Label1 = nullptr;
     RbButton* btnCancel = nullptr;

@@ -133,8 +133,8 @@ void MainWindow::attachCallSession(CallingDialog& calling, VoiceSessionFactory& 
     m_call = std::make_unique<CallSession>(CallSessionParts{
         *m_signalling, *m_voice, *Timer1, *MediaPlayer1, *m_callWindow, calling, m_context.messages, {}, {}});
     m_signalling->setHandler(m_call.get());
-    Timer1->setTimeoutHandler([this] { Timer1Timer(); });
-    calling.setCancelHandler([this] { m_call->btnCancelClick(); });
+    Timer1->setTimeoutHandler([this] { onRingTimeout(); });
+    calling.setCancelHandler([this] { m_call->onCancelClicked(); });
 }
 
 void MainWindow::buildVideoArea() {
@@ -215,7 +215,7 @@ void MainWindow::buildControlPanel() {
          {24, 80},
          "Make / Answer Call",
          {},
-         &MainWindow::btnCallClick,
+         &MainWindow::onCallClicked,
          "btnCall"},
         {Image5,
          btnEnd,
@@ -224,7 +224,7 @@ void MainWindow::buildControlPanel() {
          {125, 80},
          "End / Decline Call",
          {},
-         &MainWindow::btnEndClick,
+         &MainWindow::onEndClicked,
          "btnEnd"},
         {Image7,
          SpeedButton5,
@@ -371,7 +371,7 @@ void MainWindow::FormActivate() {
                                                       : GetLocalIPAddress());
     LoadSettings();
     if (m_call) {
-        m_call->clearCallFlags(); // FInCall, FRinging and FIncomingCall start clear
+        m_call->resetState(); // FInCall, FRinging and FIncomingCall start clear
     }
     m_signalling->open();
     FJpegQuality = 100;
@@ -392,10 +392,10 @@ void MainWindow::LoadSettings() {
     const PhoneSettings s = loadPhoneSettings(file, lblIPAddress->text(), problems);
     if (m_call) {
         CallSettings& call = m_call->settings();
-        call.FRingTone = s.ringTone;
-        call.FRingTime = s.ringTimeMs;
-        call.FMessage = s.message;
-        call.FCallerID = s.callerId;
+        call.ringTone = s.ringTone;
+        call.ringTimeMs = s.ringTimeMs;
+        call.unansweredMessage = s.message;
+        call.callerId = s.callerId;
     }
     FMicVolume = s.micVolume;
     for (const QString& problem : problems) {
@@ -550,15 +550,15 @@ void MainWindow::btnMuteClick() {
     }
 }
 
-void MainWindow::btnCallClick() {
+void MainWindow::onCallClicked() {
     if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->btnCallClick(); });
+        runGuarded(m_context.messages, [this] { m_call->onCallClicked(); });
     }
 }
 
-void MainWindow::btnEndClick() {
+void MainWindow::onEndClicked() {
     if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->btnEndClick(); });
+        runGuarded(m_context.messages, [this] { m_call->onEndClicked(); });
     }
 }
 
@@ -573,9 +573,9 @@ void MainWindow::showStatusText(const QString& text) {
     lblVideoArea->setText(text);
 }
 
-void MainWindow::Timer1Timer() {
+void MainWindow::onRingTimeout() {
     if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->Timer1Timer(); });
+        runGuarded(m_context.messages, [this] { m_call->onRingTimeout(); });
     }
 }
 

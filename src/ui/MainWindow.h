@@ -124,10 +124,10 @@ public slots:
     void TrbMicChange();
     void TrbVoiceChange();
     void btnMuteClick();
-    void btnCallClick();
-    void btnEndClick();
+    void onCallClicked();
+    void onEndClicked();
     void SpeedButton6Click();
-    void Timer1Timer();
+    void onRingTimeout();
     void Panel1MouseDown(QWidget* source, QPoint globalPos);
     // A status text for the line under the picture (camera and voice engine notices).
     void showStatusText(const QString& text);

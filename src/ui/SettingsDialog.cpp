@@ -38,7 +38,7 @@ std::optional<QString> chooseWithFileDialog(QWidget* parent, const QString& init
 } // namespace
 
 SettingsFields fieldsOf(CallSettings& s) {
-    return {s.FRingTone, s.FRingTime, s.FMessage, s.FCallerID};
+    return {s.ringTone, s.ringTimeMs, s.unansweredMessage, s.callerId};
 }
 
 QString SettingsDialog::ringToneFilter() {
@@ -139,15 +139,15 @@ void SettingsDialog::showEvent(QShowEvent* event) {
 }
 
 void SettingsDialog::FormActivate() {
-    edtRingTone->setText(m_fields.FRingTone);
+    edtRingTone->setText(m_fields.ringTone);
     // Whole seconds, truncated toward zero; the spin box pulls the value into 1..30.
-    sedRingTime->setValue(m_fields.FRingTime / 1000);
+    sedRingTime->setValue(m_fields.ringTimeMs / 1000);
     // Texts longer than what can be typed (from a file edited by hand) are shown whole, so that
     // saving unchanged values never cuts them.
-    edtMessage->setMaxLength(qMax(kTextMaxChars, int(m_fields.FMessage.size())));
-    edtMessage->setText(m_fields.FMessage);
-    edtCallerID->setMaxLength(qMax(kTextMaxChars, int(m_fields.FCallerID.size())));
-    edtCallerID->setText(m_fields.FCallerID);
+    edtMessage->setMaxLength(qMax(kTextMaxChars, int(m_fields.unansweredMessage.size())));
+    edtMessage->setText(m_fields.unansweredMessage);
+    edtCallerID->setMaxLength(qMax(kTextMaxChars, int(m_fields.callerId.size())));
+    edtCallerID->setText(m_fields.callerId);
     edtRingTone->setFocus();
 }
 
@@ -219,10 +219,10 @@ void SettingsDialog::btnSaveClick() {
         showStandardError(m_messages, e.text());
         return;
     }
-    m_fields.FRingTone = ringTone;
-    m_fields.FRingTime = ringTimeSec * 1000;
-    m_fields.FMessage = message;
-    m_fields.FCallerID = callerId;
+    m_fields.ringTone = ringTone;
+    m_fields.ringTimeMs = ringTimeSec * 1000;
+    m_fields.unansweredMessage = message;
+    m_fields.callerId = callerId;
     accept();
 }
 

@@ -20,10 +20,10 @@ class RbSpinEdit;
 // The four values the settings dialog shows and saves, wherever their owner keeps them (the call
 // session's CallSettings, or fields of the main window).
 struct SettingsFields {
-    QString& FRingTone;
-    int& FRingTime; // milliseconds
-    QString& FMessage;
-    QString& FCallerID;
+    QString& ringTone;
+    int& ringTimeMs; // milliseconds
+    QString& unansweredMessage;
+    QString& callerId;
 };
 
 SettingsFields fieldsOf(CallSettings& settings);

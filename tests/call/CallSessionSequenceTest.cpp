@@ -17,8 +17,8 @@ protected:
     TwoPhones() {
         wire(a, kA);
         wire(b, kB);
-        a.session.settings().FCallerID = QStringLiteral("Alice");
-        b.session.settings().FCallerID = QStringLiteral("Bob");
+        a.session.settings().callerId = QStringLiteral("Alice");
+        b.session.settings().callerId = QStringLiteral("Bob");
         a.window.host = kB; // A's user types B's address
     }
 
@@ -43,7 +43,7 @@ protected:
 };
 
 TEST_F(TwoPhones, NormalCall) {
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     EXPECT_EQ(a.sender.sent, (QList<SentDatagram>{{kB, "Calling|Alice"}}));
     EXPECT_TRUE(a.dialog.shown);
     EXPECT_TRUE(a.dialog.animating);
@@ -59,7 +59,7 @@ TEST_F(TwoPhones, NormalCall) {
     EXPECT_TRUE(b.timer.isEnabled());
     EXPECT_EQ(b.timer.interval(), 10000);
 
-    b.session.btnCallClick();
+    b.session.onCallClicked();
     // B: voice set up towards A, "Accept" sent before voice starts, then video on.
     EXPECT_EQ(b.voice.log, (QStringList{"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500",
                                         "#1 SetRemoteAddress 10.0.0.1", "sent Accept", "#1 Start"}));
@@ -80,7 +80,7 @@ TEST_F(TwoPhones, NormalCall) {
     EXPECT_TRUE(a.session.inCall());
 
     // Ending is local: A stops and sends nothing; B goes on.
-    a.session.btnEndClick();
+    a.session.onEndClicked();
     queue.drain();
     EXPECT_EQ(a.voice.log.mid(6), (QStringList{"#1 Stop", "#1 destroy"}));
     EXPECT_EQ(a.sender.sent.size(), 1);
@@ -89,7 +89,7 @@ TEST_F(TwoPhones, NormalCall) {
     EXPECT_TRUE(b.session.sendVideo());
     EXPECT_NE(b.session.voiceSession(), nullptr);
 
-    b.session.btnEndClick();
+    b.session.onEndClicked();
     EXPECT_FALSE(b.session.inCall());
     EXPECT_FALSE(b.session.incomingCall());
     EXPECT_EQ(b.window.callerLine, "");
@@ -97,8 +97,8 @@ TEST_F(TwoPhones, NormalCall) {
 }
 
 TEST_F(TwoPhones, UnansweredThenLateAnswer) {
-    b.session.settings().FMessage = QStringLiteral("Gone fishing");
-    a.session.btnCallClick();
+    b.session.settings().unansweredMessage = QStringLiteral("Gone fishing");
+    a.session.onCallClicked();
     b.timer.advance(9999);
     EXPECT_TRUE(b.session.ringing());
     b.timer.advance(1);
@@ -112,7 +112,7 @@ TEST_F(TwoPhones, UnansweredThenLateAnswer) {
     EXPECT_EQ(a.dialog.status, "Gone fishing");
 
     // B's user answers late; A still takes it.
-    b.session.btnCallClick();
+    b.session.onCallClicked();
     EXPECT_EQ(b.sender.sent.last(), (SentDatagram{kA, "Accept"}));
     EXPECT_FALSE(a.dialog.shown);
     EXPECT_NE(a.session.voiceSession(), nullptr);
@@ -121,12 +121,12 @@ TEST_F(TwoPhones, UnansweredThenLateAnswer) {
 }
 
 TEST_F(TwoPhones, UnansweredThenCancel) {
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     b.timer.advance(10000);
     queue.drain();
     EXPECT_EQ(a.dialog.status, "Unanswered");
 
-    a.session.btnCancelClick();
+    a.session.onCancelClicked();
     EXPECT_EQ(a.sender.sent.last(), (SentDatagram{kB, "Cancel"}));
     EXPECT_FALSE(a.dialog.shown);
     EXPECT_FALSE(a.session.inCall());
@@ -134,32 +134,32 @@ TEST_F(TwoPhones, UnansweredThenCancel) {
     EXPECT_FALSE(b.session.ringing());
 
     // Both are idle again: B's Call now places a call instead of answering.
-    b.session.btnCallClick();
+    b.session.onCallClicked();
     EXPECT_EQ(b.sender.sent.last(), (SentDatagram{kA, "Calling|Bob"}));
     EXPECT_EQ(b.voice.created, 0);
 }
 
 TEST_F(TwoPhones, CancelWhileRingingStopsTheRing) {
     const QString tone = QStringLiteral(TALVORA_TEST_TONE);
-    b.session.settings().FRingTone = tone;
-    a.session.btnCallClick();
+    b.session.settings().ringTone = tone;
+    a.session.onCallClicked();
     EXPECT_EQ(b.tone.ops, (QStringList{"close", "open " + tone, "play"}));
-    a.session.btnCancelClick();
+    a.session.onCancelClicked();
     EXPECT_FALSE(b.session.ringing());
     EXPECT_FALSE(b.timer.isEnabled());
     EXPECT_EQ(b.tone.ops.last(), "stop");
     EXPECT_EQ(b.window.callerLine, "");
     // End works again at once.
-    b.session.btnEndClick();
+    b.session.onEndClicked();
     EXPECT_EQ(b.window.idlePictures, 1);
 }
 
 TEST_F(TwoPhones, BothCallAtOnce) {
     b.window.host = kA;
-    b.session.settings().FMessage = QStringLiteral("Bob is busy");
+    b.session.settings().unansweredMessage = QStringLiteral("Bob is busy");
     // B's user presses Call before A's request arrives.
-    queue.post([this] { b.session.btnCallClick(); });
-    a.session.btnCallClick();
+    queue.post([this] { b.session.onCallClicked(); });
+    a.session.onCallClicked();
     queue.drain();
 
     EXPECT_EQ(a.sender.sent, (QList<SentDatagram>{{kB, "Calling|Alice"}, {kB, "Unanswered"}}));
@@ -174,8 +174,8 @@ TEST_F(TwoPhones, BothCallAtOnce) {
 }
 
 TEST_F(TwoPhones, BusyReplyToAThirdParty) {
-    a.session.btnCallClick();
-    b.session.btnCallClick();
+    a.session.onCallClicked();
+    b.session.onCallClicked();
     ASSERT_TRUE(a.session.sendVideo());
 
     for (FakePhone* p : {&a, &b}) {
@@ -190,7 +190,7 @@ TEST_F(TwoPhones, BusyReplyToAThirdParty) {
 }
 
 TEST_F(TwoPhones, CancelFromAWrongAddressIsIgnored) {
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     deliverSignal(b.session, "Cancel", kThird);
     EXPECT_TRUE(b.session.ringing());
     EXPECT_TRUE(b.timer.isEnabled());
@@ -201,24 +201,24 @@ TEST_F(TwoPhones, CancelFromAWrongAddressIsIgnored) {
     EXPECT_TRUE(a.dialog.shown);
     EXPECT_EQ(a.voice.created, 0);
 
-    a.session.btnCancelClick();
+    a.session.onCancelClicked();
     EXPECT_FALSE(b.session.ringing());
 }
 
 TEST_F(TwoPhones, RingTimeZeroNeverTimesOut) {
-    b.session.settings().FRingTime = 0;
-    a.session.btnCallClick();
+    b.session.settings().ringTimeMs = 0;
+    a.session.onCallClicked();
     b.timer.advance(24LL * 3600 * 1000);
     EXPECT_EQ(b.timer.ticks, 0);
     EXPECT_TRUE(b.session.ringing());
     EXPECT_EQ(b.sender.sent.size(), 0);
     EXPECT_EQ(a.dialog.status, "Hailing...");
-    b.session.btnCallClick();
+    b.session.onCallClicked();
     EXPECT_TRUE(a.session.sendVideo());
 }
 
 TEST_F(TwoPhones, SecondRequestWhileRingingDoesNotProlongTheRing) {
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     b.timer.advance(6000);
     deliverSignal(b.session, "Calling|Carol", kThird);
     EXPECT_EQ(b.window.host, kThird);
@@ -234,12 +234,12 @@ TEST_F(TwoPhones, CallingOneselfShowsOwnMessage) {
     // "LOCALHOST" reaches this very phone; its own request finds it engaged and the busy reply
     // lands in its own dialog before the dialog is shown.
     a.window.host = QStringLiteral("LocalHost");
-    a.session.settings().FMessage = QStringLiteral("Line busy");
+    a.session.settings().unansweredMessage = QStringLiteral("Line busy");
     a.sender.onSend = [this](const QString& host, const QByteArray& payload) {
         ASSERT_EQ(host, "127.0.0.1");
         queue.post([this, payload] { deliverSignal(a.session, payload, QStringLiteral("127.0.0.1")); });
     };
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     EXPECT_EQ(a.sender.sent,
               (QList<SentDatagram>{{"127.0.0.1", "Calling|Alice"}, {"127.0.0.1", "Line busy"}}));
     EXPECT_TRUE(a.dialog.shown);

@@ -16,7 +16,7 @@ const QString kTone = QStringLiteral(TALVORA_TEST_TONE);
 
 TEST(CallSessionPlacing, PlaceholderAsksForAnAddress) {
     FakePhone p;
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     ASSERT_EQ(p.messages.boxes.size(), 1);
     EXPECT_EQ(p.messages.boxes[0].kind, FakeMessageService::Kind::Information);
     EXPECT_EQ(p.messages.boxes[0].caption, "Information");
@@ -42,7 +42,7 @@ TEST(CallSessionPlacing, FailuresShowAnErrorAndLeaveThePhoneEngaged) {
         FakePhone p;
         p.window.host = c.host;
         p.sender.failWith = c.sendError;
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         ASSERT_EQ(p.messages.boxes.size(), 1);
         EXPECT_EQ(p.messages.boxes[0].kind, FakeMessageService::Kind::Error);
         EXPECT_EQ(p.messages.boxes[0].caption, "Error");
@@ -53,11 +53,11 @@ TEST(CallSessionPlacing, FailuresShowAnErrorAndLeaveThePhoneEngaged) {
         EXPECT_TRUE(p.session.inCall());
         // Engaged until End: Call does nothing, requests get the busy reply.
         p.sender.failWith.clear();
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         EXPECT_EQ(p.messages.boxes.size(), 1);
         deliverSignal(p.session, "Calling|Carol", kThird);
         EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kThird, "Unanswered"}}));
-        p.session.btnEndClick();
+        p.session.onEndClicked();
         EXPECT_FALSE(p.session.inCall());
     }
 }
@@ -65,7 +65,7 @@ TEST(CallSessionPlacing, FailuresShowAnErrorAndLeaveThePhoneEngaged) {
 TEST(CallSessionPlacing, HostNameIsResolvedAndItsAddressMayAccept) {
     FakePhone p;
     p.window.host = QStringLiteral("bob.lan");
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kPeer, "Calling|Alice"}}));
     deliverSignal(p.session, "Accept", QStringLiteral("::ffff:10.0.0.2")); // a dual-stack socket's view
     ASSERT_NE(p.session.voiceSession(), nullptr);
@@ -78,7 +78,7 @@ TEST(CallSessionPlacing, AcceptDuringTheFirstPendingMessagesSkipsTheDialog) {
     FakePhone p;
     p.window.host = kPeer;
     p.onProcessEvents = [&] { deliverSignal(p.session, "Accept", kPeer); };
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     EXPECT_EQ(p.dialog.modalShows, 0);
     EXPECT_TRUE(p.session.sendVideo());
     EXPECT_EQ(p.voice.log.last(), "#1 Start");
@@ -87,8 +87,8 @@ TEST(CallSessionPlacing, AcceptDuringTheFirstPendingMessagesSkipsTheDialog) {
 TEST(CallSessionPlacing, AcceptIgnoredAfterTheCallWasWithdrawn) {
     FakePhone p;
     p.window.host = kPeer;
-    p.session.btnCallClick();
-    p.session.btnCancelClick();
+    p.session.onCallClicked();
+    p.session.onCancelClicked();
     deliverSignal(p.session, "Accept", kPeer);
     EXPECT_EQ(p.voice.created, 0);
     EXPECT_FALSE(p.session.sendVideo());
@@ -97,9 +97,9 @@ TEST(CallSessionPlacing, AcceptIgnoredAfterTheCallWasWithdrawn) {
 TEST(CallSessionPlacing, DialogCancelDropsSendErrorsAndStillCloses) {
     FakePhone p;
     p.window.host = kPeer;
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     p.sender.failWith = QStringLiteral("Network is unreachable");
-    p.session.btnCancelClick();
+    p.session.onCancelClicked();
     EXPECT_FALSE(p.dialog.shown);
     EXPECT_EQ(p.dialog.closes, 1);
     EXPECT_TRUE(p.messages.boxes.isEmpty());
@@ -132,7 +132,7 @@ TEST(CallSessionRinging, RingToneOnlyForAnExistingFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tone.toStdString());
         FakePhone p;
-        p.session.settings().FRingTone = c.tone;
+        p.session.settings().ringTone = c.tone;
         deliverSignal(p.session, "Calling|Bob", kPeer);
         EXPECT_EQ(p.tone.ops, c.ops);
         EXPECT_TRUE(p.messages.boxes.isEmpty());
@@ -148,14 +148,14 @@ TEST(CallSessionRinging, EveryWayOutOfTheRingStopsAPlayingTone) {
         const char* name;
         std::function<void(FakePhone&)> leave;
     } cases[] = {
-        {"answer", [](FakePhone& p) { p.session.btnCallClick(); }},
+        {"answer", [](FakePhone& p) { p.session.onCallClicked(); }},
         {"cancel", [](FakePhone& p) { deliverSignal(p.session, "Cancel", kPeer); }},
         {"time out", [](FakePhone& p) { p.timer.advance(10000); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakePhone p;
-        p.session.settings().FRingTone = kTone;
+        p.session.settings().ringTone = kTone;
         deliverSignal(p.session, "Calling|Bob", kPeer);
         c.leave(p);
         EXPECT_EQ(p.tone.ops.last(), "stop");
@@ -163,7 +163,7 @@ TEST(CallSessionRinging, EveryWayOutOfTheRingStopsAPlayingTone) {
     }
     // A tone that already ended is not stopped again.
     FakePhone p;
-    p.session.settings().FRingTone = kTone;
+    p.session.settings().ringTone = kTone;
     deliverSignal(p.session, "Calling|Bob", kPeer);
     p.tone.finish();
     p.timer.advance(10000);
@@ -174,26 +174,26 @@ TEST(CallSessionRinging, SettingsTakeEffectForTheNextCall) {
     FakePhone p;
     p.window.host = kPeer;
     auto& s = p.session.settings();
-    s.FRingTime = 3000;
-    s.FMessage = QStringLiteral("Not now");
-    s.FCallerID = QStringLiteral("Desk 7");
+    s.ringTimeMs = 3000;
+    s.unansweredMessage = QStringLiteral("Not now");
+    s.callerId = QStringLiteral("Desk 7");
     deliverSignal(p.session, "Calling|Bob", kPeer);
     EXPECT_EQ(p.timer.interval(), 3000);
     p.timer.advance(3000);
     EXPECT_EQ(p.sender.sent.last(), (SentDatagram{kPeer, "Not now"}));
-    p.session.btnEndClick();
-    p.session.btnCallClick();
+    p.session.onEndClicked();
+    p.session.onCallClicked();
     EXPECT_EQ(p.sender.sent.last(), (SentDatagram{kPeer, "Calling|Desk 7"}));
 }
 
 TEST(CallSessionRinging, EndDoesNotTouchTimerOrTone) {
     FakePhone p;
-    p.session.settings().FRingTone = kTone;
+    p.session.settings().ringTone = kTone;
     deliverSignal(p.session, "Calling|Bob", kPeer);
     p.timer.advance(10000); // unanswered
     const QStringList opsBefore = p.tone.ops;
     p.timer.setEnabled(true); // pretend it were running: End must leave it alone
-    p.session.btnEndClick();
+    p.session.onEndClicked();
     EXPECT_TRUE(p.timer.isEnabled());
     EXPECT_EQ(p.tone.ops, opsBefore);
     EXPECT_EQ(p.sender.sent.size(), 1); // only the unanswered message from before
@@ -217,11 +217,11 @@ TEST(CallSessionMessage, KeywordMessagesGoOutAsUnanswered) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         FakePhone p;
-        p.session.settings().FMessage = c.message;
+        p.session.settings().unansweredMessage = c.message;
         deliverSignal(p.session, "Calling|Bob", kPeer);
         p.timer.advance(10000);
         deliverSignal(p.session, "Calling|Carol", kThird);
-        p.session.btnCallClick(); // answer Carol, then hear from a fourth caller
+        p.session.onCallClicked(); // answer Carol, then hear from a fourth caller
         deliverSignal(p.session, "Calling|Dan", QStringLiteral("10.0.0.4"));
         EXPECT_EQ(p.sender.sent.first().payload, c.sent);
         EXPECT_EQ(p.sender.sent.last(), (SentDatagram{QStringLiteral("10.0.0.4"), c.sent}));
@@ -234,8 +234,8 @@ TEST(CallSessionVoice, EndStopsThenDestroysEvenWhenStopFails) {
     FakePhone p;
     p.voice.failStop = true;
     deliverSignal(p.session, "Calling|Bob", kPeer);
-    p.session.btnCallClick();
-    EXPECT_THROW(p.session.btnEndClick(), Error);
+    p.session.onCallClicked();
+    EXPECT_THROW(p.session.onEndClicked(), Error);
     EXPECT_EQ(p.voice.log.mid(p.voice.log.size() - 2), (QStringList{"#1 Stop", "#1 destroy"}));
     EXPECT_EQ(p.session.voiceSession(), nullptr);
     EXPECT_EQ(p.window.idlePictures, 1);
@@ -262,10 +262,10 @@ TEST(CallSessionVoice, AFailedAnswerCanBeEnded) {
         p.voice.failCreate = c.failCreate;
         deliverSignal(p.session, "Calling|Bob", kPeer);
         p.sender.failWith = c.failSend;
-        EXPECT_THROW(p.session.btnCallClick(), Error);
+        EXPECT_THROW(p.session.onCallClicked(), Error);
         EXPECT_FALSE(p.session.sendVideo());
         EXPECT_FALSE(p.session.ringing()); // so that End is not locked out
-        p.session.btnEndClick();
+        p.session.onEndClicked();
         EXPECT_FALSE(p.session.inCall());
         EXPECT_EQ(p.voice.log, c.logAfterEnd);
     }
@@ -274,27 +274,27 @@ TEST(CallSessionVoice, AFailedAnswerCanBeEnded) {
 TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
     FakePhone p;
     p.window.host = kPeer;
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     deliverSignal(p.session, "Accept", kPeer);
     // The calling dialog's Cancel clears only FInCall; the call's voice session is still there
     // when the next call is answered.
-    p.session.btnCancelClick();
+    p.session.onCancelClicked();
     deliverSignal(p.session, "Calling|Carol", kThird);
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     EXPECT_EQ(p.voice.log.mid(5),
               (QStringList{"#1 Stop", "#1 destroy", "#2 create", "#2 SetTransmitPort 8500",
                            "#2 SetReceivePort 8500", "#2 SetRemoteAddress 10.0.0.3", "#2 Start"}));
     EXPECT_EQ(p.window.videoDestination, kThird);
 
     // When the new session cannot be made, pictures stop going to the old peer too.
-    p.session.btnEndClick();
-    p.session.btnCallClick();
+    p.session.onEndClicked();
+    p.session.onCallClicked();
     deliverSignal(p.session, "Accept", kThird);
-    p.session.btnCancelClick();
+    p.session.onCancelClicked();
     ASSERT_TRUE(p.session.sendVideo());
     deliverSignal(p.session, "Calling|Dan", kPeer);
     p.voice.failCreate = true;
-    EXPECT_THROW(p.session.btnCallClick(), Error);
+    EXPECT_THROW(p.session.onCallClicked(), Error);
     EXPECT_EQ(p.session.voiceSession(), nullptr);
     EXPECT_FALSE(p.session.sendVideo());
 }
@@ -304,8 +304,8 @@ TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
 TEST(CallSessionNesting, EndWhileAnAcceptLetsMessagesRun) {
     FakePhone p;
     p.window.host = kPeer;
-    p.session.btnCallClick();
-    p.onProcessEvents = [&] { p.session.btnEndClick(); };
+    p.session.onCallClicked();
+    p.onProcessEvents = [&] { p.session.onEndClicked(); };
     deliverSignal(p.session, "Accept", kPeer);
     EXPECT_EQ(p.voice.log, (QStringList{"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500",
                                         "#1 SetRemoteAddress 10.0.0.2", "#1 Stop", "#1 destroy"}));
@@ -319,7 +319,7 @@ TEST(CallSessionNesting, CancelArrivingWhileAnsweringAbandonsTheAnswer) {
         p.onProcessEvents = nullptr;
         deliverSignal(p.session, "Cancel", kPeer);
     };
-    p.session.btnCallClick();
+    p.session.onCallClicked();
     EXPECT_EQ(p.voice.created, 0);
     EXPECT_TRUE(p.sender.sent.isEmpty());
     EXPECT_FALSE(p.session.inCall());
@@ -362,7 +362,7 @@ TEST(CallSessionNesting, NoUnansweredMessageAfterANestedAnswerOrWithdrawal) {
         p.onProcessEvents = [&] {
             p.onProcessEvents = nullptr;
             if (std::string(what) == "answer") {
-                p.session.btnCallClick();
+                p.session.onCallClicked();
             } else {
                 deliverSignal(p.session, "Cancel", kPeer);
             }
@@ -376,7 +376,7 @@ TEST(CallSessionNesting, NoUnansweredMessageAfterANestedAnswerOrWithdrawal) {
 
 TEST(CallSessionNesting, CancelDoesNotStopANewerCallersTone) {
     FakePhone p;
-    p.session.settings().FRingTone = kTone;
+    p.session.settings().ringTone = kTone;
     deliverSignal(p.session, "Calling|Bob", kPeer);
     p.onProcessEvents = [&] {
         p.onProcessEvents = nullptr;

@@ -111,10 +111,10 @@ void enter(FakePhone& p, State state) {
     case State::Idle:
         break;
     case State::Placing:
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         break;
     case State::PlacingAnswered:
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         deliverSignal(p.session, "Nobody home", kPeer);
         break;
     case State::Ringing:
@@ -122,19 +122,19 @@ void enter(FakePhone& p, State state) {
         break;
     case State::Unanswered:
         deliverSignal(p.session, "Calling|Bob", kPeer);
-        p.timer.advance(p.session.settings().FRingTime);
+        p.timer.advance(p.session.settings().ringTimeMs);
         break;
     case State::ConnectedCallee:
         deliverSignal(p.session, "Calling|Bob", kPeer);
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         break;
     case State::ConnectedCaller:
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         deliverSignal(p.session, "Accept", kPeer);
         break;
     case State::Engaged:
         p.sender.failWith = QStringLiteral("Network is unreachable");
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         p.sender.failWith.clear();
         break;
     }
@@ -144,13 +144,13 @@ void enter(FakePhone& p, State state) {
 void apply(FakePhone& p, Event e) {
     switch (e) {
     case Event::Call:
-        p.session.btnCallClick();
+        p.session.onCallClicked();
         break;
     case Event::End:
-        p.session.btnEndClick();
+        p.session.onEndClicked();
         break;
     case Event::DialogCancel:
-        p.session.btnCancelClick();
+        p.session.onCancelClicked();
         break;
     case Event::RequestFromPeer:
         deliverSignal(p.session, "Calling|Bob", kPeer);
@@ -174,7 +174,7 @@ void apply(FakePhone& p, Event e) {
         deliverSignal(p.session, "Out to lunch", kThird);
         break;
     case Event::RingTimeRunsOut:
-        p.timer.advance(p.session.settings().FRingTime);
+        p.timer.advance(p.session.settings().ringTimeMs);
         break;
     }
 }

@@ -35,8 +35,8 @@ struct FakePhone {
                                        }
                                    },
                                    fakeResolve}) {
-        timer.setTimeoutHandler([this] { session.Timer1Timer(); });
-        session.settings().FCallerID = QStringLiteral("Alice");
+        timer.setTimeoutHandler([this] { session.onRingTimeout(); });
+        session.settings().callerId = QStringLiteral("Alice");
     }
 
     RecordingSignalSender sender;

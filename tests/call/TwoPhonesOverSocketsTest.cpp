@@ -33,8 +33,8 @@ struct SocketPhone {
               CallSessionParts{endpoint, voice, timer, tone, window, dialog, messages, nullptr, nullptr}) {
         endpoint.setHandler(&session);
         endpoint.open();
-        timer.setTimeoutHandler([this] { runGuarded(messages, [this] { session.Timer1Timer(); }); });
-        dialog.setCancelHandler([this] { session.btnCancelClick(); });
+        timer.setTimeoutHandler([this] { runGuarded(messages, [this] { session.onRingTimeout(); }); });
+        dialog.setCancelHandler([this] { session.onCancelClicked(); });
     }
 
     test::FakeMessageService messages;
@@ -80,8 +80,8 @@ struct ThirdParty {
 class TwoPhonesOverSockets : public ::testing::Test {
 protected:
     TwoPhonesOverSockets() {
-        a.session.settings().FCallerID = QStringLiteral("Alice");
-        b.session.settings().FCallerID = QStringLiteral("Bob");
+        a.session.settings().callerId = QStringLiteral("Alice");
+        b.session.settings().callerId = QStringLiteral("Bob");
         a.window.host = QStringLiteral("127.0.0.3");
     }
     SocketPhone a{"127.0.0.2"};
@@ -94,9 +94,9 @@ TEST_F(TwoPhonesOverSockets, NormalCall) {
         rang = waitUntil([&] { return b.session.ringing(); }, kWaitMs);
         EXPECT_EQ(b.window.callerLine, "Alice hailing...");
         EXPECT_EQ(b.window.host, "127.0.0.2");
-        runGuarded(b.messages, [&] { b.session.btnCallClick(); });
+        runGuarded(b.messages, [&] { b.session.onCallClicked(); });
     });
-    a.session.btnCallClick(); // returns when the accept closes the dialog
+    a.session.onCallClicked(); // returns when the accept closes the dialog
     EXPECT_TRUE(rang);
     EXPECT_FALSE(a.dialog.isVisible());
     EXPECT_TRUE(a.session.sendVideo());
@@ -118,15 +118,15 @@ TEST_F(TwoPhonesOverSockets, NormalCall) {
 }
 
 TEST_F(TwoPhonesOverSockets, UnansweredThenCancel) {
-    b.session.settings().FRingTime = 1000;
-    b.session.settings().FMessage = QStringLiteral("Out to lunch");
+    b.session.settings().ringTimeMs = 1000;
+    b.session.settings().unansweredMessage = QStringLiteral("Out to lunch");
     bool sawMessage = false;
     whenShown(a.dialog, [&] {
         sawMessage = waitUntil([&] { return a.dialog.Label1->text() == "Out to lunch"; }, kWaitMs);
         EXPECT_FALSE(a.dialog.RxDice1->rotating());
         QTest::mouseClick(a.dialog.btnCancel, Qt::LeftButton);
     });
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     EXPECT_TRUE(sawMessage);
     EXPECT_FALSE(a.session.inCall());
     EXPECT_TRUE(waitUntil([&] { return !b.session.incomingCall(); }, kWaitMs));
@@ -144,7 +144,7 @@ TEST_F(TwoPhonesOverSockets, StrangersCannotAcceptOrCancel) {
         ignored = a.dialog.isVisible() && a.voice.created == 0 && b.session.ringing();
         QTest::mouseClick(a.dialog.btnCancel, Qt::LeftButton);
     });
-    a.session.btnCallClick();
+    a.session.onCallClicked();
     EXPECT_TRUE(ignored);
     EXPECT_TRUE(waitUntil([&] { return !b.session.ringing(); }, kWaitMs));
 }

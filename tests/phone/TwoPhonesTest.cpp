@@ -94,9 +94,9 @@ protected:
         QTimer::singleShot(0, [&] {
             ASSERT_TRUE(waitUntil([&] { return b.call().ringing(); }));
             EXPECT_EQ(b.window->lblCallerID->text(), "127.0.0.31 hailing...");
-            b.window->btnCallClick();
+            b.window->onCallClicked();
         });
-        a.window->btnCallClick(); // returns when the Accept closes the dialog
+        a.window->onCallClicked(); // returns when the Accept closes the dialog
         ASSERT_NE(a.call().voiceSession(), nullptr);
         ASSERT_NE(b.call().voiceSession(), nullptr);
     }
@@ -120,7 +120,7 @@ TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCallAndEndIsLocal) {
     EXPECT_EQ(a.window->FJpegQuality, 100); // a 384x288 picture fits one datagram at once
 
     // End on A: its voice stops and its idle picture returns; B goes on sending until its own End.
-    a.window->btnEndClick();
+    a.window->onEndClicked();
     EXPECT_EQ(a.call().voiceSession(), nullptr);
     EXPECT_EQ(a.window->Image1->picture(), a.window->Image12);
     EXPECT_NE(b.call().voiceSession(), nullptr);
@@ -141,17 +141,17 @@ TEST_F(TwoPhonesTest, AFormatChangeChangesThePictureSizeThePeerReceives) {
 }
 
 TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRinging) {
-    b.call().settings().FMessage = "Out to lunch";
-    b.call().settings().FRingTime = 200;
+    b.call().settings().unansweredMessage = "Out to lunch";
+    b.call().settings().ringTimeMs = 200;
     a.window->edtHostName->setText("127.0.0.32");
     // The ring time runs out on B, which sends its message; A's dialog shows it, and A withdraws.
     whenReady([&] { return a.calling->isVisible() && a.calling->Label1->text() == "Out to lunch"; },
               [&] {
                   EXPECT_TRUE(b.call().incomingCall());
                   EXPECT_FALSE(b.call().ringing());
-                  a.calling->btnCancelClick();
+                  a.calling->onCancelClicked();
               });
-    a.window->btnCallClick();
+    a.window->onCallClicked();
     EXPECT_FALSE(a.call().inCall());
     ASSERT_TRUE(waitUntil([&] { return !b.call().incomingCall(); }));
     EXPECT_EQ(b.window->lblCallerID->text(), "");

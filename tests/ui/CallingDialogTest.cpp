@@ -96,9 +96,9 @@ struct SessionWithDialog {
     SessionWithDialog()
         : session(CallSessionParts{sender, voice, timer, tone, window, dialog, messages, nullptr,
                                    test::fakeResolve}) {
-        session.settings().FCallerID = QStringLiteral("Alice");
+        session.settings().callerId = QStringLiteral("Alice");
         window.host = QStringLiteral("10.0.0.2");
-        dialog.setCancelHandler([this] { session.btnCancelClick(); });
+        dialog.setCancelHandler([this] { session.onCancelClicked(); });
     }
     test::RecordingSignalSender sender;
     test::FakeVoiceFactory voice;
@@ -131,7 +131,7 @@ TEST(CallingDialog, AcceptEndsTheModalWait) {
         test::deliverSignal(s.session, "Busy", "10.0.0.2");
         test::deliverSignal(s.session, "Accept", "10.0.0.2");
     });
-    s.session.btnCallClick();
+    s.session.onCallClicked();
     EXPECT_TRUE(shownWhileWaiting);
     EXPECT_FALSE(s.dialog.isVisible());
     EXPECT_EQ(s.dialog.Label1->text(), "Busy");
@@ -146,7 +146,7 @@ TEST(CallingDialog, CancelButtonWithdrawsAndEndsTheWait) {
         waited = true;
         QTest::mouseClick(s.dialog.btnCancel, Qt::LeftButton);
     });
-    s.session.btnCallClick();
+    s.session.onCallClicked();
     EXPECT_TRUE(waited);
     EXPECT_FALSE(s.dialog.isVisible());
     EXPECT_FALSE(s.session.inCall());

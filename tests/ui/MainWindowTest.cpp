@@ -117,10 +117,10 @@ TEST_F(MainWindowTest, ActivationWithoutSettingsFileUsesDefaults) {
     auto w = makeWindow();
     activate(*w);
     EXPECT_EQ(w->lblIPAddress->text(), "127.0.0.20"); // the bound address is the one peers call
-    EXPECT_EQ(w->callSession().settings().FRingTone, "");
-    EXPECT_EQ(w->callSession().settings().FRingTime, 10000);
-    EXPECT_EQ(w->callSession().settings().FMessage, "Unanswered");
-    EXPECT_EQ(w->callSession().settings().FCallerID, "127.0.0.20");
+    EXPECT_EQ(w->callSession().settings().ringTone, "");
+    EXPECT_EQ(w->callSession().settings().ringTimeMs, 10000);
+    EXPECT_EQ(w->callSession().settings().unansweredMessage, "Unanswered");
+    EXPECT_EQ(w->callSession().settings().callerId, "127.0.0.20");
     EXPECT_EQ(w->TrbMic->position(), 85);
     EXPECT_EQ(w->Label3->text(), "85");
     EXPECT_EQ(w->FMicLevel, 85);
@@ -206,8 +206,8 @@ TEST_F(MainWindowTest, BadRingTimeIsReportedAndThePhoneStillListens) {
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].caption, "Talvora Video Phone");
     EXPECT_EQ(messages.boxes[0].text, "'ten' is not a valid integer value.");
-    EXPECT_EQ(w->callSession().settings().FRingTime, 10000);
-    EXPECT_EQ(w->callSession().settings().FMessage, "Away");
+    EXPECT_EQ(w->callSession().settings().ringTimeMs, 10000);
+    EXPECT_EQ(w->callSession().settings().unansweredMessage, "Away");
     EXPECT_EQ(w->TrbMic->position(), 40);
     EXPECT_TRUE(w->signalling().isOpen());
 }
@@ -313,7 +313,7 @@ protected:
     }
     void connectCall() {
         w->callSession().callRequestReceived("Bob", "127.0.0.25");
-        w->btnCallClick();
+        w->onCallClicked();
         ASSERT_NE(w->callSession().voiceSession(), nullptr);
     }
     QStringList levelsSent() const { return voice.log.filter("SetMicLevel"); }
@@ -344,7 +344,7 @@ TEST_F(LevelControlsTest, MuteAndUnmuteDuringACall) {
 TEST_F(LevelControlsTest, MutedBeforeTheCallStaysSilentAndFirstMuteUnmutes) {
     connectCall();
     w->btnMuteClick(); // muted during a first call, at 85
-    w->btnEndClick();
+    w->onEndClicked();
     connectCall();
     EXPECT_EQ(levelsSent().last(), "#2 SetMicLevel 0"); // not put on the air behind a slider at 0
     w->btnMuteClick();
@@ -373,7 +373,7 @@ TEST_F(MainWindowTest, MicVolumeAboveRangeThenMuteSavesTheClampedLevel) {
     auto w = makeWindow("127.0.0.26");
     activate(*w);
     w->callSession().callRequestReceived("Bob", "127.0.0.27");
-    w->btnCallClick();
+    w->onCallClicked();
     EXPECT_EQ(w->FMicLevel, 150);
     w->btnMuteClick();
     EXPECT_EQ(w->FSavedMicLevel, 100);

@@ -34,10 +34,10 @@ QByteArray readAll(const QString& path) {
 class SettingsDialogTest : public ::testing::Test {
 protected:
     SettingsDialogTest() {
-        fields.FRingTone = QStringLiteral("/sounds/ring.wav");
-        fields.FRingTime = 10000;
-        fields.FMessage = QStringLiteral("Unanswered");
-        fields.FCallerID = QStringLiteral("192.168.1.20");
+        fields.ringTone = QStringLiteral("/sounds/ring.wav");
+        fields.ringTimeMs = 10000;
+        fields.unansweredMessage = QStringLiteral("Unanswered");
+        fields.callerId = QStringLiteral("192.168.1.20");
     }
 
     // Opens the dialog as the main window does, but without blocking the test.
@@ -105,7 +105,7 @@ TEST_F(SettingsDialogTest, OpeningFillsFromTheFieldsWithTheRingTimeInRange) {
     } cases[] = {{0, "1"},      {999, "1"},    {1999, "1"},  {5000, "5"},    {5999, "5"},
                  {30000, "30"}, {45000, "30"}, {-3000, "1"}, {100000, "30"}, {2147483647, "30"}};
     for (const auto& c : cases) {
-        fields.FRingTime = c.ringTimeMs;
+        fields.ringTimeMs = c.ringTimeMs;
         open();
         EXPECT_EQ(dlg.sedRingTime->text(), c.shown) << c.ringTimeMs;
         EXPECT_EQ(dlg.edtRingTone->text(), "/sounds/ring.wav");
@@ -117,7 +117,7 @@ TEST_F(SettingsDialogTest, OpeningFillsFromTheFieldsWithTheRingTimeInRange) {
 }
 
 TEST_F(SettingsDialogTest, EnterWalksTheFieldsToSaveAndOnceMoreSaves) {
-    fields.FRingTime = 0;
+    fields.ringTimeMs = 0;
     open();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(dlg.sedRingTime->hasFocus());
@@ -132,7 +132,7 @@ TEST_F(SettingsDialogTest, EnterWalksTheFieldsToSaveAndOnceMoreSaves) {
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     // A ring time of 0 showed as 1, and 1 is what was saved.
-    EXPECT_EQ(fields.FRingTime, 1000);
+    EXPECT_EQ(fields.ringTimeMs, 1000);
     EXPECT_EQ(IniFile(path).readString("Settings", "RingTime", ""), "1");
 }
 
@@ -158,10 +158,10 @@ TEST_F(SettingsDialogTest, SaveWritesTheFourKeysInOrderThenTheFields) {
     QTest::mouseClick(dlg.btnSave, Qt::LeftButton);
 
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(fields.FRingTone, "/home/u/ring tone.mp3");
-    EXPECT_EQ(fields.FRingTime, 7000);
-    EXPECT_EQ(fields.FMessage, "Call me later");
-    EXPECT_EQ(fields.FCallerID, "");
+    EXPECT_EQ(fields.ringTone, "/home/u/ring tone.mp3");
+    EXPECT_EQ(fields.ringTimeMs, 7000);
+    EXPECT_EQ(fields.unansweredMessage, "Call me later");
+    EXPECT_EQ(fields.callerId, "");
     const QByteArray text = readAll(path);
     const qsizetype tone = text.indexOf("RingTone=/home/u/ring tone.mp3");
     const qsizetype time = text.indexOf("RingTime=7");
@@ -183,7 +183,7 @@ TEST_F(SettingsDialogTest, AClickOnSavePullsATypedRingTimeIntoRange) {
     dlg.sedRingTime->selectAll();
     QTest::keyClicks(dlg.sedRingTime, "45");
     QTest::mouseClick(dlg.btnSave, Qt::LeftButton);
-    EXPECT_EQ(fields.FRingTime, 30000);
+    EXPECT_EQ(fields.ringTimeMs, 30000);
     EXPECT_EQ(IniFile(path).readString("Settings", "RingTime", ""), "30");
 }
 
@@ -194,9 +194,9 @@ TEST_F(SettingsDialogTest, CloseDropsTheEdits) {
     dlg.sedRingTime->setValue(3);
     QTest::mouseClick(dlg.btnClose, Qt::LeftButton);
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(fields.FRingTone, "/sounds/ring.wav");
-    EXPECT_EQ(fields.FMessage, "Unanswered");
-    EXPECT_EQ(fields.FRingTime, 10000);
+    EXPECT_EQ(fields.ringTone, "/sounds/ring.wav");
+    EXPECT_EQ(fields.unansweredMessage, "Unanswered");
+    EXPECT_EQ(fields.ringTimeMs, 10000);
     EXPECT_FALSE(QFile::exists(path));
     open();
     EXPECT_EQ(dlg.edtRingTone->text(), "/sounds/ring.wav");
@@ -217,8 +217,8 @@ TEST_F(SettingsDialogTest, AMessageThePeerWouldReadAsASignalIsRefused) {
         EXPECT_TRUE(messages.boxes[0].text.contains("call signal"));
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_TRUE(dlg.edtMessage->hasFocus());
-        EXPECT_EQ(fields.FMessage, "Unanswered");
-        EXPECT_EQ(fields.FRingTone, "/sounds/ring.wav");
+        EXPECT_EQ(fields.unansweredMessage, "Unanswered");
+        EXPECT_EQ(fields.ringTone, "/sounds/ring.wav");
         EXPECT_FALSE(QFile::exists(path));
         dlg.btnCloseClick();
     }
@@ -232,7 +232,7 @@ TEST(SettingsDialog, AWriteFailureKeepsTheDialogOpenAndTheFieldsUnchanged) {
     blocker.close();
     const QString path = dir.filePath("blocked/Settings.ini");
     CallSettings fields;
-    fields.FMessage = QStringLiteral("Unanswered");
+    fields.unansweredMessage = QStringLiteral("Unanswered");
     test::FakeMessageService messages;
     SettingsDialog dlg(fieldsOf(fields), path, messages);
     dlg.show();
@@ -242,7 +242,7 @@ TEST(SettingsDialog, AWriteFailureKeepsTheDialogOpenAndTheFieldsUnchanged) {
     EXPECT_EQ(messages.boxes[0].kind, test::FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].text, "Unable to write to " + path + ".");
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(fields.FMessage, "Unanswered");
+    EXPECT_EQ(fields.unansweredMessage, "Unanswered");
     EXPECT_EQ(dlg.edtMessage->text(), "Out of office");
 }
 
@@ -266,7 +266,7 @@ TEST_F(SettingsDialogTest, BrowseOffersTheFilterAndTakesTheChosenPath) {
     dlg.RbButton1Click();
     EXPECT_EQ(seenInitial, "/music/bell.wma");
     EXPECT_EQ(dlg.edtRingTone->text(), "/music/bell.wma");
-    EXPECT_EQ(fields.FRingTone, "/sounds/ring.wav"); // nothing saved yet
+    EXPECT_EQ(fields.ringTone, "/sounds/ring.wav"); // nothing saved yet
 }
 
 TEST_F(SettingsDialogTest, VideoOptionsOpensModallyAndTheEditsSurvive) {
@@ -288,12 +288,12 @@ TEST_F(SettingsDialogTest, VideoOptionsOpensModallyAndTheEditsSurvive) {
 }
 
 TEST_F(SettingsDialogTest, LongTextsFromTheFileSurviveAnUnchangedSave) {
-    fields.FMessage = QString(70, QLatin1Char('m'));
-    fields.FCallerID = QString(60, QLatin1Char('c'));
+    fields.unansweredMessage = QString(70, QLatin1Char('m'));
+    fields.callerId = QString(60, QLatin1Char('c'));
     open();
     dlg.btnSaveClick();
-    EXPECT_EQ(fields.FMessage, QString(70, QLatin1Char('m')));
-    EXPECT_EQ(fields.FCallerID, QString(60, QLatin1Char('c')));
+    EXPECT_EQ(fields.unansweredMessage, QString(70, QLatin1Char('m')));
+    EXPECT_EQ(fields.callerId, QString(60, QLatin1Char('c')));
     EXPECT_EQ(IniFile(path).readString("Settings", "Message", ""), QString(70, QLatin1Char('m')));
 }
 
@@ -311,8 +311,8 @@ TEST(SettingsDialog, SavedValuesTakeEffectForTheNextCallAtOnce) {
     EXPECT_EQ(phone.timer.interval(), 3000);
     phone.timer.advance(3000);
     EXPECT_EQ(phone.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "In a meeting"}));
-    phone.session.btnEndClick();
-    phone.session.btnCallClick();
+    phone.session.onEndClicked();
+    phone.session.onCallClicked();
     EXPECT_EQ(phone.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "Calling|Desk 9"}));
 }
 
