@@ -1,15 +1,15 @@
 #include "call/CallSession.h"
 
+#include "base/Error.h"
+#include "base/HostResolver.h"
+#include "base/MessageService.h"
+#include "base/NetworkConfig.h"
 #include "call/CallView.h"
 #include "call/CallingView.h"
-#include "base/HostResolver.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalWire.h"
 #include "call/UnansweredMessage.h"
-#include "base/Error.h"
-#include "base/MessageService.h"
-#include "base/NetworkConfig.h"
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
@@ -46,15 +46,24 @@ CallSession::CallSession(CallSessionParts parts) : m_parts(std::move(parts)) {
 CallSession::~CallSession() = default;
 
 void CallSession::resetState() {
-    FInCall = false;
-    FRinging = false;
-    FIncomingCall = false;
+    setState(CallState::Idle);
+}
+
+void CallSession::setState(CallState state) {
+    m_state = state;
+    ++m_stateChanges;
+}
+
+bool CallSession::letPendingEventsRun() {
+    const quint64 before = m_stateChanges;
+    m_parts.processEvents();
+    return m_stateChanges != before;
 }
 
 // --- the Call control -------------------------------------------------------------------------
 
 void CallSession::onCallClicked() {
-    if (FInCall) {
+    if (inCall()) {
         return;
     }
     if (m_parts.view.hostText() == hostPlaceholderText()) {
@@ -63,35 +72,41 @@ void CallSession::onCallClicked() {
         m_parts.view.focusHost();
         return;
     }
-    FInCall = true;
-    if (!FIncomingCall) {
+    if (!incomingCall()) {
+        // Busy from here on, even if the request cannot leave, until End.
+        setState(CallState::Engaged);
         placeCall();
     } else {
+        setState(ringing() ? CallState::Answering : CallState::ConnectedCallee);
         answerCall();
     }
 }
 
 bool CallSession::placing() const {
-    return FInCall && !FIncomingCall && !FVoiceSession && !m_calledAddress.isNull();
+    return (m_state == CallState::Placing || m_state == CallState::PlacingAnswered) && !m_voice &&
+           !m_calledAddress.isNull();
 }
 
 void CallSession::placeCall() {
     const QString host = m_parts.view.hostText();
     try {
         m_calledAddress = m_parts.resolve(host);
+        setState(CallState::Placing);
         // The dialog gets its "Hailing..." state before the request leaves: a busy reply can
         // come back while pending messages run below, and it must not be overwritten.
         m_parts.callingView.startAnimation();
         m_parts.callingView.setStatusLine(hailingText());
         sendTo(m_calledAddress.toString(), callRequestPayload(m_settings.callerId));
-        m_parts.processEvents();
         // An "Accept" or a Cancel may already have ended the wait; then there is nothing to show.
-        if (placing()) {
+        if (!letPendingEventsRun() || placing()) {
             m_parts.callingView.showModal();
         }
     } catch (const std::exception& e) {
-        // FInCall stays set: the phone stays engaged until End, as after any failed placement.
+        // The phone stays engaged until End, as after any failed placement.
         m_calledAddress.clear();
+        if (m_state == CallState::Placing || m_state == CallState::PlacingAnswered) {
+            setState(CallState::Engaged);
+        }
         m_parts.callingView.stopAnimation();
         m_parts.messages.error(QStringLiteral("Error"), errorText(e));
         m_parts.view.focusHost();
@@ -101,11 +116,12 @@ void CallSession::placeCall() {
 void CallSession::answerCall() {
     m_parts.ringTimer.setEnabled(false);
     stopRingTone();
-    m_parts.processEvents();
-    if (!FIncomingCall || !FInCall) {
+    if (letPendingEventsRun() && (!incomingCall() || !inCall())) {
         // The caller withdrew, or End dropped the waiting call, while messages ran: there is no
-        // call left to answer.
-        FInCall = false;
+        // call left to answer (and a newer caller may ring now).
+        if (inCall()) {
+            setState(CallState::Idle);
+        }
         return;
     }
     const QString host = m_parts.view.hostText();
@@ -115,33 +131,31 @@ void CallSession::answerCall() {
         sendTo(host, acceptPayload());
     } catch (...) {
         // Leave the ring so that End can clear the half-answered call (and its voice session).
-        FRinging = false;
+        setState(ringStopped(m_state));
         throw;
     }
-    m_parts.processEvents();
-    if (FVoiceSession.get() != session) {
+    letPendingEventsRun();
+    if (m_voice.get() != session) {
         return; // ended while messages ran
     }
     session->Start();
     m_parts.view.setVideoDestination(host);
-    FSendVideo = true;
-    FRinging = false;
+    m_sendVideo = true;
+    setState(ringStopped(m_state));
 }
 
 // --- End, the ring timer and the calling dialog's Cancel --------------------------------------
 
 void CallSession::onEndClicked() {
-    if (FRinging) {
+    if (ringing()) {
         return;
     }
-    FInCall = false;
-    FRinging = false;
-    FIncomingCall = false;
+    setState(CallState::Idle);
     m_calledAddress.clear();
     m_parts.view.setCallerLine({});
-    FSendVideo = false;
+    m_sendVideo = false;
 
-    std::unique_ptr<VoiceSession> session = std::move(FVoiceSession);
+    std::unique_ptr<VoiceSession> session = std::move(m_voice);
     std::exception_ptr stopError;
     if (session) {
         try {
@@ -160,17 +174,17 @@ void CallSession::onEndClicked() {
 void CallSession::onRingTimeout() {
     m_parts.ringTimer.setEnabled(false);
     m_parts.view.setCallerLine({});
-    FRinging = false;
+    setState(ringStopped(m_state));
     stopRingTone();
     // The message goes to the caller whose ring ran out, even if a newer request replaces the
     // host field while messages run.
     const QString caller = m_parts.view.hostText();
     const quint64 ring = m_ringGeneration;
-    m_parts.processEvents();
-    if (FInCall) {
+    letPendingEventsRun();
+    if (inCall()) {
         return; // answered meanwhile
     }
-    if (ring == m_ringGeneration && !FIncomingCall) {
+    if (ring == m_ringGeneration && !incomingCall()) {
         return; // withdrawn or dropped meanwhile
     }
     sendTo(caller, unansweredPayload());
@@ -179,10 +193,10 @@ void CallSession::onRingTimeout() {
 void CallSession::onCancelClicked() {
     try {
         m_parts.ringTimer.setEnabled(false);
-        FInCall = false;
+        setState(callLeft(m_state));
         m_calledAddress.clear();
         sendTo(m_parts.view.hostText(), cancelPayload());
-        m_parts.processEvents();
+        letPendingEventsRun();
     } catch (const std::exception&) {
         // Withdrawing never reports: the dialog closes all the same.
     }
@@ -192,21 +206,20 @@ void CallSession::onCancelClicked() {
 // --- datagrams --------------------------------------------------------------------------------
 
 void CallSession::callRequestReceived(const QString& callerId, const QString& sender) {
-    if (FInCall) {
+    if (inCall()) {
         sendTo(sender, unansweredPayload());
         return;
     }
     m_parts.view.flashTaskbar();
-    FRinging = true;
-    FIncomingCall = true;
+    setState(CallState::Ringing);
     m_parts.view.setHostText(sender);
     const quint64 ring = ++m_ringGeneration;
-    m_parts.processEvents();
+    const bool changed = letPendingEventsRun();
     if (ring != m_ringGeneration) {
         return; // a newer request rang meanwhile and finished the ring itself
     }
-    const bool answered = FInCall && FIncomingCall;
-    if (!FRinging && !answered) {
+    const bool answered = m_state == CallState::Answering || m_state == CallState::ConnectedCallee;
+    if (changed && !ringing() && !answered) {
         return; // withdrawn meanwhile
     }
     m_parts.view.setCallerLine(callerId + QStringLiteral(" hailing..."));
@@ -220,7 +233,7 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
         m_parts.ringTone.open(m_settings.ringTone);
         m_parts.ringTone.playFromStart();
     }
-    m_parts.processEvents();
+    letPendingEventsRun();
 }
 
 void CallSession::acceptReceived(const QString& sender) {
@@ -231,32 +244,35 @@ void CallSession::acceptReceived(const QString& sender) {
         return;
     }
     VoiceSession* session = replaceVoiceSession(sender);
+    setState(CallState::ConnectedCaller);
     m_parts.callingView.closeDialog();
-    m_parts.processEvents();
-    if (FVoiceSession.get() != session) {
+    letPendingEventsRun();
+    if (m_voice.get() != session) {
         return; // ended while messages ran
     }
     session->Start();
     m_parts.view.setVideoDestination(m_parts.view.hostText());
-    FSendVideo = true;
+    m_sendVideo = true;
 }
 
 void CallSession::cancelReceived(const QString& sender) {
     if (sender != m_parts.view.hostText()) {
         return;
     }
-    FIncomingCall = false;
-    FRinging = false;
+    setState(callerWithdrew(m_state, m_voice != nullptr));
     m_parts.ringTimer.setEnabled(false);
     m_parts.view.setCallerLine({});
     const quint64 ring = m_ringGeneration;
-    m_parts.processEvents();
+    letPendingEventsRun();
     if (ring == m_ringGeneration) {
         stopRingTone(); // unless a newer caller's tone plays now
     }
 }
 
 void CallSession::statusTextReceived(const QString& text) {
+    if (m_state == CallState::Placing) {
+        setState(CallState::PlacingAnswered);
+    }
     m_parts.callingView.stopAnimation();
     m_parts.callingView.setStatusLine(text);
 }
@@ -264,10 +280,10 @@ void CallSession::statusTextReceived(const QString& text) {
 // --- helpers ----------------------------------------------------------------------------------
 
 VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
-    if (FVoiceSession) {
+    if (m_voice) {
         // Pictures stop with the voice they belonged to, until the new call turns them on.
-        FSendVideo = false;
-        std::unique_ptr<VoiceSession> old = std::move(FVoiceSession);
+        m_sendVideo = false;
+        std::unique_ptr<VoiceSession> old = std::move(m_voice);
         try {
             old->Stop();
         } catch (const std::exception&) {
@@ -278,8 +294,8 @@ VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
     session->SetTransmitPort(kVoicePort);
     session->SetReceivePort(kVoicePort);
     session->SetRemoteAddress(remote);
-    FVoiceSession = std::move(session);
-    return FVoiceSession.get();
+    m_voice = std::move(session);
+    return m_voice.get();
 }
 
 void CallSession::stopRingTone() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "call/CallSettings.h"
+#include "call/CallState.h"
 #include "call/SignalSender.h"
 
 #include <QHostAddress>
@@ -73,13 +74,14 @@ public:
     CallSettings& settings() { return m_settings; }
     const CallSettings& settings() const { return m_settings; }
 
-    bool inCall() const { return FInCall; }
-    bool incomingCall() const { return FIncomingCall; }
-    bool ringing() const { return FRinging; }
+    CallState state() const { return m_state; }
+    bool inCall() const { return isInCall(m_state); }
+    bool incomingCall() const { return isIncoming(m_state); }
+    bool ringing() const { return isRinging(m_state); }
     // Outgoing camera pictures go to the video destination only while this is set.
-    bool sendVideo() const { return FSendVideo; }
+    bool sendVideo() const { return m_sendVideo; }
     // The voice session of the current call, or null (for the microphone level).
-    VoiceSession* voiceSession() const { return FVoiceSession.get(); }
+    VoiceSession* voiceSession() const { return m_voice.get(); }
     // Where this side's call request went (resolved), while that call lasts; null otherwise.
     QHostAddress calledAddress() const { return m_calledAddress; }
 
@@ -87,6 +89,10 @@ private:
     void placeCall();
     void answerCall();
     bool placing() const;
+    void setState(CallState state);
+    // Lets pending events run; handlers nested in it may change the call. True when the state
+    // changed meanwhile (even if it changed back).
+    bool letPendingEventsRun();
     // Makes, configures and stores the voice session towards `remote`, first stopping and
     // destroying any session that is still there. Returns the new one.
     VoiceSession* replaceVoiceSession(const QString& remote);
@@ -97,11 +103,10 @@ private:
     CallSessionParts m_parts;
     CallSettings m_settings;
 
-    bool FInCall = false;
-    bool FIncomingCall = false;
-    bool FRinging = false;
-    bool FSendVideo = false;
-    std::unique_ptr<VoiceSession> FVoiceSession;
+    CallState m_state = CallState::Idle;
+    quint64 m_stateChanges = 0; // counts setState calls, for letPendingEventsRun()
+    bool m_sendVideo = false;
+    std::unique_ptr<VoiceSession> m_voice;
 
     // The address our pending call request went to; an "Accept" is taken only from there.
     QHostAddress m_calledAddress;

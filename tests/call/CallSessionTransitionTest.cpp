@@ -13,16 +13,8 @@ namespace {
 const QString kPeer = QStringLiteral("10.0.0.2");
 const QString kThird = QStringLiteral("10.0.0.3");
 
-enum class State {
-    Idle,
-    Placing,
-    PlacingAnswered,
-    Ringing,
-    Unanswered,
-    ConnectedCallee,
-    ConnectedCaller,
-    Engaged
-};
+// The states a user can see; the session's own state must name the same one.
+using State = CallState;
 enum class Event {
     Call,
     End,
@@ -38,8 +30,8 @@ enum class Event {
 };
 
 const char* name(State s) {
-    static const char* names[] = {"Idle",       "Placing",         "PlacingAnswered", "Ringing",
-                                  "Unanswered", "ConnectedCallee", "ConnectedCaller", "Engaged"};
+    static const char* names[] = {"Idle",      "Placing",         "PlacingAnswered", "Ringing", "Unanswered",
+                                  "Answering", "ConnectedCallee", "ConnectedCaller", "Engaged"};
     return names[static_cast<int>(s)];
 }
 
@@ -137,8 +129,11 @@ void enter(FakePhone& p, State state) {
         p.session.onCallClicked();
         p.sender.failWith.clear();
         break;
+    case State::Answering:
+        FAIL() << "Answering lasts only while an answer is under way";
     }
     ASSERT_EQ(observe(p), QString::fromLatin1(name(state)));
+    ASSERT_EQ(p.session.state(), state);
 }
 
 void apply(FakePhone& p, Event e) {
@@ -293,6 +288,7 @@ TEST(CallSessionTransitions, EveryStateAgainstEveryEvent) {
         apply(p, row.event);
 
         EXPECT_EQ(observe(p), QString::fromLatin1(row.to));
+        EXPECT_STREQ(name(p.session.state()), row.to);
         EXPECT_EQ(p.sender.sent, row.sent);
         EXPECT_EQ(p.voice.created - madeBefore, row.voiceSessionsMade);
     }
