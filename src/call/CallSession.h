@@ -1,7 +1,7 @@
 #pragma once
 
-#include "call/CallSettings.h"
 #include "call/SignalSender.h"
+#include "settings/PhoneSettings.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -70,8 +70,8 @@ public:
     void resetState();
 
     // The settings the session reads when it uses them; the settings dialog writes them.
-    CallSettings& settings() { return m_settings; }
-    const CallSettings& settings() const { return m_settings; }
+    PhoneSettings& settings() { return m_settings; }
+    const PhoneSettings& settings() const { return m_settings; }
 
     bool inCall() const { return FInCall; }
     bool incomingCall() const { return FIncomingCall; }
@@ -95,7 +95,7 @@ private:
     QByteArray unansweredPayload() const;
 
     CallSessionParts m_parts;
-    CallSettings m_settings;
+    PhoneSettings m_settings;
 
     bool FInCall = false;
     bool FIncomingCall = false;
