@@ -324,6 +324,30 @@ TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
     EXPECT_EQ(w->mainWindow().pos(), start + QPoint(60, 30));
 }
 
+TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    Phone& phone = w->phone();
+    auto& host = control<QLineEdit>(*w, "edtHostName");
+    emit phone.callerIdText("Bob hailing...");
+    EXPECT_EQ(control<QLabel>(*w, "lblCallerID").text(), "Bob hailing...");
+    emit phone.hostTextChanged("10.0.0.2");
+    EXPECT_EQ(host.text(), "10.0.0.2");
+    emit phone.statusText("Voice engine ready");
+    EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").text(), "Voice engine ready");
+    host.setText("typed.example"); // and the phone reads what is typed
+    EXPECT_EQ(phone.hostText(), "typed.example");
+    emit phone.attentionRequested(); // no window manager here: nothing visible, and nothing breaks
+
+    host.clearFocus();
+    emit phone.hostFocusRequested();
+    EXPECT_TRUE(host.hasFocus());
+    host.clearFocus();
+    host.setEnabled(false);
+    emit phone.hostFocusRequested(); // a disabled field cannot take the focus
+    EXPECT_FALSE(host.hasFocus());
+}
+
 } // namespace
 } // namespace talvora
 
