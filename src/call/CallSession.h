@@ -1,8 +1,8 @@
 #pragma once
 
-#include "call/CallSettings.h"
 #include "call/CallState.h"
 #include "call/SignalSender.h"
+#include "settings/PhoneSettings.h"
 
 #include "base/HostResolver.h"
 
@@ -75,8 +75,8 @@ public:
     void resetState();
 
     // The settings the session reads when it uses them; the settings dialog writes them.
-    CallSettings& settings() { return m_settings; }
-    const CallSettings& settings() const { return m_settings; }
+    PhoneSettings& settings() { return m_settings; }
+    const PhoneSettings& settings() const { return m_settings; }
 
     CallState state() const { return m_state; }
     bool inCall() const { return isInCall(m_state); }
@@ -108,7 +108,7 @@ private:
     QByteArray unansweredPayload() const;
 
     CallSessionParts m_parts;
-    CallSettings m_settings;
+    PhoneSettings m_settings;
 
     CallState m_state = CallState::Idle;
     quint64 m_stateChanges = 0; // counts setState calls, for letPendingEventsRun()
