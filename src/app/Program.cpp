@@ -14,26 +14,14 @@
 #include "ui/CaptureController.h"
 #include "ui/VideoOptionsDialog.h"
 #include "voice/PulseSpeakerVolume.h"
+#include "voice/VoiceEngine.h"
 #include "ui/VoiceEngineWindow.h"
 
 namespace talvora {
 
-// The voice engine's host is the last window created, after the call session that needs its
-// factory; calls reach the host's factory through this once it exists.
-class Program::VoiceFactoryProxy final : public VoiceSessionFactory {
-public:
-    VoiceSessionFactory* target = nullptr;
-    std::unique_ptr<VoiceSession> create() override {
-        if (target == nullptr) {
-            throw Error(QStringLiteral("The voice engine is not available."));
-        }
-        return target->create();
-    }
-};
-
 Program::Program(const CommandLine& options, const QString& programDir)
     : m_messages(std::make_unique<QtMessageService>()), m_speaker(std::make_unique<PulseSpeakerVolume>()),
-      m_voiceProxy(std::make_unique<VoiceFactoryProxy>()) {
+      m_voice(std::make_unique<VoiceEngine>(options.network)) {
     std::optional<TestCameraConfig> testCamera;
     if (options.testCamera) {
         testCamera = parseTestCameraOption(options.testCameraSpec);
@@ -44,6 +32,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
         MainWindowContext{*m_messages, ConfigLocation(options.configDir, programDir), options.network,
                           *m_videoCap, *m_frames, *m_speaker});
     m_messages->setParent(m_main.get());
+    QObject::connect(m_voice.get(), &VoiceEngine::notice, m_main.get(), &MainWindow::showStatusText);
     m_windows << m_main.get();
 
     auto add = [this](std::unique_ptr<QWidget> w) {
@@ -53,7 +42,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
         return raw;
     };
     auto* calling = static_cast<CallingDialog*>(add(std::make_unique<CallingDialog>(m_main.get())));
-    m_main->attachCallSession(*calling, *m_voiceProxy);
+    m_main->attachCallSession(*calling, m_voice->sessionFactory());
     QWidget* addressBook = add(std::make_unique<AddressBookDialog>(m_main.get()));
     add(std::make_unique<DiscoveryDialog>(m_main.get()));
     add(std::make_unique<SearchProgressWindow>(m_main.get()));
@@ -64,18 +53,14 @@ Program::Program(const CommandLine& options, const QString& programDir)
     videoOptions->setReadCaptureFormat([this] { m_frames->ReadCaptureFormat(*m_videoCap); });
     settings->setVideoOptionsDialog(videoOptions.get());
     add(std::move(videoOptions));
-    auto* ccn = static_cast<VoiceEngineWindow*>(add(std::make_unique<VoiceEngineWindow>(options.network)));
-    frmCCN = ccn;
-    m_voiceProxy->target = &ccn->voiceSessionFactory();
-    QObject::connect(ccn, &VoiceEngineWindow::notice, m_main.get(), &MainWindow::showStatusText);
+    add(std::make_unique<VoiceEngineWindow>());
     m_main->attachDialogs(addressBook, settings);
 }
 
 Program::~Program() {
     // The dialogs are children of the main window for their placement; release them first. A
-    // voice session still running when the program closes ends with the engine's host.
+    // voice session still running when the program closes ends here, before the voice engine.
     m_main->detachCallSession();
-    frmCCN = nullptr;
     m_owned.clear();
     m_main.reset();
 }

@@ -13,6 +13,7 @@ class QtMessageService;
 class MainWindow;
 class CaptureController;
 class SpeakerVolume;
+class VoiceEngine;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
 // until the program ends. The main window is the first: closing it ends the program.
@@ -26,11 +27,9 @@ public:
     QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
 
 private:
-    class VoiceFactoryProxy;
-
     std::unique_ptr<QtMessageService> m_messages;
     std::unique_ptr<SpeakerVolume> m_speaker;
-    std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
+    std::unique_ptr<VoiceEngine> m_voice; // outlives the main window and its call session
     std::unique_ptr<CaptureController> m_videoCap;
     std::unique_ptr<FrameBuffers> m_frames;
     std::unique_ptr<MainWindow> m_main;

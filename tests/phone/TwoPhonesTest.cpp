@@ -10,7 +10,7 @@
 #include "capture/TestCamera.h"
 #include "ui/CaptureController.h"
 #include "transport/VideoReceiver.h"
-#include "voice/SpeakerVolume.h"
+#include "voice/FakeSpeakerVolume.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>

@@ -11,7 +11,7 @@
 #include "capture/V4L2Capture.h"
 #include "ui/CaptureController.h"
 #include "transport/VideoReceiver.h"
-#include "voice/SpeakerVolume.h"
+#include "voice/FakeSpeakerVolume.h"
 #include "ui/PictureButton.h"
 #include "ui/TrackBar.h"
 
