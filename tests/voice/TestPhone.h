@@ -30,8 +30,8 @@ public:
         return steady;
     }
 
-    // The voice session's calls for a call to `peer` (without the audio processing, unless
-    // asked: the tests' devices have no room to echo in).
+    // The voice session's calls for a call to `peer`, with echo cancellation and noise
+    // suppression off unless asked, so that a test tone arrives as it was sent.
     void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false) {
         MediaTerminal& t = *m_terminal;
         t.beginCall();
