@@ -50,9 +50,9 @@ struct MediaTerminalStats : ReceiveStats {
 //
 // A call runs beginCall(), openTransmit(), setTransmitDestination(), openReceive(),
 // bindReceivePort(), startReceive(), startTransmit() and the levels, then the stops and
-// endCall(). The operations run on the main thread and return true when accepted; a later one
-// whose predecessor was refused is refused too (no call begun, no direction opened, no port
-// bound). Repeated beginCall, stop and endCall calls are accepted and change nothing.
+// endCall(). The operations run on the main thread and return true when accepted; one is
+// refused when what it needs is missing (no call begun, its direction not opened, no receive
+// port bound). Repeated beginCall, start, stop and endCall calls are accepted and change nothing.
 //
 // A missing sound server, microphone or speaker does not stop the call: the network side runs on
 // with a silent stand-in, and one notice() tells the user why there is no sound. One terminal
