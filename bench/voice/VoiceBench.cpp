@@ -64,7 +64,7 @@ struct CoreShare {
     }
 };
 
-void runTransmit(benchmark::State& state, TransmitOptions options) {
+void runTransmit(benchmark::State& state, VoiceProcessing options) {
     TransmitPipeline tx(options);
     std::array<std::int16_t, kFrameSamples> frame{};
     std::array<std::int16_t, kFrameSamples> played{};

@@ -10,25 +10,13 @@
 #include "ui/QtMessageService.h"
 #include "ui/VoiceEngineWindow.h"
 #include "voice/PulseSpeakerVolume.h"
+#include "voice/VoiceEngine.h"
 
 namespace talvora {
 
-// The voice engine's host is the last window created, after the call session that needs its
-// factory; calls reach the host's factory through this once it exists.
-class Program::VoiceFactoryProxy final : public VoiceSessionFactory {
-public:
-    VoiceSessionFactory* target = nullptr;
-    std::unique_ptr<VoiceSession> create() override {
-        if (target == nullptr) {
-            throw Error(QStringLiteral("The voice engine is not available."));
-        }
-        return target->create();
-    }
-};
-
 Program::Program(const CommandLine& options, const QString& programDir)
     : m_messages(std::make_unique<QtMessageService>()), m_speaker(std::make_unique<PulseSpeakerVolume>()),
-      m_voiceProxy(std::make_unique<VoiceFactoryProxy>()) {
+      m_voice(std::make_unique<VoiceEngine>(options.network)) {
     std::optional<TestCameraConfig> testCamera;
     if (options.testCamera) {
         testCamera = parseTestCameraOption(options.testCameraSpec);
@@ -37,7 +25,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
         *m_messages,
         *m_speaker,
         [testCamera] { return makeCaptureBackend(testCamera); },
-        *m_voiceProxy,
+        m_voice->sessionFactory(),
         [] { return std::make_unique<MediaRingTonePlayer>(); },
         [] { return std::make_unique<QtRingTimer>(); },
         options.network,
@@ -45,17 +33,14 @@ Program::Program(const CommandLine& options, const QString& programDir)
     });
     m_messages->setParent(&m_assembly->mainWindow());
 
-    auto* ccn = static_cast<VoiceEngineWindow*>(
-        &m_assembly->addWindow(std::make_unique<VoiceEngineWindow>(options.network)));
-    frmCCN = ccn;
-    m_voiceProxy->target = &ccn->voiceSessionFactory();
-    QObject::connect(ccn, &VoiceEngineWindow::notice, &m_assembly->phone(), &Phone::showNotice);
+    // The engine's hidden host window comes last of the eight.
+    m_assembly->addWindow(std::make_unique<VoiceEngineWindow>());
+    QObject::connect(m_voice.get(), &VoiceEngine::notice, &m_assembly->phone(), &Phone::showNotice);
 }
 
 Program::~Program() {
-    // A voice session still running when the program closes ends before the engine's host.
+    // A voice session still running when the program closes ends before the engine.
     m_assembly->phone().detachCallSession();
-    frmCCN = nullptr;
     m_assembly.reset();
 }
 

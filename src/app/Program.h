@@ -13,6 +13,7 @@ class Phone;
 class PhoneAssembly;
 class QtMessageService;
 class SpeakerVolume;
+class VoiceEngine;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
 // until the program ends: the phone's windows (PhoneAssembly) and, last, the voice engine's host.
@@ -28,11 +29,9 @@ public:
     QList<QWidget*> windowsInCreationOrder() const;
 
 private:
-    class VoiceFactoryProxy;
-
     std::unique_ptr<QtMessageService> m_messages;
     std::unique_ptr<SpeakerVolume> m_speaker;
-    std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
+    std::unique_ptr<VoiceEngine> m_voice; // outlives the phone and its call session
     std::unique_ptr<PhoneAssembly> m_assembly;
 };
 

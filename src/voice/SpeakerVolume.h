@@ -27,26 +27,4 @@ public:
     virtual bool SetSpeakerVolume(quint32 packed) = 0;
 };
 
-// An output in memory, for tests and for machines without sound.
-class FakeSpeakerVolume final : public SpeakerVolume {
-public:
-    bool hasVolumeControl = true;
-    quint16 left = 0;
-    quint16 right = 0;
-    int writes = 0;
-
-    SpeakerVolumeReading GetSpeakerVolume() override {
-        return hasVolumeControl ? SpeakerVolumeReading{true, left, right} : SpeakerVolumeReading{};
-    }
-    bool SetSpeakerVolume(quint32 packed) override {
-        if (!hasVolumeControl) {
-            return false;
-        }
-        left = static_cast<quint16>(packed & 0xFFFF);
-        right = static_cast<quint16>(packed >> 16);
-        ++writes;
-        return true;
-    }
-};
-
 } // namespace talvora

@@ -7,8 +7,8 @@
 namespace talvora {
 
 // The voice of one call in both directions, as the call session uses it: configure, Start once,
-// SetMicLevel any number of times, Stop; destroying the object releases the engine (and stops
-// both directions again, which the engine accepts). Operations run on the main thread.
+// SetMicLevel any number of times, Stop; destroying the object ends the call on the engine
+// (stopping both directions if they still run). Operations run on the main thread.
 class VoiceSession {
 public:
     virtual ~VoiceSession() = default;

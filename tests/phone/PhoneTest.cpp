@@ -6,7 +6,7 @@
 #include "call/RingTimer.h"
 #include "call/SignalEndpoint.h"
 #include "transport/VideoReceiver.h"
-#include "voice/SpeakerVolume.h"
+#include "voice/FakeSpeakerVolume.h"
 
 #include <QFile>
 #include <QSignalSpy>

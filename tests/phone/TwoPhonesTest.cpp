@@ -15,6 +15,7 @@
 #include "ui/PictureView.h"
 #include "voice/SpeakerVolume.h"
 #include <QPushButton>
+#include "voice/FakeSpeakerVolume.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>

@@ -14,6 +14,7 @@
 #include "transport/VideoReceiver.h"
 #include "ui/CallingDialog.h"
 #include "ui/CaptureController.h"
+#include "voice/FakeSpeakerVolume.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
 #include "ui/TrackBar.h"

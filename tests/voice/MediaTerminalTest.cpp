@@ -21,8 +21,8 @@ using test::ImpairmentRelay;
 using test::loopback;
 using test::rms;
 using test::sine;
-using test::TestPhone;
 using test::steadyToneAmplitude;
+using test::TestPhone;
 using test::toneAmplitude;
 
 constexpr int kRate = 48000;
@@ -92,8 +92,8 @@ TEST(MediaTerminal, LevelChangesTakeEffectAtOnce) {
     };
     for (const Row& row : {Row{100, 80, 3000 * 3.162}, Row{0, 80, 0}, Row{80, 100, 3000 * 3.162},
                            Row{80, 0, 0}, Row{60, 80, 3000 * 0.3162}}) {
-        a.terminal().SetTransmitLevel(0, row.transmit);
-        b.terminal().SetReceiveLevel(0, row.receive);
+        a.terminal().setTransmitLevel(row.transmit);
+        b.terminal().setReceiveLevel(row.receive);
         // The jitter buffer holds well under half a second here.
         const auto heard = playedAfter(b, settle(b, 0.5), 0.5);
         EXPECT_NEAR(steadyToneAmplitude(heard, 1000), row.expected, row.expected * 0.15 + 15)
@@ -202,10 +202,10 @@ TEST(MediaTerminal, PeerThatRestartsIsHeardAgainAfterItsSilence) {
     b.start("127.0.0.2");
     ASSERT_TRUE(talvora::test::waitUntil([&] { return b.terminal().stats().packetsAccepted > 10; }, 10000));
     // The peer's engine restarts its sending: a new source, a new sequence.
-    a.terminal().StopTransmit();
+    a.terminal().stopTransmit();
     talvora::test::pumpEvents(kSsrcTakeoverMs + 300);
     const auto acceptedBefore = b.terminal().stats().packetsAccepted;
-    a.terminal().StartTransmit(0);
+    a.terminal().startTransmit();
     ASSERT_TRUE(talvora::test::waitUntil(
         [&] { return b.terminal().stats().packetsAccepted > acceptedBefore + 25; }, 10000));
     const auto heard = playedAfter(b, settle(b), 0.5);
@@ -333,7 +333,7 @@ private:
 
 // B talks (broadband noise) to A, whose microphone hears A's speaker: what comes back to B is
 // A's echo of B. With the canceller on, far less of it comes back.
-double echoReturned(int echoCancellation) {
+double echoReturned(bool echoCancellation) {
     NetworkConfig aNet;
     aNet.bindAddress = QHostAddress("127.0.0.2");
     MediaTerminal a(aNet, std::make_unique<EchoRoom>(TestPhone::clock()), TestPhone::clock());
@@ -342,55 +342,73 @@ double echoReturned(int echoCancellation) {
                     noise = noise * 1664525u + 1013904223u + static_cast<std::uint32_t>(i & 1);
                     return static_cast<std::int16_t>(static_cast<std::int32_t>(noise >> 16) % 4000);
                 }});
-    a.Initialize();
-    a.OpenTransmit(kCodecOpus, kFrameMs20, 0, echoCancellation, 0, 0);
-    a.SetTransmitDestination("127.0.0.3", 8500);
-    a.OpenReceive(kCodecOpus, kFrameMs20, 0, 0);
-    a.BindReceivePort(8500);
-    a.StartReceive(0);
-    a.StartTransmit(0);
+    a.beginCall();
+    a.openTransmit({.echoCancellation = echoCancellation, .noiseSuppression = false});
+    a.setTransmitDestination("127.0.0.3", 8500);
+    a.openReceive({});
+    a.bindReceivePort(8500);
+    a.startReceive();
+    a.startTransmit();
     b.start("127.0.0.2");
     const auto back = playedAfter(b, settle(b, 4.0), 2.0);
     b.stop();
-    a.Uninitialize();
+    a.endCall();
     return rms(back);
 }
 
 TEST(MediaTerminal, EchoCancellerHearsWhatTheSpeakerPlays) {
-    const double without = echoReturned(0);
-    const double with = echoReturned(1);
+    const double without = echoReturned(false);
+    const double with = echoReturned(true);
     EXPECT_GT(without, 200) << "the room does echo";
     EXPECT_LT(with, without * 0.2) << "at least 14 dB less echo: " << with << " against " << without;
     RecordProperty("echo_without", std::to_string(without));
     RecordProperty("echo_with", std::to_string(with));
 }
 
-TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesUnknownArguments) {
+TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesWhatItCannotDo) {
     TestPhone a("127.0.0.2", {});
     MediaTerminal& t = a.terminal();
-    EXPECT_FALSE(t.OpenTransmit(kCodecOpus, 20, 0, 1, 1, 0)) << "not initialised";
-    EXPECT_TRUE(t.Initialize());
-    EXPECT_TRUE(t.Initialize());
-    EXPECT_FALSE(t.OpenReceive(3, 20, 0, 0));
-    EXPECT_FALSE(t.OpenReceive(4, 30, 0, 0));
-    EXPECT_FALSE(t.OpenReceive(4, 20, 1, 0));
-    EXPECT_FALSE(t.StartReceive(0)) << "not opened";
-    EXPECT_TRUE(t.OpenReceive(4, 20, 0, 0));
-    EXPECT_FALSE(t.StartReceive(0)) << "no port bound";
-    EXPECT_FALSE(t.BindReceivePort(0));
-    EXPECT_TRUE(t.BindReceivePort(8500));
-    EXPECT_FALSE(t.StartReceive(1));
-    EXPECT_TRUE(t.StartReceive(0));
-    EXPECT_TRUE(t.StartReceive(0));
-    EXPECT_FALSE(t.SetReceiveLevel(1, 50));
-    EXPECT_TRUE(t.SetReceiveLevel(0, 500));
-    EXPECT_EQ(t.receiveLevel(), 100);
-    EXPECT_TRUE(t.StopReceive());
-    EXPECT_TRUE(t.StopReceive());
-    EXPECT_TRUE(t.StopTransmit());
-    EXPECT_TRUE(t.Uninitialize());
-    EXPECT_TRUE(t.Uninitialize());
+    EXPECT_FALSE(t.openTransmit({})) << "no call begun";
+    EXPECT_FALSE(t.setTransmitLevel(50)) << "no call begun";
+    EXPECT_TRUE(t.beginCall());
+    EXPECT_TRUE(t.beginCall());
+    for (const int frameMs : {0, 10, 30, 60}) {
+        EXPECT_FALSE(t.openReceive({.frameMs = frameMs})) << frameMs << " ms";
+        EXPECT_FALSE(t.openTransmit({.frameMs = frameMs})) << frameMs << " ms";
+    }
+    EXPECT_FALSE(t.startReceive()) << "not opened";
+    EXPECT_FALSE(t.startTransmit()) << "not opened";
+    EXPECT_TRUE(t.openReceive({}));
+    EXPECT_FALSE(t.startReceive()) << "no port bound";
+    for (const int port : {0, -1, 65536}) {
+        EXPECT_FALSE(t.bindReceivePort(port)) << port;
+        EXPECT_FALSE(t.setTransmitDestination("127.0.0.3", port)) << port;
+    }
+    EXPECT_TRUE(t.bindReceivePort(8500));
+    EXPECT_TRUE(t.startReceive());
+    EXPECT_TRUE(t.startReceive());
+    EXPECT_TRUE(t.receiving());
+    struct Row {
+        int level, stored;
+    };
+    for (const Row& row : {Row{500, 100}, Row{-3, 0}, Row{37, 37}, Row{100, 100}, Row{0, 0}}) {
+        EXPECT_TRUE(t.setReceiveLevel(row.level));
+        EXPECT_EQ(t.receiveLevel(), row.stored) << row.level;
+        EXPECT_TRUE(t.setTransmitLevel(row.level));
+        EXPECT_EQ(t.transmitLevel(), row.stored) << row.level;
+    }
+    EXPECT_TRUE(t.stopReceive());
+    EXPECT_TRUE(t.stopReceive());
+    EXPECT_TRUE(t.stopTransmit());
+    EXPECT_TRUE(t.endCall());
+    EXPECT_TRUE(t.endCall());
     EXPECT_FALSE(t.receiving());
+    EXPECT_FALSE(t.startReceive()) << "the call has ended";
+    // The next call starts at unity again.
+    EXPECT_TRUE(t.beginCall());
+    EXPECT_EQ(t.receiveLevel(), kUnityLevel);
+    EXPECT_EQ(t.transmitLevel(), kUnityLevel);
+    t.endCall();
 }
 
 TEST(MediaTerminal, UnresolvableDestinationIsNoticedAndNothingIsSent) {

@@ -20,7 +20,7 @@ using test::toneAmplitude;
 
 // Runs `seconds` of a signal through transmit and receive pipelines (no network) and returns
 // what the receiver would play.
-std::vector<std::int16_t> roundTrip(const std::vector<std::int16_t>& input, TransmitOptions options,
+std::vector<std::int16_t> roundTrip(const std::vector<std::int16_t>& input, VoiceProcessing options,
                                     int txLevel, int rxLevel) {
     TransmitPipeline tx(options);
     ReceivePipeline rx;

@@ -5,7 +5,7 @@
 #include "TestPhone.h"
 #include "support/EventLoop.h"
 #include "voice/PulseSpeakerVolume.h"
-#include "ui/VoiceEngineWindow.h"
+#include "voice/VoiceEngine.h"
 #include "voice/engine/PulseAudioDevices.h"
 
 #include <gtest/gtest.h>
@@ -113,16 +113,16 @@ TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     QProcess::execute("pactl", {"set-sink-volume", "spk", "100%"});
     PacedMicrophone microphone;
     ASSERT_TRUE(microphone.ok());
-    // This side: the production host, terminal and session on the real default devices.
+    // This side: the production engine, terminal and session on the real default devices.
     NetworkConfig network;
     network.bindAddress = QHostAddress("127.0.0.2");
-    VoiceEngineWindow host(network);
+    VoiceEngine host(network);
     QStringList notices;
-    QObject::connect(&host, &VoiceEngineWindow::notice, [&](const QString& text) { notices << text; });
+    QObject::connect(&host, &VoiceEngine::notice, [&](const QString& text) { notices << text; });
     // The peer: an engine with in-memory devices, playing 1 kHz.
     TestPhone peer("127.0.0.3", {.signal = sine(1000, 6000)});
 
-    auto session = host.voiceSessionFactory().create();
+    auto session = host.sessionFactory().create();
     session->SetTransmitPort(8500);
     session->SetReceivePort(8500);
     session->SetRemoteAddress("127.0.0.3");
@@ -132,8 +132,7 @@ TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     ASSERT_TRUE(
         talvora::test::waitUntil([&] { return peer.terminal().stats().packetsAccepted > 25; }, 10000));
     talvora::test::pumpEvents(300);
-    auto* engine = dynamic_cast<MediaTerminal*>(host.ccn().DefaultInterface().get());
-    ASSERT_NE(engine, nullptr);
+    const auto engine = host.terminal();
     const auto sentBefore = engine->stats().packetsSent;
     const auto played = recordSpeaker(1.0);
     EXPECT_GT(engine->stats().packetsSent, sentBefore + 25) << "the microphone kept the pace of a real one";

@@ -1,3 +1,4 @@
+#include "FakeSpeakerVolume.h"
 #include "voice/PulseSpeakerVolume.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voice/engine/FakeAudio.h"
+#include "FakeAudio.h"
 #include "voice/engine/MediaTerminal.h"
 
 #include <QHostAddress>
@@ -30,27 +30,26 @@ public:
         return steady;
     }
 
-    // The voice session's calls for a call to `peer`.
-    void start(const QString& peer, int echoCancellation = 0, int noiseSuppression = 0) {
+    // The voice session's calls for a call to `peer`, with echo cancellation and noise
+    // suppression off unless asked, so that a test tone arrives as it was sent.
+    void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false) {
         MediaTerminal& t = *m_terminal;
-        t.Initialize();
-        t.Initialize();
-        t.OpenTransmit(kCodecOpus, kFrameMs20, 0, echoCancellation, noiseSuppression, 0);
-        t.SetTransmitDestination(peer, 8500);
-        t.OpenReceive(kCodecOpus, kFrameMs20, 0, 0);
-        t.BindReceivePort(8500);
-        t.StartReceive(0);
-        t.StartTransmit(0);
-        t.SetReceiveLevel(0, 80);
-        t.SetTransmitLevel(0, 80);
+        t.beginCall();
+        t.openTransmit({.echoCancellation = echoCancellation, .noiseSuppression = noiseSuppression});
+        t.setTransmitDestination(peer, 8500);
+        t.openReceive({});
+        t.bindReceivePort(8500);
+        t.startReceive();
+        t.startTransmit();
+        t.setReceiveLevel(kUnityLevel);
+        t.setTransmitLevel(kUnityLevel);
     }
 
     void stop() {
         MediaTerminal& t = *m_terminal;
-        t.StopReceive();
-        t.StopTransmit();
-        t.Uninitialize();
-        t.Uninitialize();
+        t.stopReceive();
+        t.stopTransmit();
+        t.endCall();
     }
 
     MediaTerminal& terminal() { return *m_terminal; }

@@ -1,149 +1,190 @@
-#include "ui/VoiceEngineWindow.h"
+#include "FakeAudio.h"
+#include "ImpairmentRelay.h"
 #include "base/Error.h"
+#include "support/EventLoop.h"
+#include "ui/VoiceEngineWindow.h"
+#include "voice/VoiceEngine.h"
 #include "voice/engine/MediaTerminal.h"
+#include "voice/engine/Rtp.h"
+#include "voice/engine/UdpSocket.h"
 
 #include <gtest/gtest.h>
 
 #include <QStringList>
 
+#include <array>
+
 namespace talvora {
 namespace {
 
-// A terminal that writes down every call it receives, as "Name(args)".
-class RecordingTerminal final : public ICCNMediaTerm {
-public:
-    QStringList calls;
+using voice::test::loopback;
 
-    bool Initialize() override { return note("Initialize()"); }
-    bool Uninitialize() override { return note("Uninitialize()"); }
-    bool OpenReceive(int a, int b, int c, int d) override {
-        return note(QString("OpenReceive(%1,%2,%3,%4)").arg(a).arg(b).arg(c).arg(d));
-    }
-    bool OpenTransmit(int a, int b, int c, int d, int e, int f) override {
-        return note(QString("OpenTransmit(%1,%2,%3,%4,%5,%6)").arg(a).arg(b).arg(c).arg(d).arg(e).arg(f));
-    }
-    bool SetTransmitDestination(const QString& address, int port) override {
-        return note(QString("SetTransmitDestination(%1,%2)").arg(address).arg(port));
-    }
-    bool BindReceivePort(int port) override { return note(QString("BindReceivePort(%1)").arg(port)); }
-    bool StartTransmit(int a) override { return note(QString("StartTransmit(%1)").arg(a)); }
-    bool StopTransmit() override { return note("StopTransmit()"); }
-    bool StartReceive(int a) override { return note(QString("StartReceive(%1)").arg(a)); }
-    bool StopReceive() override { return note("StopReceive()"); }
-    bool SetReceiveLevel(int a, int b) override {
-        return note(QString("SetReceiveLevel(%1,%2)").arg(a).arg(b));
-    }
-    bool SetTransmitLevel(int a, int b) override {
-        return note(QString("SetTransmitLevel(%1,%2)").arg(a).arg(b));
-    }
-
-private:
-    // Results are never looked at: answer false to prove it.
-    bool note(const QString& call) {
-        calls << call;
-        return false;
-    }
-};
-
+// The production engine on this side's loopback address (127.0.0.2) with in-memory devices;
+// counts how often it connects its terminal.
 struct Fixture {
-    std::shared_ptr<RecordingTerminal> terminal = std::make_shared<RecordingTerminal>();
+    explicit Fixture(voice::FakeAudioBackend::Config audio = {}) : audio(std::move(audio)) {}
+
+    static NetworkConfig network() {
+        NetworkConfig n;
+        n.bindAddress = QHostAddress("127.0.0.2");
+        return n;
+    }
+
+    voice::FakeAudioBackend::Config audio;
     int connects = 0;
-    TCCNMediaTerm ccn{[this] {
-        ++connects;
-        return terminal;
-    }};
+    VoiceEngine engine{network(), [this](const voice::Clock& clock) {
+                           ++connects;
+                           return std::make_unique<voice::FakeAudioBackend>(clock, audio);
+                       }};
 };
 
-const QStringList kDestroy{"StopReceive()",  "StopTransmit()", "StopReceive()",
-                           "StopTransmit()", "Uninitialize()", "Uninitialize()"};
+// Waits for one datagram on `socket`; false when none came within a few seconds.
+bool receiveOne(voice::UdpSocket& socket, voice::UdpSocket::Received& received,
+                std::array<std::uint8_t, voice::kMaxRtpDatagramBytes>& buffer) {
+    received = socket.receive(buffer, 5000);
+    return received.arrived;
+}
 
-TEST(VOIPMedia, CallsTheTerminalInTheSessionsOrder) {
+TEST(CallVoice, DrivesTheTerminalThroughACall) {
     Fixture f;
-    EXPECT_FALSE(f.ccn.connected()) << "the component connects on first use, not before";
+    EXPECT_FALSE(f.engine.connected()) << "the terminal connects on first use, not before";
+    auto peer = voice::UdpSocket::bind(loopback(3), 8500);
+    ASSERT_TRUE(peer);
     {
-        TVOIPMediaFactory factory(f.ccn);
-        auto session = factory.create();
-        EXPECT_EQ(f.terminal->calls, (QStringList{"Initialize()", "Initialize()"}));
+        auto session = f.engine.sessionFactory().create();
+        ASSERT_TRUE(f.engine.connected());
+        const auto terminal = f.engine.terminal();
         session->SetTransmitPort(8500);
         session->SetReceivePort(8500);
-        session->SetRemoteAddress("192.168.1.20");
-        EXPECT_EQ(f.terminal->calls.size(), 2) << "setters do not call the terminal";
-        f.terminal->calls.clear();
+        session->SetRemoteAddress("127.0.0.3");
+        EXPECT_FALSE(terminal->transmitting()) << "setters do not start anything";
+        EXPECT_FALSE(terminal->receiving());
+
         session->Start();
-        EXPECT_EQ(f.terminal->calls,
-                  (QStringList{"OpenTransmit(4,20,0,1,1,0)", "SetTransmitDestination(192.168.1.20,8500)",
-                               "OpenReceive(4,20,0,0)", "BindReceivePort(8500)", "StartReceive(0)",
-                               "StartTransmit(0)", "SetReceiveLevel(0,80)", "SetTransmitLevel(0,80)"}));
-        f.terminal->calls.clear();
-        session->SetMicLevel(0);
-        session->SetMicLevel(100);
-        session->SetMicLevel(37);
-        EXPECT_EQ(f.terminal->calls, (QStringList{"SetTransmitLevel(0,0)", "SetTransmitLevel(0,100)",
-                                                  "SetTransmitLevel(0,37)"}));
-        f.terminal->calls.clear();
+        EXPECT_TRUE(terminal->transmitting());
+        EXPECT_TRUE(terminal->receiving());
+        EXPECT_EQ(terminal->transmitOptions().codec, voice::Codec::Opus);
+        EXPECT_EQ(terminal->transmitOptions().frameMs, 20);
+        EXPECT_TRUE(terminal->transmitOptions().echoCancellation);
+        EXPECT_TRUE(terminal->transmitOptions().noiseSuppression);
+        EXPECT_EQ(terminal->transmitLevel(), 80);
+        EXPECT_EQ(terminal->receiveLevel(), 80);
+
+        // Voice goes to the remote address and transmit port, from the receive port.
+        std::array<std::uint8_t, voice::kMaxRtpDatagramBytes> buffer{};
+        voice::UdpSocket::Received received;
+        ASSERT_TRUE(receiveOne(*peer, received, buffer));
+        EXPECT_EQ(received.address, loopback(2));
+        EXPECT_EQ(received.port, 8500);
+        EXPECT_TRUE(voice::parseRtpPacket(std::span<const std::uint8_t>(buffer.data(), received.bytes)));
+        // And the receive port listens: the peer's garbage is seen and refused.
+        const std::array<std::uint8_t, 3> garbage{1, 2, 3};
+        ASSERT_TRUE(peer->sendTo(garbage, loopback(2), 8500));
+        EXPECT_TRUE(test::waitUntil([&] { return terminal->stats().refusedMalformed == 1; }));
+
+        for (const int level : {0, 100, 37}) {
+            session->SetMicLevel(level);
+            EXPECT_EQ(terminal->transmitLevel(), level);
+            EXPECT_EQ(terminal->receiveLevel(), 80) << "the microphone slider is not the speaker's";
+        }
+
         session->Stop();
-        EXPECT_EQ(f.terminal->calls, (QStringList{"StopReceive()", "StopTransmit()"}));
-        f.terminal->calls.clear();
+        EXPECT_FALSE(terminal->transmitting());
+        EXPECT_FALSE(terminal->receiving());
     }
-    EXPECT_EQ(f.terminal->calls, kDestroy);
-    EXPECT_EQ(f.terminal.use_count(), 2) << "the session released both references";
+    EXPECT_TRUE(voice::UdpSocket::bind(loopback(2), 8500)) << "the call's end released the voice port";
 }
 
-TEST(VOIPMedia, NeverStartedSessionIsDestroyedWithTheSameCalls) {
+TEST(CallVoice, NeverStartedSessionEndsItsCallToo) {
     Fixture f;
+    const auto terminal = f.engine.terminal();
+    EXPECT_FALSE(terminal->setTransmitLevel(10)) << "no call yet";
     {
-        TVOIPMedia session(f.ccn);
-        session.SetRemoteAddress("peer");
-        f.terminal->calls.clear();
-        session.Stop();
-        EXPECT_EQ(f.terminal->calls, (QStringList{"StopReceive()", "StopTransmit()"}));
-        f.terminal->calls.clear();
+        auto session = f.engine.sessionFactory().create();
+        session->SetRemoteAddress("peer");
+        EXPECT_TRUE(terminal->setTransmitLevel(10)) << "the session began a call";
+        session->Stop();
+        EXPECT_FALSE(terminal->transmitting());
     }
-    EXPECT_EQ(f.terminal->calls, kDestroy);
+    EXPECT_FALSE(terminal->setTransmitLevel(10)) << "destroying the session ended the call";
 }
 
-TEST(VOIPMedia, SessionsShareOneConnectionAcrossCalls) {
+TEST(CallVoice, SessionsShareOneTerminalAcrossCalls) {
     Fixture f;
+    voice::MediaTerminal* first = nullptr;
     for (int call = 0; call < 3; ++call) {
-        TVOIPMedia session(f.ccn);
-        session.Start();
-        session.Stop();
+        auto session = f.engine.sessionFactory().create();
+        EXPECT_EQ(f.engine.terminal()->transmitLevel(), 80) << "call " << call << " starts at unity";
+        session->SetTransmitPort(8500);
+        session->SetReceivePort(8500);
+        session->SetRemoteAddress("127.0.0.3");
+        session->Start();
+        session->SetMicLevel(10);
+        session->Stop();
+        if (first == nullptr) {
+            first = f.engine.terminal().get();
+        }
+        EXPECT_EQ(f.engine.terminal().get(), first);
     }
     EXPECT_EQ(f.connects, 1);
-    EXPECT_TRUE(f.ccn.connected());
 }
 
-TEST(VOIPMedia, ConnectionFailureReachesTheCallerAndNoSessionExists) {
+TEST(CallVoice, ConnectionFailureReachesTheCallerAndNoSessionExists) {
     int attempts = 0;
-    TCCNMediaTerm ccn([&]() -> std::shared_ptr<ICCNMediaTerm> {
+    VoiceEngine engine(NetworkConfig{}, [&](const voice::Clock&) -> std::unique_ptr<voice::AudioBackend> {
         ++attempts;
         throw Error("The voice engine is not available");
     });
-    TVOIPMediaFactory factory(ccn);
     try {
-        factory.create();
+        engine.sessionFactory().create();
         FAIL() << "no error";
     } catch (const Error& e) {
         EXPECT_EQ(e.text(), "The voice engine is not available");
     }
-    EXPECT_FALSE(ccn.connected());
-    EXPECT_THROW(factory.create(), Error);
+    EXPECT_FALSE(engine.connected());
+    EXPECT_THROW(engine.sessionFactory().create(), Error);
     EXPECT_EQ(attempts, 2) << "a failed connection is tried again next time";
 }
 
-TEST(VOIPMedia, HostWindowIsHiddenAndSharesOneTerminalPerProcess) {
-    VoiceEngineWindow first;
-    EXPECT_EQ(first.windowTitle(), "CCN");
-    EXPECT_EQ(first.size(), QSize(158, 141));
-    EXPECT_FALSE(first.isVisible());
-    EXPECT_FALSE(first.ccn().connected());
-    NetworkConfig bound;
-    bound.bindAddress = QHostAddress("127.0.0.5");
-    VoiceEngineWindow second(bound);
-    const auto a = first.ccn().DefaultInterface();
-    const auto b = second.ccn().DefaultInterface();
-    EXPECT_EQ(a.get(), b.get()) << "the second host attaches to the running terminal";
-    EXPECT_NE(dynamic_cast<voice::MediaTerminal*>(a.get()), nullptr);
+TEST(CallVoice, TheTerminalsNoticesComeFromTheEngine) {
+    Fixture f({.sourceProblem = voice::AudioProblem::NoServer, .sinkProblem = voice::AudioProblem::NoServer});
+    QStringList notices;
+    QObject::connect(&f.engine, &VoiceEngine::notice, [&](const QString& text) { notices << text; });
+    auto session = f.engine.sessionFactory().create();
+    session->SetTransmitPort(8500);
+    session->SetReceivePort(8500);
+    session->SetRemoteAddress("127.0.0.3");
+    session->Start();
+    test::waitUntil([&] { return !notices.isEmpty(); }, 2000);
+    test::pumpEvents(30);
+    EXPECT_EQ(notices, QStringList{"No sound server is running: this call has no sound."});
+}
+
+TEST(CallVoice, ACallStillRunningWhenTheEngineGoesKeepsItsTerminal) {
+    auto f = std::make_unique<Fixture>();
+    auto session = f->engine.sessionFactory().create();
+    session->SetTransmitPort(8500);
+    session->SetReceivePort(8500);
+    session->SetRemoteAddress("127.0.0.3");
+    session->Start();
+    const std::weak_ptr<voice::MediaTerminal> terminal = f->engine.terminal();
+    f.reset();
+    ASSERT_FALSE(terminal.expired());
+    EXPECT_TRUE(terminal.lock()->transmitting());
+    session->SetMicLevel(50);
+    EXPECT_EQ(terminal.lock()->transmitLevel(), 50);
+    session->Stop();
+    session.reset();
+    EXPECT_TRUE(terminal.expired()) << "the last call's end releases the terminal";
+}
+
+TEST(VoiceEngineWindow, IsAnEmptyHiddenWindow) {
+    VoiceEngineWindow window;
+    EXPECT_EQ(window.objectName(), "frmCCN");
+    EXPECT_EQ(window.windowTitle(), "CCN");
+    EXPECT_EQ(window.size(), QSize(158, 141));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.children().isEmpty());
 }
 
 } // namespace

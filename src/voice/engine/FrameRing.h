@@ -1,5 +1,7 @@
 #pragma once
 
+#include "voice/engine/AudioFormat.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -55,5 +57,9 @@ private:
     std::atomic<std::size_t> m_head{0};
     std::atomic<std::size_t> m_tail{0};
 };
+
+// What the speaker played, for the echo canceller: the receive direction's playback thread
+// produces, the transmit direction's capture thread consumes.
+using EchoReference = FrameRing<kFrameSamples, 8>;
 
 } // namespace talvora::voice

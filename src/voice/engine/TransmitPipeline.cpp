@@ -9,7 +9,7 @@
 
 namespace talvora::voice {
 
-TransmitPipeline::TransmitPipeline(TransmitOptions options) : m_options(options) {
+TransmitPipeline::TransmitPipeline(VoiceProcessing options) : m_options(options) {
     if (m_options.echoCancellation) {
         m_echo = speex_echo_state_init(static_cast<int>(kFrameSamples), kSampleRateHz / 1000 * kEchoTailMs);
         if (m_echo == nullptr) {

@@ -12,7 +12,8 @@ struct SpeexPreprocessState_;
 
 namespace talvora::voice {
 
-struct TransmitOptions {
+// What the transmit pipeline does to the microphone's sound before encoding it.
+struct VoiceProcessing {
     bool echoCancellation = true;
     bool noiseSuppression = true;
 };
@@ -26,7 +27,7 @@ inline constexpr int kEchoTailMs = 160;
 // Everything is allocated at construction; process() allocates nothing.
 class TransmitPipeline {
 public:
-    explicit TransmitPipeline(TransmitOptions options = {});
+    explicit TransmitPipeline(VoiceProcessing options = {});
     ~TransmitPipeline();
     TransmitPipeline(const TransmitPipeline&) = delete;
     TransmitPipeline& operator=(const TransmitPipeline&) = delete;
@@ -36,10 +37,10 @@ public:
     std::size_t process(std::span<std::int16_t> mic, std::span<const std::int16_t> played, int level,
                         std::span<std::uint8_t> packet);
 
-    const TransmitOptions& options() const { return m_options; }
+    const VoiceProcessing& options() const { return m_options; }
 
 private:
-    TransmitOptions m_options;
+    VoiceProcessing m_options;
     SpeexEchoState_* m_echo = nullptr;
     SpeexPreprocessState_* m_preprocess = nullptr;
     GainStage m_gain;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "voice/engine/AudioDevice.h"
-#include "base/Clock.h"
+#include "voice/engine/SamplePace.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,9 +11,9 @@
 
 namespace talvora::voice {
 
-// In-memory devices that run in real time on a clock, like a sound card: a source that plays a
-// given signal and a sink that hands back what was played. The engine also uses them, silent and
-// forgetful, in place of a device that is missing, so the network side runs on without it.
+// In-memory devices for tests and benchmarks that run in real time on a clock, like a sound card:
+// a source that plays a given signal and a sink that hands back what was played. Either can be
+// told to fail after a number of samples, like a device that is unplugged.
 
 // A signal as a function of the sample index (at the device's rate).
 using SignalFunction = std::function<std::int16_t(std::uint64_t sampleIndex)>;
@@ -30,19 +30,15 @@ public:
     FakeSource(const Clock& clock, int rateHz, SignalFunction signal,
                std::function<void(const BlockTime&)> onBlock = {}, std::uint64_t failAfterSamples = 0);
 
-    int sampleRateHz() const override { return m_rateHz; }
+    int sampleRateHz() const override { return m_pace.rateHz(); }
     bool read(std::span<std::int16_t> out) override;
-    void interrupt() override { m_sleep.interrupt(); }
+    void interrupt() override { m_pace.interrupt(); }
 
 private:
-    const Clock& m_clock;
-    int m_rateHz;
+    SamplePace m_pace;
     SignalFunction m_signal;
     std::function<void(const BlockTime&)> m_onBlock;
     std::uint64_t m_failAfterSamples; // like a device unplugged; 0: never
-    InterruptibleSleep m_sleep;
-    bool m_started = false;
-    std::int64_t m_startUs = 0;
     std::uint64_t m_samplesRead = 0;
 };
 
@@ -66,22 +62,18 @@ public:
     FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording = {},
              std::uint64_t failAfterSamples = 0);
 
-    int sampleRateHz() const override { return m_rateHz; }
+    int sampleRateHz() const override { return m_pace.rateHz(); }
     bool write(std::span<const std::int16_t> samples) override;
-    void interrupt() override { m_sleep.interrupt(); }
+    void interrupt() override { m_pace.interrupt(); }
 
 private:
-    const Clock& m_clock;
-    int m_rateHz;
+    SamplePace m_pace;
     std::shared_ptr<PlaybackRecording> m_recording;
     std::uint64_t m_failAfterSamples;
-    InterruptibleSleep m_sleep;
-    bool m_started = false;
-    std::int64_t m_startUs = 0;
     std::uint64_t m_samplesWritten = 0;
 };
 
-// A backend of fake devices, for tests and for trying the phone without sound hardware.
+// A backend of in-memory devices.
 class FakeAudioBackend final : public AudioBackend {
 public:
     struct Config {

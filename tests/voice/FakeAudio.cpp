@@ -1,35 +1,25 @@
-#include "voice/engine/FakeAudio.h"
+#include "FakeAudio.h"
 
 namespace talvora::voice {
 
-namespace {
-std::int64_t durationUs(std::uint64_t samples, int rateHz) {
-    return static_cast<std::int64_t>(samples * 1000000 / static_cast<std::uint64_t>(rateHz));
-}
-} // namespace
-
 FakeSource::FakeSource(const Clock& clock, int rateHz, SignalFunction signal,
                        std::function<void(const BlockTime&)> onBlock, std::uint64_t failAfterSamples)
-    : m_clock(clock), m_rateHz(rateHz), m_signal(std::move(signal)), m_onBlock(std::move(onBlock)),
+    : m_pace(clock, rateHz), m_signal(std::move(signal)), m_onBlock(std::move(onBlock)),
       m_failAfterSamples(failAfterSamples) {}
 
 bool FakeSource::read(std::span<std::int16_t> out) {
-    if (!m_started) {
-        m_started = true;
-        m_startUs = m_clock.nowUs();
-    }
     if (m_failAfterSamples != 0 && m_samplesRead >= m_failAfterSamples) {
         return false;
     }
     // The block is complete once its last sample has been "captured".
-    if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesRead + out.size(), m_rateHz))) {
+    if (!m_pace.waitUntil(m_samplesRead + out.size())) {
         return false;
     }
     for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = m_signal ? m_signal(m_samplesRead + i) : std::int16_t{0};
     }
     if (m_onBlock) {
-        m_onBlock(BlockTime{m_samplesRead, m_clock.nowUs()});
+        m_onBlock(BlockTime{m_samplesRead, m_pace.nowUs()});
     }
     m_samplesRead += out.size();
     return true;
@@ -58,23 +48,18 @@ std::size_t PlaybackRecording::size() const {
 
 FakeSink::FakeSink(const Clock& clock, int rateHz, std::shared_ptr<PlaybackRecording> recording,
                    std::uint64_t failAfterSamples)
-    : m_clock(clock), m_rateHz(rateHz), m_recording(std::move(recording)),
-      m_failAfterSamples(failAfterSamples) {}
+    : m_pace(clock, rateHz), m_recording(std::move(recording)), m_failAfterSamples(failAfterSamples) {}
 
 bool FakeSink::write(std::span<const std::int16_t> samples) {
-    if (!m_started) {
-        m_started = true;
-        m_startUs = m_clock.nowUs();
-    }
     if (m_failAfterSamples != 0 && m_samplesWritten >= m_failAfterSamples) {
         return false;
     }
     // Like a device with one block of buffer: a block is taken once the previous one has played.
-    if (!m_sleep.sleepUntil(m_clock, m_startUs + durationUs(m_samplesWritten, m_rateHz))) {
+    if (!m_pace.waitUntil(m_samplesWritten)) {
         return false;
     }
     if (m_recording) {
-        m_recording->append(samples, m_clock.nowUs());
+        m_recording->append(samples, m_pace.nowUs());
     }
     m_samplesWritten += samples.size();
     return true;

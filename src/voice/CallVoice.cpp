@@ -1,0 +1,51 @@
+#include "voice/CallVoice.h"
+
+#include "voice/engine/Levels.h"
+#include "voice/engine/MediaTerminal.h"
+
+namespace talvora {
+
+CallVoice::CallVoice(std::shared_ptr<voice::MediaTerminal> terminal) : m_terminal(std::move(terminal)) {
+    m_terminal->beginCall();
+}
+
+CallVoice::~CallVoice() {
+    m_terminal->endCall();
+}
+
+void CallVoice::SetTransmitPort(int port) {
+    m_transmitPort = port;
+}
+
+void CallVoice::SetReceivePort(int port) {
+    m_receivePort = port;
+}
+
+void CallVoice::SetRemoteAddress(const QString& address) {
+    m_remoteAddress = address;
+}
+
+void CallVoice::Start() {
+    m_terminal->openTransmit({.codec = voice::Codec::Opus,
+                              .frameMs = voice::kFrameDurationMs,
+                              .echoCancellation = true,
+                              .noiseSuppression = true});
+    m_terminal->setTransmitDestination(m_remoteAddress, m_transmitPort);
+    m_terminal->openReceive({.codec = voice::Codec::Opus, .frameMs = voice::kFrameDurationMs});
+    m_terminal->bindReceivePort(m_receivePort);
+    m_terminal->startReceive();
+    m_terminal->startTransmit();
+    m_terminal->setReceiveLevel(voice::kUnityLevel);
+    m_terminal->setTransmitLevel(voice::kUnityLevel);
+}
+
+void CallVoice::Stop() {
+    m_terminal->stopReceive();
+    m_terminal->stopTransmit();
+}
+
+void CallVoice::SetMicLevel(int level) {
+    m_terminal->setTransmitLevel(level);
+}
+
+} // namespace talvora

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "voice/VoiceSession.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace talvora {
+
+namespace voice {
+class MediaTerminal;
+}
+
+// The voice of one call on the media terminal: Opus in 20 ms frames on the default devices,
+// echo cancellation and noise suppression on, both levels starting at unity. Created stopped,
+// started once, stopped once, then destroyed, which ends the call on the terminal. The
+// terminal's results are not looked at: a step that fails leaves the call going on, and the
+// terminal tells the user through its notices.
+class CallVoice final : public VoiceSession {
+public:
+    // Shares the terminal: a call still running when the engine goes keeps it to its own end.
+    explicit CallVoice(std::shared_ptr<voice::MediaTerminal> terminal);
+    ~CallVoice() override;
+    CallVoice(const CallVoice&) = delete;
+    CallVoice& operator=(const CallVoice&) = delete;
+
+    void SetTransmitPort(int port) override;
+    void SetReceivePort(int port) override;
+    void SetRemoteAddress(const QString& address) override;
+    void Start() override;
+    void Stop() override;
+    void SetMicLevel(int level) override;
+
+private:
+    std::shared_ptr<voice::MediaTerminal> m_terminal;
+    int m_transmitPort = 0;
+    int m_receivePort = 0;
+    QString m_remoteAddress;
+};
+
+} // namespace talvora

@@ -1,0 +1,49 @@
+#include "voice/VoiceEngine.h"
+
+#include "base/Clock.h"
+#include "voice/CallVoice.h"
+#include "voice/engine/MediaTerminal.h"
+#include "voice/engine/PulseAudioDevices.h"
+
+namespace talvora {
+
+class VoiceEngine::SessionFactory final : public VoiceSessionFactory {
+public:
+    explicit SessionFactory(VoiceEngine& engine) : m_engine(engine) {}
+    std::unique_ptr<VoiceSession> create() override {
+        return std::make_unique<CallVoice>(m_engine.terminal());
+    }
+
+private:
+    VoiceEngine& m_engine;
+};
+
+VoiceEngine::AudioFactory VoiceEngine::pulseAudio() {
+    return [](const voice::Clock&) { return std::make_unique<voice::PulseAudioBackend>(); };
+}
+
+VoiceEngine::VoiceEngine(NetworkConfig network, AudioFactory audio, QObject* parent)
+    : QObject(parent), m_network(std::move(network)), m_audio(std::move(audio)),
+      m_factory(std::make_unique<SessionFactory>(*this)) {}
+
+VoiceEngine::~VoiceEngine() = default;
+
+std::shared_ptr<voice::MediaTerminal> VoiceEngine::terminal() {
+    if (m_terminal) {
+        return m_terminal;
+    }
+    // The terminal and the clock its threads read live and die together, whenever the last
+    // reference goes: a call still running when the engine goes keeps both to its end.
+    struct Running {
+        Running(const NetworkConfig& network, const AudioFactory& audio)
+            : terminal(network, audio(clock), clock) {}
+        voice::SteadyClock clock;
+        voice::MediaTerminal terminal;
+    };
+    auto running = std::make_shared<Running>(m_network, m_audio);
+    m_terminal = std::shared_ptr<voice::MediaTerminal>(running, &running->terminal);
+    connect(m_terminal.get(), &voice::MediaTerminal::notice, this, &VoiceEngine::notice);
+    return m_terminal;
+}
+
+} // namespace talvora

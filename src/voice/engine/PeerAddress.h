@@ -1,0 +1,21 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace talvora::voice {
+
+// The peer of a call: where the transmit direction sends, and the only address the receive
+// direction accepts voice from. Written on the main thread while the voice threads read it; an
+// address of 0 means nobody (nothing is sent, everything is refused).
+struct PeerAddress {
+    std::atomic<std::uint32_t> ipv4{0}; // host byte order
+    std::atomic<std::uint16_t> port{0};
+
+    void clear() {
+        ipv4.store(0);
+        port.store(0);
+    }
+};
+
+} // namespace talvora::voice

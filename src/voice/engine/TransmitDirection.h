@@ -1,0 +1,72 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "voice/engine/AudioDevice.h"
+#include "voice/engine/FrameRing.h"
+#include "voice/engine/Levels.h"
+#include "voice/engine/PeerAddress.h"
+#include "voice/engine/TransmitPipeline.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace talvora::voice {
+
+class UdpSocket;
+
+// The microphone to the peer. Its capture thread reads 20 ms from the microphone (resampled to
+// 48 kHz when the device runs at another rate), cancels the echo of what the speaker played,
+// suppresses noise, applies the transmit level, encodes Opus and sends one RTP datagram to the
+// peer; time runs on while nobody is to be sent to, so the peer sees the gap.
+//
+// start() and stop() run on the main thread. start() builds everything the capture thread uses
+// (so the thread never allocates) and stop() releases it after the thread has ended. The level
+// and the counter are atomics that any thread may read.
+class TransmitDirection {
+public:
+    // `deviceStopped` is called on the capture thread, once, when the microphone fails mid-call;
+    // the thread then goes on with a SilentSource.
+    TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
+                      std::function<void()> deviceStopped);
+    ~TransmitDirection();
+    TransmitDirection(const TransmitDirection&) = delete;
+    TransmitDirection& operator=(const TransmitDirection&) = delete;
+
+    // Opens the microphone and starts the capture thread sending through `socket`, which must
+    // stay until stop(). Without a microphone it runs on a SilentSource and `missing` says why
+    // (AudioProblem::None when the microphone opened). False when no thread could be started.
+    bool start(UdpSocket& socket, const VoiceProcessing& processing, AudioProblem& missing);
+    // Accepted when not running.
+    void stop();
+
+    bool running() const { return m_running.load(); }
+    // 0..100 (see Levels.h), read by the capture thread on each frame.
+    void setLevel(int level) { m_level.store(level); }
+    int level() const { return m_level.load(); }
+    std::uint64_t packetsSent() const { return m_packetsSent.load(); }
+
+private:
+    struct Call;
+
+    void capture(Call& call);
+    // The frame the speaker played alongside the microphone's, into call.reference; false when
+    // there is none to cancel against.
+    bool takePlayedFrame(Call& call);
+
+    AudioBackend& m_audio;
+    const Clock& m_clock;
+    const PeerAddress& m_peer;
+    EchoReference& m_echo;
+    const std::function<void()> m_deviceStopped;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<int> m_level{kUnityLevel};
+    std::atomic<std::uint64_t> m_packetsSent{0};
+    std::unique_ptr<Call> m_call; // this call's devices and buffers; capture thread only while running
+    std::thread m_thread;
+};
+
+} // namespace talvora::voice
