@@ -1,12 +1,12 @@
 #include "settings/IniFile.h"
 
 #include "base/Error.h"
+#include "base/FileWrite.h"
 #include "base/TextEncoding.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
 #include <cctype>
 #include <limits>
@@ -17,6 +17,18 @@ namespace {
 
 // Longest value a read returns; longer values are cut.
 constexpr qsizetype kMaxValueChars = 2047;
+
+// A file saved by an editor that marks UTF-8 starts with these bytes; they are no part of the
+// first line (which is usually the section header).
+const QByteArray kUtf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
+
+QByteArray withoutBom(QByteArray data, bool* hadBom = nullptr) {
+    const bool bom = data.startsWith(kUtf8Bom);
+    if (hadBom != nullptr) {
+        *hadBom = bom;
+    }
+    return bom ? data.mid(kUtf8Bom.size()) : data;
+}
 
 // Splits the file into lines at LF, CR LF or CR, remembering which ending the file uses so that
 // a rewrite keeps it.
@@ -96,7 +108,7 @@ QString IniFile::readString(const QString& section, const QString& key, const QS
         return defaultValue;
     }
     QByteArray ending;
-    const QList<QByteArray> lines = splitLines(file.readAll(), ending);
+    const QList<QByteArray> lines = splitLines(withoutBom(file.readAll()), ending);
     bool inSection = false;
     for (const QByteArray& line : lines) {
         const QString name = sectionName(line);
@@ -126,8 +138,9 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         existing.close();
     }
 
+    bool hadBom = false;
     QByteArray ending;
-    QList<QByteArray> lines = splitLines(original, ending);
+    QList<QByteArray> lines = splitLines(withoutBom(original, &hadBom), ending);
     const QByteArray newLine = encodeText(key) + '=' + singleLine(value);
 
     // Find the section, the key inside it, and the last non-empty line of the section.
@@ -170,14 +183,14 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         lines.append(newLine);
     }
 
-    QByteArray out;
+    QByteArray out = hadBom ? kUtf8Bom : QByteArray();
     for (const QByteArray& line : lines) {
         out += line;
         out += ending;
     }
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+    // Nothing changes on disk unless every byte got there: a full disk keeps the old file.
+    if (!replaceFileContents(m_path, out)) {
         throw Error(failure);
     }
 }

@@ -162,5 +162,17 @@ TEST(ParseSettingsInteger, AcceptsDecimalAndHexadecimalOnly) {
     }
 }
 
+// Editors that mark UTF-8 put a byte order mark before the section header; it is no part of
+// it, and a rewrite keeps it and adds no second section.
+TEST(IniFileByteOrderMark, IsSkippedOnReadingAndKeptOnWriting) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Settings.ini");
+    writeAll(path, "\xEF\xBB\xBF[Settings]\r\nRingTime=5\r\n");
+    IniFile file(path);
+    EXPECT_EQ(file.readString("Settings", "RingTime", "10"), "5");
+    file.writeString("Settings", "CallerID", "Bob");
+    EXPECT_EQ(readAll(path), "\xEF\xBB\xBF[Settings]\r\nRingTime=5\r\nCallerID=Bob\r\n");
+}
+
 } // namespace
 } // namespace talvora

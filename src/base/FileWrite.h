@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace talvora {
+
+// Replaces the contents of the file at `path` with `data` so that a failure at any point
+// leaves the old contents as they were: the bytes go to a new file beside it, every one of
+// them is checked (written, flushed to the disk, the size read back), the old file's mode and
+// owner are given to the new one, and only then does it take the old one's place. A disk that
+// fills up midway therefore costs nothing.
+//
+// A directory that refuses new files (read-only, sticky, not ours) but holds a writable file
+// gets the file rewritten in place instead, checked the same way. A file without any write
+// permission bit counts as read-only even for root. Returns false with the system's reason in
+// `error` when the contents could not be replaced.
+bool replaceFileContents(const QString& path, const QByteArray& data, QString* error = nullptr);
+
+} // namespace talvora
