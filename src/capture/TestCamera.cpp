@@ -113,9 +113,9 @@ bool TestCamera::setPreview(bool on) {
 }
 
 void TestCamera::tick() {
-    if (!m_previewing || m_depth >= int(m_frames.size()))
+    if (!m_previewing || m_ticking.depth() >= int(m_frames.size()))
         return;
-    QByteArray& frame = m_frames[std::size_t(m_depth)];
+    QByteArray& frame = m_frames[std::size_t(m_ticking.depth())];
     const qsizetype size = testPatternFrameSize(m_config.compression, m_config.width, m_config.height);
     if (frame.size() != size)
         frame = QByteArray(size, '\0');
@@ -124,11 +124,10 @@ void TestCamera::tick() {
                            m_scratch, data, size))
         return;
     ++m_frameNumber;
-    ++m_depth;
+    const ReentrancyGuard::Entry entry(m_ticking);
     // A copy, so that a handler clearing the callback does not destroy the one running.
     if (const FrameCallback callback = m_frameCallback)
         callback(data, size);
-    --m_depth;
 }
 
 QList<CaptureControl> TestCamera::controls() const {

@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 
+#include "base/ReentrancyGuard.h"
 #include "capture/CaptureBackend.h"
 #include "capture/FrameTicker.h"
 #include "capture/TestCameraOption.h"
@@ -76,7 +77,7 @@ private:
     // while the next ticks draw into the others; deeper ticks are dropped.
     std::array<QByteArray, 3> m_frames;
     QByteArray m_scratch;
-    int m_depth = 0;
+    ReentrancyGuard m_ticking;
     FrameCallback m_frameCallback;
     StatusCallback m_statusCallback;
 };

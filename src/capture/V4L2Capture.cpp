@@ -329,7 +329,7 @@ void V4L2Capture::stopStreaming() {
     if (m_notifier) {
         m_notifier->setEnabled(false);
         // Inside its own signal the notifier must outlive the emission.
-        if (m_dispatchDepth > 0)
+        if (m_dispatch.active())
             m_notifier->deleteLater();
         else
             delete m_notifier;
@@ -372,14 +372,13 @@ bool V4L2Capture::queueBuffer(quint32 index) {
 }
 
 void V4L2Capture::readFrames() {
-    ++m_dispatchDepth;
+    const ReentrancyGuard::Entry entry(m_dispatch);
     // At most one round of the buffers per wake-up, so that a flood cannot starve the window.
     const std::size_t rounds = m_buffers.size();
     for (std::size_t i = 0; i < rounds && m_streaming; ++i) {
         if (!dequeueOne())
             break;
     }
-    --m_dispatchDepth;
 }
 
 // Returns false when there is nothing more to read now.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/ReentrancyGuard.h"
 #include "capture/CaptureBackend.h"
 #include "capture/V4L2Device.h"
 #include "capture/V4L2Formats.h"
@@ -106,7 +107,8 @@ private:
     // Bumped whenever the buffers are released, so that a callback that stopped or restarted
     // the stream from a nested event loop does not hand a stale buffer back to the driver.
     quint64 m_generation = 0;
-    int m_dispatchDepth = 0;
+    // Inside readFrames: the notifier that called it must not be deleted under it.
+    ReentrancyGuard m_dispatch;
     quint64 m_lastFrameUs = 0;
 
     FrameCallback m_frameCallback;

@@ -138,14 +138,10 @@ QImage FrameBuffers::FrameToBitmap(const uchar* data, qsizetype size) {
 }
 
 void FrameBuffers::warnInvalidFormat() {
-    if (m_warningOpen) {
+    if (m_warning.active()) {
         return;
     }
-    m_warningOpen = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_warningOpen};
+    const ReentrancyGuard::Entry entry(m_warning);
     m_messages.warning(QStringLiteral("Warning"), QString::fromLatin1(kInvalidVideoFormat));
 }
 

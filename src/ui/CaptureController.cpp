@@ -96,7 +96,7 @@ void CaptureController::DestroyCaptureWindow() {
     if (m_captureWindow) {
         m_captureWindow->hide();
         // Inside a frame handler the window is still in use below us: delete it from the loop.
-        if (m_callbackDepth > 0)
+        if (m_inFrameHandler.active())
             m_captureWindow->deleteLater();
         else
             delete m_captureWindow;
@@ -105,7 +105,7 @@ void CaptureController::DestroyCaptureWindow() {
 }
 
 void CaptureController::retireBackend() {
-    if (m_callbackDepth == 0) {
+    if (!m_inFrameHandler.active()) {
         m_backend.reset();
         return;
     }
@@ -162,27 +162,28 @@ QByteArray CaptureController::videoFormat() const {
 void CaptureController::frameArrived(const uchar* data, qsizetype size) {
     if (!m_frameHandler)
         return;
-    ++m_callbackDepth;
     QImage picture;
-    try {
-        picture = m_frameHandler(data, size);
-    } catch (const Error& e) {
-        if (m_messages)
-            showStandardError(*m_messages, e.text());
-    } catch (const std::exception& e) {
-        if (m_messages)
-            showStandardError(*m_messages, QString::fromUtf8(e.what()));
+    {
+        const ReentrancyGuard::Entry entry(m_inFrameHandler);
+        try {
+            picture = m_frameHandler(data, size);
+        } catch (const Error& e) {
+            if (m_messages)
+                showStandardError(*m_messages, e.text());
+        } catch (const std::exception& e) {
+            if (m_messages)
+                showStandardError(*m_messages, QString::fromUtf8(e.what()));
+        }
     }
-    --m_callbackDepth;
     // The handler may have run a nested event loop that closed the window.
     if (m_captureWindow && !picture.isNull())
         m_captureWindow->showFrame(picture);
-    if (m_callbackDepth == 0 && !m_retired.empty()) {
+    if (!m_inFrameHandler.active() && !m_retired.empty()) {
         // The retired back end is still on the stack below us: free it from the event loop.
         QMetaObject::invokeMethod(
             &m_context,
             [this] {
-                if (m_callbackDepth == 0)
+                if (!m_inFrameHandler.active())
                     m_retired.clear();
             },
             Qt::QueuedConnection);

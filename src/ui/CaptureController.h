@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/ReentrancyGuard.h"
 #include "capture/CaptureBackend.h"
 #include "convert/CaptureFormatSource.h"
 #include "ui/CaptureWindow.h"
@@ -86,7 +87,8 @@ private:
     // lives until the callback has unwound.
     std::vector<std::unique_ptr<CaptureBackend>> m_retired;
     QObject m_context;
-    int m_callbackDepth = 0;
+    // Inside the frame handler: the window and the back end are still in use below it.
+    ReentrancyGuard m_inFrameHandler;
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;
