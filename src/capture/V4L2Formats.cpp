@@ -367,8 +367,8 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
         // handing it the rows bottom-up keeps the picture upright.
         const Plane& plane = layout.planes[0];
         for (qint64 row = 0; row < plane.rows; ++row) {
-            std::memcpy(dst + (plane.rows - 1 - row) * plane.rowBytes, src + plane.srcOffset + row * plane.srcStride,
-                        size_t(plane.rowBytes));
+            std::memcpy(dst + (plane.rows - 1 - row) * plane.rowBytes,
+                        src + plane.srcOffset + row * plane.srcStride, size_t(plane.rowBytes));
         }
         return true;
     }

@@ -175,7 +175,7 @@ TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
 TEST(V4L2CaptureTest, FramesArriveThroughTheDescriptorAndBuffersCirculate) {
     Rig rig;
     ASSERT_TRUE(rig.startWith(V4L2_PIX_FMT_YUYV, 8, 4));
-    EXPECT_GE(rig.device->bufferCount(), int(V4L2Capture::kMinBuffers));
+    EXPECT_GE(rig.device->bufferCount(), int(V4L2Stream::kMinBuffers));
     EXPECT_EQ(rig.device->mappedBuffers(), rig.device->bufferCount());
     EXPECT_EQ(rig.device->queuedBuffers(), rig.device->bufferCount());
     for (int i = 0; i < 10; ++i) {
