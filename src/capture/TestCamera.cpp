@@ -46,7 +46,7 @@ bool TestCamera::connectDriver(int index) {
     if (index != 0)
         return false;
     m_connected = true;
-    m_parms = CaptureParms{};
+    m_captureSettings = CaptureSettings{};
     status(StatusConnected, QStringLiteral("Connected to the test camera"));
     status(StatusFormat, formatText(m_config));
     return true;
@@ -57,17 +57,17 @@ void TestCamera::disconnectDriver() {
     m_connected = false;
 }
 
-bool TestCamera::getSequenceSetup(CaptureParms& parms) const {
+bool TestCamera::getSequenceSetup(CaptureSettings& settings) const {
     if (!m_connected)
         return false;
-    parms = m_parms;
+    settings = m_captureSettings;
     return true;
 }
 
-bool TestCamera::setSequenceSetup(const CaptureParms& parms) {
+bool TestCamera::setSequenceSetup(const CaptureSettings& settings) {
     if (!m_connected)
         return false;
-    m_parms = parms;
+    m_captureSettings = settings;
     return true;
 }
 
@@ -75,9 +75,8 @@ bool TestCamera::getDriverCaps(CaptureDriverCaps& caps) const {
     if (!m_connected)
         return false;
     caps = CaptureDriverCaps{};
-    caps.fCaptureInitialized = true;
-    caps.fHasDlgVideoSource = true;
-    caps.fHasDlgVideoFormat = true;
+    caps.hasSourceDialog = true;
+    caps.hasFormatDialog = true;
     return true;
 }
 

@@ -33,8 +33,8 @@ public:
     void disconnectDriver() override;
     bool isConnected() const override { return m_connected; }
 
-    bool getSequenceSetup(CaptureParms& parms) const override;
-    bool setSequenceSetup(const CaptureParms& parms) override;
+    bool getSequenceSetup(CaptureSettings& settings) const override;
+    bool setSequenceSetup(const CaptureSettings& settings) override;
     bool getDriverCaps(CaptureDriverCaps& caps) const override;
 
     QByteArray videoFormat() const override;
@@ -68,7 +68,7 @@ private:
     TestCameraConfig m_config;
     std::unique_ptr<FrameTicker> m_ticker;
     TestPatternSettings m_settings;
-    CaptureParms m_parms;
+    CaptureSettings m_captureSettings;
     bool m_connected = false;
     bool m_previewing = false;
     int m_previewRateMs = 33;

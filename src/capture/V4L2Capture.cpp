@@ -66,7 +66,7 @@ bool V4L2Capture::connectDriver(int index) {
     m_fd = fd;
     m_index = index;
     m_cardName = kernelText(capability.card, sizeof capability.card);
-    m_parms = CaptureParms{};
+    m_captureSettings = CaptureSettings{};
     m_devicePixelFormats = enumeratePixelFormats(*m_device, m_fd);
     readFrameInterval();
     status(StatusConnected, QStringLiteral("Connected to %1 (%2)").arg(m_cardName, path(index)));
@@ -83,7 +83,7 @@ void V4L2Capture::readFrameInterval() {
     m_canSetFrameInterval = (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) != 0;
     const v4l2_fract tpf = parm.parm.capture.timeperframe;
     if (tpf.numerator != 0 && tpf.denominator != 0)
-        m_parms.dwRequestMicroSecPerFrame = quint32(std::min<quint64>(
+        m_captureSettings.microSecPerFrame = quint32(std::min<quint64>(
             quint64(tpf.numerator) * 1000000u / tpf.denominator, std::numeric_limits<quint32>::max()));
 }
 
@@ -135,20 +135,18 @@ void V4L2Capture::disconnectDriver() {
     m_canSetFrameInterval = false;
 }
 
-bool V4L2Capture::getSequenceSetup(CaptureParms& parms) const {
+bool V4L2Capture::getSequenceSetup(CaptureSettings& settings) const {
     if (!isConnected())
         return false;
-    parms = m_parms;
+    settings = m_captureSettings;
     return true;
 }
 
-// The record describes capture to a file, which this back end does not do; it is kept so that
-// what the program writes reads back unchanged. The preview's own rate is set by
-// setPreviewRate.
-bool V4L2Capture::setSequenceSetup(const CaptureParms& parms) {
+// Kept only to be read back: the preview's own rate is set by setPreviewRate.
+bool V4L2Capture::setSequenceSetup(const CaptureSettings& settings) {
     if (!isConnected())
         return false;
-    m_parms = parms;
+    m_captureSettings = settings;
     return true;
 }
 
@@ -156,10 +154,9 @@ bool V4L2Capture::getDriverCaps(CaptureDriverCaps& caps) const {
     if (!isConnected())
         return false;
     caps = CaptureDriverCaps{};
-    caps.wDeviceIndex = quint32(m_index);
-    caps.fCaptureInitialized = true;
-    caps.fHasDlgVideoSource = !controls().isEmpty() || inputs().size() > 1;
-    caps.fHasDlgVideoFormat =
+    caps.deviceIndex = quint32(m_index);
+    caps.hasSourceDialog = !controls().isEmpty() || inputs().size() > 1;
+    caps.hasFormatDialog =
         std::any_of(m_devicePixelFormats.begin(), m_devicePixelFormats.end(), isSupportedPixelFormat);
     return true;
 }

@@ -31,8 +31,8 @@ public:
     void disconnectDriver() override;
     bool isConnected() const override { return m_fd >= 0; }
 
-    bool getSequenceSetup(CaptureParms& parms) const override;
-    bool setSequenceSetup(const CaptureParms& parms) override;
+    bool getSequenceSetup(CaptureSettings& settings) const override;
+    bool setSequenceSetup(const CaptureSettings& settings) override;
     bool getDriverCaps(CaptureDriverCaps& caps) const override;
 
     QByteArray videoFormat() const override;
@@ -73,7 +73,7 @@ private:
     int m_index = -1;
     QString m_cardName;
     QList<quint32> m_devicePixelFormats;
-    CaptureParms m_parms;
+    CaptureSettings m_captureSettings;
     V4L2FrameGeometry m_geometry;
     QByteArray m_formatBlock;
     FrameInterval m_frameInterval{1, 30};

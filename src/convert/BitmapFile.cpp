@@ -6,10 +6,6 @@
 
 namespace talvora {
 
-qint64 DibRowBytes(qint64 bits) {
-    return (bits + 31) / 32 * 4;
-}
-
 void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     BitmapInfoHeader h;
     h.biSize = kBitmapInfoHeaderBytes;
@@ -18,7 +14,7 @@ void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     h.biPlanes = 1;
     h.biBitCount = quint16(bitsPerPixel);
     h.biCompression = kBiRgb;
-    h.biSizeImage = quint32(DibRowBytes(qint64(width) * bitsPerPixel) * height);
+    h.biSizeImage = quint32(bitmapRowBytes(qint64(width) * bitsPerPixel) * height);
     writeBitmapInfoHeader(block, h);
 }
 

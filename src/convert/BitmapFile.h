@@ -8,9 +8,6 @@ namespace talvora {
 inline constexpr int kBitmapFileHeaderBytes = 14;
 inline constexpr int kBitmapInfoHeaderBytes = 40;
 
-// Bytes of a bitmap row of `bits` bits: rounded up to whole 32-bit words.
-qint64 DibRowBytes(qint64 bits);
-
 // Fills the first 40 bytes of `block`: biSize 40, the given size and depth, one plane, BI_RGB,
 // biSizeImage for that size, zero resolution and colour counts. Width and height must be such
 // that the image size fits 32 bits (the callers keep frames far below that).

@@ -69,7 +69,7 @@ CaptureFormatCheck checkCaptureFormat(const QByteArray& block) {
     if (!depthOk) {
         return dropped(check, QStringLiteral("The camera's RGB format has %1 bits per pixel.").arg(bits));
     }
-    const qint64 needed = DibRowBytes(qint64(h.biWidth) * bits) * rows;
+    const qint64 needed = bitmapRowBytes(qint64(h.biWidth) * bits) * rows;
     // biSizeImage may be 0 for uncompressed bitmaps; a driver may pad a little, never a lot.
     const qint64 stated = h.biSizeImage == 0 ? needed : qint64(h.biSizeImage);
     if (stated < needed || stated > 2 * needed + 4096) {

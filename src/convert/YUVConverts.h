@@ -29,8 +29,9 @@ quint32 YUVToRGB(quint8 y, quint8 u, quint8 v);
 // not positive.
 qint64 YUVFrameBytes(FormatKind kind, int width, int height);
 
-// The converters read a top-down source frame and write 32-bit B, G, R, 0 pixels into a
-// destination of width x height pixels (rows of exactly width * 4 bytes). Each returns false and
+// The converters write 32-bit B, G, R, 0 pixels into a bottom-up bitmap of width x height pixels
+// (rows of exactly width * 4 bytes). They read a top-down source frame, except Y41PToRGB, which
+// writes source row r to bitmap row r and so reads a bottom-up one. Each returns false and
 // writes nothing when width or height is not positive, the source is shorter than a whole frame
 // (YUVFrameBytes) or the destination is shorter than width * 4 * height bytes. Destination
 // pixels that a format leaves out (partial groups, the rows below the last whole chroma band)

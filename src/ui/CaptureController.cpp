@@ -54,18 +54,19 @@ bool CaptureController::ConnectDriver(int index) {
     try {
         if (!m_backend->connectDriver(index))
             return false;
-        CaptureParms parms;
-        if (!m_backend->getSequenceSetup(parms))
+        CaptureSettings settings;
+        if (!m_backend->getSequenceSetup(settings))
             return false;
-        parms.dwRequestMicroSecPerFrame = 66667; // 15 frames a second
-        parms.fYield = true;
-        parms.fCaptureAudio = true;
-        parms.vKeyAbort = 27; // Escape
-        parms.fAbortLeftMouse = false;
-        parms.fAbortRightMouse = false;
-        parms.fLimitEnabled = false;
-        parms.fMCIControl = false;
-        return m_backend->setSequenceSetup(parms);
+        // 15 frames a second in the record; the preview runs at kPreviewRateMs (StartPreview).
+        settings.microSecPerFrame = 66667;
+        settings.yield = true;
+        settings.captureAudio = true;
+        settings.abortKey = 27; // Escape
+        settings.abortLeftMouse = false;
+        settings.abortRightMouse = false;
+        settings.limitEnabled = false;
+        settings.mciControl = false;
+        return m_backend->setSequenceSetup(settings);
     } catch (...) {
         return false;
     }
@@ -114,12 +115,12 @@ void CaptureController::retireBackend() {
 
 bool CaptureController::HasSourceDialog() const {
     CaptureDriverCaps caps;
-    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoSource;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasSourceDialog;
 }
 
 bool CaptureController::HasFormatDialog() const {
     CaptureDriverCaps caps;
-    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoFormat;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasFormatDialog;
 }
 
 void CaptureController::ShowSourceDialog() {

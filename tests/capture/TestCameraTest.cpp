@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "capture/ManualFrameTicker.h"
 #include "base/Error.h"
+#include "capture/ManualFrameTicker.h"
 #include "capture/TestCamera.h"
 
 namespace talvora {
@@ -235,8 +235,8 @@ TEST(TestCameraTest, ControlsChangeThePicture) {
     EXPECT_EQ(rig.camera->controls()[1].value, 20);
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.camera->getDriverCaps(caps));
-    EXPECT_TRUE(caps.fHasDlgVideoSource);
-    EXPECT_TRUE(caps.fHasDlgVideoFormat);
+    EXPECT_TRUE(caps.hasSourceDialog);
+    EXPECT_TRUE(caps.hasFormatDialog);
 }
 
 TEST(TestCameraTest, NestedTicksDrawIntoTheirOwnFrames) {

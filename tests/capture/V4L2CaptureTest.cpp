@@ -5,8 +5,8 @@
 #include <linux/videodev2.h>
 
 #include "capture/FakeV4L2Device.h"
-#include "support/EventLoop.h"
 #include "capture/V4L2Capture.h"
+#include "support/EventLoop.h"
 
 namespace talvora {
 namespace {
@@ -82,7 +82,7 @@ TEST(V4L2CaptureTest, OpenFailuresOtherThanAMissingNodeAreReported) {
 
 TEST(V4L2CaptureTest, NothingConnectedMeansNoFormatNoCapsNoSettings) {
     Rig rig;
-    CaptureParms parms;
+    CaptureSettings parms;
     CaptureDriverCaps caps;
     EXPECT_TRUE(rig.capture->videoFormat().isEmpty());
     EXPECT_FALSE(rig.capture->getSequenceSetup(parms));
@@ -155,9 +155,9 @@ TEST(V4L2CaptureTest, ConnectPicksAConvertibleFormatAndReportsTheDriverRate) {
     rig.device->addNode(0, node);
     ASSERT_TRUE(rig.capture->connectDriver(0));
     EXPECT_EQ(rig.capture->videoFormat().mid(16, 4), QByteArray("YUY2"));
-    CaptureParms parms;
+    CaptureSettings parms;
     ASSERT_TRUE(rig.capture->getSequenceSetup(parms));
-    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66666u);
+    EXPECT_EQ(parms.microSecPerFrame, 66666u);
 }
 
 TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
@@ -169,7 +169,7 @@ TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
     EXPECT_EQ(rig.capture->videoFormat().mid(16, 4), QByteArray("MJPG"));
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.capture->getDriverCaps(caps));
-    EXPECT_FALSE(caps.fHasDlgVideoFormat);
+    EXPECT_FALSE(caps.hasFormatDialog);
 }
 
 TEST(V4L2CaptureTest, FramesArriveThroughTheDescriptorAndBuffersCirculate) {
@@ -474,9 +474,9 @@ TEST(V4L2CaptureTest, CapabilityFlagsFollowControlsInputsAndFormats) {
         ASSERT_TRUE(rig.capture->connectDriver(3));
         CaptureDriverCaps caps;
         ASSERT_TRUE(rig.capture->getDriverCaps(caps));
-        EXPECT_EQ(caps.wDeviceIndex, 3u);
-        EXPECT_EQ(caps.fHasDlgVideoSource, c.source);
-        EXPECT_EQ(caps.fHasDlgVideoFormat, c.format);
+        EXPECT_EQ(caps.deviceIndex, 3u);
+        EXPECT_EQ(caps.hasSourceDialog, c.source);
+        EXPECT_EQ(caps.hasFormatDialog, c.format);
     }
 }
 

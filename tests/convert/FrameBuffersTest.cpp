@@ -1,12 +1,12 @@
 // The frame state: format negotiation, the in-memory BMP file byte for byte, every kind of frame
 // end to end, hostile format blocks, and the invalid-format warning.
 #include "convert/FrameBuffers.h"
-#include "convert/FakeCaptureFormatSource.h"
-#include "support/FakeMessageService.h"
 #include "convert/BitmapDecode.h"
 #include "convert/BitmapFile.h"
 #include "convert/BitmapInfo.h"
+#include "convert/FakeCaptureFormatSource.h"
 #include "convert/YUVConverts.h"
+#include "support/FakeMessageService.h"
 
 #include "base/Error.h"
 
@@ -41,7 +41,8 @@ QByteArray yuvFormat(quint32 fourcc, int width, int height, int bits = 16) {
 }
 
 QByteArray rgbFormat(int width, int height, int bits) {
-    return header(width, height, bits, kBiRgb, quint32(DibRowBytes(qint64(width) * bits) * std::abs(height)));
+    return header(width, height, bits, kBiRgb,
+                  quint32(bitmapRowBytes(qint64(width) * bits) * std::abs(height)));
 }
 
 QByteArray le32(std::initializer_list<quint32> values) {
@@ -56,7 +57,7 @@ QByteArray le32(std::initializer_list<quint32> values) {
 
 QByteArray maskedFormat(int width, int height, int bits, quint32 r, quint32 g, quint32 b) {
     return header(width, height, bits, kBiBitfields,
-                  quint32(DibRowBytes(qint64(width) * bits) * std::abs(height))) +
+                  quint32(bitmapRowBytes(qint64(width) * bits) * std::abs(height))) +
            le32({r, g, b});
 }
 
@@ -337,7 +338,7 @@ const Rgb kPicture[2][3] = {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
                             {{255, 255, 255}, {128, 128, 128}, {0, 0, 0}}};
 
 QByteArray rgbPixels(int bits, bool topDown, QByteArray* palette) {
-    const qsizetype rowBytes = DibRowBytes(3 * bits);
+    const qsizetype rowBytes = bitmapRowBytes(3 * bits);
     QByteArray out(rowBytes * 2, char(0x5A)); // padding bytes are junk on purpose
     for (int y = 0; y < 2; ++y) {
         uchar* row = reinterpret_cast<uchar*>(out.data()) + (topDown ? y : 1 - y) * rowBytes;
@@ -510,7 +511,7 @@ TEST_F(FrameBuffersTest, RejectedBitmapWarnsAndDrawsTheLastGoodPicture) {
     camera.format = rejectedFormat(4, 3);
     buffers.ReadCaptureFormat(camera);
     ASSERT_EQ(buffers.formatKind(), fkRGB);
-    const QImage picture = frame(QByteArray(DibRowBytes(4 * 24) * 3, '\x33'));
+    const QImage picture = frame(QByteArray(bitmapRowBytes(4 * 24) * 3, '\x33'));
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Warning);
     EXPECT_EQ(messages.boxes[0].text, kInvalidFormat);
@@ -525,7 +526,7 @@ TEST_F(FrameBuffersTest, RejectedBitmapWarnsAndDrawsTheLastGoodPicture) {
 
 TEST_F(FrameBuffersTest, WarningIsNeverOpenTwiceAtOnce) {
     start(rejectedFormat(4, 3));
-    const QByteArray pixels(DibRowBytes(4 * 24) * 3, '\x33');
+    const QByteArray pixels(bitmapRowBytes(4 * 24) * 3, '\x33');
     int nested = 0;
     int nestedPictures = 0;
     messages.whileOpen = [&] {
@@ -549,7 +550,7 @@ TEST_F(FrameBuffersTest, WarningIsNeverOpenTwiceAtOnce) {
 
 TEST_F(FrameBuffersTest, ReformattingWhileTheWarningIsOpenIsSafe) {
     start(rejectedFormat(4, 3));
-    const QByteArray pixels(DibRowBytes(4 * 24) * 3, '\x33');
+    const QByteArray pixels(bitmapRowBytes(4 * 24) * 3, '\x33');
     messages.whileOpen = [&] {
         // The user opens the driver's format dialog and picks a good 2 x 2 format meanwhile.
         camera.format = rgbFormat(2, 2, 24);
@@ -576,7 +577,7 @@ TEST(BitmapDecode, DirectPathMatchesQt) {
         const int rows = std::abs(c.height);
         QByteArray info = c.masks ? maskedFormat(c.width, c.height, c.bits, 0xFF0000, 0xFF00, 0xFF)
                                   : rgbFormat(c.width, c.height, c.bits);
-        QByteArray pixels(DibRowBytes(qint64(c.width) * c.bits) * rows, '\0');
+        QByteArray pixels(bitmapRowBytes(qint64(c.width) * c.bits) * rows, '\0');
         for (auto& b : pixels) {
             b = char(rng());
         }

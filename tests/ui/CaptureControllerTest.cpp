@@ -9,13 +9,13 @@
 #include "capture/FakeV4L2Device.h"
 #include "capture/ManualFrameTicker.h"
 #include "capture/RecordingCaptureBackend.h"
-#include "support/EventLoop.h"
-#include "support/FakeMessageService.h"
-#include "ui/CaptureFormatDialog.h"
-#include "ui/CaptureSourceDialog.h"
 #include "capture/TestCamera.h"
 #include "capture/V4L2Capture.h"
+#include "support/EventLoop.h"
+#include "support/FakeMessageService.h"
 #include "ui/CaptureController.h"
+#include "ui/CaptureFormatDialog.h"
+#include "ui/CaptureSourceDialog.h"
 
 namespace talvora {
 namespace {
@@ -127,35 +127,31 @@ TEST(VideoCapTest, ADriverWhoseSettingsCannotBeWrittenDoesNotCount) {
     EXPECT_FALSE(rig.cap.ConnectDriver(0));
 }
 
-TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettingsAndKeepsTheRest) {
+TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    CaptureParms driver;
-    driver.dwRequestMicroSecPerFrame = 33333;
-    driver.fYield = false;
-    driver.fCaptureAudio = false;
-    driver.vKeyAbort = 0;
-    driver.fAbortLeftMouse = true;
-    driver.fAbortRightMouse = true;
-    driver.fLimitEnabled = true;
-    driver.fMCIControl = true;
-    driver.wPercentDropForError = 7;
-    driver.wNumVideoRequested = 12;
-    driver.dwAudioBufferSize = 4096;
-    driver.wTimeLimit = 99;
-    rig.backend->driverParms = driver;
+    CaptureSettings driver;
+    driver.microSecPerFrame = 33333;
+    driver.yield = false;
+    driver.captureAudio = false;
+    driver.abortKey = 0;
+    driver.abortLeftMouse = true;
+    driver.abortRightMouse = true;
+    driver.limitEnabled = true;
+    driver.mciControl = true;
+    rig.backend->driverSettings = driver;
     ASSERT_TRUE(rig.cap.ConnectDriver(0));
 
-    CaptureParms expected = driver;
-    expected.dwRequestMicroSecPerFrame = 66667;
-    expected.fYield = true;
-    expected.fCaptureAudio = true;
-    expected.vKeyAbort = 27;
-    expected.fAbortLeftMouse = false;
-    expected.fAbortRightMouse = false;
-    expected.fLimitEnabled = false;
-    expected.fMCIControl = false;
-    EXPECT_EQ(rig.backend->writtenParms, expected);
+    CaptureSettings expected = driver;
+    expected.microSecPerFrame = 66667;
+    expected.yield = true;
+    expected.captureAudio = true;
+    expected.abortKey = 27;
+    expected.abortLeftMouse = false;
+    expected.abortRightMouse = false;
+    expected.limitEnabled = false;
+    expected.mciControl = false;
+    EXPECT_EQ(rig.backend->writtenSettings, expected);
 }
 
 TEST(VideoCapTest, StartPreviewScalesAndRunsAt33Ms) {
@@ -284,11 +280,11 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
     ASSERT_TRUE(rig.cap.backend()->isConnected());
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.cap.backend()->getDriverCaps(caps));
-    EXPECT_EQ(caps.wDeviceIndex, 1u);
-    CaptureParms parms;
-    ASSERT_TRUE(rig.cap.backend()->getSequenceSetup(parms));
-    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66667u);
-    EXPECT_EQ(parms.vKeyAbort, 27u);
+    EXPECT_EQ(caps.deviceIndex, 1u);
+    CaptureSettings settings;
+    ASSERT_TRUE(rig.cap.backend()->getSequenceSetup(settings));
+    EXPECT_EQ(settings.microSecPerFrame, 66667u);
+    EXPECT_EQ(settings.abortKey, 27u);
 
     rig.cap.StartPreview();
     EXPECT_EQ(rig.device->callsOf(VIDIOC_S_PARM).last().interval.denominator, 30u);
