@@ -36,7 +36,7 @@ TestCamera::~TestCamera() {
     m_ticker->stop();
 }
 
-void TestCamera::status(int id, const QString& text) {
+void TestCamera::status(StatusId id, const QString& text) {
     if (const StatusCallback callback = m_statusCallback)
         callback(id, text);
 }
@@ -47,8 +47,8 @@ bool TestCamera::connectDriver(int index) {
         return false;
     m_connected = true;
     m_captureSettings = CaptureSettings{};
-    status(StatusConnected, QStringLiteral("Connected to the test camera"));
-    status(StatusFormat, formatText(m_config));
+    status(StatusId::Connected, QStringLiteral("Connected to the test camera"));
+    status(StatusId::Format, formatText(m_config));
     return true;
 }
 
@@ -133,7 +133,7 @@ QList<CaptureControl> TestCamera::controls() const {
     if (!m_connected)
         return {};
     CaptureControl pattern;
-    pattern.id = PatternControl;
+    pattern.id = quint32(ControlId::Pattern);
     pattern.kind = CaptureControl::Kind::Menu;
     pattern.name = QStringLiteral("Pattern");
     pattern.maximum = 2;
@@ -143,20 +143,20 @@ QList<CaptureControl> TestCamera::controls() const {
                     {2, QStringLiteral("Checkerboard")}};
 
     CaptureControl brightness;
-    brightness.id = BrightnessControl;
+    brightness.id = quint32(ControlId::Brightness);
     brightness.name = QStringLiteral("Brightness");
     brightness.minimum = -64;
     brightness.maximum = 64;
     brightness.value = m_settings.brightness;
 
     CaptureControl noise;
-    noise.id = NoiseControl;
+    noise.id = quint32(ControlId::Noise);
     noise.name = QStringLiteral("Noise level");
     noise.maximum = 100;
     noise.value = m_settings.noiseLevel;
 
     CaptureControl moving;
-    moving.id = MovingControl;
+    moving.id = quint32(ControlId::Moving);
     moving.kind = CaptureControl::Kind::Boolean;
     moving.name = QStringLiteral("Moving picture");
     moving.maximum = 1;
@@ -169,23 +169,23 @@ bool TestCamera::setControl(quint32 id, qint32 value) {
     if (!m_connected)
         return false;
     const auto inRange = [&](qint32 low, qint32 high) { return value >= low && value <= high; };
-    switch (id) {
-    case PatternControl:
+    switch (ControlId(id)) {
+    case ControlId::Pattern:
         if (!inRange(0, 2))
             return false;
         m_settings.pattern = value;
         return true;
-    case BrightnessControl:
+    case ControlId::Brightness:
         if (!inRange(-64, 64))
             return false;
         m_settings.brightness = value;
         return true;
-    case NoiseControl:
+    case ControlId::Noise:
         if (!inRange(0, 100))
             return false;
         m_settings.noiseLevel = value;
         return true;
-    case MovingControl:
+    case ControlId::Moving:
         if (!inRange(0, 1))
             return false;
         m_settings.moving = value != 0;
@@ -230,7 +230,7 @@ bool TestCamera::applyFormatChoice(const CaptureFormatChoice& choice) {
     if (!m_connected || testPatternFrameSize(choice.code, choice.width, choice.height) == 0)
         return false;
     m_config = {choice.code, choice.width, choice.height};
-    status(StatusFormat, formatText(m_config));
+    status(StatusId::Format, formatText(m_config));
     return true;
 }
 

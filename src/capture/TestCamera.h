@@ -19,12 +19,8 @@ namespace talvora {
 // dialog changes it.
 class TestCamera final : public CaptureBackend {
 public:
-    enum ControlId : quint32 {
-        PatternControl = 1,
-        BrightnessControl = 2,
-        NoiseControl = 3,
-        MovingControl = 4
-    };
+    // The ids of the source dialog's controls (CaptureControl::id).
+    enum class ControlId : quint32 { Pattern = 1, Brightness = 2, Noise = 3, Moving = 4 };
 
     TestCamera(TestCameraConfig config, std::unique_ptr<FrameTicker> ticker);
     ~TestCamera() override;
@@ -63,7 +59,7 @@ public:
 
 private:
     void tick();
-    void status(int id, const QString& text);
+    void status(StatusId id, const QString& text);
 
     TestCameraConfig m_config;
     std::unique_ptr<FrameTicker> m_ticker;

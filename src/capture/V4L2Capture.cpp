@@ -17,7 +17,7 @@ V4L2Capture::V4L2Capture(std::shared_ptr<V4L2Device> device, QString pathPattern
     : m_device(std::move(device)), m_pathPattern(std::move(pathPattern)),
       m_stream(
           *m_device, [this](const uchar* data, qsizetype size) { deliverFrame(data, size); },
-          [this](const QString& text) { status(StatusError, text); },
+          [this](const QString& text) { status(StatusId::Error, text); },
           [this](int error) { loseDevice(error); }) {}
 
 V4L2Capture::~V4L2Capture() {
@@ -48,7 +48,7 @@ bool V4L2Capture::connectDriver(int index) {
         const int error = errno;
         // A missing node is the normal end of the search; anything else the user should hear.
         if (error != ENOENT && error != ENODEV && error != ENXIO)
-            status(StatusError, QStringLiteral("Cannot open %1: %2").arg(path(index), errnoText(error)));
+            status(StatusId::Error, QStringLiteral("Cannot open %1: %2").arg(path(index), errnoText(error)));
         return false;
     }
     v4l2_capability capability{};
@@ -69,7 +69,7 @@ bool V4L2Capture::connectDriver(int index) {
     m_captureSettings = CaptureSettings{};
     m_devicePixelFormats = enumeratePixelFormats(*m_device, m_fd);
     readFrameInterval();
-    status(StatusConnected, QStringLiteral("Connected to %1 (%2)").arg(m_cardName, path(index)));
+    status(StatusId::Connected, QStringLiteral("Connected to %1 (%2)").arg(m_cardName, path(index)));
     startInDriverFormat();
     return true;
 }
@@ -115,10 +115,10 @@ void V4L2Capture::startInDriverFormat() {
                                          format.fmt.pix.bytesperline, format.fmt.pix.sizeimage};
         m_geometry = geometry;
         m_formatBlock = formatBlockFor(geometry);
-        status(StatusFormat, QStringLiteral("Video format %1 %2x%3 cannot be converted")
-                                 .arg(pixelFormatName(geometry.pixelFormat))
-                                 .arg(width)
-                                 .arg(height));
+        status(StatusId::Format, QStringLiteral("Video format %1 %2x%3 cannot be converted")
+                                     .arg(pixelFormatName(geometry.pixelFormat))
+                                     .arg(width)
+                                     .arg(height));
     }
 }
 
@@ -190,11 +190,11 @@ bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height) {
     format.fmt.pix.field = V4L2_FIELD_NONE;
     bool ok = xioctl(*m_device, m_fd, VIDIOC_S_FMT, &format) == 0;
     if (!ok) {
-        status(StatusError, QStringLiteral("Cannot set video format %1 %2x%3: %4")
-                                .arg(pixelFormatName(pixelFormat))
-                                .arg(width)
-                                .arg(height)
-                                .arg(errnoText(errno)));
+        status(StatusId::Error, QStringLiteral("Cannot set video format %1 %2x%3: %4")
+                                    .arg(pixelFormatName(pixelFormat))
+                                    .arg(width)
+                                    .arg(height)
+                                    .arg(errnoText(errno)));
     } else {
         // The driver may adjust anything; what it reports is what its frames will be.
         const V4L2FrameGeometry geometry{format.fmt.pix.pixelformat,
@@ -203,18 +203,18 @@ bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height) {
                                          format.fmt.pix.bytesperline, format.fmt.pix.sizeimage};
         const qsizetype frameBytes = deliveredFrameSize(geometry);
         if (!isPlausibleGeometry(geometry) || frameBytes <= 0 || frameBytes > V4L2Stream::kMaxFrameBytes) {
-            status(StatusError, QStringLiteral("The video driver reported an unusable format (%1x%2)")
-                                    .arg(geometry.width)
-                                    .arg(geometry.height));
+            status(StatusId::Error, QStringLiteral("The video driver reported an unusable format (%1x%2)")
+                                        .arg(geometry.width)
+                                        .arg(geometry.height));
             ok = false;
         } else {
             m_geometry = geometry;
             m_formatBlock = formatBlockFor(geometry);
             applyFrameInterval();
-            status(StatusFormat, QStringLiteral("Video format %1 %2x%3")
-                                     .arg(pixelFormatName(geometry.pixelFormat))
-                                     .arg(geometry.width)
-                                     .arg(geometry.height));
+            status(StatusId::Format, QStringLiteral("Video format %1 %2x%3")
+                                         .arg(pixelFormatName(geometry.pixelFormat))
+                                         .arg(geometry.width)
+                                         .arg(geometry.height));
         }
     }
     if (wasStreaming && !m_formatBlock.isEmpty())
@@ -270,7 +270,7 @@ void V4L2Capture::loseDevice(int error) {
         // The node is gone for good; a camera plugged in again is found by a new connect.
         disconnectDriver();
     }
-    status(error == ENODEV ? StatusDeviceLost : StatusError, text);
+    status(error == ENODEV ? StatusId::DeviceLost : StatusId::Error, text);
 }
 
 QList<FrameSizeRange> V4L2Capture::frameSizes(quint32 pixelFormat) const {
@@ -300,7 +300,7 @@ bool V4L2Capture::setInput(int index) {
     m_stream.stop(); // the input cannot change while buffers are queued
     const bool ok = selectInput(*m_device, m_fd, index);
     if (!ok)
-        status(StatusError,
+        status(StatusId::Error,
                QStringLiteral("Cannot select video input %1: %2").arg(index).arg(errnoText(errno)));
     if (wasStreaming)
         startStreaming();

@@ -6,7 +6,7 @@
 
 namespace talvora {
 
-void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
+void initBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     BitmapInfoHeader h;
     h.biSize = kBitmapInfoHeaderBytes;
     h.biWidth = width;
@@ -18,7 +18,7 @@ void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     writeBitmapInfoHeader(block, h);
 }
 
-void WriteBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset) {
+void writeBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset) {
     at[0] = 'B';
     at[1] = 'M';
     qToLittleEndian<quint32>(fileBytes, at + 2);

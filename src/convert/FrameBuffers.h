@@ -67,7 +67,7 @@ private:
     QByteArray m_frameStream;
     qsizetype m_framePixels = -1;
     QImage m_frameBitmap;
-    FormatKind m_kind = fkNone;
+    FormatKind m_kind = FormatKind::None;
     CaptureFormatCheck m_check;
     // The warning box runs a nested event loop in which further frames arrive; they must not
     // open a second box on top of it.

@@ -39,16 +39,17 @@ bool CaptureController::CreateCaptureWindow() {
         return false;
     }
     m_backend->setStatusCallback(nullptr);
-    m_backend->setStatusCallback([this](int id, const QString& text) { StatusCallback(id, text); });
+    m_backend->setStatusCallback(
+        [this](CaptureBackend::StatusId id, const QString& text) { showStatus(id, text); });
     m_backend->setFrameCallback([this](const uchar* data, qsizetype size) { frameArrived(data, size); });
     for (int index = 0; index <= 9; ++index) {
-        if (ConnectDriver(index))
+        if (connectDriver(index))
             break;
     }
     return true;
 }
 
-bool CaptureController::ConnectDriver(int index) {
+bool CaptureController::connectDriver(int index) {
     if (!m_captureWindow || !m_backend)
         return false;
     try {
@@ -113,24 +114,24 @@ void CaptureController::retireBackend() {
     m_retired.push_back(std::move(m_backend));
 }
 
-bool CaptureController::HasSourceDialog() const {
+bool CaptureController::hasSourceDialog() const {
     CaptureDriverCaps caps;
     return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasSourceDialog;
 }
 
-bool CaptureController::HasFormatDialog() const {
+bool CaptureController::hasFormatDialog() const {
     CaptureDriverCaps caps;
     return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasFormatDialog;
 }
 
-void CaptureController::ShowSourceDialog() {
+void CaptureController::showSourceDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
     CaptureSourceDialog dialog(*m_backend, m_captureWindow->window());
     runDialog(dialog);
 }
 
-void CaptureController::ShowFormatDialog() {
+void CaptureController::showFormatDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
     CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
@@ -144,12 +145,11 @@ void CaptureController::runDialog(QDialog& dialog) {
         dialog.exec();
 }
 
-int CaptureController::StatusCallback(int, const QString& text) {
+void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text) {
     if (m_statusLabel) {
         m_statusLabel->setText(text);
         m_statusLabel->repaint();
     }
-    return 1;
 }
 
 bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {

@@ -49,15 +49,16 @@ public:
     // that works. True when the window exists, with or without a driver.
     bool CreateCaptureWindow();
     // Connects driver `index` and writes the capture settings. True when all of it succeeded.
-    bool ConnectDriver(int index);
+    bool connectDriver(int index);
     void StartPreview();
     void AbortCapture();
     void DestroyCaptureWindow();
-    bool HasSourceDialog() const;
-    bool HasFormatDialog() const;
-    void ShowSourceDialog();
-    void ShowFormatDialog();
-    int StatusCallback(int statusId, const QString& text);
+    bool hasSourceDialog() const;
+    bool hasFormatDialog() const;
+    void showSourceDialog();
+    void showFormatDialog();
+    // Shows a status text of the back end on the status label at once.
+    void showStatus(CaptureBackend::StatusId statusId, const QString& text);
 
     void setFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
     // Where an error escaping the frame handler is shown (the standard error box); without one

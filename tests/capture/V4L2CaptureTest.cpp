@@ -24,7 +24,8 @@ struct Rig {
         capture->setFrameCallback([this](const uchar* data, qsizetype size) {
             frames.append(QByteArray(reinterpret_cast<const char*>(data), size));
         });
-        capture->setStatusCallback([this](int, const QString& text) { statuses.append(text); });
+        capture->setStatusCallback(
+            [this](CaptureBackend::StatusId, const QString& text) { statuses.append(text); });
     }
 
     static FakeV4L2Device::Node webcam() {

@@ -69,14 +69,14 @@ TEST(VideoCapTest, WithoutAPanelNoWindowIsCreated) {
     EXPECT_FALSE(cap.CreateCaptureWindow());
     EXPECT_FALSE(cap.hasCaptureWindow());
     // Every operation is harmless without a window.
-    EXPECT_FALSE(cap.ConnectDriver(0));
+    EXPECT_FALSE(cap.connectDriver(0));
     cap.StartPreview();
     cap.AbortCapture();
-    cap.ShowSourceDialog();
-    cap.ShowFormatDialog();
+    cap.showSourceDialog();
+    cap.showFormatDialog();
     cap.DestroyCaptureWindow();
-    EXPECT_FALSE(cap.HasSourceDialog());
-    EXPECT_FALSE(cap.HasFormatDialog());
+    EXPECT_FALSE(cap.hasSourceDialog());
+    EXPECT_FALSE(cap.hasFormatDialog());
     EXPECT_TRUE(cap.videoFormat().isEmpty());
     EXPECT_FALSE(cap.setVideoFormat(QByteArray(40, '\0')));
 }
@@ -116,15 +116,15 @@ TEST(VideoCapTest, NoDriverAtAllStillGivesAWindowButNoFormat) {
     EXPECT_EQ(rig.backend->log.filter("connect").size(), 10); // 0 to 9, no more
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
-    EXPECT_FALSE(rig.cap.HasSourceDialog());
-    EXPECT_FALSE(rig.cap.HasFormatDialog());
+    EXPECT_FALSE(rig.cap.hasSourceDialog());
+    EXPECT_FALSE(rig.cap.hasFormatDialog());
 }
 
 TEST(VideoCapTest, ADriverWhoseSettingsCannotBeWrittenDoesNotCount) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
     rig.backend->sequenceSetupWorks = false;
-    EXPECT_FALSE(rig.cap.ConnectDriver(0));
+    EXPECT_FALSE(rig.cap.connectDriver(0));
 }
 
 TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
@@ -140,7 +140,7 @@ TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
     driver.limitEnabled = true;
     driver.mciControl = true;
     rig.backend->driverSettings = driver;
-    ASSERT_TRUE(rig.cap.ConnectDriver(0));
+    ASSERT_TRUE(rig.cap.connectDriver(0));
 
     CaptureSettings expected = driver;
     expected.microSecPerFrame = 66667;
@@ -202,11 +202,11 @@ TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
 TEST(VideoCapTest, StatusTextsReachTheLabelAtOnceReplacingTheLastOne) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.backend->statusCallback(1, QStringLiteral("first"));
+    rig.backend->statusCallback(CaptureBackend::StatusId::Connected, QStringLiteral("first"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("first"));
-    rig.backend->statusCallback(77, QStringLiteral("second"));
+    rig.backend->statusCallback(CaptureBackend::StatusId(77), QStringLiteral("second"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("second"));
-    EXPECT_EQ(rig.cap.StatusCallback(0, QStringLiteral("third")), 1);
+    rig.cap.showStatus(CaptureBackend::StatusId::Format, QStringLiteral("third"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("third"));
 }
 
@@ -361,8 +361,8 @@ TEST(VideoCapTest, TestCameraThroughTheCaptureWindow) {
     });
     ticker->tick();
     EXPECT_EQ(seen, 320 * 240 * 3 / 2);
-    EXPECT_TRUE(cap.HasSourceDialog());
-    EXPECT_TRUE(cap.HasFormatDialog());
+    EXPECT_TRUE(cap.hasSourceDialog());
+    EXPECT_TRUE(cap.hasFormatDialog());
 }
 
 TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
@@ -370,14 +370,14 @@ TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
     QStringList shown;
     rig.cap.setDialogRunner([&](QDialog& dialog) { shown << dialog.metaObject()->className(); });
     ASSERT_TRUE(rig.cap.CreateCaptureWindow()); // no device
-    rig.cap.ShowSourceDialog();
-    rig.cap.ShowFormatDialog();
+    rig.cap.showSourceDialog();
+    rig.cap.showFormatDialog();
     EXPECT_TRUE(shown.isEmpty());
     rig.cap.DestroyCaptureWindow();
     rig.device->addNode(0);
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.cap.ShowSourceDialog();
-    rig.cap.ShowFormatDialog();
+    rig.cap.showSourceDialog();
+    rig.cap.showFormatDialog();
     EXPECT_EQ(shown, QStringList({"talvora::CaptureSourceDialog", "talvora::CaptureFormatDialog"}));
 }
 

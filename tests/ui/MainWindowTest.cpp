@@ -140,7 +140,7 @@ TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
     w->edtHostName->setText("127.0.0.22");
     activate(*w);
     ASSERT_NE(ticker, nullptr);
-    EXPECT_EQ(frames.formatKind(), fkYUY2);
+    EXPECT_EQ(frames.formatKind(), FormatKind::YUY2);
     for (int i = 0; i < 3; ++i) {
         ticker->tick();
     }
