@@ -32,10 +32,10 @@ std::vector<uchar> noise(qint64 bytes) {
 void ours(benchmark::State& state, FormatKind kind) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
-    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    const auto src = noise(talvora::yuvFrameBytes(kind, w, h));
     std::vector<uchar> dst(size_t(w) * h * 4);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(talvora::ConvertToRGB(kind, src, dst, w, h));
+        benchmark::DoNotOptimize(talvora::convertToRgb(kind, src, dst, w, h));
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * w * h);
@@ -56,7 +56,7 @@ void libyuvYUY2(benchmark::State& state) {
 void libyuvI420(benchmark::State& state) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
-    const auto src = noise(talvora::YUVFrameBytes(talvora::fkI420, w, h));
+    const auto src = noise(talvora::yuvFrameBytes(talvora::FormatKind::I420, w, h));
     std::vector<uchar> dst(size_t(w) * h * 4);
     const uchar* y = src.data();
     const uchar* u = y + w * h;
@@ -80,12 +80,12 @@ void oursAvx2(benchmark::State& state, FormatKind kind) {
         state.SkipWithError("no AVX2");
         return;
     }
-    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    const auto src = noise(talvora::yuvFrameBytes(kind, w, h));
     std::vector<uchar> dst(size_t(w) * h * 4);
     for (auto _ : state) {
         for (int row = 0; row < h; ++row) {
             uchar* out = dst.data() + size_t(h - 1 - row) * w * 4;
-            if (kind == talvora::fkYUY2) {
+            if (kind == talvora::FormatKind::YUY2) {
                 talvora::yuv::avx2::packed422(src.data() + size_t(row) * w * 2, out, w, 0, 1, 3);
             } else {
                 const uchar* u = src.data() + size_t(w) * h + size_t(row / 2) * (w / 2);
@@ -134,10 +134,10 @@ void frameToBitmap(benchmark::State& state, FormatKind kind) {
     const int h = int(state.range(1));
     SilentMessages messages;
     FixedFormat camera(
-        yuvFormat(kind == talvora::fkYUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h));
+        yuvFormat(kind == talvora::FormatKind::YUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h));
     talvora::FrameBuffers buffers(messages);
     buffers.InitFrameBuffers(camera);
-    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    const auto src = noise(talvora::yuvFrameBytes(kind, w, h));
     for (auto _ : state) {
         QImage picture = buffers.FrameToBitmap(src.data(), qsizetype(src.size()));
         benchmark::DoNotOptimize(picture.constBits());
@@ -149,11 +149,11 @@ void frameToBitmap(benchmark::State& state, FormatKind kind) {
 void convertThenRepack(benchmark::State& state, FormatKind kind) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
-    const auto src = noise(talvora::YUVFrameBytes(kind, w, h));
+    const auto src = noise(talvora::yuvFrameBytes(kind, w, h));
     std::vector<uchar> dst(size_t(w) * h * 4);
     QImage picture(w, h, QImage::Format_RGB888);
     for (auto _ : state) {
-        talvora::ConvertToRGB(kind, src, dst, w, h);
+        talvora::convertToRgb(kind, src, dst, w, h);
         for (int y = 0; y < h; ++y) {
             talvora::repack::bgrxToRgb(dst.data() + size_t(h - 1 - y) * w * 4, picture.scanLine(y), w);
         }
@@ -164,15 +164,15 @@ void convertThenRepack(benchmark::State& state, FormatKind kind) {
 
 } // namespace
 
-BENCHMARK_CAPTURE(ours, YUY2, talvora::fkYUY2)->Apply(sizes);
+BENCHMARK_CAPTURE(ours, YUY2, talvora::FormatKind::YUY2)->Apply(sizes);
 BENCHMARK(libyuvYUY2)->Apply(sizes);
-BENCHMARK_CAPTURE(ours, I420, talvora::fkI420)->Apply(sizes);
+BENCHMARK_CAPTURE(ours, I420, talvora::FormatKind::I420)->Apply(sizes);
 BENCHMARK(libyuvI420)->Apply(sizes);
-BENCHMARK_CAPTURE(oursAvx2, YUY2, talvora::fkYUY2)->Apply(sizes);
-BENCHMARK_CAPTURE(oursAvx2, I420, talvora::fkI420)->Apply(sizes);
-BENCHMARK_CAPTURE(frameToBitmap, YUY2, talvora::fkYUY2)->Args({640, 480});
-BENCHMARK_CAPTURE(convertThenRepack, YUY2, talvora::fkYUY2)->Args({640, 480});
-BENCHMARK_CAPTURE(frameToBitmap, I420, talvora::fkI420)->Args({640, 480});
-BENCHMARK_CAPTURE(convertThenRepack, I420, talvora::fkI420)->Args({640, 480});
+BENCHMARK_CAPTURE(oursAvx2, YUY2, talvora::FormatKind::YUY2)->Apply(sizes);
+BENCHMARK_CAPTURE(oursAvx2, I420, talvora::FormatKind::I420)->Apply(sizes);
+BENCHMARK_CAPTURE(frameToBitmap, YUY2, talvora::FormatKind::YUY2)->Args({640, 480});
+BENCHMARK_CAPTURE(convertThenRepack, YUY2, talvora::FormatKind::YUY2)->Args({640, 480});
+BENCHMARK_CAPTURE(frameToBitmap, I420, talvora::FormatKind::I420)->Args({640, 480});
+BENCHMARK_CAPTURE(convertThenRepack, I420, talvora::FormatKind::I420)->Args({640, 480});
 
 BENCHMARK_MAIN();

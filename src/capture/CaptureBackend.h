@@ -19,13 +19,14 @@ namespace talvora {
 class CaptureBackend {
 public:
     // Status ids passed with the texts (informative only; the label shows every text).
-    enum StatusId { StatusConnected = 1, StatusFormat = 2, StatusError = 3, StatusDeviceLost = 4 };
+    enum class StatusId { Connected = 1, Format = 2, Error = 3, DeviceLost = 4 };
 
     // Callbacks must not throw. The frame's bytes are laid out as the current format block describes
-    // (bottom-up rows for RGB blocks, top-down for the YUV FOURCCs). Valid only during the call.
+    // (bottom-up rows for RGB blocks and Y41P, top-down for the other YUV FOURCCs). Valid only
+    // during the call.
     using FrameCallback = std::function<void(const uchar* data, qsizetype size)>;
     // A status text of the back end's own (device name, format, errors); the id is informative.
-    using StatusCallback = std::function<void(int statusId, const QString& text)>;
+    using StatusCallback = std::function<void(StatusId statusId, const QString& text)>;
 
     virtual ~CaptureBackend() = default;
 
@@ -36,8 +37,8 @@ public:
     virtual bool isConnected() const = 0;
 
     // False when no driver is connected.
-    virtual bool getSequenceSetup(CaptureParms& parms) const = 0;
-    virtual bool setSequenceSetup(const CaptureParms& parms) = 0;
+    virtual bool getSequenceSetup(CaptureSettings& settings) const = 0;
+    virtual bool setSequenceSetup(const CaptureSettings& settings) = 0;
     virtual bool getDriverCaps(CaptureDriverCaps& caps) const = 0;
 
     // The current format block (bitmap info header, with colour masks for BI_BITFIELDS); empty

@@ -6,47 +6,29 @@
 
 namespace talvora {
 
-// The capture settings record of a capture window, field for field. Only a few fields change
-// what this program does; the others are kept as the driver reported them so that a record
-// read, changed and written back loses nothing.
-struct CaptureParms {
-    quint32 dwRequestMicroSecPerFrame = 66667;
-    bool fMakeUserHitOKToCapture = false;
-    quint32 wPercentDropForError = 10;
-    bool fYield = false;
-    quint32 dwIndexSize = 0;
-    quint32 wChunkGranularity = 0;
-    bool fUsingDOSMemory = false;
-    quint32 wNumVideoRequested = 4;
-    bool fCaptureAudio = false;
-    quint32 wNumAudioRequested = 4;
-    quint32 vKeyAbort = 27;
-    bool fAbortLeftMouse = true;
-    bool fAbortRightMouse = true;
-    bool fLimitEnabled = false;
-    quint32 wTimeLimit = 30;
-    bool fMCIControl = false;
-    bool fStepMCIDevice = false;
-    quint32 dwMCIStartTime = 0;
-    quint32 dwMCIStopTime = 0;
-    bool fStepCaptureAt2x = false;
-    quint32 wStepCaptureAverageFrames = 3;
-    quint32 dwAudioBufferSize = 0;
-    bool fDisableWriteCache = false;
-    quint32 AVStreamMaster = 0;
+// The capture settings the program writes when it connects a driver: the fields it sets of the
+// platform's capture-settings record (the other fields described capture to a file, which no
+// back end does). A back end keeps the record so that what the program writes reads back
+// unchanged; the preview's own rate is set by CaptureBackend::setPreviewRate.
+struct CaptureSettings {
+    quint32 microSecPerFrame = 66667; // dwRequestMicroSecPerFrame
+    bool yield = false;               // fYield
+    bool captureAudio = false;        // fCaptureAudio
+    quint32 abortKey = 27;            // vKeyAbort, a virtual key code (27 is Escape)
+    bool abortLeftMouse = true;       // fAbortLeftMouse
+    bool abortRightMouse = true;      // fAbortRightMouse
+    bool limitEnabled = false;        // fLimitEnabled
+    bool mciControl = false;          // fMCIControl
 
-    bool operator==(const CaptureParms&) const = default;
+    bool operator==(const CaptureSettings&) const = default;
 };
 
-// The capabilities of a connected driver; the options dialog reads the two dialog flags.
+// What the options dialog learns of a connected driver: which index it is and whether it has
+// a source and a format dialog.
 struct CaptureDriverCaps {
-    quint32 wDeviceIndex = 0;
-    bool fHasOverlay = false;
-    bool fHasDlgVideoSource = false;
-    bool fHasDlgVideoFormat = false;
-    bool fHasDlgVideoDisplay = false;
-    bool fCaptureInitialized = false;
-    bool fDriverSuppliesPalettes = false;
+    quint32 deviceIndex = 0;      // wDeviceIndex
+    bool hasSourceDialog = false; // fHasDlgVideoSource
+    bool hasFormatDialog = false; // fHasDlgVideoFormat
 };
 
 // One picture control of the source dialog.

@@ -36,7 +36,7 @@ TestCamera::~TestCamera() {
     m_ticker->stop();
 }
 
-void TestCamera::status(int id, const QString& text) {
+void TestCamera::status(StatusId id, const QString& text) {
     if (const StatusCallback callback = m_statusCallback)
         callback(id, text);
 }
@@ -46,9 +46,9 @@ bool TestCamera::connectDriver(int index) {
     if (index != 0)
         return false;
     m_connected = true;
-    m_parms = CaptureParms{};
-    status(StatusConnected, QStringLiteral("Connected to the test camera"));
-    status(StatusFormat, formatText(m_config));
+    m_captureSettings = CaptureSettings{};
+    status(StatusId::Connected, QStringLiteral("Connected to the test camera"));
+    status(StatusId::Format, formatText(m_config));
     return true;
 }
 
@@ -57,17 +57,17 @@ void TestCamera::disconnectDriver() {
     m_connected = false;
 }
 
-bool TestCamera::getSequenceSetup(CaptureParms& parms) const {
+bool TestCamera::getSequenceSetup(CaptureSettings& settings) const {
     if (!m_connected)
         return false;
-    parms = m_parms;
+    settings = m_captureSettings;
     return true;
 }
 
-bool TestCamera::setSequenceSetup(const CaptureParms& parms) {
+bool TestCamera::setSequenceSetup(const CaptureSettings& settings) {
     if (!m_connected)
         return false;
-    m_parms = parms;
+    m_captureSettings = settings;
     return true;
 }
 
@@ -75,9 +75,8 @@ bool TestCamera::getDriverCaps(CaptureDriverCaps& caps) const {
     if (!m_connected)
         return false;
     caps = CaptureDriverCaps{};
-    caps.fCaptureInitialized = true;
-    caps.fHasDlgVideoSource = true;
-    caps.fHasDlgVideoFormat = true;
+    caps.hasSourceDialog = true;
+    caps.hasFormatDialog = true;
     return true;
 }
 
@@ -113,9 +112,9 @@ bool TestCamera::setPreview(bool on) {
 }
 
 void TestCamera::tick() {
-    if (!m_previewing || m_depth >= int(m_frames.size()))
+    if (!m_previewing || m_ticking.depth() >= int(m_frames.size()))
         return;
-    QByteArray& frame = m_frames[std::size_t(m_depth)];
+    QByteArray& frame = m_frames[std::size_t(m_ticking.depth())];
     const qsizetype size = testPatternFrameSize(m_config.compression, m_config.width, m_config.height);
     if (frame.size() != size)
         frame = QByteArray(size, '\0');
@@ -124,18 +123,17 @@ void TestCamera::tick() {
                            m_scratch, data, size))
         return;
     ++m_frameNumber;
-    ++m_depth;
+    const ReentrancyGuard::Entry entry(m_ticking);
     // A copy, so that a handler clearing the callback does not destroy the one running.
     if (const FrameCallback callback = m_frameCallback)
         callback(data, size);
-    --m_depth;
 }
 
 QList<CaptureControl> TestCamera::controls() const {
     if (!m_connected)
         return {};
     CaptureControl pattern;
-    pattern.id = PatternControl;
+    pattern.id = quint32(ControlId::Pattern);
     pattern.kind = CaptureControl::Kind::Menu;
     pattern.name = QStringLiteral("Pattern");
     pattern.maximum = 2;
@@ -145,20 +143,20 @@ QList<CaptureControl> TestCamera::controls() const {
                     {2, QStringLiteral("Checkerboard")}};
 
     CaptureControl brightness;
-    brightness.id = BrightnessControl;
+    brightness.id = quint32(ControlId::Brightness);
     brightness.name = QStringLiteral("Brightness");
     brightness.minimum = -64;
     brightness.maximum = 64;
     brightness.value = m_settings.brightness;
 
     CaptureControl noise;
-    noise.id = NoiseControl;
+    noise.id = quint32(ControlId::Noise);
     noise.name = QStringLiteral("Noise level");
     noise.maximum = 100;
     noise.value = m_settings.noiseLevel;
 
     CaptureControl moving;
-    moving.id = MovingControl;
+    moving.id = quint32(ControlId::Moving);
     moving.kind = CaptureControl::Kind::Boolean;
     moving.name = QStringLiteral("Moving picture");
     moving.maximum = 1;
@@ -171,23 +169,23 @@ bool TestCamera::setControl(quint32 id, qint32 value) {
     if (!m_connected)
         return false;
     const auto inRange = [&](qint32 low, qint32 high) { return value >= low && value <= high; };
-    switch (id) {
-    case PatternControl:
+    switch (ControlId(id)) {
+    case ControlId::Pattern:
         if (!inRange(0, 2))
             return false;
         m_settings.pattern = value;
         return true;
-    case BrightnessControl:
+    case ControlId::Brightness:
         if (!inRange(-64, 64))
             return false;
         m_settings.brightness = value;
         return true;
-    case NoiseControl:
+    case ControlId::Noise:
         if (!inRange(0, 100))
             return false;
         m_settings.noiseLevel = value;
         return true;
-    case MovingControl:
+    case ControlId::Moving:
         if (!inRange(0, 1))
             return false;
         m_settings.moving = value != 0;
@@ -232,7 +230,7 @@ bool TestCamera::applyFormatChoice(const CaptureFormatChoice& choice) {
     if (!m_connected || testPatternFrameSize(choice.code, choice.width, choice.height) == 0)
         return false;
     m_config = {choice.code, choice.width, choice.height};
-    status(StatusFormat, formatText(m_config));
+    status(StatusId::Format, formatText(m_config));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 
+#include "base/ReentrancyGuard.h"
 #include "capture/CaptureBackend.h"
 #include "capture/FrameTicker.h"
 #include "capture/TestCameraOption.h"
@@ -18,12 +19,8 @@ namespace talvora {
 // dialog changes it.
 class TestCamera final : public CaptureBackend {
 public:
-    enum ControlId : quint32 {
-        PatternControl = 1,
-        BrightnessControl = 2,
-        NoiseControl = 3,
-        MovingControl = 4
-    };
+    // The ids of the source dialog's controls (CaptureControl::id).
+    enum class ControlId : quint32 { Pattern = 1, Brightness = 2, Noise = 3, Moving = 4 };
 
     TestCamera(TestCameraConfig config, std::unique_ptr<FrameTicker> ticker);
     ~TestCamera() override;
@@ -32,8 +29,8 @@ public:
     void disconnectDriver() override;
     bool isConnected() const override { return m_connected; }
 
-    bool getSequenceSetup(CaptureParms& parms) const override;
-    bool setSequenceSetup(const CaptureParms& parms) override;
+    bool getSequenceSetup(CaptureSettings& settings) const override;
+    bool setSequenceSetup(const CaptureSettings& settings) override;
     bool getDriverCaps(CaptureDriverCaps& caps) const override;
 
     QByteArray videoFormat() const override;
@@ -62,12 +59,12 @@ public:
 
 private:
     void tick();
-    void status(int id, const QString& text);
+    void status(StatusId id, const QString& text);
 
     TestCameraConfig m_config;
     std::unique_ptr<FrameTicker> m_ticker;
     TestPatternSettings m_settings;
-    CaptureParms m_parms;
+    CaptureSettings m_captureSettings;
     bool m_connected = false;
     bool m_previewing = false;
     int m_previewRateMs = 33;
@@ -76,7 +73,7 @@ private:
     // while the next ticks draw into the others; deeper ticks are dropped.
     std::array<QByteArray, 3> m_frames;
     QByteArray m_scratch;
-    int m_depth = 0;
+    ReentrancyGuard m_ticking;
     FrameCallback m_frameCallback;
     StatusCallback m_statusCallback;
 };

@@ -114,7 +114,7 @@ void pack(quint32 compression, int width, int height, const uchar* rgb, uchar* o
     const auto px = [&](int x, int y) { return rgb + (qsizetype(y) * width + std::min(x, width - 1)) * 3; };
     switch (compression) {
     case kBiRgb: {
-        const qsizetype stride = ((qsizetype(width) * 24 + 31) / 32) * 4;
+        const qsizetype stride = bitmapRowBytes(qsizetype(width) * 24);
         for (int y = 0; y < height; ++y) {
             uchar* row = out + qsizetype(height - 1 - y) * stride; // bottom-up
             for (int x = 0; x < width; ++x) {
@@ -248,7 +248,7 @@ qsizetype testPatternFrameSize(quint32 compression, int width, int height) {
     const qsizetype h = height;
     switch (compression) {
     case kBiRgb:
-        return ((w * 24 + 31) / 32) * 4 * h;
+        return bitmapRowBytes(w * 24) * h;
     case kFourccYUY2:
     case kFourccUYVY:
         return w * 2 * h;

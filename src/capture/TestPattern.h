@@ -7,7 +7,8 @@
 namespace talvora {
 
 // The eight frame layouts of the synthetic camera: 24-bit RGB (bottom-up bitmap rows) and the
-// seven YUV FOURCCs (top-down, rows without padding), named by their biCompression value.
+// seven YUV FOURCCs (rows without padding, top-down except Y41P, which is bottom-up like the
+// V4L2 back end's), named by their biCompression value.
 bool isTestPatternKind(quint32 compression);
 // "RGB", "YUY2", ..., "Y8", "Y211".
 QString testPatternKindName(quint32 compression);

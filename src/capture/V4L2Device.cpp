@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace talvora {
 
@@ -35,6 +36,15 @@ int xioctl(V4L2Device& device, int fd, unsigned long request, void* arg) {
         result = device.ioctl(fd, request, arg);
     } while (result == -1 && errno == EINTR);
     return result;
+}
+
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString kernelText(const unsigned char* text, std::size_t size) {
+    const auto* begin = reinterpret_cast<const char*>(text);
+    return QString::fromUtf8(begin, qsizetype(strnlen(begin, size)));
 }
 
 } // namespace talvora

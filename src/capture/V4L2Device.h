@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <QString>
+
 #include <cstddef>
 
 namespace talvora {
@@ -36,5 +38,12 @@ public:
 
 // ioctl retried while it is interrupted by a signal.
 int xioctl(V4L2Device& device, int fd, unsigned long request, void* arg);
+
+// The system's text for an errno value, for the status texts.
+QString errnoText(int error);
+
+// A fixed-size text field of a kernel structure (card, control and input names): UTF-8, ended
+// by the first NUL or by the end of the field.
+QString kernelText(const unsigned char* text, std::size_t size);
 
 } // namespace talvora

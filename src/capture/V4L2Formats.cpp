@@ -23,10 +23,6 @@ struct Layout {
     int planeCount = 0;
 };
 
-qint64 dibRowBytes(qint64 bits) {
-    return ((bits + 31) / 32) * 4;
-}
-
 // Bytes of one packed row as the converters read it (or as the driver packs RGB).
 qint64 packedRowBytes(quint32 pixelFormat, qint64 width) {
     switch (pixelFormat) {
@@ -295,7 +291,7 @@ qsizetype deliveredFrameSize(const V4L2FrameGeometry& geometry) {
     if (layout.planeCount == 0)
         return 0;
     if (isRgbPixelFormat(geometry.pixelFormat))
-        return qsizetype(dibRowBytes(qint64(geometry.width) * rgbBitCount(geometry.pixelFormat)) *
+        return qsizetype(bitmapRowBytes(qint64(geometry.width) * rgbBitCount(geometry.pixelFormat)) *
                          geometry.height);
     qint64 total = 0;
     for (int i = 0; i < layout.planeCount; ++i)
@@ -354,7 +350,7 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
         return false;
     if (isRgbPixelFormat(geometry.pixelFormat)) {
         const Plane& plane = layout.planes[0];
-        const qint64 dstStride = dibRowBytes(qint64(geometry.width) * rgbBitCount(geometry.pixelFormat));
+        const qint64 dstStride = bitmapRowBytes(qint64(geometry.width) * rgbBitCount(geometry.pixelFormat));
         for (qint64 row = 0; row < plane.rows; ++row) {
             uchar* dstRow = dst + (plane.rows - 1 - row) * dstStride;
             copyBgrRow(geometry.pixelFormat, src + row * plane.srcStride, dstRow, geometry.width);
@@ -367,8 +363,8 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
         // handing it the rows bottom-up keeps the picture upright.
         const Plane& plane = layout.planes[0];
         for (qint64 row = 0; row < plane.rows; ++row) {
-            std::memcpy(dst + (plane.rows - 1 - row) * plane.rowBytes, src + plane.srcOffset + row * plane.srcStride,
-                        size_t(plane.rowBytes));
+            std::memcpy(dst + (plane.rows - 1 - row) * plane.rowBytes,
+                        src + plane.srcOffset + row * plane.srcStride, size_t(plane.rowBytes));
         }
         return true;
     }

@@ -11,8 +11,9 @@ namespace talvora {
 
 // Pure translations between V4L2 pixel formats and the bitmap info blocks the frame converters
 // read. The converters take RGB bitmap pixels (bottom-up rows, each a whole number of 32-bit
-// words) and seven YUV layouts named by FOURCC (top-down, rows packed without padding); V4L2
-// hands out top-down rows of `bytesperline` bytes. The back end therefore lays each frame out
+// words) and seven YUV layouts named by FOURCC (rows packed without padding, top-down except
+// Y41P, whose converter keeps the row order and so takes them bottom-up); V4L2 hands out
+// top-down rows of `bytesperline` bytes. The back end therefore lays each frame out
 // anew unless the driver's rows already match (see layoutFrame).
 
 // The largest picture edge accepted from a driver; larger values are treated as garbage.

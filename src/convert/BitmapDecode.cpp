@@ -39,7 +39,7 @@ bool decodeCommonBitmap(const QByteArray& file, QImage& picture) {
         return false;
     }
     const int rows = picture.height();
-    const qint64 rowBytes = DibRowBytes(qint64(h.biWidth) * h.biBitCount);
+    const qint64 rowBytes = bitmapRowBytes(qint64(h.biWidth) * h.biBitCount);
     if (pixelOffset < kBitmapFileHeaderBytes + kBitmapInfoHeaderBytes || pixelOffset > file.size() ||
         (file.size() - pixelOffset) / rowBytes < rows) {
         return false;

@@ -6,11 +6,7 @@
 
 namespace talvora {
 
-qint64 DibRowBytes(qint64 bits) {
-    return (bits + 31) / 32 * 4;
-}
-
-void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
+void initBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     BitmapInfoHeader h;
     h.biSize = kBitmapInfoHeaderBytes;
     h.biWidth = width;
@@ -18,11 +14,11 @@ void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel) {
     h.biPlanes = 1;
     h.biBitCount = quint16(bitsPerPixel);
     h.biCompression = kBiRgb;
-    h.biSizeImage = quint32(DibRowBytes(qint64(width) * bitsPerPixel) * height);
+    h.biSizeImage = quint32(bitmapRowBytes(qint64(width) * bitsPerPixel) * height);
     writeBitmapInfoHeader(block, h);
 }
 
-void WriteBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset) {
+void writeBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset) {
     at[0] = 'B';
     at[1] = 'M';
     qToLittleEndian<quint32>(fileBytes, at + 2);

@@ -8,16 +8,13 @@ namespace talvora {
 inline constexpr int kBitmapFileHeaderBytes = 14;
 inline constexpr int kBitmapInfoHeaderBytes = 40;
 
-// Bytes of a bitmap row of `bits` bits: rounded up to whole 32-bit words.
-qint64 DibRowBytes(qint64 bits);
-
 // Fills the first 40 bytes of `block`: biSize 40, the given size and depth, one plane, BI_RGB,
 // biSizeImage for that size, zero resolution and colour counts. Width and height must be such
 // that the image size fits 32 bits (the callers keep frames far below that).
-void InitBitmapHeader(uchar* block, int width, int height, int bitsPerPixel);
+void initBitmapHeader(uchar* block, int width, int height, int bitsPerPixel);
 
 // Writes the 14-byte file header: "BM", the file size, two zero reserved fields, the offset of
 // the pixel area.
-void WriteBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset);
+void writeBitmapFileHeader(uchar* at, quint32 fileBytes, quint32 pixelOffset);
 
 } // namespace talvora

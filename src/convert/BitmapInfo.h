@@ -52,4 +52,10 @@ inline void writeBitmapInfoHeader(void* block, const BitmapInfoHeader& h) {
     std::memcpy(block, &h, sizeof h);
 }
 
+// Bytes of one bitmap row of `bitsPerRow` bits (width times bits per pixel): rows are padded to
+// whole 32-bit words.
+constexpr qint64 bitmapRowBytes(qint64 bitsPerRow) {
+    return (bitsPerRow + 31) / 32 * 4;
+}
+
 } // namespace talvora

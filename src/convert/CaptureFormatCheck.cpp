@@ -22,7 +22,7 @@ QString compressionName(quint32 code) {
 }
 
 CaptureFormatCheck dropped(CaptureFormatCheck check, QString problem) {
-    check.kind = fkNone;
+    check.kind = FormatKind::None;
     check.problem = std::move(problem);
     return check;
 }
@@ -42,8 +42,8 @@ CaptureFormatCheck checkCaptureFormat(const QByteArray& block) {
     const BitmapInfoHeader h = readBitmapInfoHeader(block.constData());
     check.width = h.biWidth;
     check.height = h.biHeight;
-    const FormatKind kind = FormatKindOf(h.biCompression);
-    if (kind == fkNone) {
+    const FormatKind kind = formatKindOf(h.biCompression);
+    if (kind == FormatKind::None) {
         return dropped(check,
                        QStringLiteral("The camera's format %1 is neither RGB nor a supported YUV layout.")
                            .arg(compressionName(h.biCompression)));
@@ -52,14 +52,14 @@ CaptureFormatCheck checkCaptureFormat(const QByteArray& block) {
     // always top-down and say so with a positive height.
     const qint64 rows = std::llabs(qint64(h.biHeight));
     if (h.biWidth <= 0 || rows == 0 || h.biWidth > kMaxFrameSide || rows > kMaxFrameSide ||
-        qint64(h.biWidth) * rows > kMaxFramePixels || (kind != fkRGB && h.biHeight < 0)) {
+        qint64(h.biWidth) * rows > kMaxFramePixels || (kind != FormatKind::RGB && h.biHeight < 0)) {
         return dropped(check, QStringLiteral("The camera's frame size %1 x %2 is out of range.")
                                   .arg(h.biWidth)
                                   .arg(h.biHeight));
     }
-    if (kind != fkRGB) {
+    if (kind != FormatKind::RGB) {
         check.kind = kind;
-        check.frameBytes = YUVFrameBytes(kind, h.biWidth, h.biHeight);
+        check.frameBytes = yuvFrameBytes(kind, h.biWidth, h.biHeight);
         return check;
     }
     const int bits = h.biBitCount;
@@ -69,7 +69,7 @@ CaptureFormatCheck checkCaptureFormat(const QByteArray& block) {
     if (!depthOk) {
         return dropped(check, QStringLiteral("The camera's RGB format has %1 bits per pixel.").arg(bits));
     }
-    const qint64 needed = DibRowBytes(qint64(h.biWidth) * bits) * rows;
+    const qint64 needed = bitmapRowBytes(qint64(h.biWidth) * bits) * rows;
     // biSizeImage may be 0 for uncompressed bitmaps; a driver may pad a little, never a lot.
     const qint64 stated = h.biSizeImage == 0 ? needed : qint64(h.biSizeImage);
     if (stated < needed || stated > 2 * needed + 4096) {
@@ -82,7 +82,7 @@ CaptureFormatCheck checkCaptureFormat(const QByteArray& block) {
                            .arg(bits)
                            .arg(needed));
     }
-    check.kind = fkRGB;
+    check.kind = FormatKind::RGB;
     check.frameBytes = stated;
     return check;
 }

@@ -15,11 +15,11 @@ inline constexpr qsizetype kMaxFormatBlockBytes = 64 * 1024;
 
 // What a capture format block means for the frame buffers, checked as input from a stranger.
 struct CaptureFormatCheck {
-    // fkNone when frames of this format are to be dropped; `problem` then says why.
-    FormatKind kind = fkNone;
+    // FormatKind::None when frames of this format are to be dropped; `problem` then says why.
+    FormatKind kind = FormatKind::None;
     int width = 0;
     int height = 0; // as the block says: negative for a top-down RGB bitmap
-    // fkRGB: bytes copied from each frame into the pixel area, which has exactly this size
+    // FormatKind::RGB: bytes copied from each frame into the pixel area, which has exactly this size
     // (biSizeImage, or the size the width, height and depth need when biSizeImage is 0).
     // YUV kinds: bytes of one source frame.
     qint64 frameBytes = 0;

@@ -38,7 +38,7 @@ void FrameBuffers::InitFrameBuffers(CaptureFormatSource& source) {
     m_framePixels = -1;
     m_captureFormat.clear();
     m_frameInfo = QByteArray(kBitmapInfoHeaderBytes, '\0');
-    InitBitmapHeader(reinterpret_cast<uchar*>(m_frameInfo.data()), kRequestedWidth, kRequestedHeight,
+    initBitmapHeader(reinterpret_cast<uchar*>(m_frameInfo.data()), kRequestedWidth, kRequestedHeight,
                      kRequestedBits);
     source.setVideoFormat(m_frameInfo); // the driver may refuse or pick another format
     ReadCaptureFormat(source);
@@ -54,22 +54,22 @@ void FrameBuffers::ReadCaptureFormat(CaptureFormatSource& source) {
         throw Error(QString::fromLatin1(kWebCamNotFound));
     }
     // Frames are dropped until the new state is complete (an allocation may fail on the way).
-    m_kind = fkNone;
+    m_kind = FormatKind::None;
     m_framePixels = -1;
     m_captureFormat = format;
     m_check = checkCaptureFormat(m_captureFormat);
     qint64 pixelAreaBytes = imageBytesOf(m_frameInfo);
-    if (m_check.kind == fkRGB) {
+    if (m_check.kind == FormatKind::RGB) {
         // Colour masks and palettes travel into the BMP file with the header.
         m_frameInfo = m_captureFormat;
         pixelAreaBytes = m_check.frameBytes;
-    } else if (m_check.kind != fkNone) {
+    } else if (m_check.kind != FormatKind::None) {
         // Only the header is rewritten: FrameInfo keeps its size, so the pixel offset still counts
         // the colour masks or palette of an earlier RGB format.
         if (m_frameInfo.size() < kBitmapInfoHeaderBytes) {
             m_frameInfo.resize(kBitmapInfoHeaderBytes);
         }
-        InitBitmapHeader(reinterpret_cast<uchar*>(m_frameInfo.data()), m_check.width, m_check.height, 32);
+        initBitmapHeader(reinterpret_cast<uchar*>(m_frameInfo.data()), m_check.width, m_check.height, 32);
         pixelAreaBytes = imageBytesOf(m_frameInfo);
     }
     rebuildFrameStream(pixelAreaBytes);
@@ -85,7 +85,7 @@ void FrameBuffers::rebuildFrameStream(qint64 pixelAreaBytes) {
         std::memset(m_frameStream.data() + oldSize, 0, size_t(m_frameStream.size() - oldSize));
     }
     uchar* file = reinterpret_cast<uchar*>(m_frameStream.data());
-    WriteBitmapFileHeader(file, quint32(total), quint32(pixelOffset));
+    writeBitmapFileHeader(file, quint32(total), quint32(pixelOffset));
     std::memcpy(file + kBitmapFileHeaderBytes, m_frameInfo.constData(), size_t(m_frameInfo.size()));
     m_framePixels = qsizetype(pixelOffset);
 }
@@ -96,24 +96,24 @@ void FrameBuffers::FreeFrameBuffers() {
     m_frameBitmap = QImage();
     m_frameInfo = QByteArray();
     m_captureFormat = QByteArray();
-    m_kind = fkNone;
+    m_kind = FormatKind::None;
     m_check = CaptureFormatCheck();
 }
 
 QImage FrameBuffers::FrameToBitmap(const uchar* data, qsizetype size) {
-    if (m_kind == fkNone || m_framePixels < 0 || data == nullptr || size < 0) {
+    if (m_kind == FormatKind::None || m_framePixels < 0 || data == nullptr || size < 0) {
         return {};
     }
     const int width = m_check.width;
     const int rows = std::abs(m_check.height);
     uchar* pixels = reinterpret_cast<uchar*>(m_frameStream.data()) + m_framePixels;
     const qsizetype pixelAreaBytes = m_frameStream.size() - m_framePixels;
-    if (m_kind == fkRGB) {
+    if (m_kind == FormatKind::RGB) {
         if (size < m_check.frameBytes) {
             return {}; // a short frame would leave part of the pixel area from the last one
         }
         std::memcpy(pixels, data, size_t(m_check.frameBytes));
-    } else if (!ConvertToRGB(m_kind, {data, size_t(size)}, {pixels, size_t(pixelAreaBytes)}, width, rows)) {
+    } else if (!convertToRgb(m_kind, {data, size_t(size)}, {pixels, size_t(pixelAreaBytes)}, width, rows)) {
         return {};
     }
 
@@ -138,14 +138,10 @@ QImage FrameBuffers::FrameToBitmap(const uchar* data, qsizetype size) {
 }
 
 void FrameBuffers::warnInvalidFormat() {
-    if (m_warningOpen) {
+    if (m_warning.active()) {
         return;
     }
-    m_warningOpen = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_warningOpen};
+    const ReentrancyGuard::Entry entry(m_warning);
     m_messages.warning(QStringLiteral("Warning"), QString::fromLatin1(kInvalidVideoFormat));
 }
 

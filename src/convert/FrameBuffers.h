@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ReentrancyGuard.h"
 #include "convert/CaptureFormatCheck.h"
 #include "convert/CaptureFormatSource.h"
 #include "convert/YUVConverts.h"
@@ -66,11 +67,11 @@ private:
     QByteArray m_frameStream;
     qsizetype m_framePixels = -1;
     QImage m_frameBitmap;
-    FormatKind m_kind = fkNone;
+    FormatKind m_kind = FormatKind::None;
     CaptureFormatCheck m_check;
     // The warning box runs a nested event loop in which further frames arrive; they must not
     // open a second box on top of it.
-    bool m_warningOpen = false;
+    ReentrancyGuard m_warning;
 };
 
 } // namespace talvora

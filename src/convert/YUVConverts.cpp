@@ -9,55 +9,55 @@
 
 namespace talvora {
 
-FormatKind FormatKindOf(quint32 compression) {
+FormatKind formatKindOf(quint32 compression) {
     switch (compression) {
     case kBiRgb:
     case kBiBitfields:
-        return fkRGB;
+        return FormatKind::RGB;
     case kFourccYUY2:
-        return fkYUY2;
+        return FormatKind::YUY2;
     case kFourccUYVY:
-        return fkUYVY;
+        return FormatKind::UYVY;
     case kFourccY41P:
-        return fkY41P;
+        return FormatKind::Y41P;
     case kFourccYVU9:
-        return fkYVU9;
+        return FormatKind::YVU9;
     case kFourccI420:
-        return fkI420;
+        return FormatKind::I420;
     case kFourccY8:
-        return fkY8;
+        return FormatKind::Y8;
     case kFourccY211:
-        return fkY211;
+        return FormatKind::Y211;
     default:
-        return fkNone;
+        return FormatKind::None;
     }
 }
 
-quint32 YUVToRGB(quint8 y, quint8 u, quint8 v) {
+quint32 yuvToRgb(quint8 y, quint8 u, quint8 v) {
     const int exceptional = yuv::exceptionalGreen(y, u, v);
     const quint32 green = exceptional >= 0 ? quint32(exceptional) : quint32(yuv::greenChannel(y, u, v));
     return quint32(yuv::blueChannel(y, u)) | green << 8 | quint32(yuv::redChannel(y, v)) << 16;
 }
 
-qint64 YUVFrameBytes(FormatKind kind, int width, int height) {
+qint64 yuvFrameBytes(FormatKind kind, int width, int height) {
     if (width <= 0 || height <= 0) {
         return -1;
     }
     const qint64 w = width;
     const qint64 h = height;
     switch (kind) {
-    case fkYUY2:
-    case fkUYVY:
+    case FormatKind::YUY2:
+    case FormatKind::UYVY:
         return w * 2 * h;
-    case fkY41P:
+    case FormatKind::Y41P:
         return (w + 7) / 8 * 12 * h;
-    case fkYVU9:
+    case FormatKind::YVU9:
         return w * h + 2 * ((w + 3) / 4) * ((h + 3) / 4);
-    case fkI420:
+    case FormatKind::I420:
         return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
-    case fkY8:
+    case FormatKind::Y8:
         return w * h;
-    case fkY211:
+    case FormatKind::Y211:
         return (w + 3) / 4 * 4 * h;
     default:
         return -1;
@@ -71,7 +71,7 @@ namespace {
 constexpr int kChunkPixels = 512;
 
 bool sizesFit(FormatKind kind, std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    const qint64 needed = YUVFrameBytes(kind, width, height);
+    const qint64 needed = yuvFrameBytes(kind, width, height);
     return needed >= 0 && qint64(src.size()) >= needed && qint64(dst.size()) / 4 / width >= height;
 }
 
@@ -95,7 +95,7 @@ template <class Unpack> void convertRow(int pixels, uchar* out, Unpack&& unpack)
 }
 
 // YUY2 and UYVY: 4 bytes per pixel pair, luma at yAt and yAt + 2, chroma at uAt and vAt.
-bool packed422ToRGB(FormatKind kind, int yAt, int uAt, int vAt, std::span<const uchar> src,
+bool packed422ToRgb(FormatKind kind, int yAt, int uAt, int vAt, std::span<const uchar> src,
                     std::span<uchar> dst, int width, int height) {
     if (!sizesFit(kind, src, dst, width, height)) {
         return false;
@@ -111,7 +111,7 @@ bool packed422ToRGB(FormatKind kind, int yAt, int uAt, int vAt, std::span<const 
 // YVU9 and I420: a luma plane, then two chroma planes with one sample per `block` x `block` pixels.
 // Each band of `block` rows shares one chroma row; only whole blocks are converted.
 template <int block>
-bool planarToRGB(FormatKind kind, bool vFirst, std::span<const uchar> src, std::span<uchar> dst, int width,
+bool planarToRgb(FormatKind kind, bool vFirst, std::span<const uchar> src, std::span<uchar> dst, int width,
                  int height) {
     if (!sizesFit(kind, src, dst, width, height)) {
         return false;
@@ -150,16 +150,16 @@ bool planarToRGB(FormatKind kind, bool vFirst, std::span<const uchar> src, std::
 
 } // namespace
 
-bool YUY2ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    return packed422ToRGB(fkYUY2, 0, 1, 3, src, dst, width, height);
+bool yuy2ToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    return packed422ToRgb(FormatKind::YUY2, 0, 1, 3, src, dst, width, height);
 }
 
-bool UYVYToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    return packed422ToRGB(fkUYVY, 1, 0, 2, src, dst, width, height);
+bool uyvyToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    return packed422ToRgb(FormatKind::UYVY, 1, 0, 2, src, dst, width, height);
 }
 
-bool Y41PToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    if (!sizesFit(fkY41P, src, dst, width, height)) {
+bool y41pToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    if (!sizesFit(FormatKind::Y41P, src, dst, width, height)) {
         return false;
     }
     const qint64 srcRowBytes = (qint64(width) + 7) / 8 * 12;
@@ -187,16 +187,16 @@ bool Y41PToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int 
     return true;
 }
 
-bool YVU9ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    return planarToRGB<4>(fkYVU9, true, src, dst, width, height);
+bool yvu9ToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    return planarToRgb<4>(FormatKind::YVU9, true, src, dst, width, height);
 }
 
-bool I420ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    return planarToRGB<2>(fkI420, false, src, dst, width, height);
+bool i420ToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    return planarToRgb<2>(FormatKind::I420, false, src, dst, width, height);
 }
 
-bool Y8ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    if (!sizesFit(fkY8, src, dst, width, height)) {
+bool y8ToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    if (!sizesFit(FormatKind::Y8, src, dst, width, height)) {
         return false;
     }
     for (int row = 0; row < height; ++row) {
@@ -211,8 +211,8 @@ bool Y8ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int he
     return true;
 }
 
-bool Y211ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
-    if (!sizesFit(fkY211, src, dst, width, height)) {
+bool y211ToRgb(std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+    if (!sizesFit(FormatKind::Y211, src, dst, width, height)) {
         return false;
     }
     const qint64 srcRowBytes = (qint64(width) + 3) / 4 * 4;
@@ -246,22 +246,22 @@ bool Y211ToRGB(std::span<const uchar> src, std::span<uchar> dst, int width, int 
     return true;
 }
 
-bool ConvertToRGB(FormatKind kind, std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
+bool convertToRgb(FormatKind kind, std::span<const uchar> src, std::span<uchar> dst, int width, int height) {
     switch (kind) {
-    case fkYUY2:
-        return YUY2ToRGB(src, dst, width, height);
-    case fkUYVY:
-        return UYVYToRGB(src, dst, width, height);
-    case fkY41P:
-        return Y41PToRGB(src, dst, width, height);
-    case fkYVU9:
-        return YVU9ToRGB(src, dst, width, height);
-    case fkI420:
-        return I420ToRGB(src, dst, width, height);
-    case fkY8:
-        return Y8ToRGB(src, dst, width, height);
-    case fkY211:
-        return Y211ToRGB(src, dst, width, height);
+    case FormatKind::YUY2:
+        return yuy2ToRgb(src, dst, width, height);
+    case FormatKind::UYVY:
+        return uyvyToRgb(src, dst, width, height);
+    case FormatKind::Y41P:
+        return y41pToRgb(src, dst, width, height);
+    case FormatKind::YVU9:
+        return yvu9ToRgb(src, dst, width, height);
+    case FormatKind::I420:
+        return i420ToRgb(src, dst, width, height);
+    case FormatKind::Y8:
+        return y8ToRgb(src, dst, width, height);
+    case FormatKind::Y211:
+        return y211ToRgb(src, dst, width, height);
     default:
         return false;
     }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// 16-pixel AVX2 versions of the conversion, bit-exact with YUVToRGB. They live in a file of their
+// 16-pixel AVX2 versions of the conversion, bit-exact with yuvToRgb. They live in a file of their
 // own, compiled for AVX2, and run only after available() said yes. Each converts whole blocks
 // of 16 pixels and returns how many pixels it converted; the caller converts the rest.
 namespace talvora::yuv::avx2 {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// 32-pixel AVX-512 (BW and VNNI) versions of the conversion, bit-exact with YUVToRGB. They live in a file of
+// 32-pixel AVX-512 (BW and VNNI) versions of the conversion, bit-exact with yuvToRgb. They live in a file of
 // their own, compiled for AVX-512BW and VNNI, and run only after available() said yes. Each converts whole
 // blocks of 32 pixels and returns how many pixels it converted; the caller converts the rest.
 namespace talvora::yuv::avx512 {

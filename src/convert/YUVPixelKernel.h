@@ -3,7 +3,7 @@
 #include <QtGlobal>
 
 // The per-row conversion loops behind the converters. Every function writes 4-byte B, G, R, 0
-// pixels at `dst` (no alignment needed) bit-exact with YUVToRGB, using AVX2 where the processor
+// pixels at `dst` (no alignment needed) bit-exact with yuvToRgb, using AVX2 where the processor
 // has it and plain code otherwise.
 namespace talvora::yuv {
 

@@ -41,13 +41,24 @@ int VideoReceiver::socketReceiveBufferBytes() {
 }
 
 void VideoReceiver::readPending() {
-    // A slot of ours may run a nested event loop; the outer call finishes the reading.
-    if (m_reading) {
+    if (m_reading.active()) {
         return;
     }
-    m_reading = true;
     m_moreQueued = false;
+    {
+        const ReentrancyGuard::Entry entry(m_reading);
+        readRound();
+    }
+    // Datagrams left for the next round get their turn after other events, even if the socket
+    // does not signal again.
+    if (isOpen() && m_socket.hasPendingDatagrams() && !m_moreQueued) {
+        m_moreQueued = true;
+        QMetaObject::invokeMethod(this, &VideoReceiver::readPending, Qt::QueuedConnection);
+    }
+}
 
+// Reads what is waiting (up to kMaxDatagramsPerRound) and decodes the newest picture.
+void VideoReceiver::readRound() {
     qsizetype newestSize = 0;
     QHostAddress newestSender;
     int round = 0;
@@ -82,14 +93,6 @@ void VideoReceiver::readPending() {
             ++m_counters.pictures;
             emit pictureReceived(picture, newestSender);
         }
-    }
-
-    m_reading = false;
-    // Datagrams left for the next round get their turn after other events, even if the socket
-    // does not signal again.
-    if (isOpen() && m_socket.hasPendingDatagrams() && !m_moreQueued) {
-        m_moreQueued = true;
-        QMetaObject::invokeMethod(this, &VideoReceiver::readPending, Qt::QueuedConnection);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/NetworkConfig.h"
+#include "base/ReentrancyGuard.h"
 
 #include <QHostAddress>
 #include <QImage>
@@ -59,13 +60,15 @@ signals:
 
 private:
     void readPending();
+    void readRound();
 
     NetworkConfig m_config;
     quint16 m_port;
     QUdpSocket m_socket;
     std::vector<char> m_buffer;
     bool m_peerKnown = false;
-    bool m_reading = false;
+    // A slot of ours may run a nested event loop; the outer call finishes the reading.
+    ReentrancyGuard m_reading;
     bool m_moreQueued = false;
     Counters m_counters;
     QString m_lastRejection;

@@ -39,33 +39,35 @@ bool CaptureController::CreateCaptureWindow() {
         return false;
     }
     m_backend->setStatusCallback(nullptr);
-    m_backend->setStatusCallback([this](int id, const QString& text) { StatusCallback(id, text); });
+    m_backend->setStatusCallback(
+        [this](CaptureBackend::StatusId id, const QString& text) { showStatus(id, text); });
     m_backend->setFrameCallback([this](const uchar* data, qsizetype size) { frameArrived(data, size); });
     for (int index = 0; index <= 9; ++index) {
-        if (ConnectDriver(index))
+        if (connectDriver(index))
             break;
     }
     return true;
 }
 
-bool CaptureController::ConnectDriver(int index) {
+bool CaptureController::connectDriver(int index) {
     if (!m_captureWindow || !m_backend)
         return false;
     try {
         if (!m_backend->connectDriver(index))
             return false;
-        CaptureParms parms;
-        if (!m_backend->getSequenceSetup(parms))
+        CaptureSettings settings;
+        if (!m_backend->getSequenceSetup(settings))
             return false;
-        parms.dwRequestMicroSecPerFrame = 66667; // 15 frames a second
-        parms.fYield = true;
-        parms.fCaptureAudio = true;
-        parms.vKeyAbort = 27; // Escape
-        parms.fAbortLeftMouse = false;
-        parms.fAbortRightMouse = false;
-        parms.fLimitEnabled = false;
-        parms.fMCIControl = false;
-        return m_backend->setSequenceSetup(parms);
+        // 15 frames a second in the record; the preview runs at kPreviewRateMs (StartPreview).
+        settings.microSecPerFrame = 66667;
+        settings.yield = true;
+        settings.captureAudio = true;
+        settings.abortKey = 27; // Escape
+        settings.abortLeftMouse = false;
+        settings.abortRightMouse = false;
+        settings.limitEnabled = false;
+        settings.mciControl = false;
+        return m_backend->setSequenceSetup(settings);
     } catch (...) {
         return false;
     }
@@ -96,7 +98,7 @@ void CaptureController::DestroyCaptureWindow() {
     if (m_captureWindow) {
         m_captureWindow->hide();
         // Inside a frame handler the window is still in use below us: delete it from the loop.
-        if (m_callbackDepth > 0)
+        if (m_inFrameHandler.active())
             m_captureWindow->deleteLater();
         else
             delete m_captureWindow;
@@ -105,31 +107,31 @@ void CaptureController::DestroyCaptureWindow() {
 }
 
 void CaptureController::retireBackend() {
-    if (m_callbackDepth == 0) {
+    if (!m_inFrameHandler.active()) {
         m_backend.reset();
         return;
     }
     m_retired.push_back(std::move(m_backend));
 }
 
-bool CaptureController::HasSourceDialog() const {
+bool CaptureController::hasSourceDialog() const {
     CaptureDriverCaps caps;
-    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoSource;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasSourceDialog;
 }
 
-bool CaptureController::HasFormatDialog() const {
+bool CaptureController::hasFormatDialog() const {
     CaptureDriverCaps caps;
-    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.fHasDlgVideoFormat;
+    return m_captureWindow && m_backend && m_backend->getDriverCaps(caps) && caps.hasFormatDialog;
 }
 
-void CaptureController::ShowSourceDialog() {
+void CaptureController::showSourceDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
     CaptureSourceDialog dialog(*m_backend, m_captureWindow->window());
     runDialog(dialog);
 }
 
-void CaptureController::ShowFormatDialog() {
+void CaptureController::showFormatDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
     CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
@@ -143,12 +145,11 @@ void CaptureController::runDialog(QDialog& dialog) {
         dialog.exec();
 }
 
-int CaptureController::StatusCallback(int, const QString& text) {
+void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text) {
     if (m_statusLabel) {
         m_statusLabel->setText(text);
         m_statusLabel->repaint();
     }
-    return 1;
 }
 
 bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {
@@ -162,27 +163,28 @@ QByteArray CaptureController::videoFormat() const {
 void CaptureController::frameArrived(const uchar* data, qsizetype size) {
     if (!m_frameHandler)
         return;
-    ++m_callbackDepth;
     QImage picture;
-    try {
-        picture = m_frameHandler(data, size);
-    } catch (const Error& e) {
-        if (m_messages)
-            showStandardError(*m_messages, e.text());
-    } catch (const std::exception& e) {
-        if (m_messages)
-            showStandardError(*m_messages, QString::fromUtf8(e.what()));
+    {
+        const ReentrancyGuard::Entry entry(m_inFrameHandler);
+        try {
+            picture = m_frameHandler(data, size);
+        } catch (const Error& e) {
+            if (m_messages)
+                showStandardError(*m_messages, e.text());
+        } catch (const std::exception& e) {
+            if (m_messages)
+                showStandardError(*m_messages, QString::fromUtf8(e.what()));
+        }
     }
-    --m_callbackDepth;
     // The handler may have run a nested event loop that closed the window.
     if (m_captureWindow && !picture.isNull())
         m_captureWindow->showFrame(picture);
-    if (m_callbackDepth == 0 && !m_retired.empty()) {
+    if (!m_inFrameHandler.active() && !m_retired.empty()) {
         // The retired back end is still on the stack below us: free it from the event loop.
         QMetaObject::invokeMethod(
             &m_context,
             [this] {
-                if (m_callbackDepth == 0)
+                if (!m_inFrameHandler.active())
                     m_retired.clear();
             },
             Qt::QueuedConnection);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/ReentrancyGuard.h"
 #include "capture/CaptureBackend.h"
 #include "convert/CaptureFormatSource.h"
 #include "ui/CaptureWindow.h"
@@ -48,15 +49,16 @@ public:
     // that works. True when the window exists, with or without a driver.
     bool CreateCaptureWindow();
     // Connects driver `index` and writes the capture settings. True when all of it succeeded.
-    bool ConnectDriver(int index);
+    bool connectDriver(int index);
     void StartPreview();
     void AbortCapture();
     void DestroyCaptureWindow();
-    bool HasSourceDialog() const;
-    bool HasFormatDialog() const;
-    void ShowSourceDialog();
-    void ShowFormatDialog();
-    int StatusCallback(int statusId, const QString& text);
+    bool hasSourceDialog() const;
+    bool hasFormatDialog() const;
+    void showSourceDialog();
+    void showFormatDialog();
+    // Shows a status text of the back end on the status label at once.
+    void showStatus(CaptureBackend::StatusId statusId, const QString& text);
 
     void setFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
     // Where an error escaping the frame handler is shown (the standard error box); without one
@@ -86,7 +88,8 @@ private:
     // lives until the callback has unwound.
     std::vector<std::unique_ptr<CaptureBackend>> m_retired;
     QObject m_context;
-    int m_callbackDepth = 0;
+    // Inside the frame handler: the window and the back end are still in use below it.
+    ReentrancyGuard m_inFrameHandler;
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;

@@ -55,18 +55,18 @@ void VideoOptionsDialog::showEvent(QShowEvent* event) {
 
 // Only enables: the buttons are disabled again by Close, so each showing asks the driver anew.
 void VideoOptionsDialog::FormShow() {
-    if (m_videoCap.HasSourceDialog())
+    if (m_videoCap.hasSourceDialog())
         btnSource->setEnabled(true);
-    if (m_videoCap.HasFormatDialog())
+    if (m_videoCap.hasFormatDialog())
         btnFormat->setEnabled(true);
 }
 
 void VideoOptionsDialog::btnSourceClick() {
-    m_videoCap.ShowSourceDialog();
+    m_videoCap.showSourceDialog();
 }
 
 void VideoOptionsDialog::btnFormatClick() {
-    m_videoCap.ShowFormatDialog();
+    m_videoCap.showFormatDialog();
     // Also after a cancel: the frame state then simply reads the unchanged format.
     if (m_readCaptureFormat)
         m_readCaptureFormat();

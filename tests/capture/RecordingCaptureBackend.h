@@ -13,8 +13,8 @@ public:
     QStringList log;
     QList<int> usableIndexes = {0};
     bool sequenceSetupWorks = true;
-    CaptureParms driverParms; // what the "driver" reports before the program writes
-    CaptureParms writtenParms;
+    CaptureSettings driverSettings; // what the "driver" reports before the program writes
+    CaptureSettings writtenSettings;
     CaptureDriverCaps caps;
     QByteArray format = QByteArray(40, '\x01');
     int previewRateMs = 0;
@@ -33,12 +33,12 @@ public:
         connected = -1;
     }
     bool isConnected() const override { return connected >= 0; }
-    bool getSequenceSetup(CaptureParms& parms) const override {
-        parms = driverParms;
+    bool getSequenceSetup(CaptureSettings& settings) const override {
+        settings = driverSettings;
         return connected >= 0 && sequenceSetupWorks;
     }
-    bool setSequenceSetup(const CaptureParms& parms) override {
-        writtenParms = parms;
+    bool setSequenceSetup(const CaptureSettings& settings) override {
+        writtenSettings = settings;
         return connected >= 0 && sequenceSetupWorks;
     }
     bool getDriverCaps(CaptureDriverCaps& out) const override {

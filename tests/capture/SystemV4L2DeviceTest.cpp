@@ -24,7 +24,7 @@ TEST(SystemV4L2DeviceTest, NodesThatAreNotCamerasDoNotConnect) {
 
     V4L2Capture capture(std::make_shared<SystemV4L2Device>(), dir.filePath(QStringLiteral("video%1")));
     QStringList statuses;
-    capture.setStatusCallback([&](int, const QString& text) { statuses << text; });
+    capture.setStatusCallback([&](CaptureBackend::StatusId, const QString& text) { statuses << text; });
     EXPECT_FALSE(capture.connectDriver(0)); // VIDIOC_QUERYCAP fails with ENOTTY
     EXPECT_FALSE(capture.connectDriver(1)); // missing: the normal end of a search, no text
     EXPECT_TRUE(statuses.isEmpty());

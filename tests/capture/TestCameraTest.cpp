@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "capture/ManualFrameTicker.h"
 #include "base/Error.h"
+#include "capture/ManualFrameTicker.h"
 #include "capture/TestCamera.h"
 
 namespace talvora {
@@ -156,7 +156,8 @@ struct CameraRig {
         camera->setFrameCallback([this](const uchar* data, qsizetype size) {
             frames.append(QByteArray(reinterpret_cast<const char*>(data), size));
         });
-        camera->setStatusCallback([this](int, const QString& text) { statuses.append(text); });
+        camera->setStatusCallback(
+            [this](CaptureBackend::StatusId, const QString& text) { statuses.append(text); });
     }
 };
 
@@ -224,19 +225,19 @@ TEST(TestCameraTest, ControlsChangeThePicture) {
     const QList<CaptureControl> controls = rig.camera->controls();
     ASSERT_EQ(controls.size(), 4);
     EXPECT_EQ(controls[0].menu.size(), 3);
-    EXPECT_TRUE(rig.camera->setControl(TestCamera::MovingControl, 0));
+    EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Moving), 0));
     rig.ticker->tick();
-    EXPECT_TRUE(rig.camera->setControl(TestCamera::BrightnessControl, 20));
+    EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Brightness), 20));
     rig.ticker->tick();
     ASSERT_EQ(rig.frames.size(), 2);
     EXPECT_EQ(quint8(rig.frames[1][0]), quint8(rig.frames[0][0]) + 20);
-    EXPECT_FALSE(rig.camera->setControl(TestCamera::BrightnessControl, 65));
+    EXPECT_FALSE(rig.camera->setControl(quint32(TestCamera::ControlId::Brightness), 65));
     EXPECT_FALSE(rig.camera->setControl(99, 0));
     EXPECT_EQ(rig.camera->controls()[1].value, 20);
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.camera->getDriverCaps(caps));
-    EXPECT_TRUE(caps.fHasDlgVideoSource);
-    EXPECT_TRUE(caps.fHasDlgVideoFormat);
+    EXPECT_TRUE(caps.hasSourceDialog);
+    EXPECT_TRUE(caps.hasFormatDialog);
 }
 
 TEST(TestCameraTest, NestedTicksDrawIntoTheirOwnFrames) {

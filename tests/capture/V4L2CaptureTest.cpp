@@ -5,8 +5,8 @@
 #include <linux/videodev2.h>
 
 #include "capture/FakeV4L2Device.h"
-#include "support/EventLoop.h"
 #include "capture/V4L2Capture.h"
+#include "support/EventLoop.h"
 
 namespace talvora {
 namespace {
@@ -24,7 +24,8 @@ struct Rig {
         capture->setFrameCallback([this](const uchar* data, qsizetype size) {
             frames.append(QByteArray(reinterpret_cast<const char*>(data), size));
         });
-        capture->setStatusCallback([this](int, const QString& text) { statuses.append(text); });
+        capture->setStatusCallback(
+            [this](CaptureBackend::StatusId, const QString& text) { statuses.append(text); });
     }
 
     static FakeV4L2Device::Node webcam() {
@@ -82,7 +83,7 @@ TEST(V4L2CaptureTest, OpenFailuresOtherThanAMissingNodeAreReported) {
 
 TEST(V4L2CaptureTest, NothingConnectedMeansNoFormatNoCapsNoSettings) {
     Rig rig;
-    CaptureParms parms;
+    CaptureSettings parms;
     CaptureDriverCaps caps;
     EXPECT_TRUE(rig.capture->videoFormat().isEmpty());
     EXPECT_FALSE(rig.capture->getSequenceSetup(parms));
@@ -155,9 +156,9 @@ TEST(V4L2CaptureTest, ConnectPicksAConvertibleFormatAndReportsTheDriverRate) {
     rig.device->addNode(0, node);
     ASSERT_TRUE(rig.capture->connectDriver(0));
     EXPECT_EQ(rig.capture->videoFormat().mid(16, 4), QByteArray("YUY2"));
-    CaptureParms parms;
+    CaptureSettings parms;
     ASSERT_TRUE(rig.capture->getSequenceSetup(parms));
-    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66666u);
+    EXPECT_EQ(parms.microSecPerFrame, 66666u);
 }
 
 TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
@@ -169,13 +170,13 @@ TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
     EXPECT_EQ(rig.capture->videoFormat().mid(16, 4), QByteArray("MJPG"));
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.capture->getDriverCaps(caps));
-    EXPECT_FALSE(caps.fHasDlgVideoFormat);
+    EXPECT_FALSE(caps.hasFormatDialog);
 }
 
 TEST(V4L2CaptureTest, FramesArriveThroughTheDescriptorAndBuffersCirculate) {
     Rig rig;
     ASSERT_TRUE(rig.startWith(V4L2_PIX_FMT_YUYV, 8, 4));
-    EXPECT_GE(rig.device->bufferCount(), int(V4L2Capture::kMinBuffers));
+    EXPECT_GE(rig.device->bufferCount(), int(V4L2Stream::kMinBuffers));
     EXPECT_EQ(rig.device->mappedBuffers(), rig.device->bufferCount());
     EXPECT_EQ(rig.device->queuedBuffers(), rig.device->bufferCount());
     for (int i = 0; i < 10; ++i) {
@@ -474,9 +475,9 @@ TEST(V4L2CaptureTest, CapabilityFlagsFollowControlsInputsAndFormats) {
         ASSERT_TRUE(rig.capture->connectDriver(3));
         CaptureDriverCaps caps;
         ASSERT_TRUE(rig.capture->getDriverCaps(caps));
-        EXPECT_EQ(caps.wDeviceIndex, 3u);
-        EXPECT_EQ(caps.fHasDlgVideoSource, c.source);
-        EXPECT_EQ(caps.fHasDlgVideoFormat, c.format);
+        EXPECT_EQ(caps.deviceIndex, 3u);
+        EXPECT_EQ(caps.hasSourceDialog, c.source);
+        EXPECT_EQ(caps.hasFormatDialog, c.format);
     }
 }
 

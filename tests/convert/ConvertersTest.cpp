@@ -24,7 +24,7 @@ void refYUY2(const uchar* s, Frame& d, int w, int h) {
     for (int r = 0; r < h; ++r) {
         for (int x = 0; x < w / 2 * 2; ++x) {
             const uchar* g = s + size_t(r) * w * 2 + 4 * (x / 2);
-            put(d, w, h - 1 - r, x, YUVToRGB(g[x % 2 == 0 ? 0 : 2], g[1], g[3]));
+            put(d, w, h - 1 - r, x, yuvToRgb(g[x % 2 == 0 ? 0 : 2], g[1], g[3]));
         }
     }
 }
@@ -33,7 +33,7 @@ void refUYVY(const uchar* s, Frame& d, int w, int h) {
     for (int r = 0; r < h; ++r) {
         for (int x = 0; x < w / 2 * 2; ++x) {
             const uchar* g = s + size_t(r) * w * 2 + 4 * (x / 2);
-            put(d, w, h - 1 - r, x, YUVToRGB(g[x % 2 == 0 ? 1 : 3], g[0], g[2]));
+            put(d, w, h - 1 - r, x, yuvToRgb(g[x % 2 == 0 ? 1 : 3], g[0], g[2]));
         }
     }
 }
@@ -44,7 +44,7 @@ void refY41P(const uchar* s, Frame& d, int w, int h) {
         for (int x = 0; x < w; ++x) {
             const uchar* g = s + size_t(r) * rowBytes + 12 * (x / 8);
             const int k = x % 8;
-            const quint32 p = k < 4 ? YUVToRGB(g[1 + 2 * k], g[0], g[2]) : YUVToRGB(g[8 + k - 4], g[4], g[6]);
+            const quint32 p = k < 4 ? yuvToRgb(g[1 + 2 * k], g[0], g[2]) : yuvToRgb(g[8 + k - 4], g[4], g[6]);
             put(d, w, r, x, p); // top row first: the one layout written top-down
         }
     }
@@ -58,7 +58,7 @@ void refYVU9(const uchar* s, Frame& d, int w, int h) {
     for (int r = 0; r < h / 4 * 4; ++r) {
         for (int x = 0; x < w / 4 * 4; ++x) {
             const size_t c = size_t(r / 4) * cw + x / 4;
-            put(d, w, h - 1 - r, x, YUVToRGB(s[size_t(r) * w + x], uPlane[c], vPlane[c]));
+            put(d, w, h - 1 - r, x, yuvToRgb(s[size_t(r) * w + x], uPlane[c], vPlane[c]));
         }
     }
 }
@@ -71,7 +71,7 @@ void refI420(const uchar* s, Frame& d, int w, int h) {
     for (int r = 0; r < h / 2 * 2; ++r) {
         for (int x = 0; x < w / 2 * 2; ++x) {
             const size_t c = size_t(r / 2) * cw + x / 2;
-            put(d, w, h - 1 - r, x, YUVToRGB(s[size_t(r) * w + x], uPlane[c], vPlane[c]));
+            put(d, w, h - 1 - r, x, yuvToRgb(s[size_t(r) * w + x], uPlane[c], vPlane[c]));
         }
     }
 }
@@ -90,7 +90,7 @@ void refY211(const uchar* s, Frame& d, int w, int h) {
     for (int r = 0; r < h; ++r) {
         for (int x = 0; x < w / 4 * 4; ++x) {
             const uchar* g = s + size_t(r) * rowBytes + 4 * (x / 4);
-            put(d, w, h - 1 - r, x, YUVToRGB(g[x % 4 < 2 ? 0 : 2], g[1], g[3]));
+            put(d, w, h - 1 - r, x, yuvToRgb(g[x % 4 < 2 ? 0 : 2], g[1], g[3]));
         }
     }
 }
@@ -103,10 +103,10 @@ struct Converter {
 };
 
 const Converter kConverters[] = {
-    {"YUY2", fkYUY2, YUY2ToRGB, refYUY2}, {"UYVY", fkUYVY, UYVYToRGB, refUYVY},
-    {"Y41P", fkY41P, Y41PToRGB, refY41P}, {"YVU9", fkYVU9, YVU9ToRGB, refYVU9},
-    {"I420", fkI420, I420ToRGB, refI420}, {"Y8", fkY8, Y8ToRGB, refY8},
-    {"Y211", fkY211, Y211ToRGB, refY211},
+    {"YUY2", FormatKind::YUY2, yuy2ToRgb, refYUY2}, {"UYVY", FormatKind::UYVY, uyvyToRgb, refUYVY},
+    {"Y41P", FormatKind::Y41P, y41pToRgb, refY41P}, {"YVU9", FormatKind::YVU9, yvu9ToRgb, refYVU9},
+    {"I420", FormatKind::I420, i420ToRgb, refI420}, {"Y8", FormatKind::Y8, y8ToRgb, refY8},
+    {"Y211", FormatKind::Y211, y211ToRgb, refY211},
 };
 
 struct Size {
@@ -127,15 +127,15 @@ TEST(Converters, MatchPerPixelReadingOnEverySize) {
     for (const Converter& c : kConverters) {
         for (const Size s : kSizes) {
             const Frame src =
-                noise(YUVFrameBytes(c.kind, s.width, s.height), unsigned(s.width * 1000 + s.height));
+                noise(yuvFrameBytes(c.kind, s.width, s.height), unsigned(s.width * 1000 + s.height));
             Frame got(size_t(s.width) * s.height * 4, kMarker);
             Frame want = got;
             ASSERT_TRUE(c.convert(src, got, s.width, s.height)) << c.name;
             c.reference(src.data(), want, s.width, s.height);
             EXPECT_EQ(got, want) << c.name << " " << s.width << "x" << s.height;
-            // ConvertToRGB runs the same converter.
+            // convertToRgb runs the same converter.
             Frame viaKind(got.size(), kMarker);
-            ASSERT_TRUE(ConvertToRGB(c.kind, src, viaKind, s.width, s.height));
+            ASSERT_TRUE(convertToRgb(c.kind, src, viaKind, s.width, s.height));
             EXPECT_EQ(viaKind, want) << c.name;
         }
     }
@@ -148,21 +148,21 @@ TEST(Converters, FrameSizes) {
         qint64 bytes;
     };
     const Case cases[] = {
-        {fkYUY2, 384, 288, 384 * 2 * 288},
-        {fkUYVY, 7, 5, 70},
-        {fkY41P, 7, 5, 60},
-        {fkY41P, 9, 2, 48},
-        {fkYVU9, 13, 9, 117 + 2 * 4 * 3},
-        {fkI420, 7, 5, 35 + 2 * 4 * 3},
-        {fkY8, 7, 5, 35},
-        {fkY211, 7, 5, 40},
-        {fkYUY2, 0, 5, -1},
-        {fkI420, 5, -2, -1},
-        {fkRGB, 5, 5, -1},
-        {fkNone, 5, 5, -1},
+        {FormatKind::YUY2, 384, 288, 384 * 2 * 288},
+        {FormatKind::UYVY, 7, 5, 70},
+        {FormatKind::Y41P, 7, 5, 60},
+        {FormatKind::Y41P, 9, 2, 48},
+        {FormatKind::YVU9, 13, 9, 117 + 2 * 4 * 3},
+        {FormatKind::I420, 7, 5, 35 + 2 * 4 * 3},
+        {FormatKind::Y8, 7, 5, 35},
+        {FormatKind::Y211, 7, 5, 40},
+        {FormatKind::YUY2, 0, 5, -1},
+        {FormatKind::I420, 5, -2, -1},
+        {FormatKind::RGB, 5, 5, -1},
+        {FormatKind::None, 5, 5, -1},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(YUVFrameBytes(c.kind, c.w, c.h), c.bytes) << int(c.kind) << " " << c.w << "x" << c.h;
+        EXPECT_EQ(yuvFrameBytes(c.kind, c.w, c.h), c.bytes) << int(c.kind) << " " << c.w << "x" << c.h;
     }
 }
 
@@ -174,11 +174,12 @@ TEST(Converters, UnwrittenRowsKeepThePreviousFrame) {
         int w, h, untouchedRows;
     };
     const Case cases[] = {
-        {fkI420, I420ToRGB, 8, 5, 1}, {fkI420, I420ToRGB, 8, 6, 0}, {fkYVU9, YVU9ToRGB, 8, 9, 1},
-        {fkYVU9, YVU9ToRGB, 8, 7, 3}, {fkYVU9, YVU9ToRGB, 8, 8, 0},
+        {FormatKind::I420, i420ToRgb, 8, 5, 1}, {FormatKind::I420, i420ToRgb, 8, 6, 0},
+        {FormatKind::YVU9, yvu9ToRgb, 8, 9, 1}, {FormatKind::YVU9, yvu9ToRgb, 8, 7, 3},
+        {FormatKind::YVU9, yvu9ToRgb, 8, 8, 0},
     };
     for (const Case& c : cases) {
-        const Frame src = noise(YUVFrameBytes(c.kind, c.w, c.h), 3);
+        const Frame src = noise(yuvFrameBytes(c.kind, c.w, c.h), 3);
         Frame dst(size_t(c.w) * c.h * 4, kMarker);
         ASSERT_TRUE(c.convert(src, dst, c.w, c.h));
         // The bottom rows of the picture are the first rows of the bottom-up pixel area.
@@ -204,7 +205,7 @@ TEST(Converters, RowOrder) {
         yuy2[i + 1] = 128;
     }
     Frame dst(size_t(w) * h * 4, kMarker);
-    ASSERT_TRUE(YUY2ToRGB(yuy2, dst, w, h));
+    ASSERT_TRUE(yuy2ToRgb(yuy2, dst, w, h));
     EXPECT_EQ(dst[size_t(w) * (h - 1) * 4], 254);
     EXPECT_EQ(dst[0], 0);
     EXPECT_EQ(std::count(dst.begin(), dst.end(), kMarker), 0);
@@ -216,7 +217,7 @@ TEST(Converters, RowOrder) {
         y41p[i] = luma ? (i < size_t(w / 8 * 12) ? 235 : 16) : 128;
     }
     std::fill(dst.begin(), dst.end(), kMarker);
-    ASSERT_TRUE(Y41PToRGB(y41p, dst, w, h));
+    ASSERT_TRUE(y41pToRgb(y41p, dst, w, h));
     EXPECT_EQ(dst[0], 254);
     EXPECT_EQ(dst[size_t(w) * (h - 1) * 4], 0);
 }
@@ -224,7 +225,7 @@ TEST(Converters, RowOrder) {
 TEST(Converters, Y8IsTheGreyLevelItself) {
     const Frame src = {200};
     Frame dst(4, kMarker);
-    ASSERT_TRUE(Y8ToRGB(src, dst, 1, 1));
+    ASSERT_TRUE(y8ToRgb(src, dst, 1, 1));
     EXPECT_EQ(dst, (Frame{200, 200, 200, 0}));
 }
 
@@ -232,7 +233,7 @@ TEST(Converters, RefuseShortBuffersAndBadSizesWithoutWriting) {
     for (const Converter& c : kConverters) {
         const int w = 13;
         const int h = 9;
-        const qint64 need = YUVFrameBytes(c.kind, w, h);
+        const qint64 need = yuvFrameBytes(c.kind, w, h);
         const Frame src = noise(need, 1);
         Frame dst(size_t(w) * h * 4, kMarker);
         const Frame untouched = dst;
@@ -248,20 +249,20 @@ TEST(Converters, RefuseShortBuffersAndBadSizesWithoutWriting) {
     // Sizes whose byte counts overflow 32 bits are refused, not wrapped.
     const Frame tiny(64);
     Frame dst(64);
-    EXPECT_FALSE(YUY2ToRGB(tiny, dst, 65536, 65536));
-    EXPECT_FALSE(I420ToRGB(tiny, dst, 2147483647, 2));
+    EXPECT_FALSE(yuy2ToRgb(tiny, dst, 65536, 65536));
+    EXPECT_FALSE(i420ToRgb(tiny, dst, 2147483647, 2));
 }
 
 TEST(Converters, ConvertToRGBRefusesOtherKinds) {
     const Frame src(400, 100);
     Frame dst(400, kMarker);
-    for (int kind : {int(fkNone), int(fkRGB), 9, 200}) {
-        EXPECT_FALSE(ConvertToRGB(FormatKind(kind), src, dst, 5, 5)) << kind;
+    for (int kind : {int(FormatKind::None), int(FormatKind::RGB), 9, 200}) {
+        EXPECT_FALSE(convertToRgb(FormatKind(kind), src, dst, 5, 5)) << kind;
     }
     EXPECT_EQ(std::count(dst.begin(), dst.end(), kMarker), 400);
 }
 
-TEST(FormatKindOf, Table) {
+TEST(formatKindOf, Table) {
     struct Case {
         quint32 code;
         FormatKind kind;
@@ -271,13 +272,14 @@ TEST(FormatKindOf, Table) {
                quint32(uchar(s[3])) << 24;
     };
     const Case cases[] = {
-        {0, fkRGB},           {3, fkRGB},           {1, fkNone},          {2, fkNone},
-        {le("YUY2"), fkYUY2}, {le("UYVY"), fkUYVY}, {le("Y41P"), fkY41P}, {le("YVU9"), fkYVU9},
-        {le("I420"), fkI420}, {le("Y8  "), fkY8},   {le("Y211"), fkY211}, {le("Y8\0\0"), fkNone},
-        {le("YV12"), fkNone}, {le("MJPG"), fkNone}, {le("yuy2"), fkNone},
+        {0, FormatKind::RGB},           {3, FormatKind::RGB},           {1, FormatKind::None},
+        {2, FormatKind::None},          {le("YUY2"), FormatKind::YUY2}, {le("UYVY"), FormatKind::UYVY},
+        {le("Y41P"), FormatKind::Y41P}, {le("YVU9"), FormatKind::YVU9}, {le("I420"), FormatKind::I420},
+        {le("Y8  "), FormatKind::Y8},   {le("Y211"), FormatKind::Y211}, {le("Y8\0\0"), FormatKind::None},
+        {le("YV12"), FormatKind::None}, {le("MJPG"), FormatKind::None}, {le("yuy2"), FormatKind::None},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FormatKindOf(c.code), c.kind) << std::hex << c.code;
+        EXPECT_EQ(formatKindOf(c.code), c.kind) << std::hex << c.code;
     }
     EXPECT_EQ(le("YUY2"), 0x32595559u);
 }

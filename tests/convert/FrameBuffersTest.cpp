@@ -1,12 +1,12 @@
 // The frame state: format negotiation, the in-memory BMP file byte for byte, every kind of frame
 // end to end, hostile format blocks, and the invalid-format warning.
 #include "convert/FrameBuffers.h"
-#include "convert/FakeCaptureFormatSource.h"
-#include "support/FakeMessageService.h"
 #include "convert/BitmapDecode.h"
 #include "convert/BitmapFile.h"
 #include "convert/BitmapInfo.h"
+#include "convert/FakeCaptureFormatSource.h"
 #include "convert/YUVConverts.h"
+#include "support/FakeMessageService.h"
 
 #include "base/Error.h"
 
@@ -41,7 +41,8 @@ QByteArray yuvFormat(quint32 fourcc, int width, int height, int bits = 16) {
 }
 
 QByteArray rgbFormat(int width, int height, int bits) {
-    return header(width, height, bits, kBiRgb, quint32(DibRowBytes(qint64(width) * bits) * std::abs(height)));
+    return header(width, height, bits, kBiRgb,
+                  quint32(bitmapRowBytes(qint64(width) * bits) * std::abs(height)));
 }
 
 QByteArray le32(std::initializer_list<quint32> values) {
@@ -56,7 +57,7 @@ QByteArray le32(std::initializer_list<quint32> values) {
 
 QByteArray maskedFormat(int width, int height, int bits, quint32 r, quint32 g, quint32 b) {
     return header(width, height, bits, kBiBitfields,
-                  quint32(DibRowBytes(qint64(width) * bits) * std::abs(height))) +
+                  quint32(bitmapRowBytes(qint64(width) * bits) * std::abs(height))) +
            le32({r, g, b});
 }
 
@@ -110,7 +111,7 @@ TEST_F(FrameBuffersTest, AsksFor384x288At24BitsAndAdoptsWhatTheDriverUses) {
                                                     "00100500" // 1152 * 288 = 331776
                                                     "00000000000000000000000000000000");
     EXPECT_EQ(camera.requests.first(), expected);
-    EXPECT_EQ(buffers.formatKind(), fkRGB);
+    EXPECT_EQ(buffers.formatKind(), FormatKind::RGB);
     EXPECT_EQ(buffers.captureFormat(), expected);
     EXPECT_EQ(buffers.frameInfo(), expected);
     const QByteArray& file = buffers.frameStream();
@@ -128,7 +129,7 @@ TEST_F(FrameBuffersTest, AsksFor384x288At24BitsAndAdoptsWhatTheDriverUses) {
 TEST_F(FrameBuffersTest, DriverRefusingTheRequestIsNoError) {
     start(yuvFormat(kFourccYUY2, 640, 480));
     EXPECT_EQ(camera.requests.size(), 1);
-    EXPECT_EQ(buffers.formatKind(), fkYUY2);
+    EXPECT_EQ(buffers.formatKind(), FormatKind::YUY2);
     const BitmapInfoHeader info = readBitmapInfoHeader(buffers.frameInfo().constData());
     EXPECT_EQ(info.biWidth, 640);
     EXPECT_EQ(info.biHeight, 480);
@@ -145,7 +146,7 @@ TEST_F(FrameBuffersTest, NoCaptureWindowDoesNothing) {
     EXPECT_NO_THROW(buffers.ReadCaptureFormat(camera));
     EXPECT_TRUE(camera.requests.isEmpty());
     EXPECT_TRUE(buffers.frameStream().isEmpty());
-    EXPECT_EQ(buffers.formatKind(), fkNone);
+    EXPECT_EQ(buffers.formatKind(), FormatKind::None);
     EXPECT_TRUE(frame(QByteArray(48, 'x')).isNull());
 }
 
@@ -161,7 +162,7 @@ TEST_F(FrameBuffersTest, NoDriverFormatFailsWithTheWebCamText) {
 TEST_F(FrameBuffersTest, ColourMasksTravelIntoTheFile) {
     const QByteArray format = maskedFormat(4, 2, 16, 0xF800, 0x07E0, 0x001F);
     start(format);
-    ASSERT_EQ(buffers.formatKind(), fkRGB);
+    ASSERT_EQ(buffers.formatKind(), FormatKind::RGB);
     EXPECT_EQ(buffers.frameInfo(), format);
     const QByteArray& file = buffers.frameStream();
     EXPECT_EQ(u32At(file, 2), quint32(14 + 52 + 16));
@@ -191,14 +192,14 @@ TEST_F(FrameBuffersTest, SwitchFromRgbToYuvKeepsTheRgbBlockSize) {
     ASSERT_EQ(buffers.frameInfo().size(), 52);
     camera.format = yuvFormat(kFourccYUY2, 6, 3);
     buffers.ReadCaptureFormat(camera);
-    ASSERT_EQ(buffers.formatKind(), fkYUY2);
+    ASSERT_EQ(buffers.formatKind(), FormatKind::YUY2);
     ASSERT_EQ(buffers.frameInfo().size(), 52);
     const QByteArray& file = buffers.frameStream();
     EXPECT_EQ(u32At(file, 10), 66u);
     EXPECT_EQ(u32At(file, 2), quint32(66 + 6 * 3 * 4));
     ASSERT_EQ(file.size(), 66 + 6 * 3 * 4);
     QByteArray rewritten(40, '\0');
-    InitBitmapHeader(reinterpret_cast<uchar*>(rewritten.data()), 6, 3, 32);
+    initBitmapHeader(reinterpret_cast<uchar*>(rewritten.data()), 6, 3, 32);
     EXPECT_EQ(file.mid(14, 40), rewritten);
     EXPECT_EQ(file.mid(54, 12), le32({0xFF0000, 0xFF00, 0xFF})); // the masks stay behind the header
     // The pixels are still found at the offset, past the masks.
@@ -225,7 +226,7 @@ TEST_F(FrameBuffersTest, SwitchFromRgbToYuvKeepsTheRgbBlockSize) {
 // A frame whose rows each have one luma value (chroma fixed): after conversion and decoding the
 // picture stands upright, except Y41P, which the converter writes top-down into a bottom-up file.
 QByteArray rowLumaFrame(FormatKind kind, int w, int h, int (*luma)(int row), quint8 u, quint8 v) {
-    QByteArray f(YUVFrameBytes(kind, w, h), '\0');
+    QByteArray f(yuvFrameBytes(kind, w, h), '\0');
     uchar* s = reinterpret_cast<uchar*>(f.data());
     auto planar = [&](int block, bool vFirst) {
         for (int r = 0; r < h; ++r) {
@@ -236,19 +237,19 @@ QByteArray rowLumaFrame(FormatKind kind, int w, int h, int (*luma)(int row), qui
         std::fill(s + w * h + plane, s + w * h + 2 * plane, vFirst ? u : v);
     };
     switch (kind) {
-    case fkYUY2:
-    case fkUYVY:
+    case FormatKind::YUY2:
+    case FormatKind::UYVY:
         for (int r = 0; r < h; ++r) {
             for (int x = 0; x < w * 2; x += 4) {
                 uchar* g = s + r * w * 2 + x;
-                const bool yuy2 = kind == fkYUY2;
+                const bool yuy2 = kind == FormatKind::YUY2;
                 g[yuy2 ? 0 : 1] = g[yuy2 ? 2 : 3] = uchar(luma(r));
                 g[yuy2 ? 1 : 0] = u;
                 g[yuy2 ? 3 : 2] = v;
             }
         }
         break;
-    case fkY41P:
+    case FormatKind::Y41P:
         for (int r = 0; r < h; ++r) {
             for (int g = 0; g < (w + 7) / 8; ++g) {
                 uchar* p = s + r * ((w + 7) / 8 * 12) + 12 * g;
@@ -260,18 +261,18 @@ QByteArray rowLumaFrame(FormatKind kind, int w, int h, int (*luma)(int row), qui
             }
         }
         break;
-    case fkYVU9:
+    case FormatKind::YVU9:
         planar(4, true);
         break;
-    case fkI420:
+    case FormatKind::I420:
         planar(2, false);
         break;
-    case fkY8:
+    case FormatKind::Y8:
         for (int r = 0; r < h; ++r) {
             std::fill(s + r * w, s + (r + 1) * w, uchar(luma(r)));
         }
         break;
-    case fkY211:
+    case FormatKind::Y211:
         for (int r = 0; r < h; ++r) {
             for (int g = 0; g < (w + 3) / 4; ++g) {
                 uchar* p = s + r * ((w + 3) / 4 * 4) + 4 * g;
@@ -295,10 +296,10 @@ TEST_F(FrameBuffersTest, EveryYuvKindEndToEnd) {
         bool upsideDown;
     };
     const Case cases[] = {
-        {"YUY2", kFourccYUY2, fkYUY2, false}, {"UYVY", kFourccUYVY, fkUYVY, false},
-        {"Y41P", kFourccY41P, fkY41P, true},  {"YVU9", kFourccYVU9, fkYVU9, false},
-        {"I420", kFourccI420, fkI420, false}, {"Y8", kFourccY8, fkY8, false},
-        {"Y211", kFourccY211, fkY211, false},
+        {"YUY2", kFourccYUY2, FormatKind::YUY2, false}, {"UYVY", kFourccUYVY, FormatKind::UYVY, false},
+        {"Y41P", kFourccY41P, FormatKind::Y41P, true},  {"YVU9", kFourccYVU9, FormatKind::YVU9, false},
+        {"I420", kFourccI420, FormatKind::I420, false}, {"Y8", kFourccY8, FormatKind::Y8, false},
+        {"Y211", kFourccY211, FormatKind::Y211, false},
     };
     const int w = 24;
     const int h = 16;
@@ -313,7 +314,7 @@ TEST_F(FrameBuffersTest, EveryYuvKindEndToEnd) {
         for (int y = 0; y < h; ++y) {
             const int sourceRow = c.upsideDown ? h - 1 - y : y;
             const quint8 l = quint8(luma(sourceRow));
-            const Rgb want = c.kind == fkY8 ? Rgb{l, l, l} : fromBgr0(YUVToRGB(l, 90, 170));
+            const Rgb want = c.kind == FormatKind::Y8 ? Rgb{l, l, l} : fromBgr0(yuvToRgb(l, 90, 170));
             EXPECT_EQ(at(picture, 0, y), want) << c.name << " row " << y;
             EXPECT_EQ(at(picture, w - 1, y), want) << c.name << " row " << y;
         }
@@ -325,7 +326,7 @@ TEST_F(FrameBuffersTest, EveryYuvKindEndToEnd) {
 TEST_F(FrameBuffersTest, PartialGroupsStayBlackOnTheFirstFrame) {
     start(yuvFormat(kFourccYUY2, 7, 5));
     const QImage picture = frame(rowLumaFrame(
-        fkYUY2, 7, 5, [](int) { return 235; }, 128, 128));
+        FormatKind::YUY2, 7, 5, [](int) { return 235; }, 128, 128));
     ASSERT_FALSE(picture.isNull());
     EXPECT_EQ(at(picture, 5, 2), (Rgb{254, 254, 254}));
     EXPECT_EQ(at(picture, 6, 2), (Rgb{0, 0, 0}));
@@ -337,7 +338,7 @@ const Rgb kPicture[2][3] = {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
                             {{255, 255, 255}, {128, 128, 128}, {0, 0, 0}}};
 
 QByteArray rgbPixels(int bits, bool topDown, QByteArray* palette) {
-    const qsizetype rowBytes = DibRowBytes(3 * bits);
+    const qsizetype rowBytes = bitmapRowBytes(3 * bits);
     QByteArray out(rowBytes * 2, char(0x5A)); // padding bytes are junk on purpose
     for (int y = 0; y < 2; ++y) {
         uchar* row = reinterpret_cast<uchar*>(out.data()) + (topDown ? y : 1 - y) * rowBytes;
@@ -390,7 +391,7 @@ TEST_F(FrameBuffersTest, RgbFramesOfEachLayout) {
             format += palette;
         }
         start(format);
-        ASSERT_EQ(buffers.formatKind(), fkRGB) << c.name;
+        ASSERT_EQ(buffers.formatKind(), FormatKind::RGB) << c.name;
         const QImage picture = frame(pixels);
         ASSERT_FALSE(picture.isNull()) << c.name;
         ASSERT_EQ(picture.size(), QSize(3, 2)) << c.name;
@@ -407,7 +408,7 @@ TEST_F(FrameBuffersTest, RgbFramesOfEachLayout) {
 
 TEST_F(FrameBuffersTest, ZeroImageSizeMeansTheSizeTheBitmapNeeds) {
     start(header(3, 2, 24, kBiRgb, 0));
-    ASSERT_EQ(buffers.formatKind(), fkRGB);
+    ASSERT_EQ(buffers.formatKind(), FormatKind::RGB);
     EXPECT_EQ(buffers.frameStream().size(), 54 + 24);
     const QImage picture = frame(rgbPixels(24, false, nullptr));
     ASSERT_FALSE(picture.isNull());
@@ -417,7 +418,7 @@ TEST_F(FrameBuffersTest, ZeroImageSizeMeansTheSizeTheBitmapNeeds) {
 TEST_F(FrameBuffersTest, ShortFramesAreDroppedAndChangeNothing) {
     start(yuvFormat(kFourccI420, 8, 6, 12));
     const QByteArray full = rowLumaFrame(
-        fkI420, 8, 6, [](int) { return 100; }, 128, 128);
+        FormatKind::I420, 8, 6, [](int) { return 100; }, 128, 128);
     ASSERT_FALSE(frame(full).isNull());
     const QByteArray before = buffers.frameStream();
     EXPECT_TRUE(frame(full.left(full.size() - 1)).isNull());
@@ -434,7 +435,7 @@ TEST_F(FrameBuffersTest, ShortFramesAreDroppedAndChangeNothing) {
 
 TEST_F(FrameBuffersTest, UnknownFormatsDropFramesSilently) {
     start(header(320, 240, 16, fourcc('M', 'J', 'P', 'G'), 320 * 240 * 2));
-    EXPECT_EQ(buffers.formatKind(), fkNone);
+    EXPECT_EQ(buffers.formatKind(), FormatKind::None);
     EXPECT_TRUE(buffers.formatProblem().contains("MJPG"));
     EXPECT_TRUE(frame(QByteArray(320 * 240 * 2, 'x')).isNull());
     EXPECT_TRUE(messages.boxes.isEmpty());
@@ -474,7 +475,7 @@ TEST_F(FrameBuffersTest, HostileFormatBlocksAllocateNothingAndDropFrames) {
     for (const Case& c : cases) {
         camera.format = c.block;
         ASSERT_NO_THROW(buffers.InitFrameBuffers(camera)) << c.name;
-        EXPECT_EQ(buffers.formatKind(), fkNone) << c.name;
+        EXPECT_EQ(buffers.formatKind(), FormatKind::None) << c.name;
         EXPECT_FALSE(buffers.formatProblem().isEmpty()) << c.name;
         EXPECT_LT(buffers.frameStream().size(), 1 << 20) << c.name;
         EXPECT_TRUE(frame(QByteArray(64 * 48 * 4, 'x')).isNull()) << c.name;
@@ -509,8 +510,8 @@ TEST_F(FrameBuffersTest, RejectedBitmapWarnsAndDrawsTheLastGoodPicture) {
     ASSERT_FALSE(frame(rgbPixels(24, false, nullptr)).isNull());
     camera.format = rejectedFormat(4, 3);
     buffers.ReadCaptureFormat(camera);
-    ASSERT_EQ(buffers.formatKind(), fkRGB);
-    const QImage picture = frame(QByteArray(DibRowBytes(4 * 24) * 3, '\x33'));
+    ASSERT_EQ(buffers.formatKind(), FormatKind::RGB);
+    const QImage picture = frame(QByteArray(bitmapRowBytes(4 * 24) * 3, '\x33'));
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Warning);
     EXPECT_EQ(messages.boxes[0].text, kInvalidFormat);
@@ -525,7 +526,7 @@ TEST_F(FrameBuffersTest, RejectedBitmapWarnsAndDrawsTheLastGoodPicture) {
 
 TEST_F(FrameBuffersTest, WarningIsNeverOpenTwiceAtOnce) {
     start(rejectedFormat(4, 3));
-    const QByteArray pixels(DibRowBytes(4 * 24) * 3, '\x33');
+    const QByteArray pixels(bitmapRowBytes(4 * 24) * 3, '\x33');
     int nested = 0;
     int nestedPictures = 0;
     messages.whileOpen = [&] {
@@ -549,7 +550,7 @@ TEST_F(FrameBuffersTest, WarningIsNeverOpenTwiceAtOnce) {
 
 TEST_F(FrameBuffersTest, ReformattingWhileTheWarningIsOpenIsSafe) {
     start(rejectedFormat(4, 3));
-    const QByteArray pixels(DibRowBytes(4 * 24) * 3, '\x33');
+    const QByteArray pixels(bitmapRowBytes(4 * 24) * 3, '\x33');
     messages.whileOpen = [&] {
         // The user opens the driver's format dialog and picks a good 2 x 2 format meanwhile.
         camera.format = rgbFormat(2, 2, 24);
@@ -576,12 +577,12 @@ TEST(BitmapDecode, DirectPathMatchesQt) {
         const int rows = std::abs(c.height);
         QByteArray info = c.masks ? maskedFormat(c.width, c.height, c.bits, 0xFF0000, 0xFF00, 0xFF)
                                   : rgbFormat(c.width, c.height, c.bits);
-        QByteArray pixels(DibRowBytes(qint64(c.width) * c.bits) * rows, '\0');
+        QByteArray pixels(bitmapRowBytes(qint64(c.width) * c.bits) * rows, '\0');
         for (auto& b : pixels) {
             b = char(rng());
         }
         QByteArray file(14, '\0');
-        WriteBitmapFileHeader(reinterpret_cast<uchar*>(file.data()),
+        writeBitmapFileHeader(reinterpret_cast<uchar*>(file.data()),
                               quint32(14 + info.size() + pixels.size()), quint32(14 + info.size()));
         file += info + pixels;
         QImage direct(c.width, rows, QImage::Format_RGB888);
@@ -596,7 +597,7 @@ TEST(BitmapDecode, DirectPathMatchesQt) {
 TEST(BitmapDecode, DirectPathDeclinesOtherLayouts) {
     const auto fileOf = [](const QByteArray& info, qsizetype pixelBytes) {
         QByteArray file(14, '\0');
-        WriteBitmapFileHeader(reinterpret_cast<uchar*>(file.data()), quint32(14 + info.size() + pixelBytes),
+        writeBitmapFileHeader(reinterpret_cast<uchar*>(file.data()), quint32(14 + info.size() + pixelBytes),
                               quint32(14 + info.size()));
         return file + info + QByteArray(pixelBytes, '\0');
     };

@@ -78,7 +78,7 @@ TEST(YUVToRGB, EveryInputMatchesExtendedPrecision) {
     const AllInputs& in = allInputs();
     int wrong = 0;
     for (int i = 0; i < kAll; ++i) {
-        const quint32 got = YUVToRGB(in.y[i], in.u[i], in.v[i]);
+        const quint32 got = yuvToRgb(in.y[i], in.u[i], in.v[i]);
         if (got != in.expected[i] && ++wrong <= 5) {
             ADD_FAILURE() << "Y " << int(in.y[i]) << " U " << int(in.u[i]) << " V " << int(in.v[i]);
         }
@@ -97,7 +97,7 @@ TEST(YUVToRGB, KnownPixels) {
         {128, 255, 128, 255, 80, 130},  {128, 128, 255, 130, 27, 255},
     };
     for (const Case& c : cases) {
-        const quint32 p = YUVToRGB(quint8(c.y), quint8(c.u), quint8(c.v));
+        const quint32 p = yuvToRgb(quint8(c.y), quint8(c.u), quint8(c.v));
         EXPECT_EQ(int(p & 255), c.b) << c.y << " " << c.u << " " << c.v;
         EXPECT_EQ(int(p >> 8 & 255), c.g) << c.y << " " << c.u << " " << c.v;
         EXPECT_EQ(int(p >> 16 & 255), c.r) << c.y << " " << c.u << " " << c.v;

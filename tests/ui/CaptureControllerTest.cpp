@@ -9,13 +9,13 @@
 #include "capture/FakeV4L2Device.h"
 #include "capture/ManualFrameTicker.h"
 #include "capture/RecordingCaptureBackend.h"
-#include "support/EventLoop.h"
-#include "support/FakeMessageService.h"
-#include "ui/CaptureFormatDialog.h"
-#include "ui/CaptureSourceDialog.h"
 #include "capture/TestCamera.h"
 #include "capture/V4L2Capture.h"
+#include "support/EventLoop.h"
+#include "support/FakeMessageService.h"
 #include "ui/CaptureController.h"
+#include "ui/CaptureFormatDialog.h"
+#include "ui/CaptureSourceDialog.h"
 
 namespace talvora {
 namespace {
@@ -69,14 +69,14 @@ TEST(VideoCapTest, WithoutAPanelNoWindowIsCreated) {
     EXPECT_FALSE(cap.CreateCaptureWindow());
     EXPECT_FALSE(cap.hasCaptureWindow());
     // Every operation is harmless without a window.
-    EXPECT_FALSE(cap.ConnectDriver(0));
+    EXPECT_FALSE(cap.connectDriver(0));
     cap.StartPreview();
     cap.AbortCapture();
-    cap.ShowSourceDialog();
-    cap.ShowFormatDialog();
+    cap.showSourceDialog();
+    cap.showFormatDialog();
     cap.DestroyCaptureWindow();
-    EXPECT_FALSE(cap.HasSourceDialog());
-    EXPECT_FALSE(cap.HasFormatDialog());
+    EXPECT_FALSE(cap.hasSourceDialog());
+    EXPECT_FALSE(cap.hasFormatDialog());
     EXPECT_TRUE(cap.videoFormat().isEmpty());
     EXPECT_FALSE(cap.setVideoFormat(QByteArray(40, '\0')));
 }
@@ -116,46 +116,42 @@ TEST(VideoCapTest, NoDriverAtAllStillGivesAWindowButNoFormat) {
     EXPECT_EQ(rig.backend->log.filter("connect").size(), 10); // 0 to 9, no more
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
-    EXPECT_FALSE(rig.cap.HasSourceDialog());
-    EXPECT_FALSE(rig.cap.HasFormatDialog());
+    EXPECT_FALSE(rig.cap.hasSourceDialog());
+    EXPECT_FALSE(rig.cap.hasFormatDialog());
 }
 
 TEST(VideoCapTest, ADriverWhoseSettingsCannotBeWrittenDoesNotCount) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
     rig.backend->sequenceSetupWorks = false;
-    EXPECT_FALSE(rig.cap.ConnectDriver(0));
+    EXPECT_FALSE(rig.cap.connectDriver(0));
 }
 
-TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettingsAndKeepsTheRest) {
+TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    CaptureParms driver;
-    driver.dwRequestMicroSecPerFrame = 33333;
-    driver.fYield = false;
-    driver.fCaptureAudio = false;
-    driver.vKeyAbort = 0;
-    driver.fAbortLeftMouse = true;
-    driver.fAbortRightMouse = true;
-    driver.fLimitEnabled = true;
-    driver.fMCIControl = true;
-    driver.wPercentDropForError = 7;
-    driver.wNumVideoRequested = 12;
-    driver.dwAudioBufferSize = 4096;
-    driver.wTimeLimit = 99;
-    rig.backend->driverParms = driver;
-    ASSERT_TRUE(rig.cap.ConnectDriver(0));
+    CaptureSettings driver;
+    driver.microSecPerFrame = 33333;
+    driver.yield = false;
+    driver.captureAudio = false;
+    driver.abortKey = 0;
+    driver.abortLeftMouse = true;
+    driver.abortRightMouse = true;
+    driver.limitEnabled = true;
+    driver.mciControl = true;
+    rig.backend->driverSettings = driver;
+    ASSERT_TRUE(rig.cap.connectDriver(0));
 
-    CaptureParms expected = driver;
-    expected.dwRequestMicroSecPerFrame = 66667;
-    expected.fYield = true;
-    expected.fCaptureAudio = true;
-    expected.vKeyAbort = 27;
-    expected.fAbortLeftMouse = false;
-    expected.fAbortRightMouse = false;
-    expected.fLimitEnabled = false;
-    expected.fMCIControl = false;
-    EXPECT_EQ(rig.backend->writtenParms, expected);
+    CaptureSettings expected = driver;
+    expected.microSecPerFrame = 66667;
+    expected.yield = true;
+    expected.captureAudio = true;
+    expected.abortKey = 27;
+    expected.abortLeftMouse = false;
+    expected.abortRightMouse = false;
+    expected.limitEnabled = false;
+    expected.mciControl = false;
+    EXPECT_EQ(rig.backend->writtenSettings, expected);
 }
 
 TEST(VideoCapTest, StartPreviewScalesAndRunsAt33Ms) {
@@ -206,11 +202,11 @@ TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
 TEST(VideoCapTest, StatusTextsReachTheLabelAtOnceReplacingTheLastOne) {
     RecordingRig rig;
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.backend->statusCallback(1, QStringLiteral("first"));
+    rig.backend->statusCallback(CaptureBackend::StatusId::Connected, QStringLiteral("first"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("first"));
-    rig.backend->statusCallback(77, QStringLiteral("second"));
+    rig.backend->statusCallback(CaptureBackend::StatusId(77), QStringLiteral("second"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("second"));
-    EXPECT_EQ(rig.cap.StatusCallback(0, QStringLiteral("third")), 1);
+    rig.cap.showStatus(CaptureBackend::StatusId::Format, QStringLiteral("third"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("third"));
 }
 
@@ -284,11 +280,11 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
     ASSERT_TRUE(rig.cap.backend()->isConnected());
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.cap.backend()->getDriverCaps(caps));
-    EXPECT_EQ(caps.wDeviceIndex, 1u);
-    CaptureParms parms;
-    ASSERT_TRUE(rig.cap.backend()->getSequenceSetup(parms));
-    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66667u);
-    EXPECT_EQ(parms.vKeyAbort, 27u);
+    EXPECT_EQ(caps.deviceIndex, 1u);
+    CaptureSettings settings;
+    ASSERT_TRUE(rig.cap.backend()->getSequenceSetup(settings));
+    EXPECT_EQ(settings.microSecPerFrame, 66667u);
+    EXPECT_EQ(settings.abortKey, 27u);
 
     rig.cap.StartPreview();
     EXPECT_EQ(rig.device->callsOf(VIDIOC_S_PARM).last().interval.denominator, 30u);
@@ -365,8 +361,8 @@ TEST(VideoCapTest, TestCameraThroughTheCaptureWindow) {
     });
     ticker->tick();
     EXPECT_EQ(seen, 320 * 240 * 3 / 2);
-    EXPECT_TRUE(cap.HasSourceDialog());
-    EXPECT_TRUE(cap.HasFormatDialog());
+    EXPECT_TRUE(cap.hasSourceDialog());
+    EXPECT_TRUE(cap.hasFormatDialog());
 }
 
 TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
@@ -374,14 +370,14 @@ TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
     QStringList shown;
     rig.cap.setDialogRunner([&](QDialog& dialog) { shown << dialog.metaObject()->className(); });
     ASSERT_TRUE(rig.cap.CreateCaptureWindow()); // no device
-    rig.cap.ShowSourceDialog();
-    rig.cap.ShowFormatDialog();
+    rig.cap.showSourceDialog();
+    rig.cap.showFormatDialog();
     EXPECT_TRUE(shown.isEmpty());
     rig.cap.DestroyCaptureWindow();
     rig.device->addNode(0);
     ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.cap.ShowSourceDialog();
-    rig.cap.ShowFormatDialog();
+    rig.cap.showSourceDialog();
+    rig.cap.showFormatDialog();
     EXPECT_EQ(shown, QStringList({"talvora::CaptureSourceDialog", "talvora::CaptureFormatDialog"}));
 }
 

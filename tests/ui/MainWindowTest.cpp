@@ -166,7 +166,7 @@ TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
     control<QLineEdit>(*w, "edtHostName").setText("127.0.0.22");
     activate(w->mainWindow());
     ASSERT_NE(ticker, nullptr);
-    EXPECT_EQ(w->phone().frames().formatKind(), fkYUY2);
+    EXPECT_EQ(w->phone().frames().formatKind(), FormatKind::YUY2);
     for (int i = 0; i < 3; ++i) {
         ticker->tick();
     }
