@@ -136,10 +136,10 @@ void frameToBitmap(benchmark::State& state, FormatKind kind) {
     FixedFormat camera(
         yuvFormat(kind == talvora::FormatKind::YUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h));
     talvora::FrameBuffers buffers(messages);
-    buffers.InitFrameBuffers(camera);
+    buffers.initFrameBuffers(camera);
     const auto src = noise(talvora::yuvFrameBytes(kind, w, h));
     for (auto _ : state) {
-        QImage picture = buffers.FrameToBitmap(src.data(), qsizetype(src.size()));
+        QImage picture = buffers.frameToBitmap(src.data(), qsizetype(src.size()));
         benchmark::DoNotOptimize(picture.constBits());
     }
     state.SetItemsProcessed(state.iterations() * w * h);

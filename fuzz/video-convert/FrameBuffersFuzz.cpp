@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     camera.format = QByteArray(reinterpret_cast<const char*>(data + 2), qsizetype(blockBytes));
     talvora::FrameBuffers buffers(messages);
     try {
-        buffers.InitFrameBuffers(camera);
+        buffers.initFrameBuffers(camera);
     } catch (const talvora::Error&) {
         return 0;
     }
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qsizetype frameBytes = qsizetype(size - 2 - blockBytes);
     // Twice: the second frame runs on the state the first one left.
     for (int i = 0; i < 2; ++i) {
-        const QImage picture = buffers.FrameToBitmap(frame, frameBytes);
+        const QImage picture = buffers.frameToBitmap(frame, frameBytes);
         if (!picture.isNull() && picture.format() != QImage::Format_RGB888) {
             __builtin_trap();
         }

@@ -30,7 +30,7 @@ quint32 imageBytesOf(const QByteArray& info) {
 
 FrameBuffers::FrameBuffers(MessageService& messages) : m_messages(messages) {}
 
-void FrameBuffers::InitFrameBuffers(CaptureFormatSource& source) {
+void FrameBuffers::initFrameBuffers(CaptureFormatSource& source) {
     if (!source.hasCaptureWindow()) {
         return;
     }
@@ -41,11 +41,11 @@ void FrameBuffers::InitFrameBuffers(CaptureFormatSource& source) {
     initBitmapHeader(reinterpret_cast<uchar*>(m_frameInfo.data()), kRequestedWidth, kRequestedHeight,
                      kRequestedBits);
     source.setVideoFormat(m_frameInfo); // the driver may refuse or pick another format
-    ReadCaptureFormat(source);
+    readCaptureFormat(source);
     m_frameBitmap = QImage();
 }
 
-void FrameBuffers::ReadCaptureFormat(CaptureFormatSource& source) {
+void FrameBuffers::readCaptureFormat(CaptureFormatSource& source) {
     if (!source.hasCaptureWindow()) {
         return;
     }
@@ -90,7 +90,7 @@ void FrameBuffers::rebuildFrameStream(qint64 pixelAreaBytes) {
     m_framePixels = qsizetype(pixelOffset);
 }
 
-void FrameBuffers::FreeFrameBuffers() {
+void FrameBuffers::freeFrameBuffers() {
     m_frameStream = QByteArray();
     m_framePixels = -1;
     m_frameBitmap = QImage();
@@ -100,7 +100,7 @@ void FrameBuffers::FreeFrameBuffers() {
     m_check = CaptureFormatCheck();
 }
 
-QImage FrameBuffers::FrameToBitmap(const uchar* data, qsizetype size) {
+QImage FrameBuffers::frameToBitmap(const uchar* data, qsizetype size) {
     if (m_kind == FormatKind::None || m_framePixels < 0 || data == nullptr || size < 0) {
         return {};
     }

@@ -24,19 +24,19 @@ public:
     FrameBuffers(const FrameBuffers&) = delete;
     FrameBuffers& operator=(const FrameBuffers&) = delete;
 
-    // Asks the driver for 384 x 288 at 24 bits, then adopts what it reports (ReadCaptureFormat).
+    // Asks the driver for 384 x 288 at 24 bits, then adopts what it reports (readCaptureFormat).
     // Does nothing without a capture window. Throws Error when the driver has no format.
-    void InitFrameBuffers(CaptureFormatSource& source);
+    void initFrameBuffers(CaptureFormatSource& source);
 
     // Re-reads the driver's format and rebuilds FrameInfo and the BMP file; run again after the
     // driver's format dialog. Does nothing without a capture window. Throws Error (the "WebCam not
     // found" text) when the driver reports no format block. A block that is unusable or hostile
     // (too short, absurd sizes, an image size that does not fit the width and height) does not
     // throw: its frames are dropped and formatProblem() says why.
-    void ReadCaptureFormat(CaptureFormatSource& source);
+    void readCaptureFormat(CaptureFormatSource& source);
 
     // Releases everything; frames are dropped until the buffers are set up again.
-    void FreeFrameBuffers();
+    void freeFrameBuffers();
 
     // One frame of `size` bytes from the driver: the 24-bit picture (Format_RGB888, the format's
     // width by its height, top row first), or a null image when the frame is dropped (no usable
@@ -44,7 +44,7 @@ public:
     // "Invalid Video Format Selected. Please Select RGB." (never twice at once) and the picture
     // is drawn from the last one decoded. The result shares its pixels with FrameBitmap until
     // either is changed.
-    QImage FrameToBitmap(const uchar* data, qsizetype size);
+    QImage frameToBitmap(const uchar* data, qsizetype size);
 
     FormatKind formatKind() const { return m_kind; }
     // Why frames are dropped; empty when the format is usable (or none was read yet).

@@ -119,7 +119,7 @@ void Phone::startVideo() {
     try {
         if (m_capture) {
             m_capture->startPreview();
-            m_frames->InitFrameBuffers(m_capture->formatSource());
+            m_frames->initFrameBuffers(m_capture->formatSource());
         }
     } catch (const std::exception&) {
         // Without a camera the phone still calls, but it receives no pictures this run.
@@ -141,7 +141,7 @@ void Phone::startVideo() {
 
 void Phone::stopVideo() {
     if (m_videoStarted) {
-        m_frames->FreeFrameBuffers();
+        m_frames->freeFrameBuffers();
     }
     if (m_capture) {
         m_capture->stopCapture();
@@ -160,7 +160,7 @@ void Phone::shutDown() {
 }
 
 QImage Phone::frameArrived(const uchar* data, qsizetype size) {
-    QImage picture = m_frames->FrameToBitmap(data, size);
+    QImage picture = m_frames->frameToBitmap(data, size);
     if (!picture.isNull()) {
         m_videoSender->sendFrame(picture); // nothing is encoded outside a call
     }
@@ -169,7 +169,7 @@ QImage Phone::frameArrived(const uchar* data, qsizetype size) {
 
 void Phone::readCaptureFormat() {
     if (m_capture) {
-        m_frames->ReadCaptureFormat(m_capture->formatSource());
+        m_frames->readCaptureFormat(m_capture->formatSource());
     }
 }
 

@@ -11,23 +11,23 @@ namespace talvora {
 CaptureController::CaptureController(BackendFactory factory) : m_factory(std::move(factory)) {}
 
 CaptureController::~CaptureController() {
-    DestroyCaptureWindow();
+    destroyCaptureWindow();
     m_retired.clear();
 }
 
-void CaptureController::SetVideoPanel(QWidget* panel) {
+void CaptureController::setVideoPanel(QWidget* panel) {
     m_videoPanel = panel;
 }
 
-void CaptureController::SetStatusLabel(QLabel* label) {
+void CaptureController::setStatusLabel(QLabel* label) {
     m_statusLabel = label;
 }
 
-bool CaptureController::CreateCaptureWindow() {
+bool CaptureController::createCaptureWindow() {
     if (!m_videoPanel)
         return false;
     if (m_captureWindow)
-        DestroyCaptureWindow();
+        destroyCaptureWindow();
     // The window takes the panel's size now; it does not follow later resizes of the panel.
     auto* window = new CaptureWindow(m_videoPanel);
     window->setGeometry(0, 0, m_videoPanel->width(), m_videoPanel->height());
@@ -35,7 +35,7 @@ bool CaptureController::CreateCaptureWindow() {
     m_captureWindow = window;
     m_backend = m_factory ? m_factory() : nullptr;
     if (!m_backend) {
-        DestroyCaptureWindow();
+        destroyCaptureWindow();
         return false;
     }
     m_backend->setStatusCallback(nullptr);
@@ -58,7 +58,7 @@ bool CaptureController::connectDriver(int index) {
         CaptureSettings settings;
         if (!m_backend->getSequenceSetup(settings))
             return false;
-        // 15 frames a second in the record; the preview runs at kPreviewRateMs (StartPreview).
+        // 15 frames a second in the record; the preview runs at kPreviewRateMs (startPreview).
         settings.microSecPerFrame = 66667;
         settings.yield = true;
         settings.captureAudio = true;
@@ -73,7 +73,7 @@ bool CaptureController::connectDriver(int index) {
     }
 }
 
-void CaptureController::StartPreview() {
+void CaptureController::startPreview() {
     if (!m_captureWindow || !m_backend)
         return;
     m_captureWindow->setScale(true);
@@ -83,12 +83,12 @@ void CaptureController::StartPreview() {
 }
 
 // There is no capture to a file; the only capture in progress is the preview stream.
-void CaptureController::AbortCapture() {
+void CaptureController::abortCapture() {
     if (m_captureWindow && m_backend)
         m_backend->setPreview(false);
 }
 
-void CaptureController::DestroyCaptureWindow() {
+void CaptureController::destroyCaptureWindow() {
     if (m_backend) {
         m_backend->setStatusCallback(nullptr);
         m_backend->setFrameCallback(nullptr);

@@ -43,16 +43,16 @@ public:
     CaptureController(const CaptureController&) = delete;
     CaptureController& operator=(const CaptureController&) = delete;
 
-    void SetVideoPanel(QWidget* panel);
-    void SetStatusLabel(QLabel* label);
+    void setVideoPanel(QWidget* panel);
+    void setStatusLabel(QLabel* label);
     // Creates the capture window with the panel's size and connects the first driver of 0..9
     // that works. True when the window exists, with or without a driver.
-    bool CreateCaptureWindow();
+    bool createCaptureWindow();
     // Connects driver `index` and writes the capture settings. True when all of it succeeded.
     bool connectDriver(int index);
-    void StartPreview();
-    void AbortCapture();
-    void DestroyCaptureWindow();
+    void startPreview();
+    void abortCapture();
+    void destroyCaptureWindow();
     bool hasSourceDialog() const;
     bool hasFormatDialog() const;
     void showSourceDialog();

@@ -21,15 +21,15 @@ public:
     CaptureHookup(CaptureController& capture, MainWindow& main) : m_capture(capture), m_main(main) {}
 
     void startPreview() override {
-        m_capture.SetVideoPanel(m_main.previewPanel());
-        m_capture.SetStatusLabel(m_main.statusLabel());
-        if (m_capture.CreateCaptureWindow()) {
-            m_capture.StartPreview();
+        m_capture.setVideoPanel(m_main.previewPanel());
+        m_capture.setStatusLabel(m_main.statusLabel());
+        if (m_capture.createCaptureWindow()) {
+            m_capture.startPreview();
         }
     }
     void stopCapture() override {
-        m_capture.AbortCapture();
-        m_capture.DestroyCaptureWindow();
+        m_capture.abortCapture();
+        m_capture.destroyCaptureWindow();
     }
     CaptureFormatSource& formatSource() override { return m_capture; }
 

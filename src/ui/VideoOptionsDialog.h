@@ -19,7 +19,7 @@ class VideoOptionsDialog final : public QDialog {
 public:
     VideoOptionsDialog(CaptureController& videoCap, QWidget* parent = nullptr);
 
-    // Re-reads the capture format after the format dialog (the frame buffers' ReadCaptureFormat).
+    // Re-reads the capture format after the format dialog (the frame buffers' readCaptureFormat).
     void setReadCaptureFormat(std::function<void()> readCaptureFormat) {
         m_readCaptureFormat = std::move(readCaptureFormat);
     }

@@ -91,10 +91,10 @@ protected:
 
     void start(const QByteArray& format) {
         camera.format = format;
-        buffers.InitFrameBuffers(camera);
+        buffers.initFrameBuffers(camera);
     }
     QImage frame(const QByteArray& data) {
-        return buffers.FrameToBitmap(reinterpret_cast<const uchar*>(data.constData()), data.size());
+        return buffers.frameToBitmap(reinterpret_cast<const uchar*>(data.constData()), data.size());
     }
 };
 
@@ -142,8 +142,8 @@ TEST_F(FrameBuffersTest, DriverRefusingTheRequestIsNoError) {
 TEST_F(FrameBuffersTest, NoCaptureWindowDoesNothing) {
     camera.window = false;
     camera.format = rgbFormat(4, 4, 24);
-    EXPECT_NO_THROW(buffers.InitFrameBuffers(camera));
-    EXPECT_NO_THROW(buffers.ReadCaptureFormat(camera));
+    EXPECT_NO_THROW(buffers.initFrameBuffers(camera));
+    EXPECT_NO_THROW(buffers.readCaptureFormat(camera));
     EXPECT_TRUE(camera.requests.isEmpty());
     EXPECT_TRUE(buffers.frameStream().isEmpty());
     EXPECT_EQ(buffers.formatKind(), FormatKind::None);
@@ -191,7 +191,7 @@ TEST_F(FrameBuffersTest, SwitchFromRgbToYuvKeepsTheRgbBlockSize) {
     start(maskedFormat(8, 4, 32, 0xFF0000, 0xFF00, 0xFF));
     ASSERT_EQ(buffers.frameInfo().size(), 52);
     camera.format = yuvFormat(kFourccYUY2, 6, 3);
-    buffers.ReadCaptureFormat(camera);
+    buffers.readCaptureFormat(camera);
     ASSERT_EQ(buffers.formatKind(), FormatKind::YUY2);
     ASSERT_EQ(buffers.frameInfo().size(), 52);
     const QByteArray& file = buffers.frameStream();
@@ -423,7 +423,7 @@ TEST_F(FrameBuffersTest, ShortFramesAreDroppedAndChangeNothing) {
     const QByteArray before = buffers.frameStream();
     EXPECT_TRUE(frame(full.left(full.size() - 1)).isNull());
     EXPECT_TRUE(frame({}).isNull());
-    EXPECT_TRUE(buffers.FrameToBitmap(nullptr, 1000).isNull());
+    EXPECT_TRUE(buffers.frameToBitmap(nullptr, 1000).isNull());
     EXPECT_EQ(buffers.frameStream(), before);
 
     start(rgbFormat(3, 2, 24));
@@ -474,7 +474,7 @@ TEST_F(FrameBuffersTest, HostileFormatBlocksAllocateNothingAndDropFrames) {
     };
     for (const Case& c : cases) {
         camera.format = c.block;
-        ASSERT_NO_THROW(buffers.InitFrameBuffers(camera)) << c.name;
+        ASSERT_NO_THROW(buffers.initFrameBuffers(camera)) << c.name;
         EXPECT_EQ(buffers.formatKind(), FormatKind::None) << c.name;
         EXPECT_FALSE(buffers.formatProblem().isEmpty()) << c.name;
         EXPECT_LT(buffers.frameStream().size(), 1 << 20) << c.name;
@@ -487,7 +487,7 @@ TEST_F(FrameBuffersTest, FreeingDropsFramesUntilSetUpAgain) {
     start(rgbFormat(3, 2, 24));
     const QByteArray pixels = rgbPixels(24, false, nullptr);
     ASSERT_FALSE(frame(pixels).isNull());
-    buffers.FreeFrameBuffers();
+    buffers.freeFrameBuffers();
     EXPECT_TRUE(buffers.frameStream().isEmpty());
     EXPECT_TRUE(buffers.frameInfo().isEmpty());
     EXPECT_TRUE(buffers.captureFormat().isEmpty());
@@ -509,7 +509,7 @@ TEST_F(FrameBuffersTest, RejectedBitmapWarnsAndDrawsTheLastGoodPicture) {
     start(rgbFormat(3, 2, 24));
     ASSERT_FALSE(frame(rgbPixels(24, false, nullptr)).isNull());
     camera.format = rejectedFormat(4, 3);
-    buffers.ReadCaptureFormat(camera);
+    buffers.readCaptureFormat(camera);
     ASSERT_EQ(buffers.formatKind(), FormatKind::RGB);
     const QImage picture = frame(QByteArray(bitmapRowBytes(4 * 24) * 3, '\x33'));
     ASSERT_EQ(messages.boxes.size(), 1);
@@ -554,7 +554,7 @@ TEST_F(FrameBuffersTest, ReformattingWhileTheWarningIsOpenIsSafe) {
     messages.whileOpen = [&] {
         // The user opens the driver's format dialog and picks a good 2 x 2 format meanwhile.
         camera.format = rgbFormat(2, 2, 24);
-        buffers.ReadCaptureFormat(camera);
+        buffers.readCaptureFormat(camera);
         frame(QByteArray(16, '\xFF'));
     };
     const QImage picture = frame(pixels);

@@ -49,8 +49,8 @@ struct RecordingRig : Screen {
     QList<int> usable = {0};
 
     RecordingRig() {
-        cap.SetVideoPanel(panel);
-        cap.SetStatusLabel(label);
+        cap.setVideoPanel(panel);
+        cap.setStatusLabel(label);
     }
 };
 
@@ -59,22 +59,22 @@ struct V4L2Rig : Screen {
     CaptureController cap{[this] { return std::make_unique<V4L2Capture>(device); }};
 
     V4L2Rig() {
-        cap.SetVideoPanel(panel);
-        cap.SetStatusLabel(label);
+        cap.setVideoPanel(panel);
+        cap.setStatusLabel(label);
     }
 };
 
 TEST(VideoCapTest, WithoutAPanelNoWindowIsCreated) {
     CaptureController cap([] { return std::make_unique<RecordingCaptureBackend>(); });
-    EXPECT_FALSE(cap.CreateCaptureWindow());
+    EXPECT_FALSE(cap.createCaptureWindow());
     EXPECT_FALSE(cap.hasCaptureWindow());
     // Every operation is harmless without a window.
     EXPECT_FALSE(cap.connectDriver(0));
-    cap.StartPreview();
-    cap.AbortCapture();
+    cap.startPreview();
+    cap.abortCapture();
     cap.showSourceDialog();
     cap.showFormatDialog();
-    cap.DestroyCaptureWindow();
+    cap.destroyCaptureWindow();
     EXPECT_FALSE(cap.hasSourceDialog());
     EXPECT_FALSE(cap.hasFormatDialog());
     EXPECT_TRUE(cap.videoFormat().isEmpty());
@@ -84,14 +84,14 @@ TEST(VideoCapTest, WithoutAPanelNoWindowIsCreated) {
 TEST(VideoCapTest, NoBackEndMeansNoWindow) {
     RecordingRig rig;
     rig.factoryWorks = false;
-    EXPECT_FALSE(rig.cap.CreateCaptureWindow());
+    EXPECT_FALSE(rig.cap.createCaptureWindow());
     EXPECT_FALSE(rig.cap.hasCaptureWindow());
     EXPECT_TRUE(rig.panel->findChildren<CaptureWindow*>().isEmpty());
 }
 
 TEST(VideoCapTest, CaptureWindowIsAChildOfThePanelWithItsSizeAtCreation) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     CaptureWindow* window = rig.cap.captureWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->parentWidget(), rig.panel);
@@ -103,7 +103,7 @@ TEST(VideoCapTest, CaptureWindowIsAChildOfThePanelWithItsSizeAtCreation) {
 TEST(VideoCapTest, CreationRegistersCallbacksThenSearchesDriversInOrder) {
     RecordingRig rig;
     rig.usable = {3, 5};
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     EXPECT_EQ(rig.backend->log, QStringList({"no status callback", "status callback", "frame callback",
                                              "connect 0", "connect 1", "connect 2", "connect 3"}));
     EXPECT_EQ(rig.backend->connected, 3);
@@ -112,7 +112,7 @@ TEST(VideoCapTest, CreationRegistersCallbacksThenSearchesDriversInOrder) {
 TEST(VideoCapTest, NoDriverAtAllStillGivesAWindowButNoFormat) {
     RecordingRig rig;
     rig.usable = {};
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     EXPECT_EQ(rig.backend->log.filter("connect").size(), 10); // 0 to 9, no more
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
@@ -122,14 +122,14 @@ TEST(VideoCapTest, NoDriverAtAllStillGivesAWindowButNoFormat) {
 
 TEST(VideoCapTest, ADriverWhoseSettingsCannotBeWrittenDoesNotCount) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     rig.backend->sequenceSetupWorks = false;
     EXPECT_FALSE(rig.cap.connectDriver(0));
 }
 
 TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     CaptureSettings driver;
     driver.microSecPerFrame = 33333;
     driver.yield = false;
@@ -156,26 +156,26 @@ TEST(VideoCapTest, ConnectDriverWritesTheCaptureSettings) {
 
 TEST(VideoCapTest, StartPreviewScalesAndRunsAt33Ms) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     rig.backend->log.clear();
-    rig.cap.StartPreview();
+    rig.cap.startPreview();
     EXPECT_TRUE(rig.cap.captureWindow()->scale());
     EXPECT_EQ(rig.backend->log, QStringList({"rate 33", "preview on"}));
 }
 
 TEST(VideoCapTest, AbortStopsThePreviewAndDestroyForgetsTheWindow) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     QPointer<CaptureWindow> window = rig.cap.captureWindow();
     rig.backend->log.clear();
-    rig.cap.AbortCapture();
+    rig.cap.abortCapture();
     EXPECT_EQ(rig.backend->log, QStringList({"preview off"}));
-    rig.cap.DestroyCaptureWindow();
+    rig.cap.destroyCaptureWindow();
     EXPECT_FALSE(rig.cap.hasCaptureWindow());
     EXPECT_EQ(rig.cap.backend(), nullptr);
     ASSERT_TRUE(test::waitUntil([&] { return window.isNull(); }));
-    rig.cap.DestroyCaptureWindow(); // twice is harmless
-    rig.cap.AbortCapture();
+    rig.cap.destroyCaptureWindow(); // twice is harmless
+    rig.cap.abortCapture();
 }
 
 TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
@@ -191,9 +191,9 @@ TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
         backend->out = &log;
         return backend;
     });
-    cap.SetVideoPanel(screen.panel);
-    ASSERT_TRUE(cap.CreateCaptureWindow());
-    cap.DestroyCaptureWindow();
+    cap.setVideoPanel(screen.panel);
+    ASSERT_TRUE(cap.createCaptureWindow());
+    cap.destroyCaptureWindow();
     ASSERT_GE(log.size(), 3);
     EXPECT_EQ(log.mid(log.size() - 3),
               QStringList({"no status callback", "no frame callback", "disconnect"}));
@@ -201,7 +201,7 @@ TEST(VideoCapTest, DestroyOrderIsStatusThenFrameCallbackThenDisconnect) {
 
 TEST(VideoCapTest, StatusTextsReachTheLabelAtOnceReplacingTheLastOne) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     rig.backend->statusCallback(CaptureBackend::StatusId::Connected, QStringLiteral("first"));
     EXPECT_EQ(rig.label->text(), QStringLiteral("first"));
     rig.backend->statusCallback(CaptureBackend::StatusId(77), QStringLiteral("second"));
@@ -212,7 +212,7 @@ TEST(VideoCapTest, StatusTextsReachTheLabelAtOnceReplacingTheLastOne) {
 
 TEST(VideoCapTest, FramesGoThroughTheHandlerIntoThePreview) {
     RecordingRig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     QList<QByteArray> handled;
     rig.cap.setFrameHandler([&](const uchar* data, qsizetype size) {
         handled.append(QByteArray(reinterpret_cast<const char*>(data), size));
@@ -229,7 +229,7 @@ TEST(VideoCapTest, FramesGoThroughTheHandlerIntoThePreview) {
     EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 1u);
     EXPECT_EQ(rig.cap.captureWindow()->currentFrame().size(), QSize(384, 288));
     // Scaled into the window: the whole window shows the picture.
-    rig.cap.StartPreview();
+    rig.cap.startPreview();
     const QImage shot = rig.cap.captureWindow()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::red));
     EXPECT_EQ(shot.pixelColor(248, 186), QColor(Qt::red));
@@ -239,7 +239,7 @@ TEST(VideoCapTest, AnErrorLeavingTheFrameHandlerIsShownAndTheFrameDropped) {
     RecordingRig rig;
     test::FakeMessageService messages;
     rig.cap.setMessageService(&messages);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     rig.cap.setFrameHandler(
         [](const uchar*, qsizetype) -> QImage { throw Error(QStringLiteral("Out of memory")); });
     rig.backend->fireFrame("frame");
@@ -252,12 +252,12 @@ TEST(VideoCapTest, AHandlerThatClosesTheWindowInANestedLoopIsSafe) {
     FakeV4L2Device::Node node;
     node.formats = {{V4L2_PIX_FMT_GREY, {{4, 4}}, {}, {{1, 30}}}};
     rig.device->addNode(0, node);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.cap.StartPreview();
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
+    rig.cap.startPreview();
     int frames = 0;
     rig.cap.setFrameHandler([&](const uchar*, qsizetype) {
         ++frames;
-        rig.cap.DestroyCaptureWindow();
+        rig.cap.destroyCaptureWindow();
         test::pumpEvents(5); // like a message box
         return QImage(4, 4, QImage::Format_RGB888);
     });
@@ -276,7 +276,7 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
     camera.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}, {}, {{1, 30}}},
                       {V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, {}, {{1, 30}}}};
     rig.device->addNode(1, camera);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     ASSERT_TRUE(rig.cap.backend()->isConnected());
     CaptureDriverCaps caps;
     ASSERT_TRUE(rig.cap.backend()->getDriverCaps(caps));
@@ -286,7 +286,7 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
     EXPECT_EQ(settings.microSecPerFrame, 66667u);
     EXPECT_EQ(settings.abortKey, 27u);
 
-    rig.cap.StartPreview();
+    rig.cap.startPreview();
     EXPECT_EQ(rig.device->callsOf(VIDIOC_S_PARM).last().interval.denominator, 30u);
     int frames = 0;
     rig.cap.setFrameHandler([&](const uchar*, qsizetype size) {
@@ -301,10 +301,10 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
 
 TEST(VideoCapTest, NoDeviceAtAllKeepsTheWindowWithoutAFormat) {
     V4L2Rig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     EXPECT_TRUE(rig.cap.videoFormat().isEmpty());
-    rig.cap.StartPreview();
+    rig.cap.startPreview();
     EXPECT_FALSE(rig.cap.backend()->isPreviewing());
 }
 
@@ -313,21 +313,21 @@ TEST(VideoCapTest, UnplugDuringPreviewShowsAStatusText) {
     FakeV4L2Device::Node node;
     node.card = QStringLiteral("USB Camera");
     rig.device->addNode(0, node);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
-    rig.cap.StartPreview();
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
+    rig.cap.startPreview();
     ASSERT_TRUE(rig.cap.backend()->isPreviewing());
     rig.device->unplug(0);
     ASSERT_TRUE(test::waitUntil([&] { return !rig.cap.backend()->isPreviewing(); }));
     EXPECT_EQ(rig.label->text(), QStringLiteral("The camera USB Camera was disconnected"));
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
-    rig.cap.AbortCapture();
-    rig.cap.DestroyCaptureWindow();
+    rig.cap.abortCapture();
+    rig.cap.destroyCaptureWindow();
 }
 
 TEST(VideoCapTest, FormatRequestGoesToTheDriverAndBack) {
     V4L2Rig rig;
     rig.device->addNode(0);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     BitmapInfoHeader h;
     h.biWidth = 384;
     h.biHeight = 288;
@@ -348,11 +348,11 @@ TEST(VideoCapTest, TestCameraThroughTheCaptureWindow) {
         ticker = owned.get();
         return std::make_unique<TestCamera>(TestCameraConfig{kFourccI420, 320, 240}, std::move(owned));
     });
-    cap.SetVideoPanel(screen.panel);
-    cap.SetStatusLabel(screen.label);
-    ASSERT_TRUE(cap.CreateCaptureWindow());
+    cap.setVideoPanel(screen.panel);
+    cap.setStatusLabel(screen.label);
+    ASSERT_TRUE(cap.createCaptureWindow());
     EXPECT_EQ(screen.label->text(), QStringLiteral("Video format I420 320x240"));
-    cap.StartPreview();
+    cap.startPreview();
     EXPECT_EQ(ticker->intervalMsSeen, 33);
     qsizetype seen = 0;
     cap.setFrameHandler([&](const uchar*, qsizetype size) {
@@ -369,13 +369,13 @@ TEST(VideoCapTest, DriverDialogsRunModallyOnlyWithADriver) {
     V4L2Rig rig;
     QStringList shown;
     rig.cap.setDialogRunner([&](QDialog& dialog) { shown << dialog.metaObject()->className(); });
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow()); // no device
+    ASSERT_TRUE(rig.cap.createCaptureWindow()); // no device
     rig.cap.showSourceDialog();
     rig.cap.showFormatDialog();
     EXPECT_TRUE(shown.isEmpty());
-    rig.cap.DestroyCaptureWindow();
+    rig.cap.destroyCaptureWindow();
     rig.device->addNode(0);
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow());
+    ASSERT_TRUE(rig.cap.createCaptureWindow());
     rig.cap.showSourceDialog();
     rig.cap.showFormatDialog();
     EXPECT_EQ(shown, QStringList({"talvora::CaptureSourceDialog", "talvora::CaptureFormatDialog"}));

@@ -72,9 +72,9 @@ TEST(UprightPicture, TopRowOfTheFrameIsTopRowOfThePictureInEveryPackedLayout) {
         test::FakeCaptureFormatSource driver;
         driver.format = formatBlockFor(geometry);
         FrameBuffers frames(messages);
-        frames.InitFrameBuffers(driver);
+        frames.initFrameBuffers(driver);
         const QImage picture =
-            frames.FrameToBitmap(reinterpret_cast<const uchar*>(delivered.constData()), delivered.size());
+            frames.frameToBitmap(reinterpret_cast<const uchar*>(delivered.constData()), delivered.size());
         ASSERT_EQ(picture.size(), QSize(width, height)) << pixelFormat;
         EXPECT_GT(qGray(picture.pixel(3, 0)), 200) << "top row, format " << pixelFormat;
         EXPECT_LT(qGray(picture.pixel(3, height - 1)), 30) << "bottom row, format " << pixelFormat;

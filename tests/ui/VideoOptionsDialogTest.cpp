@@ -61,14 +61,14 @@ struct Rig {
     Rig() {
         window.resize(1000, 650);
         panel->setGeometry(0, 462, 250, 188);
-        cap.SetVideoPanel(panel);
+        cap.setVideoPanel(panel);
         options.setReadCaptureFormat([this] { events << QStringLiteral("read format"); });
     }
 
     void start(const FakeV4L2Device::Node& node) {
         device->addNode(0, node);
-        ASSERT_TRUE(cap.CreateCaptureWindow());
-        cap.StartPreview();
+        ASSERT_TRUE(cap.createCaptureWindow());
+        cap.startPreview();
     }
 };
 
@@ -107,7 +107,7 @@ TEST(VideoOptionsTest, AFormatOnlyDriverEnablesOnlyVideoFormatUntilClose) {
 
 TEST(VideoOptionsTest, WithoutADriverOnlyCloseWorks) {
     Rig rig;
-    ASSERT_TRUE(rig.cap.CreateCaptureWindow()); // no device at all
+    ASSERT_TRUE(rig.cap.createCaptureWindow()); // no device at all
     rig.options.show();
     EXPECT_FALSE(rig.options.btnSource->isEnabled());
     EXPECT_FALSE(rig.options.btnFormat->isEnabled());
@@ -124,7 +124,7 @@ TEST(VideoOptionsTest, ShowingAgainAsksTheDriverAfresh) {
     EXPECT_TRUE(rig.options.btnSource->isEnabled());
     EXPECT_TRUE(rig.options.btnFormat->isEnabled());
     rig.options.btnClose->click();
-    rig.cap.DestroyCaptureWindow();
+    rig.cap.destroyCaptureWindow();
     rig.options.show();
     EXPECT_FALSE(rig.options.btnSource->isEnabled());
     EXPECT_FALSE(rig.options.btnFormat->isEnabled());
