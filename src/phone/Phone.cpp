@@ -38,10 +38,7 @@ Phone::Phone(PhoneServices services, QObject* parent)
                                                   [] { QCoreApplication::processEvents(); })),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
-    connect(m_videoReceiver, &VideoReceiver::firstPeer, this, [this](const QString& peer) {
-        setHostText(peer);
-        m_videoPeerKnown = true;
-    });
+    connect(m_videoReceiver, &VideoReceiver::firstPeer, this, [this](const QString& peer) { setHostText(peer); });
     connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, &Phone::pictureReceived);
 }
 
@@ -135,7 +132,6 @@ void Phone::startVideo() {
         m_services.messages.error(QStringLiteral("Error"), e.text());
         return;
     }
-    m_videoPeerKnown = false;
     m_videoStarted = true;
 }
 
@@ -241,6 +237,8 @@ void Phone::setCallerLine(const QString& text) {
 }
 
 void Phone::showIdlePicture() {
+    // The call is over: pictures from anyone are shown again.
+    m_videoReceiver->acceptOnlyFrom({});
     emit idlePictureRequested();
 }
 
@@ -250,6 +248,8 @@ void Phone::flashTaskbar() {
 
 void Phone::setVideoDestination(const QString& host) {
     m_videoHost = host;
+    // During the call only the peer's pictures are decoded: a stranger's flood costs nothing.
+    m_videoReceiver->acceptOnlyFrom(QHostAddress(host));
 }
 
 bool Phone::isSendingVideo() const {

@@ -69,7 +69,6 @@ public:
     FrameBuffers& frames() { return *m_frames; }
     QString localAddress() const { return m_localAddress; }
     bool videoStarted() const { return m_videoStarted; }
-    bool videoPeerKnown() const { return m_videoPeerKnown; }
     int micVolume() const { return m_micVolume; }
     int micLevel() const { return m_micLevel; }
     int savedMicLevel() const { return m_savedMicLevel; }
@@ -144,7 +143,6 @@ private:
     int m_micPosition = 0;   // where the microphone slider stands
     int m_jpegQuality = 0;
     bool m_videoStarted = false;
-    bool m_videoPeerKnown = false;
 };
 
 } // namespace talvora

@@ -201,9 +201,6 @@ const char* refusalOf(const jpeg_decompress_struct& cinfo) {
         cinfo.image_height > JDIMENSION(kMaxPictureSidePx)) {
         return "picture wider or higher than 4096 pixels";
     }
-    if (qint64(cinfo.image_width) * qint64(cinfo.image_height) > kMaxPicturePixels) {
-        return "picture larger than 16 megapixels";
-    }
     return nullptr;
 }
 

@@ -12,7 +12,8 @@ namespace talvora {
 // 65,535 pixels in its header; anything beyond these bounds is refused before a pixel buffer is
 // allocated.
 inline constexpr int kMaxPictureSidePx = 4096;
-inline constexpr qint64 kMaxPicturePixels = 16'000'000;
+// One limit: 4096 by 4096 is the largest picture accepted.
+inline constexpr qint64 kMaxPicturePixels = qint64(kMaxPictureSidePx) * kMaxPictureSidePx;
 
 // A progressive picture is decoded scan by scan; a hostile one can repeat tiny scans to keep the
 // decoder busy. Our own encoder writes one scan per picture (baseline).
@@ -57,7 +58,7 @@ std::optional<JpegHeaderInfo> probeJpeg(const uchar* data, qsizetype size);
 
 // Decodes a received picture into a 24-bit picture (QImage::Format_RGB888) with the
 // floating-point DCT and block smoothing. Everything here is treated as hostile: a picture
-// wider or higher than kMaxPictureSidePx, above kMaxPicturePixels, with other than one or three
+// wider or higher than kMaxPictureSidePx, with other than one or three
 // components, or with more than kMaxProgressiveScans scans is refused before any pixel buffer is
 // allocated; any library error or warning (a truncated or corrupt file) drops the picture. A
 // dropped picture is a null QImage, with the reason in `*reason` when given.

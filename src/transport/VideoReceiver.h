@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QImage>
 #include <QObject>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <vector>
@@ -22,8 +23,12 @@ class VideoReceiver : public QObject {
 public:
     // The largest datagram read; anything the socket holds beyond it is cut off and dropped.
     static constexpr qsizetype kReceiveBufferBytes = 1024 * 1024;
-    // Datagrams read in one go before the newest is decoded and the event loop gets a turn.
+    // Datagrams read in one go before the newest is decoded and the event loop gets a turn; what
+    // is left is read on the next turn of the event loop, whether or not the socket signals.
     static constexpr int kMaxDatagramsPerRound = 64;
+    // While the socket holds datagrams and nothing read them for this long, the receiver reads
+    // them itself: a wake-up the socket never delivers costs at most a frame.
+    static constexpr int kStallCheckMs = 33;
 
     explicit VideoReceiver(NetworkConfig config, quint16 port = kVideoPort, QObject* parent = nullptr);
 
@@ -35,9 +40,12 @@ public:
     void close();
     bool isOpen() const { return m_socket.state() == QAbstractSocket::BoundState; }
 
-    // FVideoPeerKnown: set by the first datagram after open() or forgetPeer().
+    // Set by the first datagram after open().
     bool peerKnown() const { return m_peerKnown; }
-    void forgetPeer() { m_peerKnown = false; }
+
+    // During a call only the peer's pictures count: datagrams from any other address are
+    // dropped unread, so a stranger's flood costs no decoding. A null address accepts anyone.
+    void acceptOnlyFrom(const QHostAddress& peer) { m_acceptedPeer = peer; }
 
     // What arrived since the receiver was made, for diagnostics and tests.
     struct Counters {
@@ -45,6 +53,8 @@ public:
         quint64 pictures = 0;   // pictures decoded and delivered
         quint64 rejected = 0;   // datagrams that held no acceptable picture
         quint64 superseded = 0; // pictures dropped unread because a newer one was waiting
+        quint64 strangers = 0;  // datagrams from others than the call's peer, dropped unread
+        quint64 stallsMended = 0; // times datagrams sat unread until the stall check read them
     };
     const Counters& counters() const { return m_counters; }
     const QString& lastRejection() const { return m_lastRejection; }
@@ -60,16 +70,25 @@ signals:
 
 private:
     void readPending();
-    void readRound();
+    QImage readRound(QHostAddress& newestSender);
+    void checkForStall();
+    bool accepted(const QHostAddress& sender) const;
 
     NetworkConfig m_config;
     quint16 m_port;
     QUdpSocket m_socket;
+    // The datagram being read and the newest picture of this round: a newer picture swaps places
+    // with the older one, a stranger's datagram never touches it.
     std::vector<char> m_buffer;
+    std::vector<char> m_newest;
+    QHostAddress m_acceptedPeer;
+    QTimer m_stallCheck;
+    quint64 m_readsAtLastCheck = 0;
+    quint64 m_reads = 0;
     bool m_peerKnown = false;
     // A slot of ours may run a nested event loop; the outer call finishes the reading.
     ReentrancyGuard m_reading;
-    bool m_moreQueued = false;
+
     Counters m_counters;
     QString m_lastRejection;
 };

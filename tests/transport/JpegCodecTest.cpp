@@ -266,8 +266,7 @@ TEST(JpegDecoder, RefusesHugeClaimsFromTheHeader) {
         const char* reasonPart;
     } cases[] = {
         {65000, 65000, "4096"},     {4097, 16, "4096"},  {16, 4097, "4096"},
-        {4096, 3907, "megapixels"}, {65535, 1, "65500"}, // beyond the library's own limit: it refuses the
-                                                         // header itself
+        {65535, 1, "65500"}, // beyond the library's own limit: it refuses the header itself
     };
     for (const auto& c : cases) {
         const QByteArray file = withClaimedSize(c.width, c.height);
@@ -283,7 +282,7 @@ TEST(JpegDecoder, RefusesHugeClaimsFromTheHeader) {
         EXPECT_TRUE(reason.contains(QLatin1String(c.reasonPart))) << reason.toStdString();
     }
     // At the limit the size is accepted; this file's data then runs out and is dropped for that.
-    const QByteArray edge = withClaimedSize(4096, 3906);
+    const QByteArray edge = withClaimedSize(4096, 4096);
     QString reason;
     EXPECT_TRUE(decodeJpeg(reinterpret_cast<const uchar*>(edge.constData()), edge.size(), &reason).isNull());
     EXPECT_FALSE(reason.contains(QLatin1String("4096")) || reason.contains(QLatin1String("megapixels")))

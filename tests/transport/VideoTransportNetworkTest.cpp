@@ -258,6 +258,49 @@ TEST_F(TwoPhones, PicturesArrivingDuringANestedEventLoopAreReadAfterIt) {
     EXPECT_EQ(b.pictures[1].size(), QSize(32, 24));
 }
 
+// Pictures keep coming through bursts and a stranger's trickle, whatever the socket signals:
+// every burst leaves datagrams over for a later round, and a peer's next picture must still be
+// seen within a few frames.
+TEST_F(TwoPhones, PicturesKeepComingAfterBurstsAndAStrangersTrickle) {
+    Stranger stranger;
+    const QByteArray tiny("x");
+    const QByteArray picture = encodeJpeg(test::flatPicture(64, 48, Qt::green), 90);
+    a.state.sending = true;
+    for (int burst = 0; burst < 5; ++burst) {
+        for (int i = 0; i < 3 * VideoReceiver::kMaxDatagramsPerRound; ++i) {
+            stranger.send(i % 2 ? tiny : picture);
+        }
+        for (int i = 0; i < 10; ++i) {
+            stranger.send(tiny);
+            const std::size_t before = b.pictures.size();
+            ASSERT_EQ(a.sender.sendFrame(test::cameraLikePicture(160, 120, i)), VideoSendOutcome::Sent);
+            ASSERT_TRUE(waitUntil([&] { return b.pictures.size() > before; }, 2000))
+                << "burst " << burst << ", picture " << i << ": the receiver stalled";
+        }
+    }
+}
+
+// During a call only the peer's pictures are decoded; a stranger's datagrams are dropped unread.
+TEST_F(TwoPhones, DuringACallOnlyThePeersPicturesAreDecoded) {
+    Stranger stranger;
+    b.receiver.acceptOnlyFrom(QHostAddress(QStringLiteral("127.0.0.2")));
+    a.state.sending = true;
+    const QByteArray strangersPicture = encodeJpeg(test::flatPicture(64, 48, Qt::red), 90);
+    for (int i = 0; i < 20; ++i) {
+        stranger.send(strangersPicture);
+        stranger.send("junk");
+        ASSERT_EQ(a.sender.sendFrame(test::cameraLikePicture(160, 120, i)), VideoSendOutcome::Sent);
+    }
+    ASSERT_TRUE(waitUntil([&] { return b.receiver.counters().datagrams == 60; }, 3000));
+    pumpEvents(50);
+    const auto& c = b.receiver.counters();
+    EXPECT_EQ(c.strangers, 40u);
+    EXPECT_EQ(c.rejected, 0u);
+    EXPECT_EQ(c.pictures + c.superseded, 20u);
+    EXPECT_EQ(b.senders.filter("127.0.0.4"), QStringList{});
+    EXPECT_EQ(b.firstPeers, QStringList{"127.0.0.2"});
+}
+
 TEST_F(TwoPhones, ReceiveBufferIsRaisedAsFarAsTheKernelAllows) {
     QFile f(QStringLiteral("/proc/sys/net/core/rmem_max"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

@@ -202,7 +202,7 @@ TEST_F(MainWindowTest, FirstVideoDatagramNamesThePeerAndPicturesReplaceTheIdlePi
     ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.23"), 0));
     const QByteArray garbage("not a picture");
     stranger.writeDatagram(garbage, QHostAddress("127.0.0.20"), kVideoPort);
-    ASSERT_TRUE(waitUntil([&] { return w->phone().videoPeerKnown(); }));
+    ASSERT_TRUE(waitUntil([&] { return w->phone().videoReceiver().peerKnown(); }));
     EXPECT_EQ(control<QLineEdit>(*w, "edtHostName").text(), "127.0.0.23");
     EXPECT_EQ(control<PictureView>(*w, "Image1").picture(),
               idlePicture(*w)); // an undecodable datagram changes nothing on show
