@@ -16,44 +16,48 @@ CallingDialog::CallingDialog(QWidget* mainWindow)
     setModal(true);
     setFixedSize(383, 134);
 
-    RbPanel1 = new RbPanel(this);
-    RbPanel1->setGeometry(rect());
-    RbPanel1->setColor(kPanelBlue);
-    RbPanel1->setCornerWidth(25);
-    RbPanel1->setBorderWidth(5);
-    RbPanel1->setBorderColor(Qt::white);
-    RbPanel1->setOuterColor(Qt::white);
-    RbPanel1->setAntialiased(true);
+    m_panel = new RbPanel(this);
+    m_panel->setObjectName(QStringLiteral("RbPanel1"));
+    m_panel->setGeometry(rect());
+    m_panel->setColor(kPanelBlue);
+    m_panel->setCornerWidth(25);
+    m_panel->setBorderWidth(5);
+    m_panel->setBorderColor(Qt::white);
+    m_panel->setOuterColor(Qt::white);
+    m_panel->setAntialiased(true);
 
-    Label1 = new QLabel(QStringLiteral("Hailing..."), RbPanel1);
-    Label1->setGeometry(8, 16, 369, 33);
-    Label1->setAlignment(Qt::AlignCenter);
-    Label1->setWordWrap(false);
+    m_statusLabel = new QLabel(QStringLiteral("Hailing..."), m_panel);
+    m_statusLabel->setObjectName(QStringLiteral("Label1"));
+    m_statusLabel->setGeometry(8, 16, 369, 33);
+    m_statusLabel->setAlignment(Qt::AlignCenter);
+    m_statusLabel->setWordWrap(false);
     QFont labelFont(QStringLiteral("Arial"));
     labelFont.setPixelSize(21);
-    Label1->setFont(labelFont);
-    Label1->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    m_statusLabel->setFont(labelFont);
+    m_statusLabel->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     // A long text stays on its one line, centred; the label's edges clip it.
-    Label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
-    btnCancel = new RbButton(QStringLiteral("Cancel"), RbPanel1);
-    btnCancel->setGeometry(280, 72, 75, 41);
-    connect(btnCancel, &RbButton::clicked, this, &CallingDialog::onCancelClicked);
+    m_cancelButton = new RbButton(QStringLiteral("Cancel"), m_panel);
+    m_cancelButton->setObjectName(QStringLiteral("btnCancel"));
+    m_cancelButton->setGeometry(280, 72, 75, 41);
+    connect(m_cancelButton, &RbButton::clicked, this, &CallingDialog::onCancelClicked);
 
-    RxDice1 = new RxDice(RbPanel1);
-    RxDice1->setGeometry(24, 48, 66, 66);
+    m_dice = new RxDice(m_panel);
+    m_dice->setObjectName(QStringLiteral("RxDice1"));
+    m_dice->setGeometry(24, 48, 66, 66);
 }
 
 void CallingDialog::startAnimation() {
-    RxDice1->setRotate(true);
+    m_dice->setRotate(true);
 }
 
 void CallingDialog::stopAnimation() {
-    RxDice1->setRotate(false);
+    m_dice->setRotate(false);
 }
 
 void CallingDialog::setStatusLine(const QString& text) {
-    Label1->setText(text);
+    m_statusLabel->setText(text);
 }
 
 void CallingDialog::showModal() {

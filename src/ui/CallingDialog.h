@@ -33,14 +33,6 @@ public:
     void showModal() override;
     void closeDialog() override;
 
-    // The Cancel button's handler.
-    void onCancelClicked();
-
-    QLabel* Label1 = nullptr;
-    RbButton* btnCancel = nullptr;
-    RxDice* RxDice1 = nullptr;
-    RbPanel* RbPanel1 = nullptr;
-
 public slots:
     void reject() override;
 
@@ -48,7 +40,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void onCancelClicked();
+
     std::function<void()> m_cancelHandler;
+    RbPanel* m_panel = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    RbButton* m_cancelButton = nullptr;
+    RxDice* m_dice = nullptr;
 };
 
 } // namespace talvora

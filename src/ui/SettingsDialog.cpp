@@ -46,58 +46,64 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     setModal(true);
     setFixedSize(474, 231);
 
-    RbPanel1 = new RbPanel(this);
-    RbPanel1->setGeometry(rect());
-    RbPanel1->setColor(kPanelBlue);
-    RbPanel1->setCornerWidth(25);
-    RbPanel1->setBorderWidth(5);
-    RbPanel1->setBorderColor(Qt::white);
-    RbPanel1->setOuterColor(Qt::white);
+    m_panel = new RbPanel(this);
+    m_panel->setObjectName(QStringLiteral("RbPanel1"));
+    m_panel->setGeometry(rect());
+    m_panel->setColor(kPanelBlue);
+    m_panel->setCornerWidth(25);
+    m_panel->setBorderWidth(5);
+    m_panel->setBorderColor(Qt::white);
+    m_panel->setOuterColor(Qt::white);
 
-    Label1 = addLabel(QStringLiteral("Ring Tone"), 16, 25);
-    Label2 = addLabel(QStringLiteral("Ring Time (sec)"), 16, 67);
-    Label3 = addLabel(QStringLiteral("Unanswered Message"), 16, 107);
-    Label4 = addLabel(QStringLiteral("Caller ID"), 16, 147);
+    m_ringToneLabel = addLabel("Label1", QStringLiteral("Ring Tone"), 16, 25);
+    m_ringTimeLabel = addLabel("Label2", QStringLiteral("Ring Time (sec)"), 16, 67);
+    m_messageLabel = addLabel("Label3", QStringLiteral("Unanswered Message"), 16, 107);
+    m_callerIdLabel = addLabel("Label4", QStringLiteral("Caller ID"), 16, 147);
 
-    edtRingTone = addEdit(144, 24, 281, 21);
-    edtRingTone->setObjectName(QStringLiteral("edtRingTone"));
-    RbButton1 = new RbButton(QStringLiteral("..."), RbPanel1);
-    RbButton1->setGeometry(432, 22, 25, 25);
-    RbButton1->setCornerWidth(8);
-    sedRingTime = new RbSpinEdit(RbPanel1);
-    sedRingTime->setObjectName(QStringLiteral("sedRingTime"));
-    sedRingTime->setGeometry(144, 64, 41, 22);
-    sedRingTime->setRange(1, 30);
-    sedRingTime->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    sedRingTime->installEventFilter(this);
-    edtMessage = addEdit(144, 104, 241, 21);
-    edtMessage->setObjectName(QStringLiteral("edtMessage"));
-    edtMessage->setMaxLength(kTextMaxChars);
-    edtCallerID = addEdit(144, 144, 241, 21);
-    edtCallerID->setObjectName(QStringLiteral("edtCallerID"));
-    edtCallerID->setMaxLength(kTextMaxChars);
+    m_ringToneEdit = addEdit(144, 24, 281, 21);
+    m_ringToneEdit->setObjectName(QStringLiteral("edtRingTone"));
+    m_browseButton = new RbButton(QStringLiteral("..."), m_panel);
+    m_browseButton->setObjectName(QStringLiteral("RbButton1"));
+    m_browseButton->setGeometry(432, 22, 25, 25);
+    m_browseButton->setCornerWidth(8);
+    m_ringTimeSpin = new RbSpinEdit(m_panel);
+    m_ringTimeSpin->setObjectName(QStringLiteral("sedRingTime"));
+    m_ringTimeSpin->setGeometry(144, 64, 41, 22);
+    m_ringTimeSpin->setRange(1, 30);
+    m_ringTimeSpin->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+    m_ringTimeSpin->installEventFilter(this);
+    m_messageEdit = addEdit(144, 104, 241, 21);
+    m_messageEdit->setObjectName(QStringLiteral("edtMessage"));
+    m_messageEdit->setMaxLength(kTextMaxChars);
+    m_callerIdEdit = addEdit(144, 144, 241, 21);
+    m_callerIdEdit->setObjectName(QStringLiteral("edtCallerID"));
+    m_callerIdEdit->setMaxLength(kTextMaxChars);
 
-    btnSave = new RbButton(QStringLiteral("Save"), RbPanel1);
-    btnSave->setGeometry(16, 184, 75, 25);
-    btnClose = new RbButton(QStringLiteral("Close"), RbPanel1);
-    btnClose->setGeometry(384, 184, 75, 25);
-    btnVideoOptions = new RbButton(QStringLiteral("Video Options"), RbPanel1);
-    btnVideoOptions->setGeometry(200, 184, 89, 25);
+    m_saveButton = new RbButton(QStringLiteral("Save"), m_panel);
+    m_saveButton->setObjectName(QStringLiteral("btnSave"));
+    m_saveButton->setGeometry(16, 184, 75, 25);
+    m_closeButton = new RbButton(QStringLiteral("Close"), m_panel);
+    m_closeButton->setObjectName(QStringLiteral("btnClose"));
+    m_closeButton->setGeometry(384, 184, 75, 25);
+    m_videoOptionsButton = new RbButton(QStringLiteral("Video Options"), m_panel);
+    m_videoOptionsButton->setObjectName(QStringLiteral("btnVideoOptions"));
+    m_videoOptionsButton->setGeometry(200, 184, 89, 25);
 
-    QWidget* order[] = {edtRingTone, RbButton1, sedRingTime, edtMessage,
-                        edtCallerID, btnSave,   btnClose,    btnVideoOptions};
+    QWidget* order[] = {m_ringToneEdit, m_browseButton, m_ringTimeSpin, m_messageEdit,
+                        m_callerIdEdit, m_saveButton,   m_closeButton,  m_videoOptionsButton};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
 
-    connect(RbButton1, &RbButton::clicked, this, &SettingsDialog::RbButton1Click);
-    connect(btnSave, &RbButton::clicked, this, &SettingsDialog::btnSaveClick);
-    connect(btnClose, &RbButton::clicked, this, &SettingsDialog::btnCloseClick);
-    connect(btnVideoOptions, &RbButton::clicked, this, &SettingsDialog::btnVideoOptionsClick);
+    connect(m_browseButton, &RbButton::clicked, this, &SettingsDialog::onBrowseClicked);
+    connect(m_saveButton, &RbButton::clicked, this, &SettingsDialog::onSaveClicked);
+    connect(m_closeButton, &RbButton::clicked, this, &SettingsDialog::onCloseClicked);
+    connect(m_videoOptionsButton, &RbButton::clicked, this, &SettingsDialog::onVideoOptionsClicked);
 }
 
-QLabel* SettingsDialog::addLabel(const QString& text, int left, int top) {
-    auto* label = new QLabel(text, RbPanel1);
+QLabel* SettingsDialog::addLabel(const char* name, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, m_panel);
+    label->setObjectName(QString::fromLatin1(name));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     font.setBold(true);
@@ -109,7 +115,7 @@ QLabel* SettingsDialog::addLabel(const QString& text, int left, int top) {
 }
 
 QLineEdit* SettingsDialog::addEdit(int left, int top, int width, int height) {
-    auto* edit = new QLineEdit(RbPanel1);
+    auto* edit = new QLineEdit(m_panel);
     edit->setGeometry(left, top, width, height);
     edit->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
     edit->installEventFilter(this);
@@ -124,43 +130,43 @@ void SettingsDialog::showEvent(QShowEvent* event) {
         move(around.center() - rect().center());
         // Every opening shows the live values; coming back from the video options dialog is no
         // new opening (this dialog stays shown meanwhile).
-        FormActivate();
+        onOpened();
     }
     QDialog::showEvent(event);
 }
 
-void SettingsDialog::FormActivate() {
+void SettingsDialog::onOpened() {
     m_edited = m_owner.current();
-    edtRingTone->setText(m_edited.ringTone);
+    m_ringToneEdit->setText(m_edited.ringTone);
     // Whole seconds, truncated toward zero; the spin box pulls the value into 1..30.
-    sedRingTime->setValue(m_edited.ringTimeMs / 1000);
+    m_ringTimeSpin->setValue(m_edited.ringTimeMs / 1000);
     // Texts longer than what can be typed (from a file edited by hand) are shown whole, so that
     // saving unchanged values never cuts them.
-    edtMessage->setMaxLength(qMax(kTextMaxChars, int(m_edited.unansweredMessage.size())));
-    edtMessage->setText(m_edited.unansweredMessage);
-    edtCallerID->setMaxLength(qMax(kTextMaxChars, int(m_edited.callerId.size())));
-    edtCallerID->setText(m_edited.callerId);
-    edtRingTone->setFocus();
+    m_messageEdit->setMaxLength(qMax(kTextMaxChars, int(m_edited.unansweredMessage.size())));
+    m_messageEdit->setText(m_edited.unansweredMessage);
+    m_callerIdEdit->setMaxLength(qMax(kTextMaxChars, int(m_edited.callerId.size())));
+    m_callerIdEdit->setText(m_edited.callerId);
+    m_ringToneEdit->setFocus();
 }
 
 bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            if (watched == edtRingTone) {
-                edtRingToneKeyDown();
+            if (watched == m_ringToneEdit) {
+                onRingToneKey();
                 return true;
             }
-            if (watched == sedRingTime) {
-                sedRingTimeKeyDown();
+            if (watched == m_ringTimeSpin) {
+                onRingTimeKey();
                 return true;
             }
-            if (watched == edtMessage) {
-                edtMessageKeyDown();
+            if (watched == m_messageEdit) {
+                onMessageKey();
                 return true;
             }
-            if (watched == edtCallerID) {
-                edtCallerIDKeyDown();
+            if (watched == m_callerIdEdit) {
+                onCallerIdKey();
                 return true;
             }
         }
@@ -168,34 +174,34 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void SettingsDialog::edtRingToneKeyDown() {
-    sedRingTime->setFocus();
+void SettingsDialog::onRingToneKey() {
+    m_ringTimeSpin->setFocus();
 }
-void SettingsDialog::sedRingTimeKeyDown() {
-    edtMessage->setFocus();
+void SettingsDialog::onRingTimeKey() {
+    m_messageEdit->setFocus();
 }
-void SettingsDialog::edtMessageKeyDown() {
-    edtCallerID->setFocus();
+void SettingsDialog::onMessageKey() {
+    m_callerIdEdit->setFocus();
 }
-void SettingsDialog::edtCallerIDKeyDown() {
-    btnSave->setFocus();
+void SettingsDialog::onCallerIdKey() {
+    m_saveButton->setFocus();
 }
 
-void SettingsDialog::RbButton1Click() {
-    if (const std::optional<QString> chosen = m_chooser(this, edtRingTone->text(), ringToneFilter())) {
-        edtRingTone->setText(*chosen);
+void SettingsDialog::onBrowseClicked() {
+    if (const std::optional<QString> chosen = m_chooser(this, m_ringToneEdit->text(), ringToneFilter())) {
+        m_ringToneEdit->setText(*chosen);
     }
 }
 
-void SettingsDialog::btnSaveClick() {
-    const QString ringTone = edtRingTone->text();
-    const int ringTimeSec = sedRingTime->value();
-    const QString message = edtMessage->text();
-    const QString callerId = edtCallerID->text();
+void SettingsDialog::onSaveClicked() {
+    const QString ringTone = m_ringToneEdit->text();
+    const int ringTimeSec = m_ringTimeSpin->value();
+    const QString message = m_messageEdit->text();
+    const QString callerId = m_callerIdEdit->text();
 
     if (const QString problem = unansweredMessageProblem(message); !problem.isEmpty()) {
         m_messages.warning(QStringLiteral("Warning"), problem);
-        edtMessage->setFocus();
+        m_messageEdit->setFocus();
         return;
     }
     PhoneSettings edited = m_edited;
@@ -216,11 +222,11 @@ void SettingsDialog::btnSaveClick() {
     accept();
 }
 
-void SettingsDialog::btnCloseClick() {
+void SettingsDialog::onCloseClicked() {
     reject();
 }
 
-void SettingsDialog::btnVideoOptionsClick() {
+void SettingsDialog::onVideoOptionsClicked() {
     if (m_videoOptions) {
         m_videoOptions->exec();
     }

@@ -49,37 +49,22 @@ public:
     // The file-open dialog's filter: all supported media first, then each kind alone.
     static QString ringToneFilter();
 
-    // Handlers, under the names the main window and tests use.
-    void FormActivate();
-    void RbButton1Click();
-    void btnSaveClick();
-    void btnCloseClick();
-    void btnVideoOptionsClick();
-    void edtRingToneKeyDown();
-    void sedRingTimeKeyDown();
-    void edtMessageKeyDown();
-    void edtCallerIDKeyDown();
-
-    RbPanel* RbPanel1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* edtRingTone = nullptr;
-    RbButton* RbButton1 = nullptr;
-    RbSpinEdit* sedRingTime = nullptr;
-    QLineEdit* edtMessage = nullptr;
-    QLineEdit* edtCallerID = nullptr;
-    RbButton* btnSave = nullptr;
-    RbButton* btnClose = nullptr;
-    RbButton* btnVideoOptions = nullptr;
-
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLabel* addLabel(const QString& text, int left, int top);
+    void onOpened();
+    void onBrowseClicked();
+    void onSaveClicked();
+    void onCloseClicked();
+    void onVideoOptionsClicked();
+    void onRingToneKey();
+    void onRingTimeKey();
+    void onMessageKey();
+    void onCallerIdKey();
+
+    QLabel* addLabel(const char* name, const QString& text, int left, int top);
     QLineEdit* addEdit(int left, int top, int width, int height);
 
     SettingsStore m_store;
@@ -88,6 +73,20 @@ private:
     MessageService& m_messages;
     QDialog* m_videoOptions = nullptr;
     RingToneChooser m_chooser;
+
+    RbPanel* m_panel = nullptr;
+    QLabel* m_ringToneLabel = nullptr;
+    QLabel* m_ringTimeLabel = nullptr;
+    QLabel* m_messageLabel = nullptr;
+    QLabel* m_callerIdLabel = nullptr;
+    QLineEdit* m_ringToneEdit = nullptr;
+    RbButton* m_browseButton = nullptr;
+    RbSpinEdit* m_ringTimeSpin = nullptr;
+    QLineEdit* m_messageEdit = nullptr;
+    QLineEdit* m_callerIdEdit = nullptr;
+    RbButton* m_saveButton = nullptr;
+    RbButton* m_closeButton = nullptr;
+    RbButton* m_videoOptionsButton = nullptr;
 };
 
 } // namespace talvora

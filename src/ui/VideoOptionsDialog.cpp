@@ -16,32 +16,32 @@ VideoOptionsDialog::VideoOptionsDialog(CaptureController& videoCap, QWidget* par
     setFixedSize(298, 184);
     setAttribute(Qt::WA_TranslucentBackground); // the rounded corners show what lies behind
 
-    RbPanel1 = new RbPanel(this); // blue face, white border 5 wide, corner width 25
-    RbPanel1->setCornerWidth(25);
-    RbPanel1->setBorderWidth(5);
-    RbPanel1->setObjectName(QStringLiteral("RbPanel1"));
-    RbPanel1->setGeometry(0, 0, 298, 184);
+    m_panel = new RbPanel(this); // blue face, white border 5 wide, corner width 25
+    m_panel->setCornerWidth(25);
+    m_panel->setBorderWidth(5);
+    m_panel->setObjectName(QStringLiteral("RbPanel1"));
+    m_panel->setGeometry(0, 0, 298, 184);
 
-    GroupBox1 = new QGroupBox(QStringLiteral(" General Video Settings "), RbPanel1);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(16, 16, 265, 105);
-    GroupBox1->setStyleSheet(QStringLiteral("QGroupBox { color: white; font-weight: bold; }"));
+    m_generalGroup = new QGroupBox(QStringLiteral(" General Video Settings "), m_panel);
+    m_generalGroup->setObjectName(QStringLiteral("GroupBox1"));
+    m_generalGroup->setGeometry(16, 16, 265, 105);
+    m_generalGroup->setStyleSheet(QStringLiteral("QGroupBox { color: white; font-weight: bold; }"));
 
     const auto makeButton = [this](const char* name, const QString& caption, QRect geometry) {
-        auto* button = new RbButton(caption, RbPanel1);
+        auto* button = new RbButton(caption, m_panel);
         button->setObjectName(QString::fromLatin1(name));
         button->setGeometry(geometry);
         return button;
     };
-    btnSource = makeButton("btnSource", QStringLiteral("Video Source"), QRect(35, 50, 94, 39));
-    btnFormat = makeButton("btnFormat", QStringLiteral("Video Format"), QRect(171, 50, 94, 39));
-    btnClose = makeButton("btnClose", QStringLiteral("Close"), QRect(115, 138, 75, 25));
-    btnSource->setEnabled(false);
-    btnFormat->setEnabled(false);
+    m_sourceButton = makeButton("btnSource", QStringLiteral("Video Source"), QRect(35, 50, 94, 39));
+    m_formatButton = makeButton("btnFormat", QStringLiteral("Video Format"), QRect(171, 50, 94, 39));
+    m_closeButton = makeButton("btnClose", QStringLiteral("Close"), QRect(115, 138, 75, 25));
+    m_sourceButton->setEnabled(false);
+    m_formatButton->setEnabled(false);
 
-    connect(btnSource, &RbButton::clicked, this, &VideoOptionsDialog::btnSourceClick);
-    connect(btnFormat, &RbButton::clicked, this, &VideoOptionsDialog::btnFormatClick);
-    connect(btnClose, &RbButton::clicked, this, &VideoOptionsDialog::btnCloseClick);
+    connect(m_sourceButton, &RbButton::clicked, this, &VideoOptionsDialog::onSourceClicked);
+    connect(m_formatButton, &RbButton::clicked, this, &VideoOptionsDialog::onFormatClicked);
+    connect(m_closeButton, &RbButton::clicked, this, &VideoOptionsDialog::onCloseClicked);
 }
 
 void VideoOptionsDialog::showEvent(QShowEvent* event) {
@@ -50,31 +50,31 @@ void VideoOptionsDialog::showEvent(QShowEvent* event) {
         move(area.center() - rect().center());
     }
     QDialog::showEvent(event);
-    FormShow();
+    onShown();
 }
 
 // Only enables: the buttons are disabled again by Close, so each showing asks the driver anew.
-void VideoOptionsDialog::FormShow() {
+void VideoOptionsDialog::onShown() {
     if (m_videoCap.hasSourceDialog())
-        btnSource->setEnabled(true);
+        m_sourceButton->setEnabled(true);
     if (m_videoCap.hasFormatDialog())
-        btnFormat->setEnabled(true);
+        m_formatButton->setEnabled(true);
 }
 
-void VideoOptionsDialog::btnSourceClick() {
+void VideoOptionsDialog::onSourceClicked() {
     m_videoCap.showSourceDialog();
 }
 
-void VideoOptionsDialog::btnFormatClick() {
+void VideoOptionsDialog::onFormatClicked() {
     m_videoCap.showFormatDialog();
     // Also after a cancel: the frame state then simply reads the unchanged format.
     if (m_readCaptureFormat)
         m_readCaptureFormat();
 }
 
-void VideoOptionsDialog::btnCloseClick() {
-    btnSource->setEnabled(false);
-    btnFormat->setEnabled(false);
+void VideoOptionsDialog::onCloseClicked() {
+    m_sourceButton->setEnabled(false);
+    m_formatButton->setEnabled(false);
     close();
 }
 

@@ -24,23 +24,22 @@ public:
         m_readCaptureFormat = std::move(readCaptureFormat);
     }
 
-    void FormShow();
-    void btnSourceClick();
-    void btnFormatClick();
-    void btnCloseClick();
-
-    RbPanel* RbPanel1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    RbButton* btnSource = nullptr;
-    RbButton* btnFormat = nullptr;
-    RbButton* btnClose = nullptr;
-
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void onShown();
+    void onSourceClicked();
+    void onFormatClicked();
+    void onCloseClicked();
+
     CaptureController& m_videoCap;
     std::function<void()> m_readCaptureFormat;
+    RbPanel* m_panel = nullptr;
+    QGroupBox* m_generalGroup = nullptr;
+    RbButton* m_sourceButton = nullptr;
+    RbButton* m_formatButton = nullptr;
+    RbButton* m_closeButton = nullptr;
 };
 
 } // namespace talvora

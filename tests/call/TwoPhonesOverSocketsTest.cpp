@@ -122,9 +122,11 @@ TEST_F(TwoPhonesOverSockets, UnansweredThenCancel) {
     b.session.settings().unansweredMessage = QStringLiteral("Out to lunch");
     bool sawMessage = false;
     whenShown(a.dialog, [&] {
-        sawMessage = waitUntil([&] { return a.dialog.Label1->text() == "Out to lunch"; }, kWaitMs);
-        EXPECT_FALSE(a.dialog.RxDice1->rotating());
-        QTest::mouseClick(a.dialog.btnCancel, Qt::LeftButton);
+        sawMessage = waitUntil(
+            [&] { return a.dialog.findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch"; },
+            kWaitMs);
+        EXPECT_FALSE(a.dialog.findChild<RxDice*>(QStringLiteral("RxDice1"))->rotating());
+        QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
     });
     a.session.onCallClicked();
     EXPECT_TRUE(sawMessage);
@@ -142,7 +144,7 @@ TEST_F(TwoPhonesOverSockets, StrangersCannotAcceptOrCancel) {
         mallory.send("127.0.0.3", "Cancel");
         test::pumpEvents(300);
         ignored = a.dialog.isVisible() && a.voice.created == 0 && b.session.ringing();
-        QTest::mouseClick(a.dialog.btnCancel, Qt::LeftButton);
+        QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
     });
     a.session.onCallClicked();
     EXPECT_TRUE(ignored);

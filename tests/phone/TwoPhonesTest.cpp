@@ -168,12 +168,16 @@ TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRingin
     b.call().settings().ringTimeMs = 200;
     a.hostEdit().setText("127.0.0.32");
     // The ring time runs out on B, which sends its message; A's dialog shows it, and A withdraws.
-    whenReady([&] { return a.calling->isVisible() && a.calling->Label1->text() == "Out to lunch"; },
-              [&] {
-                  EXPECT_TRUE(b.call().incomingCall());
-                  EXPECT_FALSE(b.call().ringing());
-                  a.calling->onCancelClicked();
-              });
+    whenReady(
+        [&] {
+            return a.calling->isVisible() &&
+                   a.calling->findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch";
+        },
+        [&] {
+            EXPECT_TRUE(b.call().incomingCall());
+            EXPECT_FALSE(b.call().ringing());
+            a.calling->findChild<QAbstractButton*>(QStringLiteral("btnCancel"))->click();
+        });
     a.click("btnCall");
     EXPECT_FALSE(a.call().inCall());
     ASSERT_TRUE(waitUntil([&] { return !b.call().incomingCall(); }));

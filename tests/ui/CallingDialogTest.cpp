@@ -15,40 +15,51 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
+#include <string>
 
 namespace talvora {
 namespace {
+
+// Finds a control of the dialog by its object name; a missing one fails the test.
+template <class T> T* control(const QObject& dialog, const char* name) {
+    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        throw std::runtime_error(std::string("no control ") + name);
+    }
+    return found;
+}
 
 TEST(CallingDialog, LayoutAndLook) {
     CallingDialog dlg;
     EXPECT_EQ(dlg.size(), QSize(383, 134));
     EXPECT_TRUE(dlg.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(dlg.windowTitle(), "Calling Status");
-    EXPECT_EQ(dlg.RbPanel1->geometry(), QRect(0, 0, 383, 134));
-    EXPECT_EQ(dlg.RbPanel1->color(), QColor(0, 111, 164));
-    EXPECT_EQ(dlg.RbPanel1->cornerWidth(), 25);
-    EXPECT_EQ(dlg.RbPanel1->borderWidth(), 5);
-    EXPECT_EQ(dlg.RbPanel1->borderColor(), QColor(Qt::white));
-    EXPECT_FALSE(dlg.RbPanel1->hasGradient());
-    EXPECT_EQ(dlg.Label1->geometry(), QRect(8, 16, 369, 33));
-    EXPECT_EQ(dlg.Label1->text(), "Hailing...");
-    EXPECT_EQ(dlg.Label1->font().pixelSize(), 21);
-    EXPECT_EQ(dlg.Label1->font().family(), "Arial");
-    EXPECT_EQ(dlg.Label1->alignment(), Qt::AlignCenter);
-    EXPECT_EQ(dlg.btnCancel->geometry(), QRect(280, 72, 75, 41));
-    EXPECT_EQ(dlg.btnCancel->text(), "Cancel");
-    EXPECT_EQ(dlg.RxDice1->geometry(), QRect(24, 48, 66, 66));
-    EXPECT_EQ(dlg.RxDice1->value(), 1);
-    EXPECT_FALSE(dlg.RxDice1->rotating());
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->geometry(), QRect(0, 0, 383, 134));
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->color(), QColor(0, 111, 164));
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->cornerWidth(), 25);
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->borderWidth(), 5);
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->borderColor(), QColor(Qt::white));
+    EXPECT_FALSE(control<RbPanel>(dlg, "RbPanel1")->hasGradient());
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->geometry(), QRect(8, 16, 369, 33));
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->text(), "Hailing...");
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->font().pixelSize(), 21);
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->font().family(), "Arial");
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(control<RbButton>(dlg, "btnCancel")->geometry(), QRect(280, 72, 75, 41));
+    EXPECT_EQ(control<RbButton>(dlg, "btnCancel")->text(), "Cancel");
+    EXPECT_EQ(control<RxDice>(dlg, "RxDice1")->geometry(), QRect(24, 48, 66, 66));
+    EXPECT_EQ(control<RxDice>(dlg, "RxDice1")->value(), 1);
+    EXPECT_FALSE(control<RxDice>(dlg, "RxDice1")->rotating());
 }
 
 TEST(CallingDialog, LongStatusStaysOnOneCentredClippedLine) {
     CallingDialog dlg;
     dlg.setStatusLine(QString(200, QLatin1Char('W')));
-    EXPECT_EQ(dlg.Label1->geometry(), QRect(8, 16, 369, 33));
-    QImage img(dlg.Label1->size(), QImage::Format_RGB32);
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->geometry(), QRect(8, 16, 369, 33));
+    QImage img(control<QLabel>(dlg, "Label1")->size(), QImage::Format_RGB32);
     img.fill(Qt::black);
-    dlg.Label1->render(&img);
+    control<QLabel>(dlg, "Label1")->render(&img);
     auto columnHasText = [&](int x) {
         for (int y = 0; y < img.height(); ++y) {
             if (qGray(img.pixel(x, y)) > 128) {
@@ -83,11 +94,11 @@ TEST(CallingDialog, ModalUntilClosedCentredOnTheMainWindowAndDeafToEscape) {
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_LE((centre - main.geometry().center()).manhattanLength(), 2);
     // Closing does not stop the die; a status text does, even while hidden.
-    EXPECT_TRUE(dlg.RxDice1->rotating());
+    EXPECT_TRUE(control<RxDice>(dlg, "RxDice1")->rotating());
     dlg.stopAnimation();
     dlg.setStatusLine("Unanswered");
-    EXPECT_FALSE(dlg.RxDice1->rotating());
-    EXPECT_EQ(dlg.Label1->text(), "Unanswered");
+    EXPECT_FALSE(control<RxDice>(dlg, "RxDice1")->rotating());
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->text(), "Unanswered");
     dlg.closeDialog(); // closing a hidden dialog is harmless
 }
 
@@ -128,14 +139,14 @@ TEST(CallingDialog, AcceptEndsTheModalWait) {
     SessionWithDialog s;
     bool shownWhileWaiting = false;
     whenShown(s.dialog, [&] {
-        shownWhileWaiting = s.dialog.isVisible() && s.dialog.RxDice1->rotating();
+        shownWhileWaiting = s.dialog.isVisible() && control<RxDice>(s.dialog, "RxDice1")->rotating();
         test::deliverSignal(s.session, "Busy", "10.0.0.2");
         test::deliverSignal(s.session, "Accept", "10.0.0.2");
     });
     s.session.onCallClicked();
     EXPECT_TRUE(shownWhileWaiting);
     EXPECT_FALSE(s.dialog.isVisible());
-    EXPECT_EQ(s.dialog.Label1->text(), "Busy");
+    EXPECT_EQ(control<QLabel>(s.dialog, "Label1")->text(), "Busy");
     EXPECT_TRUE(s.session.sendVideo());
     EXPECT_EQ(s.voice.log.last(), "#1 Start");
 }
@@ -145,7 +156,7 @@ TEST(CallingDialog, CancelButtonWithdrawsAndEndsTheWait) {
     bool waited = false;
     whenShown(s.dialog, [&] {
         waited = true;
-        QTest::mouseClick(s.dialog.btnCancel, Qt::LeftButton);
+        QTest::mouseClick(control<RbButton>(s.dialog, "btnCancel"), Qt::LeftButton);
     });
     s.session.onCallClicked();
     EXPECT_TRUE(waited);

@@ -22,8 +22,20 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 namespace talvora {
 namespace {
+
+// Finds a control of the dialog by its object name; a missing one fails the test.
+template <class T> T* control(const QObject& dialog, const char* name) {
+    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        throw std::runtime_error(std::string("no control ") + name);
+    }
+    return found;
+}
 
 // The dialog's owner over a PhoneSettings held by the test.
 SettingsOwner ownerOf(PhoneSettings& settings) {
@@ -62,37 +74,40 @@ TEST_F(SettingsDialogTest, Layout) {
     EXPECT_EQ(dlg.size(), QSize(474, 231));
     EXPECT_TRUE(dlg.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(dlg.windowTitle(), "Settings");
-    EXPECT_EQ(dlg.RbPanel1->color(), QColor(0, 111, 164));
-    EXPECT_EQ(dlg.RbPanel1->cornerWidth(), 25);
-    EXPECT_EQ(dlg.RbPanel1->borderWidth(), 5);
-    EXPECT_EQ(dlg.Label1->text(), "Ring Tone");
-    EXPECT_EQ(dlg.Label2->text(), "Ring Time (sec)");
-    EXPECT_EQ(dlg.Label3->text(), "Unanswered Message");
-    EXPECT_EQ(dlg.Label4->text(), "Caller ID");
-    EXPECT_EQ(dlg.Label3->pos(), QPoint(16, 107));
-    EXPECT_TRUE(dlg.Label1->font().bold());
-    EXPECT_EQ(dlg.Label1->font().pixelSize(), 11);
-    EXPECT_EQ(dlg.edtRingTone->geometry(), QRect(144, 24, 281, 21));
-    EXPECT_EQ(dlg.RbButton1->geometry(), QRect(432, 22, 25, 25));
-    EXPECT_EQ(dlg.RbButton1->text(), "...");
-    EXPECT_EQ(dlg.sedRingTime->geometry(), QRect(144, 64, 41, 22));
-    EXPECT_EQ(dlg.sedRingTime->minimum(), 1);
-    EXPECT_EQ(dlg.sedRingTime->maximum(), 30);
-    EXPECT_EQ(dlg.edtMessage->geometry(), QRect(144, 104, 241, 21));
-    EXPECT_EQ(dlg.edtMessage->maxLength(), 50);
-    EXPECT_EQ(dlg.edtCallerID->geometry(), QRect(144, 144, 241, 21));
-    EXPECT_EQ(dlg.edtCallerID->maxLength(), 50);
-    EXPECT_EQ(dlg.btnSave->geometry(), QRect(16, 184, 75, 25));
-    EXPECT_EQ(dlg.btnClose->geometry(), QRect(384, 184, 75, 25));
-    EXPECT_EQ(dlg.btnVideoOptions->geometry(), QRect(200, 184, 89, 25));
-    EXPECT_EQ(dlg.btnVideoOptions->text(), "Video Options");
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->color(), QColor(0, 111, 164));
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->cornerWidth(), 25);
+    EXPECT_EQ(control<RbPanel>(dlg, "RbPanel1")->borderWidth(), 5);
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->text(), "Ring Tone");
+    EXPECT_EQ(control<QLabel>(dlg, "Label2")->text(), "Ring Time (sec)");
+    EXPECT_EQ(control<QLabel>(dlg, "Label3")->text(), "Unanswered Message");
+    EXPECT_EQ(control<QLabel>(dlg, "Label4")->text(), "Caller ID");
+    EXPECT_EQ(control<QLabel>(dlg, "Label3")->pos(), QPoint(16, 107));
+    EXPECT_TRUE(control<QLabel>(dlg, "Label1")->font().bold());
+    EXPECT_EQ(control<QLabel>(dlg, "Label1")->font().pixelSize(), 11);
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtRingTone")->geometry(), QRect(144, 24, 281, 21));
+    EXPECT_EQ(control<RbButton>(dlg, "RbButton1")->geometry(), QRect(432, 22, 25, 25));
+    EXPECT_EQ(control<RbButton>(dlg, "RbButton1")->text(), "...");
+    EXPECT_EQ(control<RbSpinEdit>(dlg, "sedRingTime")->geometry(), QRect(144, 64, 41, 22));
+    EXPECT_EQ(control<RbSpinEdit>(dlg, "sedRingTime")->minimum(), 1);
+    EXPECT_EQ(control<RbSpinEdit>(dlg, "sedRingTime")->maximum(), 30);
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->geometry(), QRect(144, 104, 241, 21));
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->maxLength(), 50);
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtCallerID")->geometry(), QRect(144, 144, 241, 21));
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtCallerID")->maxLength(), 50);
+    EXPECT_EQ(control<RbButton>(dlg, "btnSave")->geometry(), QRect(16, 184, 75, 25));
+    EXPECT_EQ(control<RbButton>(dlg, "btnClose")->geometry(), QRect(384, 184, 75, 25));
+    EXPECT_EQ(control<RbButton>(dlg, "btnVideoOptions")->geometry(), QRect(200, 184, 89, 25));
+    EXPECT_EQ(control<RbButton>(dlg, "btnVideoOptions")->text(), "Video Options");
     EXPECT_EQ(
         SettingsDialog::ringToneFilter(),
         "Supported Media Files (*.mp3 *.wav *.wma);;MP3 (*.mp3);;Wave (*.wav);;Windows Media Audio (*.wma)");
 
-    QList<QWidget*> expected = {dlg.edtRingTone, dlg.RbButton1, dlg.sedRingTime, dlg.edtMessage,
-                                dlg.edtCallerID, dlg.btnSave,   dlg.btnClose,    dlg.btnVideoOptions};
-    QWidget* w = dlg.edtRingTone;
+    QList<QWidget*> expected = {
+        control<QLineEdit>(dlg, "edtRingTone"),  control<RbButton>(dlg, "RbButton1"),
+        control<RbSpinEdit>(dlg, "sedRingTime"), control<QLineEdit>(dlg, "edtMessage"),
+        control<QLineEdit>(dlg, "edtCallerID"),  control<RbButton>(dlg, "btnSave"),
+        control<RbButton>(dlg, "btnClose"),      control<RbButton>(dlg, "btnVideoOptions")};
+    QWidget* w = control<QLineEdit>(dlg, "edtRingTone");
     for (QWidget* next : expected.mid(1)) {
         w = w->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus || !expected.contains(w)) {
@@ -111,12 +126,12 @@ TEST_F(SettingsDialogTest, OpeningFillsFromTheFieldsWithTheRingTimeInRange) {
     for (const auto& c : cases) {
         fields.ringTimeMs = c.ringTimeMs;
         open();
-        EXPECT_EQ(dlg.sedRingTime->text(), c.shown) << c.ringTimeMs;
-        EXPECT_EQ(dlg.edtRingTone->text(), "/sounds/ring.wav");
-        EXPECT_EQ(dlg.edtMessage->text(), "Unanswered");
-        EXPECT_EQ(dlg.edtCallerID->text(), "192.168.1.20");
-        EXPECT_TRUE(dlg.edtRingTone->hasFocus());
-        dlg.btnCloseClick();
+        EXPECT_EQ(control<RbSpinEdit>(dlg, "sedRingTime")->text(), c.shown) << c.ringTimeMs;
+        EXPECT_EQ(control<QLineEdit>(dlg, "edtRingTone")->text(), "/sounds/ring.wav");
+        EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "Unanswered");
+        EXPECT_EQ(control<QLineEdit>(dlg, "edtCallerID")->text(), "192.168.1.20");
+        EXPECT_TRUE(control<QLineEdit>(dlg, "edtRingTone")->hasFocus());
+        control<RbButton>(dlg, "btnClose")->click();
     }
 }
 
@@ -124,13 +139,13 @@ TEST_F(SettingsDialogTest, EnterWalksTheFieldsToSaveAndOnceMoreSaves) {
     fields.ringTimeMs = 0;
     open();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(dlg.sedRingTime->hasFocus());
+    EXPECT_TRUE(control<RbSpinEdit>(dlg, "sedRingTime")->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
-    EXPECT_TRUE(dlg.edtMessage->hasFocus());
+    EXPECT_TRUE(control<QLineEdit>(dlg, "edtMessage")->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(dlg.edtCallerID->hasFocus());
+    EXPECT_TRUE(control<QLineEdit>(dlg, "edtCallerID")->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(dlg.btnSave->hasFocus());
+    EXPECT_TRUE(control<RbButton>(dlg, "btnSave")->hasFocus());
     EXPECT_TRUE(dlg.isVisible());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_FALSE(dlg.isVisible());
@@ -142,11 +157,11 @@ TEST_F(SettingsDialogTest, EnterWalksTheFieldsToSaveAndOnceMoreSaves) {
 
 TEST_F(SettingsDialogTest, OtherKeysAreLeftToEditing) {
     open();
-    dlg.edtMessage->setFocus();
-    dlg.edtMessage->clear();
-    QTest::keyClicks(dlg.edtMessage, "Back at 5");
-    QTest::keyClick(dlg.edtMessage, Qt::Key_Tab);
-    EXPECT_EQ(dlg.edtMessage->text(), "Back at 5");
+    control<QLineEdit>(dlg, "edtMessage")->setFocus();
+    control<QLineEdit>(dlg, "edtMessage")->clear();
+    QTest::keyClicks(control<QLineEdit>(dlg, "edtMessage"), "Back at 5");
+    QTest::keyClick(control<QLineEdit>(dlg, "edtMessage"), Qt::Key_Tab);
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "Back at 5");
 }
 
 TEST_F(SettingsDialogTest, SaveWritesTheFourKeysInOrderThenTheFields) {
@@ -155,11 +170,11 @@ TEST_F(SettingsDialogTest, SaveWritesTheFourKeysInOrderThenTheFields) {
     seed.write("[Settings]\nmicVolume=40\n");
     seed.close();
     open();
-    dlg.edtRingTone->setText("/home/u/ring tone.mp3");
-    dlg.sedRingTime->setValue(7);
-    dlg.edtMessage->setText("Call me later");
-    dlg.edtCallerID->clear();
-    QTest::mouseClick(dlg.btnSave, Qt::LeftButton);
+    control<QLineEdit>(dlg, "edtRingTone")->setText("/home/u/ring tone.mp3");
+    control<RbSpinEdit>(dlg, "sedRingTime")->setValue(7);
+    control<QLineEdit>(dlg, "edtMessage")->setText("Call me later");
+    control<QLineEdit>(dlg, "edtCallerID")->clear();
+    QTest::mouseClick(control<RbButton>(dlg, "btnSave"), Qt::LeftButton);
 
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(fields.ringTone, "/home/u/ring tone.mp3");
@@ -183,29 +198,29 @@ TEST_F(SettingsDialogTest, SaveWritesTheFourKeysInOrderThenTheFields) {
 
 TEST_F(SettingsDialogTest, AClickOnSavePullsATypedRingTimeIntoRange) {
     open();
-    dlg.sedRingTime->setFocus();
-    dlg.sedRingTime->selectAll();
-    QTest::keyClicks(dlg.sedRingTime, "45");
-    QTest::mouseClick(dlg.btnSave, Qt::LeftButton);
+    control<RbSpinEdit>(dlg, "sedRingTime")->setFocus();
+    control<RbSpinEdit>(dlg, "sedRingTime")->selectAll();
+    QTest::keyClicks(control<RbSpinEdit>(dlg, "sedRingTime"), "45");
+    QTest::mouseClick(control<RbButton>(dlg, "btnSave"), Qt::LeftButton);
     EXPECT_EQ(fields.ringTimeMs, 30000);
     EXPECT_EQ(IniFile(path).readString("Settings", "RingTime", ""), "30");
 }
 
 TEST_F(SettingsDialogTest, CloseDropsTheEdits) {
     open();
-    dlg.edtRingTone->setText("/other.wav");
-    dlg.edtMessage->setText("changed");
-    dlg.sedRingTime->setValue(3);
-    QTest::mouseClick(dlg.btnClose, Qt::LeftButton);
+    control<QLineEdit>(dlg, "edtRingTone")->setText("/other.wav");
+    control<QLineEdit>(dlg, "edtMessage")->setText("changed");
+    control<RbSpinEdit>(dlg, "sedRingTime")->setValue(3);
+    QTest::mouseClick(control<RbButton>(dlg, "btnClose"), Qt::LeftButton);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(fields.ringTone, "/sounds/ring.wav");
     EXPECT_EQ(fields.unansweredMessage, "Unanswered");
     EXPECT_EQ(fields.ringTimeMs, 10000);
     EXPECT_FALSE(QFile::exists(path));
     open();
-    EXPECT_EQ(dlg.edtRingTone->text(), "/sounds/ring.wav");
-    EXPECT_EQ(dlg.edtMessage->text(), "Unanswered");
-    EXPECT_EQ(dlg.sedRingTime->text(), "10");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtRingTone")->text(), "/sounds/ring.wav");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "Unanswered");
+    EXPECT_EQ(control<RbSpinEdit>(dlg, "sedRingTime")->text(), "10");
 }
 
 TEST_F(SettingsDialogTest, AMessageThePeerWouldReadAsASignalIsRefused) {
@@ -213,18 +228,18 @@ TEST_F(SettingsDialogTest, AMessageThePeerWouldReadAsASignalIsRefused) {
         SCOPED_TRACE(message);
         messages.boxes.clear();
         open();
-        dlg.edtMessage->setText(message);
-        dlg.edtRingTone->setText("/new.wav");
-        dlg.btnSaveClick();
+        control<QLineEdit>(dlg, "edtMessage")->setText(message);
+        control<QLineEdit>(dlg, "edtRingTone")->setText("/new.wav");
+        control<RbButton>(dlg, "btnSave")->click();
         ASSERT_EQ(messages.boxes.size(), 1);
         EXPECT_EQ(messages.boxes[0].kind, test::FakeMessageService::Kind::Warning);
         EXPECT_TRUE(messages.boxes[0].text.contains("call signal"));
         EXPECT_TRUE(dlg.isVisible());
-        EXPECT_TRUE(dlg.edtMessage->hasFocus());
+        EXPECT_TRUE(control<QLineEdit>(dlg, "edtMessage")->hasFocus());
         EXPECT_EQ(fields.unansweredMessage, "Unanswered");
         EXPECT_EQ(fields.ringTone, "/sounds/ring.wav");
         EXPECT_FALSE(QFile::exists(path));
-        dlg.btnCloseClick();
+        control<RbButton>(dlg, "btnClose")->click();
     }
 }
 
@@ -240,14 +255,14 @@ TEST(SettingsDialog, AWriteFailureKeepsTheDialogOpenAndTheFieldsUnchanged) {
     test::FakeMessageService messages;
     SettingsDialog dlg(SettingsStore(path), ownerOf(fields), messages);
     dlg.show();
-    dlg.edtMessage->setText("Out of office");
-    dlg.btnSaveClick();
+    control<QLineEdit>(dlg, "edtMessage")->setText("Out of office");
+    control<RbButton>(dlg, "btnSave")->click();
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, test::FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].text, "Unable to write to " + path + ".");
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(fields.unansweredMessage, "Unanswered");
-    EXPECT_EQ(dlg.edtMessage->text(), "Out of office");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "Out of office");
 }
 
 TEST_F(SettingsDialogTest, BrowseOffersTheFilterAndTakesTheChosenPath) {
@@ -261,41 +276,41 @@ TEST_F(SettingsDialogTest, BrowseOffersTheFilterAndTakesTheChosenPath) {
         return answer;
     });
     open();
-    QTest::mouseClick(dlg.RbButton1, Qt::LeftButton);
+    QTest::mouseClick(control<RbButton>(dlg, "RbButton1"), Qt::LeftButton);
     EXPECT_EQ(seenInitial, "/sounds/ring.wav");
     EXPECT_EQ(seenFilter, SettingsDialog::ringToneFilter());
-    EXPECT_EQ(dlg.edtRingTone->text(), "/music/bell.wma");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtRingTone")->text(), "/music/bell.wma");
 
     answer.reset(); // the user cancels
-    dlg.RbButton1Click();
+    control<RbButton>(dlg, "RbButton1")->click();
     EXPECT_EQ(seenInitial, "/music/bell.wma");
-    EXPECT_EQ(dlg.edtRingTone->text(), "/music/bell.wma");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtRingTone")->text(), "/music/bell.wma");
     EXPECT_EQ(fields.ringTone, "/sounds/ring.wav"); // nothing saved yet
 }
 
 TEST_F(SettingsDialogTest, VideoOptionsOpensModallyAndTheEditsSurvive) {
-    dlg.btnVideoOptionsClick(); // none attached: nothing happens
+    control<RbButton>(dlg, "btnVideoOptions")->click(); // none attached: nothing happens
 
     QDialog options(&dlg);
     dlg.setVideoOptionsDialog(&options);
     open();
-    dlg.edtMessage->setText("unsaved edit");
+    control<QLineEdit>(dlg, "edtMessage")->setText("unsaved edit");
     bool wasOpen = false;
     QTimer::singleShot(0, &options, [&] {
         wasOpen = options.isVisible();
         options.reject();
     });
-    QTest::mouseClick(dlg.btnVideoOptions, Qt::LeftButton);
+    QTest::mouseClick(control<RbButton>(dlg, "btnVideoOptions"), Qt::LeftButton);
     EXPECT_TRUE(wasOpen);
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(dlg.edtMessage->text(), "unsaved edit");
+    EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "unsaved edit");
 }
 
 TEST_F(SettingsDialogTest, LongTextsFromTheFileSurviveAnUnchangedSave) {
     fields.unansweredMessage = QString(70, QLatin1Char('m'));
     fields.callerId = QString(60, QLatin1Char('c'));
     open();
-    dlg.btnSaveClick();
+    control<RbButton>(dlg, "btnSave")->click();
     EXPECT_EQ(fields.unansweredMessage, QString(70, QLatin1Char('m')));
     EXPECT_EQ(fields.callerId, QString(60, QLatin1Char('c')));
     EXPECT_EQ(IniFile(path).readString("Settings", "Message", ""), QString(70, QLatin1Char('m')));
@@ -307,10 +322,10 @@ TEST(SettingsDialog, SavedValuesTakeEffectForTheNextCallAtOnce) {
     SettingsDialog dlg(SettingsStore(dir.filePath("Settings.ini")), ownerOf(phone.session.settings()),
                        phone.messages);
     dlg.show();
-    dlg.edtCallerID->setText("Desk 9");
-    dlg.sedRingTime->setValue(3);
-    dlg.edtMessage->setText("In a meeting");
-    dlg.btnSaveClick();
+    control<QLineEdit>(dlg, "edtCallerID")->setText("Desk 9");
+    control<RbSpinEdit>(dlg, "sedRingTime")->setValue(3);
+    control<QLineEdit>(dlg, "edtMessage")->setText("In a meeting");
+    control<RbButton>(dlg, "btnSave")->click();
 
     test::deliverSignal(phone.session, "Calling|Bob", "10.0.0.2");
     EXPECT_EQ(phone.timer.interval(), 3000);

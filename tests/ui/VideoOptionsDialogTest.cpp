@@ -12,6 +12,8 @@
 #include <linux/videodev2.h>
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "capture/FakeV4L2Device.h"
 #include "support/EventLoop.h"
@@ -25,6 +27,15 @@ namespace talvora {
 namespace {
 
 using test::FakeV4L2Device;
+
+// Finds a control of the dialog by its object name; a missing one fails the test.
+template <class T> T* control(const QObject& dialog, const char* name) {
+    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        throw std::runtime_error(std::string("no control ") + name);
+    }
+    return found;
+}
 
 FakeV4L2Device::Control menuControl() {
     FakeV4L2Device::Control menu;
@@ -77,18 +88,19 @@ TEST(VideoOptionsTest, WindowLayout) {
     EXPECT_EQ(rig.options.size(), QSize(298, 184));
     EXPECT_TRUE(rig.options.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(rig.options.windowTitle(), QStringLiteral("Video Display Options"));
-    EXPECT_EQ(rig.options.RbPanel1->geometry(), QRect(0, 0, 298, 184));
-    EXPECT_EQ(rig.options.GroupBox1->geometry(), QRect(16, 16, 265, 105));
-    EXPECT_EQ(rig.options.GroupBox1->title(), QStringLiteral(" General Video Settings "));
-    EXPECT_EQ(rig.options.btnSource->geometry(), QRect(35, 50, 94, 39));
-    EXPECT_EQ(rig.options.btnFormat->geometry(), QRect(171, 50, 94, 39));
-    EXPECT_EQ(rig.options.btnClose->geometry(), QRect(115, 138, 75, 25));
-    EXPECT_EQ(rig.options.btnSource->text(), QStringLiteral("Video Source"));
-    EXPECT_EQ(rig.options.btnFormat->text(), QStringLiteral("Video Format"));
-    EXPECT_EQ(rig.options.btnClose->text(), QStringLiteral("Close"));
-    EXPECT_FALSE(rig.options.btnSource->isEnabled());
-    EXPECT_FALSE(rig.options.btnFormat->isEnabled());
-    const QImage face = rig.options.RbPanel1->grab().toImage();
+    EXPECT_EQ(control<RbPanel>(rig.options, "RbPanel1")->geometry(), QRect(0, 0, 298, 184));
+    EXPECT_EQ(control<QGroupBox>(rig.options, "GroupBox1")->geometry(), QRect(16, 16, 265, 105));
+    EXPECT_EQ(control<QGroupBox>(rig.options, "GroupBox1")->title(),
+              QStringLiteral(" General Video Settings "));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnSource")->geometry(), QRect(35, 50, 94, 39));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnFormat")->geometry(), QRect(171, 50, 94, 39));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnClose")->geometry(), QRect(115, 138, 75, 25));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnSource")->text(), QStringLiteral("Video Source"));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnFormat")->text(), QStringLiteral("Video Format"));
+    EXPECT_EQ(control<RbButton>(rig.options, "btnClose")->text(), QStringLiteral("Close"));
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
+    const QImage face = control<RbPanel>(rig.options, "RbPanel1")->grab().toImage();
     EXPECT_EQ(face.pixelColor(10, 130), QColor(0, 111, 164)); // blue face
     EXPECT_EQ(face.pixelColor(149, 1), QColor(Qt::white));    // white border
 }
@@ -97,21 +109,21 @@ TEST(VideoOptionsTest, AFormatOnlyDriverEnablesOnlyVideoFormatUntilClose) {
     Rig rig;
     rig.start(FakeV4L2Device::Node{}); // one input, no controls
     rig.options.show();
-    EXPECT_FALSE(rig.options.btnSource->isEnabled());
-    EXPECT_TRUE(rig.options.btnFormat->isEnabled());
-    rig.options.btnClose->click();
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_TRUE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
+    control<RbButton>(rig.options, "btnClose")->click();
     EXPECT_FALSE(rig.options.isVisible());
-    EXPECT_FALSE(rig.options.btnSource->isEnabled());
-    EXPECT_FALSE(rig.options.btnFormat->isEnabled());
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
 }
 
 TEST(VideoOptionsTest, WithoutADriverOnlyCloseWorks) {
     Rig rig;
     ASSERT_TRUE(rig.cap.createCaptureWindow()); // no device at all
     rig.options.show();
-    EXPECT_FALSE(rig.options.btnSource->isEnabled());
-    EXPECT_FALSE(rig.options.btnFormat->isEnabled());
-    rig.options.btnClose->click();
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
+    control<RbButton>(rig.options, "btnClose")->click();
     EXPECT_FALSE(rig.options.isVisible());
 }
 
@@ -121,14 +133,14 @@ TEST(VideoOptionsTest, ShowingAgainAsksTheDriverAfresh) {
     node.controls.append(FakeV4L2Device::integerControl(V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 128));
     rig.start(node);
     rig.options.show();
-    EXPECT_TRUE(rig.options.btnSource->isEnabled());
-    EXPECT_TRUE(rig.options.btnFormat->isEnabled());
-    rig.options.btnClose->click();
+    EXPECT_TRUE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_TRUE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
+    control<RbButton>(rig.options, "btnClose")->click();
     rig.cap.destroyCaptureWindow();
     rig.options.show();
-    EXPECT_FALSE(rig.options.btnSource->isEnabled());
-    EXPECT_FALSE(rig.options.btnFormat->isEnabled());
-    rig.options.btnClose->click();
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnSource")->isEnabled());
+    EXPECT_FALSE(control<RbButton>(rig.options, "btnFormat")->isEnabled());
+    control<RbButton>(rig.options, "btnClose")->click();
 }
 
 TEST(VideoOptionsTest, VideoFormatAppliesTheChoiceThenReReadsTheFormat) {
@@ -145,7 +157,7 @@ TEST(VideoOptionsTest, VideoFormatAppliesTheChoiceThenReReadsTheFormat) {
     });
     rig.options.show();
     rig.device->clearCalls();
-    rig.options.btnFormat->click();
+    control<RbButton>(rig.options, "btnFormat")->click();
     EXPECT_EQ(rig.events, QStringList({"dialog", "read format"}));
     const auto setFormats = rig.device->callsOf(VIDIOC_S_FMT);
     ASSERT_EQ(setFormats.size(), 1);
@@ -163,7 +175,7 @@ TEST(VideoOptionsTest, CancelledFormatDialogChangesNothingButStillReReads) {
     });
     rig.options.show();
     rig.device->clearCalls();
-    rig.options.btnFormat->click();
+    control<RbButton>(rig.options, "btnFormat")->click();
     EXPECT_TRUE(rig.device->callsOf(VIDIOC_S_FMT).isEmpty());
     EXPECT_EQ(rig.events, QStringList({"read format"}));
 }
