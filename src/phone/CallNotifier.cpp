@@ -107,6 +107,22 @@ void CallNotifier::rangOut(const QString& callerId) {
     });
 }
 
+void CallNotifier::followCallState(CallState from, CallState to, const QString& callerId) {
+    if (to == CallState::Ringing) {
+        ringing(callerId);
+    } else if (from == CallState::Ringing && to == CallState::Unanswered) {
+        rangOut(callerId);
+    } else if (to == CallState::Answering || to == CallState::ConnectedCallee) {
+        answered();
+    } else if (to == CallState::Idle) {
+        if (from == CallState::Ringing || from == CallState::Unanswered) {
+            withdrawn();
+        } else {
+            ended();
+        }
+    }
+}
+
 void CallNotifier::onActionInvoked(uint id, const QString& actionKey) {
     if (id == 0) {
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "call/CallState.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QSet>
@@ -36,6 +38,12 @@ public:
     void rangOut(const QString& callerId);
     // The call is over on this side (End), whatever state it was in.
     void ended();
+
+    // The five events above, read from one change of the call session's state: entering Ringing
+    // rings (a second caller too), Ringing to Unanswered rings out, entering Answering or
+    // ConnectedCallee answers, Ringing or Unanswered to Idle is withdrawn, any other way to Idle
+    // ends. `callerId` is the ringing caller's caller ID.
+    void followCallState(CallState from, CallState to, const QString& callerId);
 
 signals:
     // The user pressed Answer in the notification: do what Call does while ringing.

@@ -64,6 +64,7 @@ protected:
     }
     FakeNotificationServer& server() { return *m_server; }
     void dropNotifier() { m_notifier.reset(); }
+    void dropServer() { m_server.reset(); }
 
     // Rings and waits until the ring notification is on screen; returns its id.
     uint ringAndWait(const QString& callerId) {
@@ -281,6 +282,64 @@ TEST_F(CallNotifierTest, APhoneThatQuitsWhileRingingTakesItsNotificationAlong) {
     ASSERT_TRUE(server().onScreen().contains(id));
     dropNotifier();
     EXPECT_TRUE(waitUntil([&] { return server().onScreen().isEmpty(); }));
+}
+
+// The call session's state changes read as the notifier's events: what is on screen after each.
+TEST_F(CallNotifierTest, StateChangesOfTheCallSessionDriveTheNotifications) {
+    using S = CallState;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<S, S>> changes;
+        QStringList summaries; // of every Notify, in order
+        int onScreen;          // notifications left on screen
+    };
+    const Case cases[] = {
+        {"ring", {{S::Idle, S::Ringing}}, {"Alice hailing..."}, 1},
+        {"answered",
+         {{S::Idle, S::Ringing}, {S::Ringing, S::Answering}, {S::Answering, S::ConnectedCallee}},
+         {"Alice hailing..."},
+         0},
+        {"withdrawn", {{S::Idle, S::Ringing}, {S::Ringing, S::Idle}}, {"Alice hailing..."}, 0},
+        {"rang out",
+         {{S::Idle, S::Ringing}, {S::Ringing, S::Unanswered}},
+         {"Alice hailing...", "Missed call from Alice"},
+         1},
+        {"rang out, then withdrawn",
+         {{S::Idle, S::Ringing}, {S::Ringing, S::Unanswered}, {S::Unanswered, S::Idle}},
+         {"Alice hailing...", "Missed call from Alice"},
+         1},
+        {"late answer",
+         {{S::Idle, S::Ringing}, {S::Ringing, S::Unanswered}, {S::Unanswered, S::ConnectedCallee}},
+         {"Alice hailing...", "Missed call from Alice"},
+         0},
+        {"a placed call rings nothing",
+         {{S::Idle, S::Engaged},
+          {S::Engaged, S::Placing},
+          {S::Placing, S::ConnectedCaller},
+          {S::ConnectedCaller, S::Idle}},
+         {},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startServer();
+        for (const auto& [from, to] : c.changes) {
+            const qsizetype before = server().notifies().size();
+            notifier().followCallState(from, to, QStringLiteral("Alice"));
+            // Each step's notification reaches the server before the next step.
+            waitUntil([&] { return server().notifies().size() > before; }, 300);
+            pumpEvents(50);
+        }
+        pumpEvents(200);
+        QStringList summaries;
+        for (const test::NotifyCall& n : server().notifies()) {
+            summaries << n.summary;
+        }
+        EXPECT_EQ(summaries, c.summaries);
+        EXPECT_EQ(server().onScreen().size(), c.onScreen);
+        dropNotifier();
+        dropServer();
+    }
 }
 
 // Without a notification service, every event passes silently: no signal, no warning, no wait.
