@@ -7,14 +7,14 @@
 //   - pictures go out only while a voice session exists;
 //   - End (when not ringing) leaves no voice session and clear flags.
 
+#include "base/Error.h"
+#include "base/MessageService.h"
 #include "call/CallSession.h"
 #include "call/CallView.h"
 #include "call/CallingView.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalWire.h"
-#include "base/Error.h"
-#include "base/MessageService.h"
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
@@ -150,19 +150,20 @@ struct Messages : MessageService {
 const QString kAddresses[] = {QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.3"),
                               QStringLiteral("::ffff:10.0.0.2"), QStringLiteral("127.0.0.1")};
 
-QHostAddress resolve(const QString& host) {
+void lookup(const QString& host, QObject*, HostLookupDone done) {
     QHostAddress a;
     if (a.setAddress(host) && a.protocol() == QHostAddress::IPv4Protocol) {
-        return a;
+        done({{a}, {}});
+    } else {
+        done({{}, QStringLiteral("Host not found")});
     }
-    throw Error(QStringLiteral("Host not found"));
 }
 
 class Driver {
 public:
     explicit Driver(Input& in)
         : m_in(in), m_session(CallSessionParts{m_sender, m_voice, m_timer, m_tone, m_window, m_dialog,
-                                               m_messages, [this] { maybeNested(); }, resolve}) {
+                                               m_messages, [this] { maybeNested(); }, lookup}) {
         m_timer.setTimeoutHandler([this] { m_session.onRingTimeout(); });
         m_dialog.whileModal = [this] { maybeNested(); };
         g_onRemote = [this](const QString& remote) { checkNewVoicePeer(remote); };

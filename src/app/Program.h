@@ -8,22 +8,24 @@
 
 namespace talvora {
 
-class FrameBuffers;
-class QtMessageService;
 class MainWindow;
-class CaptureController;
+class Phone;
+class PhoneAssembly;
+class QtMessageService;
 class SpeakerVolume;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
-// until the program ends. The main window is the first: closing it ends the program.
+// until the program ends: the phone's windows (PhoneAssembly) and, last, the voice engine's host.
+// The main window is the first: closing it ends the program.
 class Program {
 public:
     // Raises Error for a --test-camera value it cannot use.
     Program(const CommandLine& options, const QString& programDir);
     ~Program();
 
-    MainWindow& mainWindow() { return *m_main; }
-    QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
+    Phone& phone();
+    MainWindow& mainWindow();
+    QList<QWidget*> windowsInCreationOrder() const;
 
 private:
     class VoiceFactoryProxy;
@@ -31,11 +33,7 @@ private:
     std::unique_ptr<QtMessageService> m_messages;
     std::unique_ptr<SpeakerVolume> m_speaker;
     std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
-    std::unique_ptr<CaptureController> m_videoCap;
-    std::unique_ptr<FrameBuffers> m_frames;
-    std::unique_ptr<MainWindow> m_main;
-    QList<QWidget*> m_windows;
-    std::vector<std::unique_ptr<QWidget>> m_owned;
+    std::unique_ptr<PhoneAssembly> m_assembly;
 };
 
 } // namespace talvora

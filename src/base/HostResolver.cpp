@@ -2,15 +2,21 @@
 
 #include "base/Error.h"
 
+#include <QHostInfo>
+
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 
 namespace talvora {
 
-QHostAddress resolveIPv4(const QString& host) {
+namespace {
+
+// LOCALHOST in any letter case and dotted IPv4 addresses need no resolver.
+std::optional<QHostAddress> literalIPv4(const QString& host) {
     if (host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0) {
         return QHostAddress(QHostAddress::LocalHost);
     }
@@ -18,8 +24,19 @@ QHostAddress resolveIPv4(const QString& host) {
     if (dotted.setAddress(host) && dotted.protocol() == QHostAddress::IPv4Protocol) {
         return dotted;
     }
+    return std::nullopt;
+}
+
+const QString kHostNotFound = QStringLiteral("Host not found");
+
+} // namespace
+
+QHostAddress resolveIPv4(const QString& host) {
+    if (const auto literal = literalIPv4(host)) {
+        return *literal;
+    }
     if (host.isEmpty()) {
-        throw Error(QStringLiteral("Host not found"));
+        throw Error(kHostNotFound);
     }
 
     addrinfo hints{};
@@ -33,6 +50,29 @@ QHostAddress resolveIPv4(const QString& host) {
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
     return QHostAddress(found->ai_addr);
+}
+
+void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done) {
+    if (const auto literal = literalIPv4(host)) {
+        done({{*literal}, {}});
+        return;
+    }
+    if (host.isEmpty()) {
+        done({{}, kHostNotFound});
+        return;
+    }
+    QHostInfo::lookupHost(host, context, [done = std::move(done)](const QHostInfo& info) {
+        HostLookupResult result;
+        for (const QHostAddress& address : info.addresses()) {
+            if (address.protocol() == QHostAddress::IPv4Protocol) {
+                result.addresses << address;
+            }
+        }
+        if (result.addresses.isEmpty()) {
+            result.error = info.error() == QHostInfo::NoError ? kHostNotFound : info.errorString();
+        }
+        done(result);
+    });
 }
 
 } // namespace talvora

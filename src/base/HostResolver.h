@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
+
+#include <functional>
+
+class QObject;
 
 namespace talvora {
 
@@ -10,5 +15,21 @@ namespace talvora {
 // looked up with the system resolver and its first IPv4 address is used. Failure raises an
 // Error carrying the resolver's text.
 QHostAddress resolveIPv4(const QString& host);
+
+// What a lookup found: every IPv4 address of the name, first the one to use; or why nothing.
+struct HostLookupResult {
+    QList<QHostAddress> addresses;
+    QString error; // the resolver's text when nothing was found
+};
+
+using HostLookupDone = std::function<void(const HostLookupResult&)>;
+
+// Looks `host` up without blocking the calling thread: "LOCALHOST" and dotted IPv4 addresses
+// answer at once (before this returns), any other name later from the event loop, on the
+// thread of `context`; destroying `context` first cancels the answer.
+void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done);
+
+// The same as a replaceable seam, for code that tests drive with a name table of their own.
+using HostLookup = std::function<void(const QString& host, QObject* context, HostLookupDone done)>;
 
 } // namespace talvora

@@ -15,7 +15,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace talvora {
 
@@ -38,8 +40,8 @@ CallSession::CallSession(CallSessionParts parts) : m_parts(std::move(parts)) {
     if (!m_parts.processEvents) {
         m_parts.processEvents = [] { QCoreApplication::processEvents(); };
     }
-    if (!m_parts.resolve) {
-        m_parts.resolve = resolveIPv4;
+    if (!m_parts.lookup) {
+        m_parts.lookup = lookupHostIPv4;
     }
 }
 
@@ -72,6 +74,10 @@ void CallSession::onCallClicked() {
         m_parts.view.focusHost();
         return;
     }
+    if (m_state == CallState::Unanswered && m_parts.view.hostText() != m_callerAddress) {
+        // The ring ran out and the user typed another address: a new call, not a late answer.
+        setState(CallState::Idle);
+    }
     if (!incomingCall()) {
         // Busy from here on, even if the request cannot leave, until End.
         setState(CallState::Engaged);
@@ -89,25 +95,56 @@ bool CallSession::placing() const {
 
 void CallSession::placeCall() {
     const QString host = m_parts.view.hostText();
+    const quint64 attempt = ++m_placeAttempt;
+    // The dialog gets its "Hailing..." state before the request leaves: a busy reply can come
+    // back while pending messages run below, and it must not be overwritten.
+    m_parts.callingView.startAnimation();
+    m_parts.callingView.setStatusLine(hailingText());
+    m_lookupPending = true;
+    m_lookupAsync = false;
+    m_parts.lookup(host, &m_lookupContext,
+                   [this, attempt](const HostLookupResult& found) { hostLookedUp(attempt, found); });
+    m_lookupAsync = m_lookupPending;
+    if (m_lookupPending) {
+        // A name: the dialog shows while the resolver works, and its Cancel withdraws a call
+        // that has not left yet.
+        m_parts.callingView.showModal();
+        return;
+    }
+    if (!placing()) {
+        return; // the request could not leave; the error was shown
+    }
+    // An "Accept" or a Cancel may already have ended the wait; then there is nothing to show.
+    if (!letPendingEventsRun() || placing()) {
+        m_parts.callingView.showModal();
+    }
+}
+
+void CallSession::hostLookedUp(quint64 attempt, const HostLookupResult& found) {
+    m_lookupPending = false;
+    const bool answeredLater = m_lookupAsync; // the dialog shows meanwhile
+    if (attempt != m_placeAttempt || m_state != CallState::Engaged || !m_calledAddress.isNull()) {
+        return; // withdrawn or ended while the resolver worked
+    }
     try {
-        m_calledAddress = m_parts.resolve(host);
-        setState(CallState::Placing);
-        // The dialog gets its "Hailing..." state before the request leaves: a busy reply can
-        // come back while pending messages run below, and it must not be overwritten.
-        m_parts.callingView.startAnimation();
-        m_parts.callingView.setStatusLine(hailingText());
-        sendTo(m_calledAddress.toString(), callRequestPayload(m_settings.callerId));
-        // An "Accept" or a Cancel may already have ended the wait; then there is nothing to show.
-        if (!letPendingEventsRun() || placing()) {
-            m_parts.callingView.showModal();
+        if (!found.error.isEmpty() || found.addresses.isEmpty()) {
+            throw Error(found.error.isEmpty() ? QStringLiteral("Host not found") : found.error);
         }
+        m_calledAddresses = found.addresses;
+        m_calledAddress = found.addresses.first();
+        setState(CallState::Placing);
+        sendTo(m_calledAddress.toString(), callRequestPayload(m_settings.callerId));
     } catch (const std::exception& e) {
         // The phone stays engaged until End, as after any failed placement.
         m_calledAddress.clear();
+        m_calledAddresses.clear();
         if (m_state == CallState::Placing || m_state == CallState::PlacingAnswered) {
             setState(CallState::Engaged);
         }
         m_parts.callingView.stopAnimation();
+        if (answeredLater) {
+            m_parts.callingView.closeDialog();
+        }
         m_parts.messages.error(QStringLiteral("Error"), errorText(e));
         m_parts.view.focusHost();
     }
@@ -124,7 +161,8 @@ void CallSession::answerCall() {
         }
         return;
     }
-    const QString host = m_parts.view.hostText();
+    // The answer goes to the caller that rang, whatever the address box holds by now.
+    const QString host = m_callerAddress;
     VoiceSession* session = nullptr;
     try {
         session = replaceVoiceSession(host);
@@ -152,6 +190,7 @@ void CallSession::onEndClicked() {
     }
     setState(CallState::Idle);
     m_calledAddress.clear();
+    m_calledAddresses.clear();
     m_parts.view.setCallerLine({});
     m_sendVideo = false;
 
@@ -178,7 +217,7 @@ void CallSession::onRingTimeout() {
     stopRingTone();
     // The message goes to the caller whose ring ran out, even if a newer request replaces the
     // host field while messages run.
-    const QString caller = m_parts.view.hostText();
+    const QString caller = m_callerAddress;
     const quint64 ring = m_ringGeneration;
     letPendingEventsRun();
     if (inCall()) {
@@ -194,8 +233,14 @@ void CallSession::onCancelClicked() {
     try {
         m_parts.ringTimer.setEnabled(false);
         setState(callLeft(m_state));
-        m_calledAddress.clear();
-        sendTo(m_parts.view.hostText(), cancelPayload());
+        const QHostAddress called = std::exchange(m_calledAddress, {});
+        m_calledAddresses.clear();
+        // Nothing has left while the dialled name was being looked up.
+        if (!called.isNull()) {
+            sendTo(called.toString(), cancelPayload());
+        } else if (!m_lookupPending) {
+            sendTo(m_parts.view.hostText(), cancelPayload());
+        }
         letPendingEventsRun();
     } catch (const std::exception&) {
         // Withdrawing never reports: the dialog closes all the same.
@@ -212,6 +257,7 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
     }
     m_parts.view.flashTaskbar();
     setState(CallState::Ringing);
+    m_callerAddress = sender;
     m_parts.view.setHostText(sender);
     const quint64 ring = ++m_ringGeneration;
     const bool changed = letPendingEventsRun();
@@ -240,7 +286,11 @@ void CallSession::acceptReceived(const QString& sender) {
     // Only the peer we are calling may start the call, and only while we wait for its answer:
     // an "Accept" at any other time or from anyone else would open the microphone towards a
     // stranger.
-    if (!placing() || !QHostAddress(sender).isEqual(m_calledAddress, QHostAddress::TolerantConversion)) {
+    const QHostAddress from(sender);
+    const bool fromCalled =
+        std::any_of(m_calledAddresses.cbegin(), m_calledAddresses.cend(),
+                    [&](const QHostAddress& a) { return from.isEqual(a, QHostAddress::TolerantConversion); });
+    if (!placing() || !fromCalled) {
         return;
     }
     VoiceSession* session = replaceVoiceSession(sender);
@@ -251,12 +301,15 @@ void CallSession::acceptReceived(const QString& sender) {
         return; // ended while messages ran
     }
     session->Start();
-    m_parts.view.setVideoDestination(m_parts.view.hostText());
+    // Pictures go to the address that answered, looked up once for the whole call.
+    bool isV4 = false;
+    const quint32 v4 = from.toIPv4Address(&isV4);
+    m_parts.view.setVideoDestination(isV4 ? QHostAddress(v4).toString() : sender);
     m_sendVideo = true;
 }
 
 void CallSession::cancelReceived(const QString& sender) {
-    if (sender != m_parts.view.hostText()) {
+    if (sender != m_callerAddress) {
         return;
     }
     setState(callerWithdrew(m_state, m_voice != nullptr));
@@ -270,8 +323,12 @@ void CallSession::cancelReceived(const QString& sender) {
 }
 
 void CallSession::statusTextReceived(const QString& text) {
+    // Only a call being placed waits for an answer; any other text is a stranger's junk and
+    // costs nothing more.
     if (m_state == CallState::Placing) {
         setState(CallState::PlacingAnswered);
+    } else if (m_state != CallState::PlacingAnswered) {
+        return;
     }
     m_parts.callingView.stopAnimation();
     m_parts.callingView.setStatusLine(text);

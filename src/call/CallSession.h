@@ -1,10 +1,14 @@
 #pragma once
 
-#include "call/CallSettings.h"
 #include "call/CallState.h"
 #include "call/SignalSender.h"
+#include "settings/PhoneSettings.h"
+
+#include "base/HostResolver.h"
 
 #include <QHostAddress>
+#include <QList>
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -31,8 +35,8 @@ struct CallSessionParts {
     MessageService& messages;
     // Lets pending window messages run; other handlers may run nested inside it.
     std::function<void()> processEvents;
-    // Resolves a peer address to IPv4; resolveIPv4 unless a test maps names itself.
-    std::function<QHostAddress(const QString&)> resolve;
+    // Looks the dialled name up; lookupHostIPv4 unless a test maps names itself.
+    HostLookup lookup;
 };
 
 // The call session of the main window: places, rings, answers, withdraws, times out and ends
@@ -71,8 +75,8 @@ public:
     void resetState();
 
     // The settings the session reads when it uses them; the settings dialog writes them.
-    CallSettings& settings() { return m_settings; }
-    const CallSettings& settings() const { return m_settings; }
+    PhoneSettings& settings() { return m_settings; }
+    const PhoneSettings& settings() const { return m_settings; }
 
     CallState state() const { return m_state; }
     bool inCall() const { return isInCall(m_state); }
@@ -84,9 +88,12 @@ public:
     VoiceSession* voiceSession() const { return m_voice.get(); }
     // Where this side's call request went (resolved), while that call lasts; null otherwise.
     QHostAddress calledAddress() const { return m_calledAddress; }
+    // Where the latest call request came from (the caller an answer goes to).
+    QString callerAddress() const { return m_callerAddress; }
 
 private:
     void placeCall();
+    void hostLookedUp(quint64 attempt, const HostLookupResult& found);
     void answerCall();
     bool placing() const;
     void setState(CallState state);
@@ -101,15 +108,25 @@ private:
     QByteArray unansweredPayload() const;
 
     CallSessionParts m_parts;
-    CallSettings m_settings;
+    PhoneSettings m_settings;
 
     CallState m_state = CallState::Idle;
     quint64 m_stateChanges = 0; // counts setState calls, for letPendingEventsRun()
     bool m_sendVideo = false;
     std::unique_ptr<VoiceSession> m_voice;
 
-    // The address our pending call request went to; an "Accept" is taken only from there.
+    // The address our pending call request went to, and every address of the dialled name: an
+    // "Accept" is taken only from one of them (a callee with several addresses may answer from
+    // another than the one dialled).
     QHostAddress m_calledAddress;
+    QList<QHostAddress> m_calledAddresses;
+    // Counts placements, so that a lookup answering late for a withdrawn call is ignored.
+    quint64 m_placeAttempt = 0;
+    bool m_lookupPending = false;
+    bool m_lookupAsync = false; // the pending lookup answers after placeCall() returned
+    // Owns the answers of pending lookups: they die with the session.
+    QObject m_lookupContext;
+    QString m_callerAddress;
     // Counts rings, so that a ring interrupted by a newer one leaves the rest to the newer.
     quint64 m_ringGeneration = 0;
 };

@@ -1,11 +1,14 @@
 #include "call/SignalEndpoint.h"
 
-#include "base/HostResolver.h"
-#include "call/SignalWire.h"
 #include "base/Error.h"
+#include "base/HostResolver.h"
 #include "base/MessageService.h"
+#include "call/SignalWire.h"
+
+#include "base/SocketOptions.h"
 
 #include <QHostAddress>
+#include <QNetworkDatagram>
 
 namespace talvora {
 
@@ -33,8 +36,18 @@ void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
         if (!m_sender.bind(from, 0)) {
             throw Error(m_sender.errorString());
         }
+        disableBroadcast(m_sender);
     }
-    if (m_sender.writeDatagram(payload, address, kSignalPort) != payload.size()) {
+    QNetworkDatagram datagram(payload, address, kSignalPort);
+    // A reply leaves from the local address the peer's datagram came to: a peer with several
+    // addresses, or one that reached us on another of ours, takes answers only from the
+    // address it dialled.
+    if (!m_network.isBound()) {
+        if (const auto local = m_arrivedOn.constFind(address.toIPv4Address()); local != m_arrivedOn.cend()) {
+            datagram.setSender(*local);
+        }
+    }
+    if (m_sender.writeDatagram(datagram) != payload.size()) {
         throw Error(m_sender.errorString());
     }
 }
@@ -48,17 +61,31 @@ void SignalEndpoint::readPending() {
             m_receiver.readDatagram(nullptr, 0); // drop it
             continue;
         }
-        QByteArray payload(size, Qt::Uninitialized);
-        QHostAddress from;
-        const qint64 got = m_receiver.readDatagram(payload.data(), size, &from);
-        if (got <= 0) {
+        const QNetworkDatagram datagram = m_receiver.receiveDatagram(size);
+        if (!datagram.isValid() || datagram.data().isEmpty()) {
             continue;
         }
-        payload.truncate(got);
+        const QHostAddress from = datagram.senderAddress();
         bool ok = false;
-        const QHostAddress v4(from.toIPv4Address(&ok));
-        dispatch(payload, ok ? v4.toString() : from.toString());
+        const quint32 fromV4 = from.toIPv4Address(&ok);
+        if (ok) {
+            rememberArrival(fromV4, datagram.destinationAddress());
+        }
+        dispatch(datagram.data(), ok ? QHostAddress(fromV4).toString() : from.toString());
     }
+}
+
+void SignalEndpoint::rememberArrival(quint32 peer, const QHostAddress& local) {
+    bool ok = false;
+    const quint32 localV4 = local.toIPv4Address(&ok);
+    if (!ok || localV4 == 0) {
+        return;
+    }
+    // Strangers can send from any number of addresses: keep the table small.
+    if (m_arrivedOn.size() >= kMaxRememberedPeers && !m_arrivedOn.contains(peer)) {
+        m_arrivedOn.clear();
+    }
+    m_arrivedOn.insert(peer, QHostAddress(localV4));
 }
 
 void SignalEndpoint::dispatch(const QByteArray& payload, const QString& sender) {

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "call/SignalSender.h"
 #include "base/NetworkConfig.h"
+#include "call/SignalSender.h"
 
+#include <QHash>
 #include <QObject>
 #include <QUdpSocket>
 
@@ -35,6 +36,7 @@ public:
 
 private:
     void readPending();
+    void rememberArrival(quint32 peer, const QHostAddress& local);
     void dispatch(const QByteArray& payload, const QString& sender);
 
     NetworkConfig m_network;
@@ -42,6 +44,9 @@ private:
     SignalHandler* m_handler = nullptr;
     QUdpSocket m_receiver;
     QUdpSocket m_sender;
+    // The local address each recent peer's datagrams arrived on (IPv4, host byte order).
+    static constexpr qsizetype kMaxRememberedPeers = 64;
+    QHash<quint32, QHostAddress> m_arrivedOn;
 };
 
 } // namespace talvora

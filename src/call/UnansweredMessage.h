@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/PhoneSettings.h"
+
 #include <QString>
 
 namespace talvora {
@@ -14,9 +16,5 @@ QString unansweredMessageProblem(const QString& message);
 
 // The message as it is used: the text itself, or "Unanswered" when it would be read as a signal.
 QString usableUnansweredMessage(const QString& message);
-
-inline QString defaultUnansweredMessage() {
-    return QStringLiteral("Unanswered");
-}
 
 } // namespace talvora

@@ -1,7 +1,7 @@
 #include "settings/IniFile.h"
 
-#include "base/TextEncoding.h"
 #include "base/Error.h"
+#include "base/TextEncoding.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,13 +1,18 @@
 #include "transport/UdpDatagramSink.h"
 
+#include "base/SocketOptions.h"
+
 #include "base/Error.h"
 
 namespace talvora {
 
 UdpDatagramSink::UdpDatagramSink(const NetworkConfig& config) {
-    if (config.isBound() && !m_socket.bind(config.bindAddress, 0)) {
+    // Bound at once (to every address unless told otherwise), so that broadcast can be switched
+    // off before the first picture leaves.
+    if (!m_socket.bind(config.bindAddress, 0)) {
         throw Error(m_socket.errorString());
     }
+    disableBroadcast(m_socket);
 }
 
 DatagramSendResult UdpDatagramSink::send(const uchar* data, qsizetype size, const QHostAddress& to,

@@ -9,7 +9,8 @@
 
 namespace talvora {
 
-CallingDialog::CallingDialog(QWidget* mainWindow) : QDialog(mainWindow, Qt::Dialog | Qt::FramelessWindowHint) {
+CallingDialog::CallingDialog(QWidget* mainWindow)
+    : QDialog(mainWindow, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmCalling"));
     setWindowTitle(QStringLiteral("Calling Status"));
     setModal(true);
@@ -17,7 +18,7 @@ CallingDialog::CallingDialog(QWidget* mainWindow) : QDialog(mainWindow, Qt::Dial
 
     RbPanel1 = new RbPanel(this);
     RbPanel1->setGeometry(rect());
-    RbPanel1->setColor(QColor(0, 111, 164));
+    RbPanel1->setColor(kPanelBlue);
     RbPanel1->setCornerWidth(25);
     RbPanel1->setBorderWidth(5);
     RbPanel1->setBorderColor(Qt::white);

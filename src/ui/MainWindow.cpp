@@ -1,29 +1,13 @@
 #include "ui/MainWindow.h"
 
-#include "call/CallSession.h"
-#include "ui/CallingDialog.h"
-#include "call/MediaRingTonePlayer.h"
-#include "call/RingTimer.h"
-#include "call/SignalEndpoint.h"
-#include "ui/WidgetCallView.h"
-#include "settings/IniFile.h"
-#include "settings/SettingsFile.h"
-#include "base/LocalAddress.h"
-#include "base/MessageService.h"
-#include "phone/SliderLevelVoice.h"
-#include "ui/WindowDrag.h"
-#include "convert/FrameBuffers.h"
-#include "ui/PictureView.h"
-#include "ui/Snapshot.h"
-#include "transport/UdpDatagramSink.h"
-#include "ui/CaptureController.h"
-#include "transport/VideoReceiver.h"
-#include "transport/VideoSender.h"
-#include "voice/SpeakerVolume.h"
-#include "voice/VoiceSession.h"
+#include "call/CallView.h"
+#include "phone/Phone.h"
 #include "ui/PictureButton.h"
+#include "ui/PictureView.h"
 #include "ui/RbPanel.h"
+#include "ui/Snapshot.h"
 #include "ui/TrackBar.h"
+#include "ui/WindowDrag.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,10 +23,7 @@ namespace {
 
 constexpr int kPanelWidth = 200;
 constexpr QSize kNormalClientSize(1000, 650);
-const QColor kPanelBlue(0, 111, 164);  // 10776320
 const QColor kCallerBlue(0, 163, 240); // 15770368
-const QString kHostPlaceholder = QStringLiteral("Hailing Frequency...");
-
 QFont makeFont(const char* family, int pixelSize, bool bold = false) {
     QFont f{QString::fromLatin1(family)};
     f.setPixelSize(pixelSize);
@@ -90,10 +71,8 @@ protected:
     }
 };
 
-MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      m_context(std::move(context)),
-      m_signalling(std::make_unique<SignalEndpoint>(m_context.network, m_context.messages)) {
+MainWindow::MainWindow(Phone& phone, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_phone(phone) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Brisko Talvora Video Phone..."));
     setFont(makeFont("MS Sans Serif", 11));
@@ -104,16 +83,10 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
     resize(kNormalClientSize);
 
     m_drag = new WindowDrag(this);
-    UDPClient1 = std::make_unique<UdpDatagramSink>(m_context.network);
-    m_videoSender =
-        std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *UDPClient1, m_context.messages,
-                                      [] { QCoreApplication::processEvents(); });
-    m_context.videoCap.setMessageService(&m_context.messages);
-    m_context.videoCap.setFrameHandler(
-        [this](const uchar* data, qsizetype size) { return FrameCallback(data, size); });
     buildVideoArea();
     buildControlPanel();
     layoutAreas();
+    connectPhone();
 }
 
 MainWindow::~MainWindow() = default;
@@ -123,78 +96,73 @@ void MainWindow::attachDialogs(QWidget* addressBook, QWidget* settings) {
     m_settings = settings;
 }
 
-void MainWindow::attachCallSession(CallingDialog& calling, VoiceSessionFactory& voice) {
-    Timer1 = std::make_unique<QtRingTimer>();
-    MediaPlayer1 = std::make_unique<MediaRingTonePlayer>();
-    m_callWindow = std::make_unique<WidgetCallView>(
-        CallViewControls{this, edtHostName, lblCallerID, [this] { Image1->setPicture(Image12); },
-                           [this](const QString& host) { m_videoHost = host; }});
-    m_voice = std::make_unique<SliderLevelVoiceFactory>(voice, [this] { return TrbMic->position(); });
-    m_call = std::make_unique<CallSession>(CallSessionParts{
-        *m_signalling, *m_voice, *Timer1, *MediaPlayer1, *m_callWindow, calling, m_context.messages, {}, {}});
-    m_signalling->setHandler(m_call.get());
-    Timer1->setTimeoutHandler([this] { onRingTimeout(); });
-    calling.setCancelHandler([this] { m_call->onCancelClicked(); });
+void MainWindow::connectPhone() {
+    connect(&m_phone, &Phone::localAddressChanged, m_addressLabel, &QLabel::setText);
+    connect(&m_phone, &Phone::started, this, &MainWindow::onStarted);
+    connect(&m_phone, &Phone::pictureReceived, m_remotePicture, &PictureView::setPicture);
+    connect(&m_phone, &Phone::idlePictureRequested, this,
+            [this] { m_remotePicture->setPicture(m_idlePicture); });
+    connect(&m_phone, &Phone::hostTextChanged, m_hostEdit, &QLineEdit::setText);
+    connect(m_hostEdit, &QLineEdit::textChanged, &m_phone, &Phone::hostEdited);
+    connect(&m_phone, &Phone::hostFocusRequested, this, &MainWindow::onHostFocusRequested);
+    connect(&m_phone, &Phone::callerIdText, m_callerLabel, &QLabel::setText);
+    // Marks the window as wanting attention until the user turns to it; the window manager
+    // decides how (a flashing taskbar entry on most desktops).
+    connect(&m_phone, &Phone::attentionRequested, this, [this] { QApplication::alert(this, 0); });
+    connect(&m_phone, &Phone::statusText, m_statusLabel, &QLabel::setText);
+    connect(&m_phone, &Phone::micSliderRequested, m_micSlider, &TrackBar::setPosition);
 }
 
 void MainWindow::buildVideoArea() {
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setAutoFillBackground(true);
-    Panel1->setPalette(palette());
+    m_videoArea = new QWidget(this);
+    m_videoArea->setObjectName(QStringLiteral("Panel1"));
+    m_videoArea->setAutoFillBackground(true);
+    m_videoArea->setPalette(palette());
 
-    Image1 = new PictureView(Panel1);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    connect(Image1, &PictureView::mousePressed, this, [this](QMouseEvent* e) {
+    m_remotePicture = new PictureView(m_videoArea);
+    m_remotePicture->setObjectName(QStringLiteral("Image1"));
+    connect(m_remotePicture, &PictureView::mousePressed, this, [this](QMouseEvent* e) {
         e->accept();
-        Panel1MouseDown(Image1, e->globalPosition().toPoint());
+        beginDrag(m_remotePicture, e->globalPosition().toPoint());
     });
-    Image12 = PictureView::renderIdlePicture();
-    Image1->setIdlePicture(Image12);
-    Image1->showIdlePicture();
+    m_idlePicture = PictureView::renderIdlePicture();
+    m_remotePicture->setIdlePicture(m_idlePicture);
+    m_remotePicture->showIdlePicture();
 
-    UDPServer1 = new VideoReceiver(m_context.network, kVideoPort, this);
-    connect(UDPServer1, &VideoReceiver::firstPeer, this, [this](const QString& peer) {
-        edtHostName->setText(peer);
-        FVideoPeerKnown = true;
-    });
-    connect(UDPServer1, &VideoReceiver::pictureReceived, this,
-            [this](const QImage& picture) { Image1->setPicture(picture); });
+    m_callerLabel = makeLabel(m_videoArea, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue,
+                              QRect(8, 5, 785, 16), Qt::AlignCenter);
+    m_callerLabel->setObjectName(QStringLiteral("lblCallerID"));
+    m_callerLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    lblCallerID = makeLabel(Panel1, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue,
-                            QRect(8, 5, 785, 16), Qt::AlignCenter);
-    lblCallerID->setObjectName(QStringLiteral("lblCallerID"));
-    lblCallerID->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_statusLabel = makeLabel(m_videoArea, QStringLiteral("lblIPAddress"), makeFont("Arial", 13), kCallerBlue,
+                              QRect(256, 632, 545, 16));
+    m_statusLabel->setObjectName(QStringLiteral("lblVideoArea"));
+    m_statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    lblVideoArea = makeLabel(Panel1, QStringLiteral("lblIPAddress"), makeFont("Arial", 13), kCallerBlue,
-                             QRect(256, 632, 545, 16));
-    lblVideoArea->setObjectName(QStringLiteral("lblVideoArea"));
-    lblVideoArea->setAttribute(Qt::WA_TransparentForMouseEvents);
-
-    pnlVideoArea = new QWidget(Panel1);
-    pnlVideoArea->setObjectName(QStringLiteral("pnlVideoArea"));
-    pnlVideoArea->setAutoFillBackground(true);
-    pnlVideoArea->setPalette(palette());
-    pnlVideoArea->setGeometry(0, 440, 250, 188);
+    m_previewPanel = new QWidget(m_videoArea);
+    m_previewPanel->setObjectName(QStringLiteral("pnlVideoArea"));
+    m_previewPanel->setAutoFillBackground(true);
+    m_previewPanel->setPalette(palette());
+    m_previewPanel->setGeometry(0, 440, 250, 188);
 }
 
 void MainWindow::buildControlPanel() {
     auto* panel = new ControlPanel(this);
-    panel->onPress = [this, panel](QMouseEvent* e) { Panel1MouseDown(panel, e->globalPosition().toPoint()); };
-    RbPanel1 = panel;
-    RbPanel1->setObjectName(QStringLiteral("RbPanel1"));
+    panel->onPress = [this, panel](QMouseEvent* e) { beginDrag(panel, e->globalPosition().toPoint()); };
+    m_controlPanel = panel;
+    m_controlPanel->setObjectName(QStringLiteral("RbPanel1"));
 
     const QColor white(Qt::white);
-    Label1 = makeLabel(RbPanel1, QStringLiteral("Hailing Frequency"), makeFont("Arial", 16, true), white,
-                       QRect(8, 21, 185, 20), Qt::AlignCenter);
-    lblIPAddress =
-        makeLabel(RbPanel1, QString(), makeFont("Arial", 13), white, QRect(8, 42, 185, 16), Qt::AlignCenter);
-    lblIPAddress->setObjectName(QStringLiteral("lblIPAddress"));
+    m_titleLabel = makeLabel(m_controlPanel, QStringLiteral("Hailing Frequency"), makeFont("Arial", 16, true),
+                             white, QRect(8, 21, 185, 20), Qt::AlignCenter);
+    m_addressLabel = makeLabel(m_controlPanel, QString(), makeFont("Arial", 13), white, QRect(8, 42, 185, 16),
+                               Qt::AlignCenter);
+    m_addressLabel->setObjectName(QStringLiteral("lblIPAddress"));
 
-    edtHostName = new QLineEdit(kHostPlaceholder, RbPanel1);
-    edtHostName->setObjectName(QStringLiteral("edtHostName"));
-    edtHostName->setFont(makeFont("Arial", 13));
-    edtHostName->setGeometry(24, 152, 153, 24);
+    m_hostEdit = new QLineEdit(hostPlaceholderText(), m_controlPanel);
+    m_hostEdit->setObjectName(QStringLiteral("edtHostName"));
+    m_hostEdit->setFont(makeFont("Arial", 13));
+    m_hostEdit->setGeometry(24, 152, 153, 24);
 
     // Each command exists twice: the picture the user clicks and a hidden button under it, with
     // the same hint and handler.
@@ -208,8 +176,8 @@ void MainWindow::buildControlPanel() {
         const char* buttonName;
     };
     const Command commands[] = {
-        {Image4,
-         btnCall,
+        {m_callPicture,
+         m_callButton,
          ":/icons/call.svg",
          {24, 80},
          {24, 80},
@@ -217,8 +185,8 @@ void MainWindow::buildControlPanel() {
          {},
          &MainWindow::onCallClicked,
          "btnCall"},
-        {Image5,
-         btnEnd,
+        {m_endPicture,
+         m_endButton,
          ":/icons/end.svg",
          {128, 80},
          {125, 80},
@@ -226,63 +194,63 @@ void MainWindow::buildControlPanel() {
          {},
          &MainWindow::onEndClicked,
          "btnEnd"},
-        {Image7,
-         SpeedButton5,
+        {m_settingsPicture,
+         m_settingsButton,
          ":/icons/settings.svg",
          {24, 200},
          {24, 204},
          "Settings...",
          {},
-         &MainWindow::SpeedButton5Click,
+         &MainWindow::onSettingsClicked,
          "SpeedButton5"},
-        {Image6,
-         btnAddress,
+        {m_addressBookPicture,
+         m_addressBookButton,
          ":/icons/address.svg",
          {128, 200},
          {124, 204},
          "Hailing Frequencies...",
          "Address Book...",
-         &MainWindow::btnAddressClick,
+         &MainWindow::onAddressBookClicked,
          "btnAddress"},
-        {Image9,
-         SpeedButton6,
+        {m_snapshotPicture,
+         m_snapshotButton,
          ":/icons/snapshot.svg",
          {24, 272},
          {24, 276},
          "Take Snapshot",
          {},
-         &MainWindow::SpeedButton6Click,
+         &MainWindow::onSnapshotClicked,
          "SpeedButton6"},
-        {Image8,
-         SpeedButton8,
+        {m_maximizePicture,
+         m_maximizeButton,
          ":/icons/maximize.svg",
          {128, 272},
          {124, 276},
          "Maximize / Restore",
          {},
-         &MainWindow::SpeedButton8Click,
+         &MainWindow::onMaximizeClicked,
          "SpeedButton8"},
-        {Image11,
-         btnMute,
+        {m_mutePicture,
+         m_muteButton,
          ":/icons/mute.svg",
          {24, 344},
          {24, 344},
          "Mute Microphone",
          {},
-         &MainWindow::btnMuteClick,
+         &MainWindow::onMuteClicked,
          "btnMute"},
-        {Image10,
-         btnExit,
+        {m_exitPicture,
+         m_exitButton,
          ":/icons/exit.svg",
          {128, 344},
          {124, 344},
          "Close Talvora",
          {},
-         &MainWindow::btnExitClick,
+         &MainWindow::onExitClicked,
          "btnExit"},
     };
     for (const Command& c : commands) {
-        c.button = new QPushButton(RbPanel1);
+        c.button = new QPushButton(m_controlPanel);
         c.button->setObjectName(QString::fromLatin1(c.buttonName));
         c.button->setFlat(true);
         c.button->setGeometry(QRect(c.buttonPos, QSize(52, 52)));
@@ -291,61 +259,63 @@ void MainWindow::buildControlPanel() {
         c.button->hide();
         connect(c.button, &QPushButton::clicked, this, c.handler);
 
-        c.picture = new PictureButton(QString::fromLatin1(c.svg), QSize(48, 48), RbPanel1);
+        c.picture = new PictureButton(QString::fromLatin1(c.svg), QSize(48, 48), m_controlPanel);
         c.picture->move(c.picturePos);
         c.picture->setToolTip(c.hint);
         connect(c.picture, &PictureButton::clicked, this, c.handler);
     }
     const std::pair<PictureButton*, const char*> names[] = {
-        {Image4, "Image4"}, {Image5, "Image5"}, {Image6, "Image6"},   {Image7, "Image7"},
-        {Image8, "Image8"}, {Image9, "Image9"}, {Image10, "Image10"}, {Image11, "Image11"},
+        {m_callPicture, "Image4"},     {m_endPicture, "Image5"},      {m_addressBookPicture, "Image6"},
+        {m_settingsPicture, "Image7"}, {m_maximizePicture, "Image8"}, {m_snapshotPicture, "Image9"},
+        {m_exitPicture, "Image10"},    {m_mutePicture, "Image11"},
     };
     for (const auto& [picture, name] : names) {
         picture->setObjectName(QString::fromLatin1(name));
     }
 
-    TrbMic = new TrackBar(RbPanel1);
-    TrbMic->setObjectName(QStringLiteral("TrbMic"));
-    TrbMic->setRange(0, 100);
-    TrbMic->setTickInterval(5);
-    TrbMic->setTickPosition(QSlider::TicksRight);
-    TrbMic->setGeometry(32, 416, 35, 180);
-    TrbMic->setToolTip(QStringLiteral("Microphone Level"));
-    connect(TrbMic, &TrackBar::changed, this, &MainWindow::TrbMicChange);
+    m_micSlider = new TrackBar(m_controlPanel);
+    m_micSlider->setObjectName(QStringLiteral("TrbMic"));
+    m_micSlider->setRange(0, 100);
+    m_micSlider->setTickInterval(5);
+    m_micSlider->setTickPosition(QSlider::TicksRight);
+    m_micSlider->setGeometry(32, 416, 35, 180);
+    m_micSlider->setToolTip(QStringLiteral("Microphone Level"));
+    connect(m_micSlider, &TrackBar::changed, this, &MainWindow::onMicSliderChanged);
 
-    TrbVoice = new TrackBar(RbPanel1);
-    TrbVoice->setObjectName(QStringLiteral("TrbVoice"));
-    TrbVoice->setRange(0, 65535);
-    TrbVoice->setTickInterval(3500);
-    TrbVoice->setTickPosition(QSlider::TicksLeft);
-    TrbVoice->setGeometry(136, 416, 35, 180);
-    TrbVoice->setToolTip(QStringLiteral("Volume Level"));
-    connect(TrbVoice, &TrackBar::changed, this, &MainWindow::TrbVoiceChange);
+    m_speakerSlider = new TrackBar(m_controlPanel);
+    m_speakerSlider->setObjectName(QStringLiteral("TrbVoice"));
+    m_speakerSlider->setRange(0, 65535);
+    m_speakerSlider->setTickInterval(3500);
+    m_speakerSlider->setTickPosition(QSlider::TicksLeft);
+    m_speakerSlider->setGeometry(136, 416, 35, 180);
+    m_speakerSlider->setToolTip(QStringLiteral("Volume Level"));
+    connect(m_speakerSlider, &TrackBar::changed, this, &MainWindow::onSpeakerSliderChanged);
 
     const QFont small = makeFont("Arial", 11);
-    Label2 = makeLabel(RbPanel1, QStringLiteral("0"), small, white, QRect(80, 416, 0, 0));
-    Label3 = makeLabel(RbPanel1, QStringLiteral("85"), small, white, QRect(77, 583, 0, 0));
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label4 = makeLabel(RbPanel1, QStringLiteral("0"), small, white, QRect(117, 416, 0, 0));
-    Label5 = makeLabel(RbPanel1, QStringLiteral("100"), small, white, QRect(111, 583, 0, 0));
+    m_micMinLabel = makeLabel(m_controlPanel, QStringLiteral("0"), small, white, QRect(80, 416, 0, 0));
+    m_micLevelLabel = makeLabel(m_controlPanel, QStringLiteral("85"), small, white, QRect(77, 583, 0, 0));
+    m_micLevelLabel->setObjectName(QStringLiteral("Label3"));
+    m_speakerMinLabel = makeLabel(m_controlPanel, QStringLiteral("0"), small, white, QRect(117, 416, 0, 0));
+    m_speakerMaxLabel = makeLabel(m_controlPanel, QStringLiteral("100"), small, white, QRect(111, 583, 0, 0));
 
-    Image3 = new QLabel(RbPanel1);
-    Image3->setPixmap(QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/mic-small.svg"), QSize(24, 24))));
-    Image3->setGeometry(38, 608, 24, 24);
-    Image2 = new QLabel(RbPanel1);
-    Image2->setPixmap(
+    m_micIcon = new QLabel(m_controlPanel);
+    m_micIcon->setPixmap(
+        QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/mic-small.svg"), QSize(24, 24))));
+    m_micIcon->setGeometry(38, 608, 24, 24);
+    m_speakerIcon = new QLabel(m_controlPanel);
+    m_speakerIcon->setPixmap(
         QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
-    Image2->setGeometry(140, 608, 24, 24);
+    m_speakerIcon->setGeometry(140, 608, 24, 24);
 }
 
 void MainWindow::layoutAreas() {
     // The panel keeps its width at the right edge; the video area and its picture take the rest.
     // The preview panel and the two labels keep their places from the area's top-left corner.
     const int panelWidth = qMin(kPanelWidth, width());
-    RbPanel1->setGeometry(width() - panelWidth, 0, panelWidth, height());
-    Panel1->setGeometry(0, 0, width() - panelWidth, height());
-    Image1->setGeometry(Panel1->rect());
-    Image1->lower();
+    m_controlPanel->setGeometry(width() - panelWidth, 0, panelWidth, height());
+    m_videoArea->setGeometry(0, 0, width() - panelWidth, height());
+    m_remotePicture->setGeometry(m_videoArea->rect());
+    m_remotePicture->lower();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -359,142 +329,54 @@ bool MainWindow::event(QEvent* event) {
         // activates the window again and must not repeat any of it.
         m_activated = true;
         const bool result = QWidget::event(event);
-        runGuarded(m_context.messages, [this] { FormActivate(); });
+        onActivated();
         return result;
     }
     return QWidget::event(event);
 }
 
-void MainWindow::FormActivate() {
+void MainWindow::onActivated() {
     // Qt widgets paint double-buffered already, so the video area and the preview never flicker.
-    lblIPAddress->setText(m_context.network.isBound() ? m_context.network.bindAddress.toString()
-                                                      : GetLocalIPAddress());
-    LoadSettings();
-    if (m_call) {
-        m_call->resetState(); // FInCall, FRinging and FIncomingCall start clear
-    }
-    m_signalling->open();
-    FJpegQuality = 100;
-    pnlVideoArea->move(0, Panel1->height() - pnlVideoArea->height());
-    TrbMic->setPosition(FMicVolume);
-    quint16 left = 0;
-    quint16 right = 0;
-    TrbVoice->setPosition(GetSpeakerVolume(left, right) ? left : 32767);
-    FMicLevel = FMicVolume;
-    QCoreApplication::processEvents();
-    StartVideo();
+    m_phone.start();
 }
 
-void MainWindow::LoadSettings() {
-    QCoreApplication::processEvents();
-    IniFile file(m_context.config.settingsPath());
-    QStringList problems;
-    const PhoneSettings s = loadPhoneSettings(file, lblIPAddress->text(), problems);
-    if (m_call) {
-        CallSettings& call = m_call->settings();
-        call.ringTone = s.ringTone;
-        call.ringTimeMs = s.ringTimeMs;
-        call.unansweredMessage = s.message;
-        call.callerId = s.callerId;
-    }
-    FMicVolume = s.micVolume;
-    for (const QString& problem : problems) {
-        showStandardError(m_context.messages, problem);
-    }
-}
-
-void MainWindow::SaveSettings() {
-    if (!m_context.config.ensureDirectory()) {
-        throw Error(QStringLiteral("Unable to write to %1").arg(m_context.config.settingsPath()));
-    }
-    IniFile file(m_context.config.settingsPath());
-    saveMicVolume(file, TrbMic->position());
-}
-
-void MainWindow::StartVideo() {
-    FVideoStarted = false;
-    CaptureController& capture = m_context.videoCap;
-    try {
-        capture.SetVideoPanel(pnlVideoArea);
-        capture.SetStatusLabel(lblVideoArea);
-        if (capture.CreateCaptureWindow()) {
-            capture.StartPreview();
-        }
-        m_context.frames.InitFrameBuffers(capture);
-    } catch (const std::exception&) {
-        // Without a camera the phone still calls, but it receives no pictures this run.
-        m_context.messages.error(
-            QStringLiteral("Error"),
-            QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
-        return;
-    }
-    try {
-        UDPServer1->open();
-    } catch (const Error& e) {
-        // A taken video port is no camera fault: say what it is.
-        m_context.messages.error(QStringLiteral("Error"), e.text());
-        return;
-    }
-    FVideoPeerKnown = false;
-    FVideoStarted = true;
-}
-
-void MainWindow::StopVideo() {
-    if (FVideoStarted) {
-        m_context.frames.FreeFrameBuffers();
-    }
-    m_context.videoCap.AbortCapture();
-    m_context.videoCap.DestroyCaptureWindow();
-}
-
-QImage MainWindow::FrameCallback(const uchar* data, qsizetype size) {
-    QImage picture = m_context.frames.FrameToBitmap(data, size);
-    if (!picture.isNull()) {
-        m_videoSender->sendFrame(picture); // nothing is encoded outside a call
-    }
-    return picture;
-}
-
-bool MainWindow::isSendingVideo() const {
-    return m_call && m_call->sendVideo();
-}
-
-QString MainWindow::videoHost() const {
-    return m_videoHost;
+void MainWindow::onStarted(int micVolume, int speakerVolume) {
+    m_previewPanel->move(0, m_videoArea->height() - m_previewPanel->height());
+    m_micSlider->setPosition(micVolume);
+    m_speakerSlider->setPosition(speakerVolume);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
         m_closing = true;
-        FormClose();
+        m_phone.shutDown();
+        QCoreApplication::quit();
     }
     event->accept();
 }
 
-void MainWindow::FormClose() {
-    // The microphone level is kept for the next run; a call in progress is not ended and the
-    // peer is told nothing.
-    try {
-        SaveSettings();
-        StopVideo();
-    } catch (const Error& e) {
-        m_context.messages.error(applicationTitle(), e.text());
-    } catch (const std::exception& e) {
-        m_context.messages.error(applicationTitle(), QString::fromUtf8(e.what()));
-    }
-    QCoreApplication::quit();
+void MainWindow::onCallClicked() {
+    m_phone.call();
 }
 
-void MainWindow::btnExitClick() {
+void MainWindow::onEndClicked() {
+    m_phone.end();
+}
+
+void MainWindow::onMuteClicked() {
+    m_phone.toggleMute();
+}
+
+void MainWindow::onExitClicked() {
     close();
 }
 
-void MainWindow::SpeedButton8Click() {
+void MainWindow::onMaximizeClicked() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct RestoreLevel {
         MainWindow* self;
         ~RestoreLevel() {
-            self->TrbMic->setPosition(self->FMicLevel);
+            self->m_micSlider->setPosition(self->m_phone.micLevel());
             QApplication::restoreOverrideCursor();
         }
     } restore{this};
@@ -505,93 +387,40 @@ void MainWindow::SpeedButton8Click() {
     }
 }
 
-void MainWindow::Panel1MouseDown(QWidget* source, QPoint globalPos) {
+void MainWindow::beginDrag(QWidget* source, QPoint globalPos) {
     m_drag->begin(source, globalPos);
 }
 
-void MainWindow::btnAddressClick() {
+void MainWindow::onAddressBookClicked() {
     if (auto* dialog = qobject_cast<QDialog*>(m_addressBook)) {
         dialog->exec();
     }
 }
 
-void MainWindow::SpeedButton5Click() {
+void MainWindow::onSettingsClicked() {
     if (auto* dialog = qobject_cast<QDialog*>(m_settings)) {
         dialog->exec();
     }
 }
 
-void MainWindow::TrbMicChange() {
-    Label3->setText(QString::number(TrbMic->position()));
-    Label3->adjustSize();
-    FMicLevel = TrbMic->position();
-    if (VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr) {
-        voice->SetMicLevel(TrbMic->position());
+void MainWindow::onMicSliderChanged() {
+    m_micLevelLabel->setText(QString::number(m_micSlider->position()));
+    m_micLevelLabel->adjustSize();
+    m_phone.setMicLevel(m_micSlider->position());
+}
+
+void MainWindow::onSpeakerSliderChanged() {
+    m_phone.setSpeakerVolume(m_speakerSlider->position());
+}
+
+void MainWindow::onHostFocusRequested() {
+    if (m_hostEdit->isEnabled() && m_hostEdit->isVisible() && m_hostEdit->focusPolicy() != Qt::NoFocus) {
+        m_hostEdit->setFocus();
     }
 }
 
-void MainWindow::TrbVoiceChange() {
-    // Both channels get the slider's volume; a device without volume control is left alone.
-    const quint32 p = quint32(TrbVoice->position());
-    SetSpeakerVolume(p + p * 65536u);
-}
-
-void MainWindow::btnMuteClick() {
-    if (!m_call || m_call->voiceSession() == nullptr) {
-        return; // nothing to mute without a call
-    }
-    if (FMicLevel != 0) {
-        FSavedMicLevel = TrbMic->position();
-        FMicLevel = 0;
-        TrbMic->setPosition(0);
-    } else {
-        FMicLevel = FSavedMicLevel;
-        TrbMic->setPosition(FMicLevel);
-    }
-}
-
-void MainWindow::onCallClicked() {
-    if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->onCallClicked(); });
-    }
-}
-
-void MainWindow::onEndClicked() {
-    if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->onEndClicked(); });
-    }
-}
-
-void MainWindow::detachCallSession() {
-    if (m_call) {
-        m_signalling->setHandler(nullptr);
-        m_call.reset();
-    }
-}
-
-void MainWindow::showStatusText(const QString& text) {
-    lblVideoArea->setText(text);
-}
-
-void MainWindow::onRingTimeout() {
-    if (m_call) {
-        runGuarded(m_context.messages, [this] { m_call->onRingTimeout(); });
-    }
-}
-
-void MainWindow::SpeedButton6Click() {
-    takeSnapshot(*Image1);
-}
-
-bool MainWindow::GetSpeakerVolume(quint16& left, quint16& right) {
-    const SpeakerVolumeReading r = m_context.speaker.GetSpeakerVolume();
-    left = r.left;
-    right = r.right;
-    return r.ok;
-}
-
-bool MainWindow::SetSpeakerVolume(quint32 packed) {
-    return m_context.speaker.SetSpeakerVolume(packed);
+void MainWindow::onSnapshotClicked() {
+    takeSnapshot(*m_remotePicture);
 }
 
 } // namespace talvora

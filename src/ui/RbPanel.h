@@ -5,6 +5,9 @@
 
 namespace talvora {
 
+// The blue of the phone's panels (10776320 as the original colour number).
+inline const QColor kPanelBlue(0, 111, 164);
+
 // A panel with rounded corners: the surround (outer colour) fills the widget's rectangle, a
 // rounded border of `borderWidth` pixels runs inside it, and the face is filled with a plain
 // colour or a vertical gradient. `cornerWidth` is the width of the ellipse that rounds a corner.
@@ -35,7 +38,7 @@ protected:
 private:
     int m_cornerWidth = 25;
     int m_borderWidth = 5;
-    QColor m_color = QColor(0, 111, 164);
+    QColor m_color = kPanelBlue;
     QColor m_borderColor = Qt::white;
     QColor m_outerColor = Qt::white;
     QColor m_gradientTop;

@@ -1,15 +1,12 @@
 #include "ui/SettingsDialog.h"
 
-#include "call/CallSettings.h"
-#include "call/UnansweredMessage.h"
-#include "settings/IniFile.h"
 #include "base/Error.h"
 #include "base/MessageService.h"
+#include "call/UnansweredMessage.h"
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 #include "ui/RbSpinEdit.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -23,8 +20,6 @@ namespace {
 
 constexpr int kTextMaxChars = 50; // message and caller ID, as typed
 
-const QString kSection = QStringLiteral("Settings");
-
 std::optional<QString> chooseWithFileDialog(QWidget* parent, const QString& initialFile,
                                             const QString& filter) {
     const QString chosen =
@@ -37,19 +32,15 @@ std::optional<QString> chooseWithFileDialog(QWidget* parent, const QString& init
 
 } // namespace
 
-SettingsFields fieldsOf(CallSettings& s) {
-    return {s.ringTone, s.ringTimeMs, s.unansweredMessage, s.callerId};
-}
-
 QString SettingsDialog::ringToneFilter() {
     return QStringLiteral("Supported Media Files (*.mp3 *.wav *.wma);;MP3 (*.mp3);;Wave (*.wav);;"
                           "Windows Media Audio (*.wma)");
 }
 
-SettingsDialog::SettingsDialog(SettingsFields fields, QString settingsPath, MessageService& messages,
-                           QWidget* mainWindow)
-    : QDialog(mainWindow, Qt::Dialog | Qt::FramelessWindowHint), m_fields(fields),
-      m_settingsPath(std::move(settingsPath)), m_messages(messages), m_chooser(chooseWithFileDialog) {
+SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, MessageService& messages,
+                               QWidget* mainWindow)
+    : QDialog(mainWindow, Qt::Dialog | Qt::FramelessWindowHint), m_store(std::move(store)),
+      m_owner(std::move(owner)), m_messages(messages), m_chooser(chooseWithFileDialog) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -57,7 +48,7 @@ SettingsDialog::SettingsDialog(SettingsFields fields, QString settingsPath, Mess
 
     RbPanel1 = new RbPanel(this);
     RbPanel1->setGeometry(rect());
-    RbPanel1->setColor(QColor(0, 111, 164));
+    RbPanel1->setColor(kPanelBlue);
     RbPanel1->setCornerWidth(25);
     RbPanel1->setBorderWidth(5);
     RbPanel1->setBorderColor(Qt::white);
@@ -139,15 +130,16 @@ void SettingsDialog::showEvent(QShowEvent* event) {
 }
 
 void SettingsDialog::FormActivate() {
-    edtRingTone->setText(m_fields.ringTone);
+    m_edited = m_owner.current();
+    edtRingTone->setText(m_edited.ringTone);
     // Whole seconds, truncated toward zero; the spin box pulls the value into 1..30.
-    sedRingTime->setValue(m_fields.ringTimeMs / 1000);
+    sedRingTime->setValue(m_edited.ringTimeMs / 1000);
     // Texts longer than what can be typed (from a file edited by hand) are shown whole, so that
     // saving unchanged values never cuts them.
-    edtMessage->setMaxLength(qMax(kTextMaxChars, int(m_fields.unansweredMessage.size())));
-    edtMessage->setText(m_fields.unansweredMessage);
-    edtCallerID->setMaxLength(qMax(kTextMaxChars, int(m_fields.callerId.size())));
-    edtCallerID->setText(m_fields.callerId);
+    edtMessage->setMaxLength(qMax(kTextMaxChars, int(m_edited.unansweredMessage.size())));
+    edtMessage->setText(m_edited.unansweredMessage);
+    edtCallerID->setMaxLength(qMax(kTextMaxChars, int(m_edited.callerId.size())));
+    edtCallerID->setText(m_edited.callerId);
     edtRingTone->setFocus();
 }
 
@@ -206,23 +198,21 @@ void SettingsDialog::btnSaveClick() {
         edtMessage->setFocus();
         return;
     }
+    PhoneSettings edited = m_edited;
+    edited.ringTone = ringTone;
+    edited.ringTimeMs = ringTimeSec * 1000;
+    edited.unansweredMessage = message;
+    edited.callerId = callerId;
     try {
-        QDir().mkpath(QFileInfo(m_settingsPath).absolutePath()); // the first write creates the file
-        IniFile file(m_settingsPath);
-        file.writeString(kSection, QStringLiteral("RingTone"), ringTone);
-        file.writeString(kSection, QStringLiteral("RingTime"), QString::number(ringTimeSec));
-        file.writeString(kSection, QStringLiteral("Message"), message);
-        file.writeString(kSection, QStringLiteral("CallerID"), callerId);
+        m_store.saveDialogValues(edited);
     } catch (const Error& e) {
-        // The keys written so far stay written; the fields keep their values and the dialog
+        // The keys written so far stay written; the phone keeps its values and the dialog
         // stays open, so the user can try again.
         showStandardError(m_messages, e.text());
         return;
     }
-    m_fields.ringTone = ringTone;
-    m_fields.ringTimeMs = ringTimeSec * 1000;
-    m_fields.unansweredMessage = message;
-    m_fields.callerId = callerId;
+    m_edited = edited;
+    m_owner.commit(m_edited);
     accept();
 }
 

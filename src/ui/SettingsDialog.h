@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/PhoneSettings.h"
+#include "settings/SettingsStore.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -11,22 +14,17 @@ class QLineEdit;
 
 namespace talvora {
 
-struct CallSettings;
 class MessageService;
 class RbButton;
 class RbPanel;
 class RbSpinEdit;
 
-// The four values the settings dialog shows and saves, wherever their owner keeps them (the call
-// session's CallSettings, or fields of the main window).
-struct SettingsFields {
-    QString& ringTone;
-    int& ringTimeMs; // milliseconds
-    QString& unansweredMessage;
-    QString& callerId;
+// Where the settings the dialog edits live (the phone): read at each opening, and given the
+// edited copy once it is saved.
+struct SettingsOwner {
+    std::function<PhoneSettings()> current;
+    std::function<void(const PhoneSettings&)> commit;
 };
-
-SettingsFields fieldsOf(CallSettings& settings);
 
 // Asks the user for a ring tone file: the initial file name and the filter are given; returns the
 // chosen file's full path, or nothing when the user cancels.
@@ -34,13 +32,14 @@ using RingToneChooser =
     std::function<std::optional<QString>(QWidget* parent, const QString& initialFile, const QString& filter)>;
 
 // The settings dialog: ring tone, ring time, unanswered message and caller ID. Each opening fills
-// it from the fields; Save writes the four keys of "Settings.ini" and then the fields, so a new
-// value takes effect for the next call at once; Close drops the edits.
+// a copy from the owner's settings; Save writes the four keys through the store and then commits
+// the copy to the owner, so a new value takes effect for the next call at once; Close drops the
+// edits.
 class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    SettingsDialog(SettingsFields fields, QString settingsPath, MessageService& messages,
-                 QWidget* mainWindow = nullptr);
+    SettingsDialog(SettingsStore store, SettingsOwner owner, MessageService& messages,
+                   QWidget* mainWindow = nullptr);
 
     // The video options dialog that "Video Options" opens modally; null opens nothing.
     void setVideoOptionsDialog(QDialog* dialog) { m_videoOptions = dialog; }
@@ -83,8 +82,9 @@ private:
     QLabel* addLabel(const QString& text, int left, int top);
     QLineEdit* addEdit(int left, int top, int width, int height);
 
-    SettingsFields m_fields;
-    QString m_settingsPath;
+    SettingsStore m_store;
+    SettingsOwner m_owner;
+    PhoneSettings m_edited; // the copy being edited
     MessageService& m_messages;
     QDialog* m_videoOptions = nullptr;
     RingToneChooser m_chooser;

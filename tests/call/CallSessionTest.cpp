@@ -70,8 +70,8 @@ TEST(CallSessionPlacing, HostNameIsResolvedAndItsAddressMayAccept) {
     deliverSignal(p.session, "Accept", QStringLiteral("::ffff:10.0.0.2")); // a dual-stack socket's view
     ASSERT_NE(p.session.voiceSession(), nullptr);
     EXPECT_TRUE(p.voice.log.contains("#1 SetRemoteAddress ::ffff:10.0.0.2"));
-    // Video goes to the address the user entered.
-    EXPECT_EQ(p.window.videoDestination, "bob.lan");
+    // The name is looked up once: pictures go to the address that answered, not to the name.
+    EXPECT_EQ(p.window.videoDestination, kPeer);
 }
 
 TEST(CallSessionPlacing, AcceptDuringTheFirstPendingMessagesSkipsTheDialog) {
@@ -106,15 +106,71 @@ TEST(CallSessionPlacing, DialogCancelDropsSendErrorsAndStillCloses) {
     EXPECT_FALSE(p.session.inCall());
 }
 
-TEST(CallSessionPlacing, StatusTextsChangeTheDialogEvenWhenHidden) {
+TEST(CallSessionPlacing, StatusTextsReachTheDialogOnlyWhilePlacing) {
     FakePhone p;
     p.dialog.animating = true;
+    deliverSignal(p.session, "junk while idle", kThird);
+    EXPECT_TRUE(p.dialog.animating);
+    EXPECT_EQ(p.dialog.status, "Hailing...");
+
+    p.window.host = kPeer;
+    p.session.onCallClicked();
     deliverSignal(p.session, "first", kThird);
     deliverSignal(p.session, "second", kThird);
     EXPECT_FALSE(p.dialog.animating);
     EXPECT_EQ(p.dialog.status, "second");
-    EXPECT_FALSE(p.dialog.shown);
-    EXPECT_FALSE(p.session.inCall());
+    EXPECT_EQ(p.session.state(), CallState::PlacingAnswered);
+}
+
+// A name is looked up without blocking: the dialog shows meanwhile, and what the user does
+// before the answer decides what leaves.
+TEST(CallSessionPlacing, SlowLookupShowsTheDialogAndHonoursCancel) {
+    struct Case {
+        const char* name;
+        bool cancelFirst;
+        HostLookupResult answer;
+        QList<SentDatagram> sent;
+        QStringList boxes;
+        CallState state;
+    };
+    const HostLookupResult found{{QHostAddress(kPeer)}, {}};
+    const Case cases[] = {
+        {"answer", false, found, {{kPeer, "Calling|Alice"}}, {}, CallState::Placing},
+        {"not found", false, {{}, "Host not found"}, {}, {"Host not found"}, CallState::Engaged},
+        {"cancelled", true, found, {}, {}, CallState::Idle},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePhone p;
+        p.window.host = QStringLiteral("bob.slow");
+        p.session.onCallClicked();
+        ASSERT_EQ(p.slowLookups.size(), 1);
+        EXPECT_TRUE(p.dialog.shown);
+        EXPECT_TRUE(p.sender.sent.isEmpty());
+        if (c.cancelFirst) {
+            p.session.onCancelClicked(); // nothing has left: nothing to withdraw
+        }
+        p.slowLookups.takeFirst().done(c.answer);
+        EXPECT_EQ(p.sender.sent, c.sent);
+        EXPECT_EQ(p.messages.texts(), c.boxes);
+        EXPECT_EQ(p.session.state(), c.state);
+        EXPECT_EQ(p.dialog.shown, c.state == CallState::Placing);
+    }
+}
+
+TEST(CallSessionPlacing, AnyAddressOfTheDialledNameMayAccept) {
+    const struct {
+        const char* from;
+        bool accepted;
+    } cases[] = {{"10.0.0.2", true}, {"10.0.0.4", true}, {"::ffff:10.0.0.4", true}, {"10.0.0.9", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        FakePhone p;
+        p.window.host = QStringLiteral("multi.lan");
+        p.session.onCallClicked();
+        deliverSignal(p.session, "Accept", QString::fromLatin1(c.from));
+        EXPECT_EQ(p.session.voiceSession() != nullptr, c.accepted);
+    }
 }
 
 // --- ringing and the ring tone ------------------------------------------------------------------
@@ -339,6 +395,31 @@ TEST(CallSessionNesting, ANewerRequestDuringARingFinishesTheRing) {
     EXPECT_EQ(p.window.callerLine, "Carol hailing...");
     EXPECT_EQ(p.timer.restarts, 1);
     EXPECT_EQ(p.window.flashes, 2);
+}
+
+// After the ring ran out, Call answers the caller that rang, at its own address; an address
+// the user typed meanwhile gets a new call instead, and the caller gets nothing more.
+TEST(CallSessionRinging, LateCallAnswersTheCallerOrPlacesTheTypedCall) {
+    const struct {
+        const char* typed;
+        QList<SentDatagram> sent;
+        CallState state;
+    } cases[] = {
+        {"10.0.0.2", {{kPeer, "Accept"}}, CallState::ConnectedCallee},
+        {"10.0.0.3", {{kThird, "Calling|Alice"}}, CallState::Placing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        FakePhone p;
+        deliverSignal(p.session, "Calling|Bob", kPeer);
+        p.timer.advance(p.session.settings().ringTimeMs);
+        ASSERT_EQ(p.session.state(), CallState::Unanswered);
+        p.sender.sent.clear();
+        p.window.host = QString::fromLatin1(c.typed);
+        p.session.onCallClicked();
+        EXPECT_EQ(p.sender.sent, c.sent);
+        EXPECT_EQ(p.session.state(), c.state);
+    }
 }
 
 TEST(CallSessionNesting, UnansweredMessageGoesToTheCallerWhoseRingRanOut) {

@@ -119,5 +119,16 @@ TEST(SignalEndpoint, UnresolvableHostRaisesTheResolverText) {
     }
 }
 
+// Qt switches SO_BROADCAST on for its sockets; a call to a broadcast address must fail instead
+// of ringing every phone on the segment (127.255.255.255 is the loopback net's broadcast).
+TEST(SignalEndpoint, BroadcastAddressesAreRefused) {
+    test::FakeMessageService messages;
+    for (const NetworkConfig& network : {boundTo("127.0.0.7"), NetworkConfig{}}) {
+        SignalEndpoint endpoint(network, messages);
+        EXPECT_THROW(endpoint.send("127.255.255.255", "Calling|x"), Error);
+        EXPECT_NO_THROW(endpoint.send("127.0.0.8", "Calling|x"));
+    }
+}
+
 } // namespace
 } // namespace talvora

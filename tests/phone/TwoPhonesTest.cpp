@@ -2,15 +2,19 @@
 // signalling and video ports: the main windows, call sessions, test cameras, frame buffers and
 // JPEG transport, with a fake voice engine and message boxes.
 #include "call/CallSession.h"
-#include "ui/CallingDialog.h"
+#include "call/RingTimer.h"
 #include "call/SignalEndpoint.h"
-#include "ui/MainWindow.h"
-#include "convert/FrameBuffers.h"
-#include "ui/PictureView.h"
 #include "capture/TestCamera.h"
-#include "ui/CaptureController.h"
+#include "convert/FrameBuffers.h"
+#include "phone/Phone.h"
 #include "transport/VideoReceiver.h"
+#include "ui/CallingDialog.h"
+#include "ui/CaptureController.h"
+#include "ui/MainWindow.h"
+#include "ui/PhoneAssembly.h"
+#include "ui/PictureView.h"
 #include "voice/SpeakerVolume.h"
+#include <QPushButton>
 
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -21,10 +25,10 @@
 #include <gtest/gtest.h>
 
 #include "call/CallFakes.h"
+#include "capture/ManualFrameTicker.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
 #include "support/QtPrinters.h"
-#include "capture/ManualFrameTicker.h"
 
 namespace talvora {
 namespace {
@@ -48,55 +52,73 @@ void whenReady(std::function<bool()> ready, std::function<void()> action) {
     poll->start();
 }
 
-struct Phone {
-    explicit Phone(const char* address) {
-        window = std::make_unique<MainWindow>(
-            MainWindowContext{messages, ConfigLocation(config.path(), config.path()),
-                              NetworkConfig{QHostAddress(QString(address))}, videoCap, frames, speaker});
-        calling = new CallingDialog(window.get());
-        window->attachCallSession(*calling, voice);
+template <class T> T& control(PhoneAssembly& phone, const char* name) {
+    T* found = phone.mainWindow().findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        throw std::runtime_error(std::string("no control ") + name);
+    }
+    return *found;
+}
+
+// One phone as the program wires it, with a test camera stepped by hand and fake voice, ring
+// tone and message boxes.
+struct TestPhone {
+    explicit TestPhone(const char* address) {
+        assembly = std::make_unique<PhoneAssembly>(PhoneServices{
+            messages, speaker,
+            [this] {
+                auto t = std::make_unique<test::ManualFrameTicker>();
+                ticker = t.get();
+                return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
+            },
+            voice, [] { return std::make_unique<test::FakeRingTonePlayer>(); },
+            [] { return std::make_unique<QtRingTimer>(); }, NetworkConfig{QHostAddress(QString(address))},
+            ConfigLocation(config.path(), config.path())});
+        calling = &assembly->callingDialog();
+        window = &assembly->mainWindow();
         window->show();
         window->activateWindow();
     }
     // Hands one frame of the test camera to the frame handler.
     void frame() { ticker->tick(); }
-    CallSession& call() { return window->callSession(); }
+    Phone& phone() { return assembly->phone(); }
+    CallSession& call() { return *phone().callSession(); }
+    QLineEdit& hostEdit() { return control<QLineEdit>(*assembly, "edtHostName"); }
+    QLabel& callerLabel() { return control<QLabel>(*assembly, "lblCallerID"); }
+    const QImage& picture() { return control<PictureView>(*assembly, "Image1").picture(); }
+    const QImage& idlePicture() { return control<PictureView>(*assembly, "Image1").idlePicture(); }
+    void click(const char* button) { control<QPushButton>(*assembly, button).click(); }
 
     QTemporaryDir config;
     test::FakeMessageService messages;
     test::ManualFrameTicker* ticker = nullptr;
-    CaptureController videoCap{[this] {
-        auto t = std::make_unique<test::ManualFrameTicker>();
-        ticker = t.get();
-        return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
-    }};
-    FrameBuffers frames{messages};
     FakeSpeakerVolume speaker;
     test::FakeVoiceFactory voice;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<PhoneAssembly> assembly;
+    MainWindow* window = nullptr;
     CallingDialog* calling = nullptr;
 };
 
 class TwoPhonesTest : public ::testing::Test {
 protected:
-    Phone a{"127.0.0.31"};
-    Phone b{"127.0.0.32"};
+    TestPhone a{"127.0.0.31"};
+    TestPhone b{"127.0.0.32"};
 
     void SetUp() override {
         ASSERT_TRUE(waitUntil([&] { return a.window->activated() && b.window->activated(); }));
-        ASSERT_TRUE(a.window->videoReceiver().isOpen());
-        ASSERT_TRUE(b.window->videoReceiver().isOpen());
+        ASSERT_TRUE(a.phone().videoReceiver().isOpen());
+        ASSERT_TRUE(b.phone().videoReceiver().isOpen());
     }
 
     // A calls B; B answers while A waits in its modal calling dialog.
     void connect() {
-        a.window->edtHostName->setText("127.0.0.32");
+        a.hostEdit().setText("127.0.0.32");
         QTimer::singleShot(0, [&] {
             ASSERT_TRUE(waitUntil([&] { return b.call().ringing(); }));
-            EXPECT_EQ(b.window->lblCallerID->text(), "127.0.0.31 hailing...");
-            b.window->onCallClicked();
+            EXPECT_EQ(b.callerLabel().text(), "127.0.0.31 hailing...");
+            b.click("btnCall");
         });
-        a.window->onCallClicked(); // returns when the Accept closes the dialog
+        a.click("btnCall"); // returns when the Accept closes the dialog
         ASSERT_NE(a.call().voiceSession(), nullptr);
         ASSERT_NE(b.call().voiceSession(), nullptr);
     }
@@ -106,8 +128,8 @@ TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCallAndEndIsLocal) {
     a.frame();
     b.frame();
     test::pumpEvents(150);
-    EXPECT_EQ(a.window->Image1->picture(), a.window->Image12); // nothing is sent outside a call
-    EXPECT_EQ(b.window->Image1->picture(), b.window->Image12);
+    EXPECT_EQ(a.picture(), a.idlePicture()); // nothing is sent outside a call
+    EXPECT_EQ(b.picture(), b.idlePicture());
 
     connect();
     EXPECT_EQ(a.voice.log.filter("SetRemoteAddress"), QStringList{"#1 SetRemoteAddress 127.0.0.32"});
@@ -115,35 +137,35 @@ TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCallAndEndIsLocal) {
 
     a.frame();
     b.frame();
-    ASSERT_TRUE(waitUntil([&] { return a.window->Image1->picture().size() == QSize(384, 288); }));
-    ASSERT_TRUE(waitUntil([&] { return b.window->Image1->picture().size() == QSize(384, 288); }));
-    EXPECT_EQ(a.window->FJpegQuality, 100); // a 384x288 picture fits one datagram at once
+    ASSERT_TRUE(waitUntil([&] { return a.picture().size() == QSize(384, 288); }));
+    ASSERT_TRUE(waitUntil([&] { return b.picture().size() == QSize(384, 288); }));
+    EXPECT_EQ(a.phone().jpegQuality(), 100); // a 384x288 picture fits one datagram at once
 
     // End on A: its voice stops and its idle picture returns; B goes on sending until its own End.
-    a.window->onEndClicked();
+    a.click("btnEnd");
     EXPECT_EQ(a.call().voiceSession(), nullptr);
-    EXPECT_EQ(a.window->Image1->picture(), a.window->Image12);
+    EXPECT_EQ(a.picture(), a.idlePicture());
     EXPECT_NE(b.call().voiceSession(), nullptr);
-    EXPECT_NE(b.window->Image1->picture(), b.window->Image12);
+    EXPECT_NE(b.picture(), b.idlePicture());
     EXPECT_TRUE(a.messages.boxes.isEmpty());
     EXPECT_TRUE(b.messages.boxes.isEmpty());
 }
 
 TEST_F(TwoPhonesTest, AFormatChangeChangesThePictureSizeThePeerReceives) {
     connect();
-    CaptureFormatChoice choice = a.videoCap.backend()->currentFormatChoice();
+    CaptureFormatChoice choice = a.assembly->capture().backend()->currentFormatChoice();
     choice.width = 160;
     choice.height = 120;
-    ASSERT_TRUE(a.videoCap.backend()->applyFormatChoice(choice));
-    a.frames.ReadCaptureFormat(a.videoCap); // what the video options dialog does after the format dialog
+    ASSERT_TRUE(a.assembly->capture().backend()->applyFormatChoice(choice));
+    a.phone().readCaptureFormat(); // what the video options dialog does after the format dialog
     a.frame();
-    ASSERT_TRUE(waitUntil([&] { return b.window->Image1->picture().size() == QSize(160, 120); }));
+    ASSERT_TRUE(waitUntil([&] { return b.picture().size() == QSize(160, 120); }));
 }
 
 TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRinging) {
     b.call().settings().unansweredMessage = "Out to lunch";
     b.call().settings().ringTimeMs = 200;
-    a.window->edtHostName->setText("127.0.0.32");
+    a.hostEdit().setText("127.0.0.32");
     // The ring time runs out on B, which sends its message; A's dialog shows it, and A withdraws.
     whenReady([&] { return a.calling->isVisible() && a.calling->Label1->text() == "Out to lunch"; },
               [&] {
@@ -151,10 +173,10 @@ TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRingin
                   EXPECT_FALSE(b.call().ringing());
                   a.calling->onCancelClicked();
               });
-    a.window->onCallClicked();
+    a.click("btnCall");
     EXPECT_FALSE(a.call().inCall());
     ASSERT_TRUE(waitUntil([&] { return !b.call().incomingCall(); }));
-    EXPECT_EQ(b.window->lblCallerID->text(), "");
+    EXPECT_EQ(b.callerLabel().text(), "");
     EXPECT_EQ(a.voice.created + b.voice.created, 0);
 }
 

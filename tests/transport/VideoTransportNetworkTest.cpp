@@ -5,10 +5,10 @@
 #include "transport/VideoReceiver.h"
 #include "transport/VideoSender.h"
 
-#include "transport/TestPictures.h"
 #include "base/Error.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
+#include "transport/TestPictures.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -280,6 +280,15 @@ TEST(UdpDatagramSinkBind, AnAddressThatIsNotLocalIsAnError) {
     // A documentation address: never configured here, so binding fails before anything is sent.
     EXPECT_THROW(UdpDatagramSink(NetworkConfig{QHostAddress(QStringLiteral("192.0.2.77"))}), Error);
     EXPECT_NO_THROW(UdpDatagramSink(NetworkConfig{}));
+}
+
+TEST(UdpDatagramSinkBind, BroadcastAddressesAreRefused) {
+    UdpDatagramSink sink{NetworkConfig{}};
+    const uchar byte = 0;
+    EXPECT_EQ(sink.send(&byte, 1, QHostAddress(QStringLiteral("127.255.255.255")), kVideoPort).status,
+              DatagramSendStatus::Failed);
+    EXPECT_EQ(sink.send(&byte, 1, QHostAddress(QStringLiteral("127.0.0.9")), kVideoPort).status,
+              DatagramSendStatus::Sent);
 }
 
 TEST(VideoReceiverBind, EveryLocalAddressByDefault) {

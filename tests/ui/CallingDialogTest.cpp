@@ -94,8 +94,9 @@ TEST(CallingDialog, ModalUntilClosedCentredOnTheMainWindowAndDeafToEscape) {
 // The call session with the real dialog: the modal wait ends on the peer's accept, or on Cancel.
 struct SessionWithDialog {
     SessionWithDialog()
-        : session(CallSessionParts{sender, voice, timer, tone, window, dialog, messages, nullptr,
-                                   test::fakeResolve}) {
+        : session(CallSessionParts{
+              sender, voice, timer, tone, window, dialog, messages, nullptr,
+              [](const QString& host, QObject*, HostLookupDone done) { done(test::fakeLookupNow(host)); }}) {
         session.settings().callerId = QStringLiteral("Alice");
         window.host = QStringLiteral("10.0.0.2");
         dialog.setCancelHandler([this] { session.onCancelClicked(); });

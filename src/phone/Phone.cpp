@@ -1,0 +1,259 @@
+#include "phone/Phone.h"
+
+#include "base/LocalAddress.h"
+#include "base/MessageService.h"
+#include "call/CallSession.h"
+#include "call/RingTimer.h"
+#include "call/RingTonePlayer.h"
+#include "call/SignalEndpoint.h"
+#include "call/UnansweredMessage.h"
+#include "convert/FrameBuffers.h"
+#include "phone/PhoneCapture.h"
+#include "phone/SliderLevelVoice.h"
+#include "transport/UdpDatagramSink.h"
+#include "transport/VideoReceiver.h"
+#include "transport/VideoSender.h"
+#include "voice/SpeakerVolume.h"
+#include "voice/VoiceSession.h"
+
+#include <QCoreApplication>
+
+namespace talvora {
+
+namespace {
+
+// Where the speaker slider stands when the output has no volume control to read.
+constexpr int kSpeakerMiddle = 32767;
+
+} // namespace
+
+Phone::Phone(PhoneServices services, QObject* parent)
+    : QObject(parent), m_services(std::move(services)), m_store(m_services.config.settingsPath()),
+      m_signalling(std::make_unique<SignalEndpoint>(m_services.network, m_services.messages)),
+      m_frames(std::make_unique<FrameBuffers>(m_services.messages)),
+      m_videoReceiver(new VideoReceiver(m_services.network, kVideoPort, this)),
+      m_videoSink(std::make_unique<UdpDatagramSink>(m_services.network)),
+      m_videoSender(std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *m_videoSink,
+                                                  m_services.messages,
+                                                  [] { QCoreApplication::processEvents(); })),
+      m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
+      m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
+    connect(m_videoReceiver, &VideoReceiver::firstPeer, this, [this](const QString& peer) {
+        setHostText(peer);
+        m_videoPeerKnown = true;
+    });
+    connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, &Phone::pictureReceived);
+}
+
+Phone::~Phone() {
+    detachCallSession();
+}
+
+void Phone::attachCallingView(CallingView& calling) {
+    m_call = std::make_unique<CallSession>(CallSessionParts{
+        *m_signalling, *m_voice, *m_ringTimer, *m_ringTone, *this, calling, m_services.messages, {}, {}});
+    m_signalling->setHandler(m_call.get());
+    m_ringTimer->setTimeoutHandler([this] { ringTimeout(); });
+}
+
+void Phone::detachCallSession() {
+    if (m_call) {
+        m_signalling->setHandler(nullptr);
+        m_ringTimer->setTimeoutHandler({});
+        m_call.reset();
+    }
+}
+
+void Phone::start() {
+    runGuarded(m_services.messages, [this] {
+        m_localAddress =
+            m_services.network.isBound() ? m_services.network.bindAddress.toString() : GetLocalIPAddress();
+        emit localAddressChanged(m_localAddress);
+        loadSettings();
+        if (m_call) {
+            m_call->resetState(); // no call, no ringing, no incoming call
+        }
+        m_signalling->open();
+        m_jpegQuality = 100;
+        const SpeakerVolumeReading speaker = m_services.speaker.GetSpeakerVolume();
+        emit started(m_micVolume, speaker.ok ? speaker.left : kSpeakerMiddle);
+        // The slider clamps the level to its range; the level itself stays as read.
+        m_micLevel = m_micVolume;
+        QCoreApplication::processEvents();
+        startVideo();
+    });
+}
+
+void Phone::loadSettings() {
+    QCoreApplication::processEvents();
+    QStringList problems;
+    PhoneSettings s = m_store.load(m_localAddress, problems);
+    s.unansweredMessage = usableUnansweredMessage(s.unansweredMessage);
+    if (m_call) {
+        m_call->settings() = s;
+    }
+    m_micVolume = s.micVolume;
+    for (const QString& problem : problems) {
+        showStandardError(m_services.messages, problem);
+    }
+}
+
+PhoneSettings Phone::settings() const {
+    PhoneSettings s = m_call ? m_call->settings() : PhoneSettings{};
+    s.micVolume = m_micVolume;
+    return s;
+}
+
+void Phone::applySettings(const PhoneSettings& settings) {
+    if (m_call) {
+        PhoneSettings& s = m_call->settings();
+        s.ringTone = settings.ringTone;
+        s.ringTimeMs = settings.ringTimeMs;
+        s.unansweredMessage = settings.unansweredMessage;
+        s.callerId = settings.callerId;
+    }
+}
+
+void Phone::startVideo() {
+    m_videoStarted = false;
+    try {
+        if (m_capture) {
+            m_capture->startPreview();
+            m_frames->InitFrameBuffers(m_capture->formatSource());
+        }
+    } catch (const std::exception&) {
+        // Without a camera the phone still calls, but it receives no pictures this run.
+        m_services.messages.error(
+            QStringLiteral("Error"),
+            QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
+        return;
+    }
+    try {
+        m_videoReceiver->open();
+    } catch (const Error& e) {
+        // A taken video port is no camera fault: say what it is.
+        m_services.messages.error(QStringLiteral("Error"), e.text());
+        return;
+    }
+    m_videoPeerKnown = false;
+    m_videoStarted = true;
+}
+
+void Phone::stopVideo() {
+    if (m_videoStarted) {
+        m_frames->FreeFrameBuffers();
+    }
+    if (m_capture) {
+        m_capture->stopCapture();
+    }
+}
+
+void Phone::shutDown() {
+    try {
+        m_store.saveMicVolume(m_micPosition);
+        stopVideo();
+    } catch (const Error& e) {
+        m_services.messages.error(applicationTitle(), e.text());
+    } catch (const std::exception& e) {
+        m_services.messages.error(applicationTitle(), QString::fromUtf8(e.what()));
+    }
+}
+
+QImage Phone::frameArrived(const uchar* data, qsizetype size) {
+    QImage picture = m_frames->FrameToBitmap(data, size);
+    if (!picture.isNull()) {
+        m_videoSender->sendFrame(picture); // nothing is encoded outside a call
+    }
+    return picture;
+}
+
+void Phone::readCaptureFormat() {
+    if (m_capture) {
+        m_frames->ReadCaptureFormat(m_capture->formatSource());
+    }
+}
+
+void Phone::call() {
+    if (m_call) {
+        runGuarded(m_services.messages, [this] { m_call->onCallClicked(); });
+    }
+}
+
+void Phone::end() {
+    if (m_call) {
+        runGuarded(m_services.messages, [this] { m_call->onEndClicked(); });
+    }
+}
+
+void Phone::ringTimeout() {
+    if (m_call) {
+        runGuarded(m_services.messages, [this] { m_call->onRingTimeout(); });
+    }
+}
+
+void Phone::toggleMute() {
+    if (!m_call || m_call->voiceSession() == nullptr) {
+        return; // nothing to mute without a call
+    }
+    if (m_micLevel != 0) {
+        m_savedMicLevel = m_micPosition;
+        m_micLevel = 0;
+        emit micSliderRequested(0);
+    } else {
+        m_micLevel = m_savedMicLevel;
+        emit micSliderRequested(m_micLevel);
+    }
+}
+
+void Phone::setMicLevel(int position) {
+    m_micPosition = position;
+    m_micLevel = position;
+    if (VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr) {
+        voice->SetMicLevel(position);
+    }
+}
+
+void Phone::setSpeakerVolume(int position) {
+    // A device without volume control is left alone.
+    const quint32 p = quint32(position);
+    m_services.speaker.SetSpeakerVolume(p + p * 65536u);
+}
+
+void Phone::hostEdited(const QString& text) {
+    m_hostText = text;
+}
+
+void Phone::showNotice(const QString& text) {
+    emit statusText(text);
+}
+
+void Phone::setHostText(const QString& text) {
+    m_hostText = text;
+    emit hostTextChanged(text);
+}
+
+void Phone::focusHost() {
+    emit hostFocusRequested();
+}
+
+void Phone::setCallerLine(const QString& text) {
+    emit callerIdText(text);
+}
+
+void Phone::showIdlePicture() {
+    emit idlePictureRequested();
+}
+
+void Phone::flashTaskbar() {
+    emit attentionRequested();
+}
+
+void Phone::setVideoDestination(const QString& host) {
+    m_videoHost = host;
+}
+
+bool Phone::isSendingVideo() const {
+    return m_call && m_call->sendVideo();
+}
+
+} // namespace talvora

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "call/CallView.h"
+#include "phone/PhoneServices.h"
+#include "settings/PhoneSettings.h"
+#include "settings/SettingsStore.h"
+#include "transport/VideoSendState.h"
+
+#include <QImage>
+#include <QObject>
+
+#include <memory>
+
+namespace talvora {
+
+class CallSession;
+class CallingView;
+class FrameBuffers;
+class PhoneCapture;
+class RingTimer;
+class RingTonePlayer;
+class SignalEndpoint;
+class SliderLevelVoiceFactory;
+class UdpDatagramSink;
+class VideoReceiver;
+class VideoSender;
+
+// One running phone without its windows: the signalling endpoint and the call session, the ring
+// timer and tone, the video receiver, sender and datagram sink, the frame buffers of the capture,
+// the settings, and the levels of the microphone and speaker. The main window shows what its
+// signals say and forwards the user's commands to its methods; the call session sees the phone
+// as its CallView, which the phone turns into signals. Everything runs on the main thread.
+//
+// The public commands report the errors they do not handle themselves in the standard error box.
+class Phone final : public QObject, private CallView, private VideoSendState {
+    Q_OBJECT
+public:
+    explicit Phone(PhoneServices services, QObject* parent = nullptr);
+    ~Phone() override;
+
+    // The capture window the phone starts and stops; attached by the wiring before start().
+    void attachCapture(PhoneCapture& capture) { m_capture = &capture; }
+    // The call session needs the calling dialog, a window created after the main window; until
+    // this runs the phone takes no calls.
+    void attachCallingView(CallingView& calling);
+    // Ends the call session before the windows it talks to are released.
+    void detachCallSession();
+
+    // Start-up, on the first activation of the main window: reads the settings, opens the
+    // signalling port, shows the start levels, starts the camera and opens the video port.
+    void start();
+    // Shut-down, when the main window closes: keeps the microphone slider's level for the next run
+    // and stops the camera. A call in progress is not ended and the peer is told nothing.
+    void shutDown();
+
+    // The frame handler of the capture: converts one frame and, during a call, sends it.
+    QImage frameArrived(const uchar* data, qsizetype size);
+    // Re-reads the driver's format (after its format dialog).
+    void readCaptureFormat();
+
+    // The settings the settings dialog shows, and what it commits after saving them to the store.
+    PhoneSettings settings() const;
+    void applySettings(const PhoneSettings& settings);
+    const SettingsStore& settingsStore() const { return m_store; }
+
+    CallSession* callSession() const { return m_call.get(); }
+    SignalEndpoint& signalling() { return *m_signalling; }
+    VideoReceiver& videoReceiver() { return *m_videoReceiver; }
+    FrameBuffers& frames() { return *m_frames; }
+    QString localAddress() const { return m_localAddress; }
+    bool videoStarted() const { return m_videoStarted; }
+    bool videoPeerKnown() const { return m_videoPeerKnown; }
+    int micVolume() const { return m_micVolume; }
+    int micLevel() const { return m_micLevel; }
+    int savedMicLevel() const { return m_savedMicLevel; }
+    int jpegQuality() const override { return m_jpegQuality; }
+    QString hostText() const override { return m_hostText; }
+
+public slots:
+    // The user's commands.
+    void call();
+    void end();
+    void toggleMute();
+    // The microphone slider moved to `position` (by the user or from code).
+    void setMicLevel(int position);
+    // The speaker slider moved: both channels get its volume.
+    void setSpeakerVolume(int position);
+    // The user typed into the host field.
+    void hostEdited(const QString& text);
+    // A status notice for the line under the picture (from the voice engine).
+    void showNotice(const QString& text);
+
+signals:
+    void localAddressChanged(const QString& address);
+    // The signalling port is open: the window shows these start levels on its sliders.
+    void started(int micVolume, int speakerVolume);
+    void pictureReceived(const QImage& picture);
+    void idlePictureRequested();
+    void hostTextChanged(const QString& text);
+    void hostFocusRequested();
+    void callerIdText(const QString& text);
+    void attentionRequested();
+    void statusText(const QString& text);
+    // The microphone slider must move to `position` (mute and unmute).
+    void micSliderRequested(int position);
+
+private:
+    void ringTimeout();
+    void loadSettings();
+    void startVideo();
+    void stopVideo();
+
+    // CallView: the call session's view of the windows.
+    void setHostText(const QString& text) override;
+    void focusHost() override;
+    void setCallerLine(const QString& text) override;
+    void showIdlePicture() override;
+    void flashTaskbar() override;
+    void setVideoDestination(const QString& host) override;
+    // VideoSendState: what the video sender reads and lowers.
+    bool isSendingVideo() const override;
+    QString videoHost() const override { return m_videoHost; }
+    void setJpegQuality(int quality) override { m_jpegQuality = quality; }
+
+    PhoneServices m_services;
+    SettingsStore m_store;
+    std::unique_ptr<SignalEndpoint> m_signalling;
+    std::unique_ptr<FrameBuffers> m_frames;
+    VideoReceiver* m_videoReceiver = nullptr; // a child
+    std::unique_ptr<UdpDatagramSink> m_videoSink;
+    std::unique_ptr<VideoSender> m_videoSender;
+    std::unique_ptr<RingTimer> m_ringTimer;
+    std::unique_ptr<RingTonePlayer> m_ringTone;
+    std::unique_ptr<SliderLevelVoiceFactory> m_voice;
+    PhoneCapture* m_capture = nullptr;
+    std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above
+
+    QString m_localAddress;
+    QString m_hostText = hostPlaceholderText();
+    QString m_videoHost;     // the video sink's host, set when a call connects
+    int m_micVolume = 0;     // as read from the settings
+    int m_micLevel = 0;      // the level in use
+    int m_savedMicLevel = 0; // the level muting put aside
+    int m_micPosition = 0;   // where the microphone slider stands
+    int m_jpegQuality = 0;
+    bool m_videoStarted = false;
+    bool m_videoPeerKnown = false;
+};
+
+} // namespace talvora

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "base/NetworkConfig.h"
+#include "capture/CaptureBackend.h"
+#include "settings/ConfigLocation.h"
+
+#include <functional>
+#include <memory>
+
+namespace talvora {
+
+class MessageService;
+class RingTimer;
+class RingTonePlayer;
+class SpeakerVolume;
+class VoiceSessionFactory;
+
+// Everything a phone is built from: the services it uses and where it lives on the network and
+// on disk. The program passes the real ones; tests pass fakes. References must outlive the phone.
+struct PhoneServices {
+    MessageService& messages;
+    SpeakerVolume& speaker;                                           // the machine's output volume
+    std::function<std::unique_ptr<CaptureBackend>()> captureBackends; // of each new capture window
+    VoiceSessionFactory& voice;                                       // the voice of each call
+    std::function<std::unique_ptr<RingTonePlayer>()> ringTones;
+    std::function<std::unique_ptr<RingTimer>()> ringTimers;
+    NetworkConfig network;
+    ConfigLocation config;
+};
+
+} // namespace talvora
