@@ -15,6 +15,7 @@ packages=(
   # test environment: screen, sound files, namespaces
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2
+  librsvg2-bin desktop-file-utils appstream lintian dpkg-dev file # desktop files, the package
   # fuzzing (optional builds): clang with libFuzzer
   clang libclang-rt-14-dev
 )

@@ -1,10 +1,11 @@
-#include "ui/MainWindow.h"
-#include "app/Program.h"
 #include "app/CommandLine.h"
-#include "ui/Fonts.h"
+#include "app/Program.h"
 #include "base/MessageService.h"
+#include "ui/Fonts.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 
 #include <cstdio>
@@ -31,8 +32,16 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    // The application name is also the class of the windows (WM_CLASS), which the desktop entry
+    // names in StartupWMClass; the desktop file name ties the windows to that entry where the
+    // desktop asks the program itself (Wayland's app id, KDE).
     QApplication::setApplicationName(QStringLiteral("talvora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Talvora Video Phone"));
     QApplication::setApplicationVersion(QStringLiteral(TALVORA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TALVORA_APP_ID));
+    // The installed icon when the theme has it, the built-in drawing of it otherwise.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral(TALVORA_APP_ID), QIcon(QStringLiteral(":/" TALVORA_APP_ID ".svg"))));
     installFontSubstitutes();
 
     std::unique_ptr<Program> program;
