@@ -4,6 +4,7 @@
 #include "call/RingTimer.h"
 #include "capture/CaptureBackendFactory.h"
 #include "capture/TestCameraOption.h"
+#include "phone/CallNotifier.h"
 #include "phone/Phone.h"
 #include "ui/MainWindow.h"
 #include "ui/PhoneAssembly.h"
@@ -11,6 +12,9 @@
 #include "ui/VoiceEngineWindow.h"
 #include "voice/PulseSpeakerVolume.h"
 #include "voice/VoiceEngine.h"
+
+#include <QDBusConnection>
+#include <QGuiApplication>
 
 namespace talvora {
 
@@ -30,6 +34,11 @@ Program::Program(const CommandLine& options, const QString& programDir)
         [] { return std::make_unique<QtRingTimer>(); },
         options.network,
         ConfigLocation(options.configDir, programDir),
+        [] {
+            return std::make_unique<CallNotifier>(QDBusConnection::sessionBus(),
+                                                  QGuiApplication::applicationDisplayName(),
+                                                  QGuiApplication::desktopFileName());
+        },
     });
     m_messages->setParent(&m_assembly->mainWindow());
 

@@ -52,8 +52,11 @@ void CallSession::resetState() {
 }
 
 void CallSession::setState(CallState state) {
-    m_state = state;
+    const CallState from = std::exchange(m_state, state);
     ++m_stateChanges;
+    if (m_parts.stateChanged) { // also Ringing to Ringing: a second caller
+        m_parts.stateChanged(from, state);
+    }
 }
 
 bool CallSession::letPendingEventsRun() {
@@ -256,8 +259,9 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
         return;
     }
     m_parts.view.flashTaskbar();
-    setState(CallState::Ringing);
     m_callerAddress = sender;
+    m_callerId = callerId;
+    setState(CallState::Ringing);
     m_parts.view.setHostText(sender);
     const quint64 ring = ++m_ringGeneration;
     const bool changed = letPendingEventsRun();

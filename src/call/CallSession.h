@@ -37,6 +37,8 @@ struct CallSessionParts {
     std::function<void()> processEvents;
     // Looks the dialled name up; lookupHostIPv4 unless a test maps names itself.
     HostLookup lookup;
+    // Told of every change of the call state (desktop notifications follow the ring).
+    std::function<void(CallState from, CallState to)> stateChanged = {};
 };
 
 // The call session of the main window: places, rings, answers, withdraws, times out and ends
@@ -90,6 +92,8 @@ public:
     QHostAddress calledAddress() const { return m_calledAddress; }
     // Where the latest call request came from (the caller an answer goes to).
     QString callerAddress() const { return m_callerAddress; }
+    // The caller ID the latest call request carried.
+    QString callerId() const { return m_callerId; }
 
 private:
     void placeCall();
@@ -127,6 +131,7 @@ private:
     // Owns the answers of pending lookups: they die with the session.
     QObject m_lookupContext;
     QString m_callerAddress;
+    QString m_callerId;
     // Counts rings, so that a ring interrupted by a newer one leaves the rest to the newer.
     quint64 m_ringGeneration = 0;
 };

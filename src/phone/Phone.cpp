@@ -1,5 +1,7 @@
 #include "phone/Phone.h"
 
+#include "phone/CallNotifier.h"
+
 #include "base/LocalAddress.h"
 #include "base/MessageService.h"
 #include "call/CallSession.h"
@@ -38,8 +40,26 @@ Phone::Phone(PhoneServices services, QObject* parent)
                                                   [] { QCoreApplication::processEvents(); })),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
-    connect(m_videoReceiver, &VideoReceiver::firstPeer, this, [this](const QString& peer) { setHostText(peer); });
+    connect(m_videoReceiver, &VideoReceiver::firstPeer, this,
+            [this](const QString& peer) { setHostText(peer); });
     connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, &Phone::pictureReceived);
+    if (m_services.notifiers) {
+        m_notifier = m_services.notifiers();
+        // Answer does what Call does while the call rings; Decline sends the unanswered message
+        // at once, as if the ring time had run out.
+        connect(m_notifier.get(), &CallNotifier::answerRequested, this, [this] {
+            if (m_call && m_call->incomingCall() && !m_call->inCall()) {
+                call();
+                emit windowRaiseRequested();
+            }
+        });
+        connect(m_notifier.get(), &CallNotifier::declineRequested, this, [this] {
+            if (m_call && m_call->state() == CallState::Ringing) {
+                ringTimeout();
+            }
+        });
+        connect(m_notifier.get(), &CallNotifier::raiseRequested, this, &Phone::windowRaiseRequested);
+    }
 }
 
 Phone::~Phone() {
@@ -47,8 +67,21 @@ Phone::~Phone() {
 }
 
 void Phone::attachCallingView(CallingView& calling) {
-    m_call = std::make_unique<CallSession>(CallSessionParts{
-        *m_signalling, *m_voice, *m_ringTimer, *m_ringTone, *this, calling, m_services.messages, {}, {}});
+    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling,
+                                                            *m_voice,
+                                                            *m_ringTimer,
+                                                            *m_ringTone,
+                                                            *this,
+                                                            calling,
+                                                            m_services.messages,
+                                                            {},
+                                                            {},
+                                                            [this](CallState from, CallState to) {
+                                                                if (m_notifier) {
+                                                                    m_notifier->followCallState(
+                                                                        from, to, m_call->callerId());
+                                                                }
+                                                            }});
     m_signalling->setHandler(m_call.get());
     m_ringTimer->setTimeoutHandler([this] { ringTimeout(); });
 }

@@ -13,6 +13,7 @@
 
 namespace talvora {
 
+class CallNotifier;
 class CallSession;
 class CallingView;
 class FrameBuffers;
@@ -102,6 +103,8 @@ signals:
     void statusText(const QString& text);
     // The microphone slider must move to `position` (mute and unmute).
     void micSliderRequested(int position);
+    // The user clicked the incoming call's notification: bring the window to the front.
+    void windowRaiseRequested();
 
 private:
     void ringTimeout();
@@ -130,6 +133,7 @@ private:
     std::unique_ptr<VideoSender> m_videoSender;
     std::unique_ptr<RingTimer> m_ringTimer;
     std::unique_ptr<RingTonePlayer> m_ringTone;
+    std::unique_ptr<CallNotifier> m_notifier; // null without desktop notifications
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture = nullptr;
     std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above

@@ -9,6 +9,8 @@
 
 namespace talvora {
 
+class CallNotifier;
+
 class MessageService;
 class RingTimer;
 class RingTonePlayer;
@@ -26,6 +28,8 @@ struct PhoneServices {
     std::function<std::unique_ptr<RingTimer>()> ringTimers;
     NetworkConfig network;
     ConfigLocation config;
+    // Desktop notifications of incoming calls; none when this is empty.
+    std::function<std::unique_ptr<CallNotifier>()> notifiers = {};
 };
 
 } // namespace talvora

@@ -109,6 +109,12 @@ void MainWindow::connectPhone() {
     // Marks the window as wanting attention until the user turns to it; the window manager
     // decides how (a flashing taskbar entry on most desktops).
     connect(&m_phone, &Phone::attentionRequested, this, [this] { QApplication::alert(this, 0); });
+    connect(&m_phone, &Phone::windowRaiseRequested, this, [this] {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        raise();
+        activateWindow();
+    });
     connect(&m_phone, &Phone::statusText, m_statusLabel, &QLabel::setText);
     connect(&m_phone, &Phone::micSliderRequested, m_micSlider, &TrackBar::setPosition);
 }
