@@ -15,7 +15,10 @@ namespace talvora {
 
 namespace {
 
-const char* const kWebCamNotFound = "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.";
+// Which devices were tried, and the way to try the phone without any.
+const char* const kWebCamNotFound =
+    "WebCam not found. No camera answered at /dev/video0 to /dev/video9. To try "
+    "the phone without a camera, start it with --test-camera.";
 const char* const kInvalidVideoFormat = "Invalid Video Format Selected. Please Select RGB.";
 
 constexpr int kRequestedWidth = 384;

@@ -118,7 +118,11 @@ void Phone::loadSettings() {
     QCoreApplication::processEvents();
     QStringList problems;
     PhoneSettings s = m_store.load(m_localAddress, problems);
-    s.unansweredMessage = usableUnansweredMessage(s.unansweredMessage);
+    // A keyword would be read as a call signal and is replaced now; an empty message stays as
+    // the file has it (stored files rely on that) and goes out as "Unanswered".
+    if (!s.unansweredMessage.isEmpty()) {
+        s.unansweredMessage = usableUnansweredMessage(s.unansweredMessage);
+    }
     if (m_call) {
         m_call->settings() = s;
     }
@@ -151,21 +155,19 @@ void Phone::startVideo() {
             m_capture->startPreview();
             m_frames->initFrameBuffers(m_capture->formatSource());
         }
-    } catch (const std::exception&) {
-        // Without a camera the phone still calls, but it receives no pictures this run.
-        m_services.messages.error(
-            QStringLiteral("Error"),
-            QStringLiteral("WebCam not found. Try using a different codec eg. YUV2, RGB, or I420."));
-        return;
+        m_videoStarted = true;
+    } catch (const std::exception& e) {
+        // Without a camera the phone still calls and still shows the caller's pictures.
+        const auto* error = dynamic_cast<const Error*>(&e);
+        m_services.messages.error(QStringLiteral("Error"),
+                                  error != nullptr ? error->text() : QString::fromUtf8(e.what()));
     }
     try {
         m_videoReceiver->open();
     } catch (const Error& e) {
         // A taken video port is no camera fault: say what it is.
         m_services.messages.error(QStringLiteral("Error"), e.text());
-        return;
     }
-    m_videoStarted = true;
 }
 
 void Phone::stopVideo() {
@@ -179,7 +181,11 @@ void Phone::stopVideo() {
 
 void Phone::shutDown() {
     try {
-        m_store.saveMicVolume(m_micPosition);
+        // A start-up that stopped before the slider showed the loaded level must not save the
+        // slider's untouched 0 over the user's level.
+        if (m_micPositionKnown) {
+            m_store.saveMicVolume(m_micPosition);
+        }
         stopVideo();
     } catch (const Error& e) {
         m_services.messages.error(applicationTitle(), e.text());
@@ -197,8 +203,10 @@ QImage Phone::frameArrived(const uchar* data, qsizetype size) {
 }
 
 void Phone::readCaptureFormat() {
+    // Reached from the video options dialog: a camera that went away meanwhile is an error box,
+    // not the end of the program.
     if (m_capture) {
-        m_frames->readCaptureFormat(m_capture->formatSource());
+        runGuarded(m_services.messages, [this] { m_frames->readCaptureFormat(m_capture->formatSource()); });
     }
 }
 
@@ -236,6 +244,7 @@ void Phone::toggleMute() {
 
 void Phone::setMicLevel(int position) {
     m_micPosition = position;
+    m_micPositionKnown = true;
     m_micLevel = position;
     if (VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr) {
         voice->SetMicLevel(position);

@@ -140,11 +140,12 @@ private:
 
     QString m_localAddress;
     QString m_hostText = hostPlaceholderText();
-    QString m_videoHost;     // the video sink's host, set when a call connects
-    int m_micVolume = 0;     // as read from the settings
-    int m_micLevel = 0;      // the level in use
-    int m_savedMicLevel = 0; // the level muting put aside
-    int m_micPosition = 0;   // where the microphone slider stands
+    QString m_videoHost;             // the video sink's host, set when a call connects
+    int m_micVolume = 0;             // as read from the settings
+    int m_micLevel = 0;              // the level in use
+    int m_savedMicLevel = 0;         // the level muting put aside
+    int m_micPosition = 0;           // where the microphone slider stands
+    bool m_micPositionKnown = false; // loaded into the slider, or moved by the user
     int m_jpegQuality = 0;
     bool m_videoStarted = false;
 };

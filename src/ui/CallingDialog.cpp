@@ -26,7 +26,10 @@ CallingDialog::CallingDialog(QWidget* mainWindow)
     m_panel->setOuterColor(Qt::white);
     m_panel->setAntialiased(true);
 
-    m_statusLabel = new QLabel(QStringLiteral("Hailing..."), m_panel);
+    m_statusLabel = new QLabel(m_panel);
+    // The status line shows what a peer sent: plain text, never markup.
+    m_statusLabel->setTextFormat(Qt::PlainText);
+    m_statusLabel->setText(QStringLiteral("Hailing..."));
     m_statusLabel->setObjectName(QStringLiteral("Label1"));
     m_statusLabel->setGeometry(8, 16, 369, 33);
     m_statusLabel->setAlignment(Qt::AlignCenter);

@@ -46,7 +46,15 @@ bool CaptureController::createCaptureWindow() {
         if (connectDriver(index))
             break;
     }
+    showPanelWhileConnected();
     return true;
+}
+
+// Without a camera the preview panel would be a black hole in the idle picture.
+void CaptureController::showPanelWhileConnected() {
+    if (m_videoPanel) {
+        m_videoPanel->setVisible(m_backend && m_backend->isConnected());
+    }
 }
 
 bool CaptureController::connectDriver(int index) {
@@ -150,6 +158,7 @@ void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text
         m_statusLabel->setText(text);
         m_statusLabel->repaint();
     }
+    showPanelWhileConnected();
 }
 
 bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {

@@ -78,6 +78,7 @@ private:
     void frameArrived(const uchar* data, qsizetype size);
     void runDialog(QDialog& dialog);
     void retireBackend();
+    void showPanelWhileConnected();
 
     BackendFactory m_factory;
     QPointer<QWidget> m_videoPanel;

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace talvora {
 
@@ -33,7 +34,10 @@ QFont makeFont(const char* family, int pixelSize, bool bold = false) {
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QFont& f, const QColor& colour, QRect geometry,
                   Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
+    // Texts here come from peers and files: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setFont(f);
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, colour);
@@ -105,7 +109,7 @@ void MainWindow::connectPhone() {
     connect(&m_phone, &Phone::hostTextChanged, m_hostEdit, &QLineEdit::setText);
     connect(m_hostEdit, &QLineEdit::textChanged, &m_phone, &Phone::hostEdited);
     connect(&m_phone, &Phone::hostFocusRequested, this, &MainWindow::onHostFocusRequested);
-    connect(&m_phone, &Phone::callerIdText, m_callerLabel, &QLabel::setText);
+    connect(&m_phone, &Phone::callerIdText, this, &MainWindow::showCallerLine);
     // Marks the window as wanting attention until the user turns to it; the window manager
     // decides how (a flashing taskbar entry on most desktops).
     connect(&m_phone, &Phone::attentionRequested, this, [this] { QApplication::alert(this, 0); });
@@ -140,8 +144,8 @@ void MainWindow::buildVideoArea() {
     m_callerLabel->setObjectName(QStringLiteral("lblCallerID"));
     m_callerLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    m_statusLabel = makeLabel(m_videoArea, QStringLiteral("lblIPAddress"), makeFont("Arial", 13), kCallerBlue,
-                              QRect(256, 632, 545, 16));
+    m_statusLabel =
+        makeLabel(m_videoArea, QString(), makeFont("Arial", 13), kCallerBlue, QRect(256, 632, 545, 16));
     m_statusLabel->setObjectName(QStringLiteral("lblVideoArea"));
     m_statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
@@ -312,6 +316,19 @@ void MainWindow::buildControlPanel() {
     m_speakerIcon->setPixmap(
         QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
     m_speakerIcon->setGeometry(140, 608, 24, 24);
+}
+
+// A caller ID comes from the wire and may be long: its start stays visible and the line ends in
+// "..."; the whole text is in the tooltip then.
+void MainWindow::showCallerLine(const QString& text) {
+    const QString shown =
+        m_callerLabel->fontMetrics().elidedText(text, Qt::ElideRight, m_callerLabel->width());
+    m_callerLabel->setText(shown);
+    const bool elided = shown != text;
+    m_callerLabel->setToolTip(elided ? Qt::convertFromPlainText(text) : QString());
+    // Only an elided line needs the mouse (for its tooltip); otherwise presses go through to
+    // the picture below.
+    m_callerLabel->setAttribute(Qt::WA_TransparentForMouseEvents, !elided);
 }
 
 void MainWindow::layoutAreas() {

@@ -54,6 +54,7 @@ private:
     void onSpeakerSliderChanged();
     void onSnapshotClicked();
     void onHostFocusRequested();
+    void showCallerLine(const QString& text);
     void beginDrag(QWidget* source, QPoint globalPos);
 
     Phone& m_phone;

@@ -8,7 +8,10 @@ namespace {
 
 int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
             QMessageBox::StandardButtons buttons) {
-    QMessageBox box(icon, caption, text, buttons, parent);
+    QMessageBox box(icon, caption, QString(), buttons, parent);
+    // Texts in boxes carry host names, file paths and resolver messages: never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     // The main window stays on top of ordinary windows; its boxes must not open behind it.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec();

@@ -73,9 +73,15 @@ void VideoOptionsDialog::onFormatClicked() {
 }
 
 void VideoOptionsDialog::onCloseClicked() {
+    close();
+}
+
+// Close, Escape and the window manager all leave the dialog the same way: the buttons are
+// disabled, so that the next showing asks the driver anew.
+void VideoOptionsDialog::hideEvent(QHideEvent* event) {
     m_sourceButton->setEnabled(false);
     m_formatButton->setEnabled(false);
-    close();
+    QDialog::hideEvent(event);
 }
 
 } // namespace talvora

@@ -13,7 +13,7 @@ TEST(UnansweredMessage, TextsAPeerWouldReadAsSignalsAreRefused) {
         {"Unanswered", true},   {"Accept", false}, {"Cancel", false},
         {"Calling", false},     {"|", false},      {"Busy | back at 3", false},
         {"Calling|Bob", false}, {"accept", true},  {"Accept ", true},
-        {"Cancelled", true},    {"", true},        {"Bin gleich zurück", true},
+        {"Cancelled", true},    {"", false},       {"Bin gleich zurück", true}, // empty never arrives
     };
     for (const auto& c : cases) {
         const QString m = QString::fromUtf8(c.message);
@@ -21,6 +21,7 @@ TEST(UnansweredMessage, TextsAPeerWouldReadAsSignalsAreRefused) {
         EXPECT_EQ(usableUnansweredMessage(m), c.usable ? m : QStringLiteral("Unanswered")) << c.message;
     }
     EXPECT_TRUE(unansweredMessageProblem("Accept").contains("call signal"));
+    EXPECT_TRUE(unansweredMessageProblem("").contains("empty"));
 }
 
 } // namespace

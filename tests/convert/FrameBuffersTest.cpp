@@ -155,7 +155,7 @@ TEST_F(FrameBuffersTest, NoDriverFormatFailsWithTheWebCamText) {
         start({});
         FAIL() << "no error";
     } catch (const Error& e) {
-        EXPECT_EQ(e.text(), "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.");
+        EXPECT_TRUE(e.text().startsWith("WebCam not found. "));
     }
 }
 

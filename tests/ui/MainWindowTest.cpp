@@ -14,10 +14,11 @@
 #include "transport/VideoReceiver.h"
 #include "ui/CallingDialog.h"
 #include "ui/CaptureController.h"
-#include "voice/FakeSpeakerVolume.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
+#include "ui/RbButton.h"
 #include "ui/TrackBar.h"
+#include "voice/FakeSpeakerVolume.h"
 #include "voice/SpeakerVolume.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -132,7 +134,8 @@ TEST_F(MainWindowTest, LooksAsSpecifiedBeforeActivation) {
     EXPECT_EQ(control<TrackBar>(*w, "TrbMic").geometry(), QRect(32, 416, 35, 180));
     EXPECT_EQ(control<TrackBar>(*w, "TrbVoice").maximum(), 65535);
     EXPECT_EQ(control<QWidget>(*w, "pnlVideoArea").geometry(), QRect(0, 440, 250, 188));
-    EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").text(), "lblIPAddress");
+    // No placeholder text before the camera speaks.
+    EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").text(), "");
     EXPECT_EQ(control<QLabel>(*w, "Label3").text(), "85");
     EXPECT_EQ(idlePicture(*w).size(), QSize(800, 600));
     EXPECT_FALSE(w->phone().signalling().isOpen()); // receivers stay closed until activation
@@ -177,18 +180,20 @@ TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
     EXPECT_FALSE(control<QLabel>(*w, "lblVideoArea").text().isEmpty());
 }
 
-TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndLeavesVideoOff) {
+TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndStillReceivesPictures) {
     noCamera = true;
     auto w = makeWindow();
     activate(w->mainWindow());
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].text,
-              "WebCam not found. Try using a different codec eg. YUV2, RGB, or I420.");
+              "WebCam not found. No camera answered at /dev/video0 to /dev/video9. To try the phone "
+              "without a camera, start it with --test-camera.");
     EXPECT_FALSE(w->phone().videoStarted());
-    EXPECT_FALSE(w->phone().videoReceiver().isOpen());
-    EXPECT_TRUE(w->phone().signalling().isOpen()); // calls still work
-    w->mainWindow().close();                       // and shutting down without a camera is quiet
+    EXPECT_TRUE(w->phone().videoReceiver().isOpen());               // the caller's pictures still show
+    EXPECT_FALSE(control<QWidget>(*w, "pnlVideoArea").isVisible()); // no black hole for a preview
+    EXPECT_TRUE(w->phone().signalling().isOpen());                  // calls still work
+    w->mainWindow().close(); // and shutting down without a camera is quiet
     EXPECT_EQ(messages.boxes.size(), 1);
 }
 
@@ -248,6 +253,69 @@ TEST_F(MainWindowTest, TakenSignallingPortStopsActivationWithTheBindMessage) {
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].text, "Could not bind socket. Address and port are already in use.");
     EXPECT_EQ(w->phone().jpegQuality(), 0); // the steps after the port were not run
+}
+
+// A copy whose start-up stopped early never showed the saved level: Exit must not write the
+// slider's untouched 0 over it (every call of the next run would be silent).
+TEST_F(MainWindowTest, StartUpThatStoppedEarlyKeepsTheSavedMicrophoneLevel) {
+    writeSettings("[Settings]\r\nmicVolume=60\r\n");
+    QUdpSocket squatter;
+    ASSERT_TRUE(squatter.bind(QHostAddress("127.0.0.21"), kSignalPort));
+    auto w = makeWindow("127.0.0.21");
+    activate(w->mainWindow());
+    w->mainWindow().close();
+    EXPECT_EQ(settingsFile(), "[Settings]\r\nmicVolume=60\r\n");
+}
+
+// Texts from the wire are shown as they are: markup in a caller ID or a status text is text, and
+// a long caller ID keeps its start in view.
+TEST_F(MainWindowTest, PeerTextsArePlainAndLongCallerIdsAreElidedAtTheEnd) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress("127.0.0.22"), 0));
+    const QString markup =
+        QStringLiteral("<b>Bob</b> <font color=red size=6>RED</font><img src=\"/dev/zero\">");
+    peer.writeDatagram("Calling|" + markup.toUtf8(), QHostAddress("127.0.0.20"), kSignalPort);
+    auto& caller = control<QLabel>(*w, "lblCallerID");
+    ASSERT_TRUE(waitUntil([&] { return !caller.text().isEmpty(); }));
+    EXPECT_EQ(caller.textFormat(), Qt::PlainText);
+    EXPECT_TRUE(caller.text().startsWith(QStringLiteral("<b>Bob</b>"))) << caller.text().toStdString();
+    EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").textFormat(), Qt::PlainText);
+    auto* calling = w->mainWindow().findChild<QWidget*>(QStringLiteral("frmCalling"));
+    ASSERT_NE(calling, nullptr);
+    EXPECT_EQ(calling->findChild<QLabel*>(QStringLiteral("Label1"))->textFormat(), Qt::PlainText);
+    click(*w, "btnEnd"); // ringing: End does nothing; let the ring run out instead
+    callSession(*w).onRingTimeout();
+
+    const QString longId = QStringLiteral("Alice-") + QString(2040, QLatin1Char('x'));
+    peer.writeDatagram("Calling|" + longId.toUtf8(), QHostAddress("127.0.0.20"), kSignalPort);
+    ASSERT_TRUE(waitUntil([&] { return caller.text().startsWith(QStringLiteral("Alice-")); }));
+    EXPECT_TRUE(caller.text().endsWith(QChar(0x2026)));
+    EXPECT_LE(caller.fontMetrics().horizontalAdvance(caller.text()), caller.width());
+    EXPECT_TRUE(caller.toolTip().contains(longId));
+}
+
+// "Video Format" with the camera gone is an error box, not the end of the program; Escape
+// leaves the dialog as Close does.
+TEST_F(MainWindowTest, VideoFormatWithTheCameraGoneShowsAnErrorAndEscapeActsAsClose) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    auto* options = w->mainWindow().findChild<QDialog*>(QStringLiteral("frmVideoOptions"));
+    ASSERT_NE(options, nullptr);
+    options->show();
+    auto& format = *options->findChild<RbButton*>(QStringLiteral("btnFormat"));
+    ASSERT_TRUE(format.isEnabled());
+    w->capture().backend()->disconnectDriver(); // unplugged while the dialog is open
+    messages.boxes.clear();
+    format.click();
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_TRUE(messages.boxes[0].text.startsWith("WebCam not found."))
+        << messages.boxes[0].text.toStdString();
+
+    QTest::keyClick(options, Qt::Key_Escape);
+    EXPECT_FALSE(options->isVisible());
+    EXPECT_FALSE(format.isEnabled());
 }
 
 TEST_F(MainWindowTest, ActivationRunsOnceAcrossModalDialogs) {
