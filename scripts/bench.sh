@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVORA_BUILD_TESTS=OFF \
+launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=)
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" -DTALVORA_BUILD_TESTS=OFF \
   -DTALVORA_BUILD_BENCH=ON >/dev/null
 cmake --build build-bench --parallel "$(nproc)"
 filter=${1:-}
