@@ -1,20 +1,28 @@
 #include "app/Program.h"
 
+#include "base/HostResolver.h"
+#include "base/LocalAddress.h"
 #include "call/CallSession.h"
-#include "ui/CallingDialog.h"
+#include "capture/CaptureBackendFactory.h"
+#include "capture/TestCameraOption.h"
+#include "contacts/AvahiNetworkSource.h"
+#include "contacts/MdnsResolver.h"
+#include "contacts/ServicePublisher.h"
+#include "convert/FrameBuffers.h"
+#include "settings/SettingsFile.h"
 #include "ui/AddressBookDialog.h"
+#include "ui/CallingDialog.h"
+#include "ui/CaptureController.h"
 #include "ui/DiscoveryDialog.h"
-#include "ui/SearchProgressWindow.h"
-#include "ui/SettingsDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMessageService.h"
-#include "capture/CaptureBackendFactory.h"
-#include "convert/FrameBuffers.h"
-#include "capture/TestCameraOption.h"
-#include "ui/CaptureController.h"
+#include "ui/SearchProgressWindow.h"
+#include "ui/SettingsDialog.h"
 #include "ui/VideoOptionsDialog.h"
-#include "voice/PulseSpeakerVolume.h"
 #include "ui/VoiceEngineWindow.h"
+#include "voice/PulseSpeakerVolume.h"
+
+#include <QLineEdit>
 
 namespace talvora {
 
@@ -54,9 +62,23 @@ Program::Program(const CommandLine& options, const QString& programDir)
     };
     auto* calling = static_cast<CallingDialog*>(add(std::make_unique<CallingDialog>(m_main.get())));
     m_main->attachCallSession(*calling, *m_voiceProxy);
-    QWidget* addressBook = add(std::make_unique<AddressBookDialog>(m_main.get()));
-    add(std::make_unique<DiscoveryDialog>(m_main.get()));
-    add(std::make_unique<SearchProgressWindow>(m_main.get()));
+    const ConfigLocation config(options.configDir, programDir);
+    auto* addressBook = static_cast<AddressBookDialog*>(
+        add(std::make_unique<AddressBookDialog>(config.addressBookPath(), *m_messages, m_main.get())));
+    if (auto* hostName = m_main->findChild<QLineEdit*>(QStringLiteral("edtHostName"))) {
+        addressBook->setHail([hostName](const QString& address) { hostName->setText(address); });
+    }
+    m_networkSource = std::make_unique<AvahiNetworkSource>();
+    auto* discovery = static_cast<DiscoveryDialog*>(
+        add(std::make_unique<DiscoveryDialog>(addressBook->book(), *m_networkSource, m_main.get())));
+    addressBook->setDiscoveryDialog(discovery);
+    discovery->setProgressWindow(add(std::make_unique<SearchProgressWindow>(m_main.get())));
+    // The phone announces itself under the caller ID of its settings file; .local names of
+    // discovered phones resolve through Avahi where the system resolver cannot.
+    QStringList ignoredProblems; // the main window reports them when it reads the file itself
+    m_publisher = std::make_unique<ServicePublisher>(
+        loadPhoneSettings(IniFile(config.settingsPath()), GetLocalIPAddress(), ignoredProblems).callerId);
+    setHostLookupFallback([](const QString& host) { return resolveMdnsIPv4(host); });
     auto* settings = static_cast<SettingsDialog*>(add(std::make_unique<SettingsDialog>(
         fieldsOf(m_main->callSession().settings()),
         ConfigLocation(options.configDir, programDir).settingsPath(), *m_messages, m_main.get())));
@@ -78,6 +100,9 @@ Program::~Program() {
     frmCCN = nullptr;
     m_owned.clear();
     m_main.reset();
+    setHostLookupFallback(nullptr);
+    m_publisher.reset(); // withdraws the announcement
+    m_networkSource.reset();
 }
 
 } // namespace talvora

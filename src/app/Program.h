@@ -13,6 +13,8 @@ class QtMessageService;
 class MainWindow;
 class CaptureController;
 class SpeakerVolume;
+class NetworkSource;
+class ServicePublisher;
 
 // The eight windows of the program, created hidden in their fixed order at start and living
 // until the program ends. The main window is the first: closing it ends the program.
@@ -23,6 +25,8 @@ public:
     ~Program();
 
     MainWindow& mainWindow() { return *m_main; }
+    // The phone's announcement on the local network; the call wiring sets it busy and free.
+    ServicePublisher& servicePublisher() { return *m_publisher; }
     QList<QWidget*> windowsInCreationOrder() const { return m_windows; }
 
 private:
@@ -33,6 +37,8 @@ private:
     std::unique_ptr<VoiceFactoryProxy> m_voiceProxy;
     std::unique_ptr<CaptureController> m_videoCap;
     std::unique_ptr<FrameBuffers> m_frames;
+    std::unique_ptr<NetworkSource> m_networkSource;
+    std::unique_ptr<ServicePublisher> m_publisher;
     std::unique_ptr<MainWindow> m_main;
     QList<QWidget*> m_windows;
     std::vector<std::unique_ptr<QWidget>> m_owned;

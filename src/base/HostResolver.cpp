@@ -10,6 +10,19 @@
 
 namespace talvora {
 
+namespace {
+
+HostLookupFallback& fallbackLookup() {
+    static HostLookupFallback fallback;
+    return fallback;
+}
+
+} // namespace
+
+void setHostLookupFallback(HostLookupFallback fallback) {
+    fallbackLookup() = std::move(fallback);
+}
+
 QHostAddress resolveIPv4(const QString& host) {
     if (host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0) {
         return QHostAddress(QHostAddress::LocalHost);
@@ -29,6 +42,11 @@ QHostAddress resolveIPv4(const QString& host) {
     const QByteArray name = host.toUtf8();
     const int rc = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
     if (rc != 0 || found == nullptr) {
+        if (const HostLookupFallback& fallback = fallbackLookup()) {
+            if (const std::optional<QHostAddress> address = fallback(host)) {
+                return *address;
+            }
+        }
         throw Error(QString::fromLocal8Bit(::gai_strerror(rc != 0 ? rc : EAI_NONAME)));
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
