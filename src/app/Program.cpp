@@ -1,9 +1,13 @@
 #include "app/Program.h"
 
+#include "base/HostResolver.h"
 #include "call/MediaRingTonePlayer.h"
 #include "call/RingTimer.h"
 #include "capture/CaptureBackendFactory.h"
 #include "capture/TestCameraOption.h"
+#include "contacts/AvahiNetworkSource.h"
+#include "contacts/MdnsResolver.h"
+#include "contacts/ServicePublisher.h"
 #include "phone/CallNotifier.h"
 #include "phone/Phone.h"
 #include "ui/MainWindow.h"
@@ -39,7 +43,12 @@ Program::Program(const CommandLine& options, const QString& programDir)
                                                   QGuiApplication::applicationDisplayName(),
                                                   QGuiApplication::desktopFileName());
         },
+        [] { return std::make_unique<AvahiNetworkSource>(); },
+        [](const QString& callerId) { return std::make_unique<ServicePublisher>(callerId); },
     });
+    // Discovered phones are called by their .local names: where the system resolver does not
+    // know them, multicast DNS answers.
+    setHostLookupFallback([](const QString& host) { return resolveMdnsIPv4(host); });
     m_messages->setParent(&m_assembly->mainWindow());
 
     // The engine's hidden host window comes last of the eight.
@@ -51,6 +60,7 @@ Program::~Program() {
     // A voice session still running when the program closes ends before the engine.
     m_assembly->phone().detachCallSession();
     m_assembly.reset();
+    setHostLookupFallback(nullptr);
 }
 
 Phone& Program::phone() {

@@ -29,7 +29,16 @@ std::optional<QHostAddress> literalIPv4(const QString& host) {
 
 const QString kHostNotFound = QStringLiteral("Host not found");
 
+HostLookupFallback& fallbackLookup() {
+    static HostLookupFallback fallback;
+    return fallback;
+}
+
 } // namespace
+
+void setHostLookupFallback(HostLookupFallback fallback) {
+    fallbackLookup() = std::move(fallback);
+}
 
 QHostAddress resolveIPv4(const QString& host) {
     if (const auto literal = literalIPv4(host)) {
@@ -46,6 +55,11 @@ QHostAddress resolveIPv4(const QString& host) {
     const QByteArray name = host.toUtf8();
     const int rc = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
     if (rc != 0 || found == nullptr) {
+        if (const HostLookupFallback& fallback = fallbackLookup()) {
+            if (const std::optional<QHostAddress> address = fallback(host)) {
+                return *address;
+            }
+        }
         throw Error(QString::fromLocal8Bit(::gai_strerror(rc != 0 ? rc : EAI_NONAME)));
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
@@ -69,6 +83,14 @@ void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done) 
             }
         }
         if (result.addresses.isEmpty()) {
+            // A ".local" name without nss-mdns: multicast DNS answers within its short timeout.
+            if (const HostLookupFallback& fallback = fallbackLookup()) {
+                if (const std::optional<QHostAddress> address = fallback(info.hostName())) {
+                    result.addresses << *address;
+                    done(result);
+                    return;
+                }
+            }
             result.error = info.error() == QHostInfo::NoError ? kHostNotFound : info.errorString();
         }
         done(result);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QObject;
 
@@ -31,5 +32,10 @@ void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done);
 
 // The same as a replaceable seam, for code that tests drive with a name table of their own.
 using HostLookup = std::function<void(const QString& host, QObject* context, HostLookupDone done)>;
+// A second way to find a name that the system resolver does not know, such as a ".local" name
+// answered by multicast DNS on a system without nss-mdns. The program sets it once at start,
+// before any lookup runs; it may be called from any thread that resolves.
+using HostLookupFallback = std::function<std::optional<QHostAddress>(const QString& host)>;
+void setHostLookupFallback(HostLookupFallback fallback);
 
 } // namespace talvora

@@ -2,6 +2,9 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <iterator>
+
 namespace talvora {
 
 namespace {
@@ -37,6 +40,25 @@ QString decodeText(QByteArrayView bytes) {
 
 QByteArray encodeText(const QString& text) {
     return text.toUtf8();
+}
+
+std::optional<QByteArray> encodeWindows1252(const QString& text) {
+    QByteArray out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            out.append(char(u));
+            continue;
+        }
+        const char16_t* const end = std::end(kCp1252High);
+        const char16_t* const at = std::find(std::begin(kCp1252High), end, u);
+        if (at == end) {
+            return std::nullopt;
+        }
+        out.append(char(0x80 + (at - std::begin(kCp1252High))));
+    }
+    return out;
 }
 
 } // namespace talvora

@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 namespace talvora {
 
 // Texts on the wire and in files are written as UTF-8. Reading accepts UTF-8 and falls back to
@@ -11,5 +13,9 @@ namespace talvora {
 // copied from Windows read right.
 QString decodeText(QByteArrayView bytes);
 QByteArray encodeText(const QString& text);
+
+// The text in Windows-1252, the single-byte code page of files shared with Windows; nothing when
+// a character has no byte there.
+std::optional<QByteArray> encodeWindows1252(const QString& text);
 
 } // namespace talvora

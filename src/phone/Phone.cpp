@@ -1,5 +1,6 @@
 #include "phone/Phone.h"
 
+#include "contacts/ServicePublisher.h"
 #include "phone/CallNotifier.h"
 
 #include "base/LocalAddress.h"
@@ -77,6 +78,10 @@ void Phone::attachCallingView(CallingView& calling) {
                                                             {},
                                                             {},
                                                             [this](CallState from, CallState to) {
+                                                                // Other phones see us busy while a call lasts.
+                                                                if (m_publisher) {
+                                                                    m_publisher->setBusy(isInCall(to));
+                                                                }
                                                                 if (m_notifier) {
                                                                     m_notifier->followCallState(
                                                                         from, to, m_call->callerId());
@@ -127,6 +132,9 @@ void Phone::loadSettings() {
         m_call->settings() = s;
     }
     m_micVolume = s.micVolume;
+    if (m_services.publishers && !m_publisher) {
+        m_publisher = m_services.publishers(s.callerId);
+    }
     for (const QString& problem : problems) {
         showStandardError(m_services.messages, problem);
     }
@@ -145,6 +153,9 @@ void Phone::applySettings(const PhoneSettings& settings) {
         s.ringTimeMs = settings.ringTimeMs;
         s.unansweredMessage = settings.unansweredMessage;
         s.callerId = settings.callerId;
+    }
+    if (m_publisher) {
+        m_publisher->setCallerId(settings.callerId);
     }
 }
 

@@ -14,6 +14,7 @@
 namespace talvora {
 
 class CallNotifier;
+class ServicePublisher;
 class CallSession;
 class CallingView;
 class FrameBuffers;
@@ -87,6 +88,8 @@ public slots:
     void setSpeakerVolume(int position);
     // The user typed into the host field.
     void hostEdited(const QString& text);
+    // An address chosen in the address book goes into the address box.
+    void hail(const QString& address) { setHostText(address); }
     // A status notice for the line under the picture (from the voice engine).
     void showNotice(const QString& text);
 
@@ -134,6 +137,7 @@ private:
     std::unique_ptr<RingTimer> m_ringTimer;
     std::unique_ptr<RingTonePlayer> m_ringTone;
     std::unique_ptr<CallNotifier> m_notifier; // null without desktop notifications
+    std::unique_ptr<ServicePublisher> m_publisher; // null until the settings are read, or without DNS-SD
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture = nullptr;
     std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above

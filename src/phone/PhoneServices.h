@@ -10,6 +10,8 @@
 namespace talvora {
 
 class CallNotifier;
+class NetworkSource;
+class ServicePublisher;
 
 class MessageService;
 class RingTimer;
@@ -30,6 +32,10 @@ struct PhoneServices {
     ConfigLocation config;
     // Desktop notifications of incoming calls; none when this is empty.
     std::function<std::unique_ptr<CallNotifier>()> notifiers = {};
+    // The phones and computers "Who's Online?" lists; a network with nothing on it when empty.
+    std::function<std::unique_ptr<NetworkSource>()> networkSources = {};
+    // The phone's announcement on the local network under its caller ID; none when empty.
+    std::function<std::unique_ptr<ServicePublisher>(const QString& callerId)> publishers = {};
 };
 
 } // namespace talvora

@@ -3,6 +3,7 @@
 #include "call/CallSession.h"
 #include "phone/Phone.h"
 #include "phone/PhoneCapture.h"
+#include "contacts/NetworkSource.h"
 #include "ui/AddressBookDialog.h"
 #include "ui/CallingDialog.h"
 #include "ui/CaptureController.h"
@@ -38,9 +39,24 @@ private:
     MainWindow& m_main;
 };
 
+namespace {
+
+// A network with nothing on it, for a phone built without DNS-SD (tests).
+class EmptyNetworkSource final : public NetworkSource {
+public:
+    void refresh(std::function<void()> ready) override { ready(); }
+    void cancel() override {}
+    std::optional<QList<NetworkResource>> readContainer(int, const NetworkResource*) override {
+        return QList<NetworkResource>{};
+    }
+};
+
+} // namespace
+
 PhoneAssembly::PhoneAssembly(PhoneServices services) {
     MessageService& messages = services.messages;
-    const QString settingsPath = services.config.settingsPath();
+    const QString addressBookPath = services.config.addressBookPath();
+    auto networkSources = services.networkSources;
     m_capture = std::make_unique<CaptureController>(services.captureBackends);
     m_phone = std::make_unique<Phone>(std::move(services));
     Phone& phone = *m_phone;
@@ -60,9 +76,14 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
             call->onCancelClicked();
         }
     });
-    QWidget& addressBook = addWindow(std::make_unique<AddressBookDialog>(m_main.get()));
-    addWindow(std::make_unique<DiscoveryDialog>(m_main.get()));
-    addWindow(std::make_unique<SearchProgressWindow>(m_main.get()));
+    auto& addressBook = static_cast<AddressBookDialog&>(addWindow(
+        std::make_unique<AddressBookDialog>(addressBookPath, messages, m_main.get())));
+    addressBook.setHail([&phone](const QString& address) { phone.hail(address); });
+    m_networkSource = networkSources ? networkSources() : std::make_unique<EmptyNetworkSource>();
+    auto& discovery = static_cast<DiscoveryDialog&>(
+        addWindow(std::make_unique<DiscoveryDialog>(addressBook.book(), *m_networkSource, m_main.get())));
+    addressBook.setDiscoveryDialog(&discovery);
+    discovery.setProgressWindow(&addWindow(std::make_unique<SearchProgressWindow>(m_main.get())));
     m_settings = static_cast<SettingsDialog*>(&addWindow(std::make_unique<SettingsDialog>(
         phone.settingsStore(),
         SettingsOwner{[&phone] { return phone.settings(); },

@@ -12,6 +12,7 @@ namespace talvora {
 
 class CallingDialog;
 class CaptureController;
+class NetworkSource;
 class MainWindow;
 class Phone;
 class SettingsDialog;
@@ -44,6 +45,7 @@ private:
 
     std::unique_ptr<Phone> m_phone;
     std::unique_ptr<CaptureController> m_capture;
+    std::unique_ptr<NetworkSource> m_networkSource; // outlives the discovery dialog
     std::unique_ptr<CaptureHookup> m_hookup;
     std::unique_ptr<MainWindow> m_main;
     CallingDialog* m_calling = nullptr;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "support/QtPrinters.h"
 
 namespace talvora {
@@ -23,6 +25,28 @@ TEST(TextEncoding, Utf8FirstThenWindows1252) {
         EXPECT_EQ(decodeText(c.bytes), QString::fromUtf8(c.text, c.bytes == QByteArray("a\0b", 3) ? 3 : -1));
     }
     EXPECT_EQ(encodeText(QString::fromUtf8("€")), QByteArray("\xe2\x82\xac"));
+}
+
+TEST(TextEncoding, Windows1252EncodesWhatItCanAndRefusesTheRest) {
+    struct Case {
+        const char* text;
+        std::optional<QByteArray> bytes;
+    } cases[] = {
+        {"plain", QByteArray("plain")},
+        {"José", QByteArray("Jos\xe9")},
+        {"€ “quoted” Ÿ", QByteArray("\x80 \x93quoted\x94 \x9f")},
+        {"\xc2\x81", QByteArray("\x81")}, // the C1 control that stands for an unassigned code
+        {"Łukasz", std::nullopt},         // not in the code page
+        {"日本", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(encodeWindows1252(QString::fromUtf8(c.text)), c.bytes) << c.text;
+    }
+    // Every byte decodes to a character that encodes back to the same byte.
+    for (int b = 0x80; b < 0x100; ++b) {
+        const QByteArray one(1, char(b));
+        EXPECT_EQ(encodeWindows1252(decodeText(one)), one) << b;
+    }
 }
 
 } // namespace

@@ -1,0 +1,175 @@
+#include "contacts/AddressBookFile.h"
+
+#include "base/TextEncoding.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace talvora {
+
+namespace {
+
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+
+QByteArray entryBytes(const QString& entry) {
+    if (const std::optional<QByteArray> single = encodeWindows1252(entry)) {
+        // Windows-1252 bytes that happen to form UTF-8 would read back as other characters.
+        if (decodeText(*single) == entry) {
+            return *single;
+        }
+    }
+    return encodeText(entry);
+}
+
+} // namespace
+
+AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize) {
+    AddressBookText out;
+    qsizetype end = bytes.size();
+    if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0) {
+        end = nul;
+        const QByteArrayView rest = bytes.sliced(nul);
+        const bool onlyNuls = std::all_of(rest.begin(), rest.end(), [](char c) { return c == '\0'; });
+        if (!onlyNuls || fileSize > bytes.size()) {
+            out.bytesAfterNul = fileSize - nul;
+        }
+    } else if (fileSize > bytes.size()) {
+        // The limit cut the last line: it is not read, nor anything after it.
+        qsizetype lastEnd = end;
+        while (lastEnd > 0 && !isLineEnd(bytes[lastEnd - 1])) {
+            --lastEnd;
+        }
+        end = lastEnd;
+        out.bytesBeyondLimit = fileSize - end;
+    }
+
+    qsizetype pos = 0;
+    while (pos < end) {
+        qsizetype stop = pos;
+        while (stop < end && !isLineEnd(bytes[stop])) {
+            ++stop;
+        }
+        if (out.entries.size() >= kAddressBookMaxEntries) {
+            ++out.entriesBeyondLimit;
+        } else if (stop - pos > kAddressBookMaxLineBytes) {
+            ++out.longLinesSkipped;
+        } else {
+            out.entries << decodeText(bytes.sliced(pos, stop - pos));
+        }
+        pos = stop;
+        if (pos < end && bytes[pos] == '\r') {
+            ++pos;
+            if (pos < end && bytes[pos] == '\n') {
+                ++pos;
+            }
+        } else if (pos < end) {
+            ++pos; // LF
+        }
+    }
+    return out;
+}
+
+QByteArray addressBookBytes(const QStringList& entries) {
+    QByteArray out;
+    for (const QString& entry : entries) {
+        out += entryBytes(entry);
+        out += "\r\n";
+    }
+    return out;
+}
+
+QString describeSkipped(const QString& path, const AddressBookText& text) {
+    if (text.whole()) {
+        return {};
+    }
+    QStringList parts;
+    if (text.bytesBeyondLimit > 0) {
+        parts << QStringLiteral("%1 bytes beyond the first %2 bytes")
+                     .arg(text.bytesBeyondLimit)
+                     .arg(kAddressBookMaxBytes);
+    }
+    if (text.entriesBeyondLimit > 0) {
+        parts << QStringLiteral("%1 lines beyond the first %2 contacts")
+                     .arg(text.entriesBeyondLimit)
+                     .arg(kAddressBookMaxEntries);
+    }
+    if (text.longLinesSkipped > 0) {
+        parts << QStringLiteral("%1 lines longer than %2 bytes")
+                     .arg(text.longLinesSkipped)
+                     .arg(kAddressBookMaxLineBytes);
+    }
+    if (text.bytesAfterNul > 0) {
+        parts << QStringLiteral("%1 bytes from a NUL byte on").arg(text.bytesAfterNul);
+    }
+    return QStringLiteral("The address book %1 is not a plain list of contacts. Skipped: %2. "
+                          "The file is kept as it is unless you change the list")
+        .arg(QDir::toNativeSeparators(path), parts.join(QStringLiteral("; ")));
+}
+
+AddressBookRead readAddressBookFile(const QString& path) {
+    AddressBookRead out;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return out;
+    }
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        out.status = AddressBookRead::Status::Unreadable;
+        return out;
+    }
+    // One byte more than the limit tells whether the file goes on, also for files whose size the
+    // file system does not know in advance.
+    const QByteArray bytes = file.read(kAddressBookMaxBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        out.status = AddressBookRead::Status::Unreadable;
+        return out;
+    }
+    qsizetype size = bytes.size();
+    if (size > kAddressBookMaxBytes) {
+        size = std::max<qsizetype>(info.size(), size);
+    }
+    out.status = AddressBookRead::Status::Read;
+    out.text =
+        parseAddressBook(QByteArrayView(bytes).first(std::min(bytes.size(), kAddressBookMaxBytes)), size);
+    return out;
+}
+
+bool writeAddressBookFile(const QString& path, const QStringList& entries) {
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    const QByteArray encodedPath = QFile::encodeName(path);
+    struct stat old {};
+    const bool existed = ::stat(encodedPath.constData(), &old) == 0;
+
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    if (existed) {
+        // The new file takes the place of the old one: it keeps its mode and, where we may give
+        // it away (running as root), its owner. Written in place, the file keeps both anyway.
+        const int fd = file.handle();
+        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
+        }
+    }
+    const QByteArray bytes = addressBookBytes(entries);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace talvora

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+namespace talvora {
+
+// "IPAddress.dat": plain text, one entry per line, no header. Each entry is written in
+// Windows-1252 followed by CR LF; an entry that Windows-1252 cannot hold (or whose bytes would
+// read back as other UTF-8 text) is written in UTF-8, which reading recognises line by line, so
+// nothing typed is ever lost. An empty list is a file of 0 bytes. Reading ends a line at CR, LF or
+// CR LF, keeps a last line without an ending and ends the text at a NUL byte.
+//
+// A file far larger than an address book (a wrong file, or one grown by a fault) is read only as
+// far as the limits below, so that the window stays responsive and memory bounded.
+inline constexpr qsizetype kAddressBookMaxBytes = 1024 * 1024;
+inline constexpr int kAddressBookMaxEntries = 10000;
+inline constexpr qsizetype kAddressBookMaxLineBytes = 4096;
+
+struct AddressBookText {
+    QStringList entries;
+    qsizetype bytesBeyondLimit = 0; // not read: past kAddressBookMaxBytes
+    int entriesBeyondLimit = 0;     // lines not read: past kAddressBookMaxEntries
+    int longLinesSkipped = 0;       // lines over kAddressBookMaxLineBytes
+    qsizetype bytesAfterNul = 0;    // data after the NUL that ends the text (trailing NULs aside)
+
+    // True when every line of the file became an entry.
+    bool whole() const {
+        return bytesBeyondLimit == 0 && entriesBeyondLimit == 0 && longLinesSkipped == 0 &&
+               bytesAfterNul == 0;
+    }
+};
+
+// `bytes` is what was read; `fileSize` the size of the whole file (larger when reading stopped at
+// the limit, and then the line that the limit cut is left out).
+AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize);
+QByteArray addressBookBytes(const QStringList& entries);
+
+// What reading left out, for the error box; empty when the text was read whole.
+QString describeSkipped(const QString& path, const AddressBookText& text);
+
+struct AddressBookRead {
+    enum class Status { Missing, Unreadable, Read };
+    Status status = Status::Missing;
+    AddressBookText text;
+};
+
+AddressBookRead readAddressBookFile(const QString& path);
+
+// Replaces the file atomically (a new file renamed over the old one, with the old one's mode and
+// owner), creating the directory and the file when they are missing. Where the directory does not
+// let a new file be created but the file itself is writable, the file is rewritten in place.
+// False when nothing could be written; the old file is then intact.
+bool writeAddressBookFile(const QString& path, const QStringList& entries);
+
+} // namespace talvora

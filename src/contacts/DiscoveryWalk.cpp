@@ -1,0 +1,101 @@
+#include "contacts/DiscoveryWalk.h"
+
+#include "contacts/AddressBook.h"
+
+namespace talvora {
+
+namespace {
+
+// The network's tree is a few levels deep (root, service types, hosts); a source that reports a
+// container inside itself must not recurse without end.
+constexpr int kMaxDepth = 16;
+
+struct Walk {
+    NetworkSource& source;
+    int resourceType;
+    int filter;
+    const std::function<void()>& letEventsRun;
+    const std::function<bool()>& stillWanted;
+    QStringList lines;
+
+    // False once the walk is no longer wanted.
+    bool pause() {
+        letEventsRun();
+        return stillWanted();
+    }
+
+    bool walkContainer(const NetworkResource* container, int depth) {
+        if (depth > kMaxDepth) {
+            return true;
+        }
+        if (!pause()) {
+            return false;
+        }
+        const std::optional<QList<NetworkResource>> entries = source.readContainer(resourceType, container);
+        if (!pause()) {
+            return false;
+        }
+        if (!entries) {
+            return true;
+        }
+        for (const NetworkResource& entry : *entries) {
+            if (!pause()) {
+                return false;
+            }
+            if (filter == 0 || entry.displayType == filter) {
+                lines << serverLines(entry);
+                if (!pause()) {
+                    return false;
+                }
+            }
+            if (entry.isContainer() && !walkContainer(&entry, depth + 1)) {
+                return false;
+            }
+            if (!pause()) {
+                return false;
+            }
+        }
+        return pause();
+    }
+};
+
+} // namespace
+
+QStringList serverLines(const NetworkResource& server) {
+    return {QStringLiteral("Computer Name: ") + server.comment,
+            QStringLiteral("Host Name and Connection Path: ") + server.remoteName,
+            QStringLiteral("Network Provider: ") + server.provider, QString()};
+}
+
+QStringList walkNetwork(NetworkSource& source, int resourceType, int filter,
+                        const std::function<void()>& letEventsRun, const std::function<bool()>& stillWanted) {
+    Walk walk{source, resourceType, filter, letEventsRun, stillWanted, {}};
+    if (!walk.walkContainer(nullptr, 0)) {
+        return {};
+    }
+    return walk.lines;
+}
+
+int addListedHosts(const QStringList& lines, AddressBook& book) {
+    int added = 0;
+    QString name;
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("Computer"))) {
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            name = colon < 0 ? QString() : line.mid(colon + 2);
+        } else if (line.startsWith(QLatin1String("Host"))) {
+            const qsizetype slashes = line.indexOf(QLatin1String("\\\\"));
+            if (slashes < 0) {
+                continue;
+            }
+            const QString host = line.mid(slashes + 2);
+            if (!book.isHostListed(host)) {
+                book.addContact(name, host);
+                ++added;
+            }
+        }
+    }
+    return added;
+}
+
+} // namespace talvora
