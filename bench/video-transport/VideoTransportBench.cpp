@@ -7,9 +7,9 @@
 #include "transport/VideoReceiver.h"
 #include "transport/VideoSender.h"
 
+#include "base/MessageService.h"
 #include "transport/ReferenceJpeg.h"
 #include "transport/TestPictures.h"
-#include "base/MessageService.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

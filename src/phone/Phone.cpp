@@ -78,7 +78,8 @@ void Phone::attachCallingView(CallingView& calling) {
                                                             {},
                                                             {},
                                                             [this](CallState from, CallState to) {
-                                                                // Other phones see us busy while a call lasts.
+                                                                // Other phones see us busy while a call
+                                                                // lasts.
                                                                 if (m_publisher) {
                                                                     m_publisher->setBusy(isInCall(to));
                                                                 }

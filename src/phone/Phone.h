@@ -136,7 +136,7 @@ private:
     std::unique_ptr<VideoSender> m_videoSender;
     std::unique_ptr<RingTimer> m_ringTimer;
     std::unique_ptr<RingTonePlayer> m_ringTone;
-    std::unique_ptr<CallNotifier> m_notifier; // null without desktop notifications
+    std::unique_ptr<CallNotifier> m_notifier;      // null without desktop notifications
     std::unique_ptr<ServicePublisher> m_publisher; // null until the settings are read, or without DNS-SD
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture = nullptr;

@@ -49,11 +49,11 @@ public:
 
     // What arrived since the receiver was made, for diagnostics and tests.
     struct Counters {
-        quint64 datagrams = 0;  // non-empty datagrams read
-        quint64 pictures = 0;   // pictures decoded and delivered
-        quint64 rejected = 0;   // datagrams that held no acceptable picture
-        quint64 superseded = 0; // pictures dropped unread because a newer one was waiting
-        quint64 strangers = 0;  // datagrams from others than the call's peer, dropped unread
+        quint64 datagrams = 0;    // non-empty datagrams read
+        quint64 pictures = 0;     // pictures decoded and delivered
+        quint64 rejected = 0;     // datagrams that held no acceptable picture
+        quint64 superseded = 0;   // pictures dropped unread because a newer one was waiting
+        quint64 strangers = 0;    // datagrams from others than the call's peer, dropped unread
         quint64 stallsMended = 0; // times datagrams sat unread until the stall check read them
     };
     const Counters& counters() const { return m_counters; }

@@ -1,9 +1,9 @@
 #include "ui/PhoneAssembly.h"
 
 #include "call/CallSession.h"
+#include "contacts/NetworkSource.h"
 #include "phone/Phone.h"
 #include "phone/PhoneCapture.h"
-#include "contacts/NetworkSource.h"
 #include "ui/AddressBookDialog.h"
 #include "ui/CallingDialog.h"
 #include "ui/CaptureController.h"
@@ -76,8 +76,8 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
             call->onCancelClicked();
         }
     });
-    auto& addressBook = static_cast<AddressBookDialog&>(addWindow(
-        std::make_unique<AddressBookDialog>(addressBookPath, messages, m_main.get())));
+    auto& addressBook = static_cast<AddressBookDialog&>(
+        addWindow(std::make_unique<AddressBookDialog>(addressBookPath, messages, m_main.get())));
     addressBook.setHail([&phone](const QString& address) { phone.hail(address); });
     m_networkSource = networkSources ? networkSources() : std::make_unique<EmptyNetworkSource>();
     auto& discovery = static_cast<DiscoveryDialog&>(

@@ -3,13 +3,13 @@
 // In-memory stand-ins for everything the call session talks to. Each records what it was asked
 // to do, so that tests can assert the exact effects of every event.
 
+#include "base/Error.h"
 #include "call/CallView.h"
 #include "call/CallingView.h"
 #include "call/RingTimer.h"
 #include "call/RingTonePlayer.h"
 #include "call/SignalSender.h"
 #include "call/SignalWire.h"
-#include "base/Error.h"
 #include "support/QtPrinters.h"
 #include "voice/VoiceSession.h"
 

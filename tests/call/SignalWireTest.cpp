@@ -1,6 +1,6 @@
 #include "call/SignalWire.h"
-#include "base/HostResolver.h"
 #include "base/Error.h"
+#include "base/HostResolver.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 
 #include "CallFakes.h"
 #include "call/CallSession.h"
-#include "ui/CallingDialog.h"
 #include "call/RingTimer.h"
 #include "call/SignalEndpoint.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
+#include "ui/CallingDialog.h"
 #include "ui/RbButton.h"
 #include "ui/RxDice.h"
 

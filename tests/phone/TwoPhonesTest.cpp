@@ -13,9 +13,9 @@
 #include "ui/MainWindow.h"
 #include "ui/PhoneAssembly.h"
 #include "ui/PictureView.h"
+#include "voice/FakeSpeakerVolume.h"
 #include "voice/SpeakerVolume.h"
 #include <QPushButton>
-#include "voice/FakeSpeakerVolume.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "transport/JpegCodec.h"
 
+#include "base/Error.h"
 #include "transport/ReferenceJpeg.h"
 #include "transport/TestPictures.h"
-#include "base/Error.h"
 
 #include <gtest/gtest.h>
 
@@ -265,7 +265,9 @@ TEST(JpegDecoder, RefusesHugeClaimsFromTheHeader) {
         int height;
         const char* reasonPart;
     } cases[] = {
-        {65000, 65000, "4096"},     {4097, 16, "4096"},  {16, 4097, "4096"},
+        {65000, 65000, "4096"},
+        {4097, 16, "4096"},
+        {16, 4097, "4096"},
         {65535, 1, "65500"}, // beyond the library's own limit: it refuses the header itself
     };
     for (const auto& c : cases) {

@@ -1,8 +1,8 @@
 #include "transport/VideoSender.h"
 
-#include "transport/TestPictures.h"
 #include "support/FakeMessageService.h"
 #include "transport/JpegCodec.h"
+#include "transport/TestPictures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // A camera's top row must end up as the top row of the picture, whatever the pixel format:
 // driver frames run top-down, bitmap rows bottom-up, and each converter has its own row order.
-#include "convert/FrameBuffers.h"
 #include "capture/V4L2Formats.h"
+#include "convert/FrameBuffers.h"
 
 #include <linux/videodev2.h>
 
 #include <gtest/gtest.h>
 
-#include "support/FakeMessageService.h"
 #include "convert/FakeCaptureFormatSource.h"
+#include "support/FakeMessageService.h"
 
 namespace talvora {
 namespace {

@@ -16,11 +16,11 @@
 #include <string>
 
 #include "capture/FakeV4L2Device.h"
+#include "capture/V4L2Capture.h"
 #include "support/EventLoop.h"
+#include "ui/CaptureController.h"
 #include "ui/CaptureFormatDialog.h"
 #include "ui/CaptureSourceDialog.h"
-#include "capture/V4L2Capture.h"
-#include "ui/CaptureController.h"
 #include "ui/VideoOptionsDialog.h"
 
 namespace talvora {

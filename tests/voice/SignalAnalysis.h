@@ -47,7 +47,8 @@ inline double toneAmplitude(std::span<const std::int16_t> samples, double freque
 // The tone's amplitude as the median over 100 ms blocks. Over the network the jitter buffer may
 // conceal, drop or insert a frame when the machine is busy; such a block breaks the tone's phase
 // and lowers a whole-window measurement, but a median of blocks still reads the steady level.
-inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz, int rateHz = 48000) {
+inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz,
+                                  int rateHz = 48000) {
     const std::size_t block = static_cast<std::size_t>(rateHz / 10);
     std::vector<double> amplitudes;
     for (std::size_t at = 0; at + block <= samples.size(); at += block) {
