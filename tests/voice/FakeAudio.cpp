@@ -70,18 +70,28 @@ FakeAudioBackend::FakeAudioBackend(const Clock& clock, Config config)
 
 std::unique_ptr<AudioSource> FakeAudioBackend::openSource(AudioProblem& problem) {
     problem = m_config.sourceProblem;
+    const bool failedBefore = m_config.sourceFailsAfterSamples != 0 && m_sourceOpens.load() > 0;
+    if (problem == AudioProblem::None && failedBefore && !m_config.failedDevicesReturn) {
+        problem = AudioProblem::NoDevice;
+    }
     if (problem != AudioProblem::None) {
         return nullptr;
     }
+    ++m_sourceOpens;
     return std::make_unique<FakeSource>(m_clock, m_config.sourceRateHz, m_config.signal, m_config.onRead,
                                         m_config.sourceFailsAfterSamples);
 }
 
 std::unique_ptr<AudioSink> FakeAudioBackend::openSink(AudioProblem& problem) {
     problem = m_config.sinkProblem;
+    const bool failedBefore = m_config.sinkFailsAfterSamples != 0 && m_sinkOpens.load() > 0;
+    if (problem == AudioProblem::None && failedBefore && !m_config.failedDevicesReturn) {
+        problem = AudioProblem::NoDevice;
+    }
     if (problem != AudioProblem::None) {
         return nullptr;
     }
+    ++m_sinkOpens;
     return std::make_unique<FakeSink>(m_clock, m_config.sinkRateHz, m_recording,
                                       m_config.sinkFailsAfterSamples);
 }

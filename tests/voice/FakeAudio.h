@@ -3,6 +3,7 @@
 #include "voice/engine/AudioDevice.h"
 #include "voice/engine/SamplePace.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -85,12 +86,19 @@ public:
         AudioProblem sinkProblem = AudioProblem::None;
         std::uint64_t sourceFailsAfterSamples = 0; // the device goes away mid-call; 0: never
         std::uint64_t sinkFailsAfterSamples = 0;
+        // A device that failed can be opened again (it was plugged back in); otherwise it stays
+        // away for the rest of the backend's life.
+        bool failedDevicesReturn = false;
     };
 
     FakeAudioBackend(const Clock& clock, Config config);
 
     std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override;
     std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override;
+
+    // How often a device was opened (from any thread).
+    int sourceOpens() const { return m_sourceOpens.load(); }
+    int sinkOpens() const { return m_sinkOpens.load(); }
 
     // Everything the sinks of this backend played, in order.
     const std::shared_ptr<PlaybackRecording>& recording() const { return m_recording; }
@@ -99,6 +107,9 @@ private:
     const Clock& m_clock;
     Config m_config;
     std::shared_ptr<PlaybackRecording> m_recording = std::make_shared<PlaybackRecording>();
+    // Opens come from the main thread and from the directions' threads.
+    std::atomic<int> m_sourceOpens{0};
+    std::atomic<int> m_sinkOpens{0};
 };
 
 } // namespace talvora::voice

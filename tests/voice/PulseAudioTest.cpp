@@ -1,6 +1,7 @@
 // The real sound path, against the private PulseAudio daemon that scripts/test.sh starts: a null
 // sink "spk" (default output; its monitor records what plays) and a 440 Hz sine source "mic"
 // (default input). Without TALVORA_TEST_PULSE these tests are skipped.
+#include "PulseTestSupport.h"
 #include "SignalAnalysis.h"
 #include "TestPhone.h"
 #include "support/EventLoop.h"
@@ -23,6 +24,8 @@ namespace talvora::voice {
 namespace {
 
 using test::dominantFrequency;
+using test::PacedMicrophone;
+using test::recordSpeaker;
 using test::rms;
 using test::sine;
 using test::TestPhone;
@@ -36,78 +39,6 @@ protected:
         }
     }
 };
-
-// The daemon's sine source delivers in two-second blocks, nothing like a microphone. For the
-// call through real devices, a pipe source fed in 20 ms blocks at the pace of the clock stands
-// in as the default microphone (440 Hz), and the sine source is restored afterwards.
-class PacedMicrophone {
-public:
-    PacedMicrophone() {
-        const QString fifo = m_dir.filePath("mic.fifo");
-        QProcess pactl;
-        pactl.start("pactl", {"load-module", "module-pipe-source", "source_name=talvora_mic", "file=" + fifo,
-                              "format=s16le", "rate=48000", "channels=1"});
-        pactl.waitForFinished(10000);
-        m_module = QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
-        QProcess::execute("pactl", {"set-default-source", "talvora_mic"});
-        m_fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
-        if (m_fd >= 0) {
-            m_thread = std::thread([this] { feed(); });
-        }
-    }
-    ~PacedMicrophone() {
-        m_running = false;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        QProcess::execute("pactl", {"set-default-source", "mic"});
-        if (!m_module.isEmpty()) {
-            QProcess::execute("pactl", {"unload-module", m_module});
-        }
-    }
-    bool ok() const { return m_fd >= 0 && !m_module.isEmpty(); }
-
-private:
-    void feed() {
-        const auto signal = sine(440, 8000);
-        std::vector<std::int16_t> block(960);
-        std::uint64_t sample = 0;
-        auto next = std::chrono::steady_clock::now();
-        while (m_running) {
-            for (auto& s : block) {
-                s = signal(sample++);
-            }
-            if (::write(m_fd, block.data(), block.size() * 2) < 0) {
-                return;
-            }
-            next += std::chrono::milliseconds(20);
-            std::this_thread::sleep_until(next);
-        }
-    }
-
-    QTemporaryDir m_dir;
-    QString m_module;
-    int m_fd = -1;
-    std::atomic<bool> m_running{true};
-    std::thread m_thread;
-};
-
-// Records `seconds` of what the null sink plays, through its monitor.
-std::vector<std::int16_t> recordSpeaker(double seconds) {
-    PulseAudioBackend monitor("spk.monitor");
-    AudioProblem problem = AudioProblem::None;
-    auto source = monitor.openSource(problem);
-    EXPECT_TRUE(source) << "spk.monitor cannot be opened";
-    if (!source) {
-        return {};
-    }
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * source->sampleRateHz()));
-    EXPECT_TRUE(source->read(samples));
-    return samples;
-}
 
 TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     QProcess::execute("pactl", {"set-sink-volume", "spk", "100%"});

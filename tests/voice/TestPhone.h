@@ -18,6 +18,7 @@ public:
     TestPhone(const QString& bindAddress, FakeAudioBackend::Config audio) {
         auto backend = std::make_unique<FakeAudioBackend>(clock(), std::move(audio));
         m_recording = backend->recording();
+        m_audio = backend.get();
         NetworkConfig network;
         network.bindAddress = QHostAddress(bindAddress);
         m_terminal = std::make_unique<MediaTerminal>(network, std::move(backend), clock());
@@ -54,10 +55,12 @@ public:
 
     MediaTerminal& terminal() { return *m_terminal; }
     PlaybackRecording& recording() { return *m_recording; }
+    const FakeAudioBackend& audio() const { return *m_audio; }
     const QStringList& notices() const { return m_notices; }
 
 private:
     std::shared_ptr<PlaybackRecording> m_recording;
+    FakeAudioBackend* m_audio = nullptr; // owned by the terminal
     std::unique_ptr<MediaTerminal> m_terminal;
     QStringList m_notices;
 };

@@ -35,7 +35,8 @@ enum class AudioProblem {
     NoDevice, // the server has no such device (no microphone, no output)
 };
 
-// Opens the default devices. Called on the main thread.
+// Opens the default devices. Called on the main thread when a direction starts, and on the
+// direction's own thread when it tries again to get a device that was missing or stopped.
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;

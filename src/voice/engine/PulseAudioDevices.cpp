@@ -61,13 +61,21 @@ int validRate(int rateHz) {
     return rateHz >= 8000 && rateHz <= 192000 ? rateHz : 48000;
 }
 
+// A stream meant for the default device is connected to no device in particular: the server then
+// routes it (to the default, or where its policy modules send a phone call), moves it along when
+// the default changes, and its switch-on-connect moves it to a headset that is plugged in. Naming
+// the default would pin the stream to whatever device was default when the call began.
+const char* deviceName(const std::string& name, const char* defaultName) {
+    return name == defaultName ? nullptr : name.c_str();
+}
+
 } // namespace
 
 PulseSource::PulseSource(std::shared_ptr<PulseConnection> connection, int rateHz)
     : m_connection(std::move(connection)), m_rateHz(rateHz) {}
 
 std::unique_ptr<PulseSource> PulseSource::open(std::shared_ptr<PulseConnection> connection,
-                                               const PulseDeviceInfo& device) {
+                                               const PulseDeviceInfo& device, const char* deviceName) {
     std::unique_ptr<PulseSource> source(new PulseSource(connection, validRate(device.sampleRateHz)));
     MainloopLock lock(connection->mainloop());
     source->m_stream = newStream(*connection, "Voice call microphone", source->m_rateHz);
@@ -81,8 +89,7 @@ std::unique_ptr<PulseSource> PulseSource::open(std::shared_ptr<PulseConnection> 
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = bytesFor(source->m_rateHz, kPulseRecordFragmentMs);
-    if (pa_stream_connect_record(source->m_stream, device.name.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) <
-            0 ||
+    if (pa_stream_connect_record(source->m_stream, deviceName, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
         !waitReady(*connection, source->m_stream)) {
         return nullptr;
     }
@@ -158,7 +165,7 @@ PulseSink::PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz)
     : m_connection(std::move(connection)), m_rateHz(rateHz) {}
 
 std::unique_ptr<PulseSink> PulseSink::open(std::shared_ptr<PulseConnection> connection,
-                                           const PulseDeviceInfo& device) {
+                                           const PulseDeviceInfo& device, const char* deviceName) {
     std::unique_ptr<PulseSink> sink(new PulseSink(connection, validRate(device.sampleRateHz)));
     MainloopLock lock(connection->mainloop());
     sink->m_stream = newStream(*connection, "Voice call speaker", sink->m_rateHz);
@@ -169,11 +176,11 @@ std::unique_ptr<PulseSink> PulseSink::open(std::shared_ptr<PulseConnection> conn
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bytesFor(sink->m_rateHz, kPulsePlaybackTargetMs);
-    attr.prebuf = bytesFor(sink->m_rateHz, 20);
-    attr.minreq = bytesFor(sink->m_rateHz, 20);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = bytesFor(sink->m_rateHz, kPulsePlaybackRequestMs);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    if (pa_stream_connect_playback(sink->m_stream, device.name.c_str(), &attr, PA_STREAM_ADJUST_LATENCY,
-                                   nullptr, nullptr) < 0 ||
+    if (pa_stream_connect_playback(sink->m_stream, deviceName, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0 ||
         !waitReady(*connection, sink->m_stream)) {
         return nullptr;
     }
@@ -231,6 +238,7 @@ PulseAudioBackend::PulseAudioBackend(std::string sourceName, std::string sinkNam
     : m_sourceName(std::move(sourceName)), m_sinkName(std::move(sinkName)) {}
 
 std::shared_ptr<PulseConnection> PulseAudioBackend::connection() {
+    std::lock_guard lock(m_mutex);
     if (m_connection) {
         MainloopLock lock(m_connection->mainloop());
         if (m_connection->ready()) {
@@ -253,11 +261,11 @@ std::unique_ptr<AudioSource> PulseAudioBackend::openSource(AudioProblem& problem
         info = querySourceLocked(*conn, m_sourceName, kPulseTimeoutMs);
     }
     // Only the default may not be a monitor; a monitor asked for by name is meant.
-    if (!info || (info->isMonitor && m_sourceName == "@DEFAULT_SOURCE@")) {
+    if (!info || (info->isMonitor && m_sourceName == kDefaultSource)) {
         problem = AudioProblem::NoDevice;
         return nullptr;
     }
-    auto source = PulseSource::open(conn, *info);
+    auto source = PulseSource::open(conn, *info, deviceName(m_sourceName, kDefaultSource));
     problem = source ? AudioProblem::None : AudioProblem::NoDevice;
     return source;
 }
@@ -277,7 +285,7 @@ std::unique_ptr<AudioSink> PulseAudioBackend::openSink(AudioProblem& problem) {
         problem = AudioProblem::NoDevice;
         return nullptr;
     }
-    auto sink = PulseSink::open(conn, *info);
+    auto sink = PulseSink::open(conn, *info, deviceName(m_sinkName, kDefaultSink));
     problem = sink ? AudioProblem::None : AudioProblem::NoDevice;
     return sink;
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct pa_stream;
@@ -14,18 +15,24 @@ namespace talvora::voice {
 
 // How long any request to the sound server may take before we give up on it.
 inline constexpr int kPulseTimeoutMs = 2000;
-// Device buffers: one 20 ms fragment for recording, two frames for playback. Small enough for a
-// phone call, large enough not to underrun on a loaded machine.
+// Device buffers: one 20 ms fragment for recording; for playback 60 ms in all, refilled in 10 ms
+// steps. With PA_STREAM_ADJUST_LATENCY the server gives the output device about
+// (target - 2 * request) / 2 = 20 ms of it: the device is shared with every other program, and a
+// smaller target would drive it (and them) to its minimum latency, waking it every half
+// millisecond. Prebuffering and the buffer's ceiling are left to the server.
 inline constexpr int kPulseRecordFragmentMs = 20;
-inline constexpr int kPulsePlaybackTargetMs = 40;
+inline constexpr int kPulsePlaybackTargetMs = 60;
+inline constexpr int kPulsePlaybackRequestMs = 10;
 
 // A recording stream at the device's own rate, tagged media.role=phone. read() blocks on the
 // stream's data with the main loop's condition; interrupt() wakes it.
 class PulseSource final : public AudioSource {
 public:
     // Null when the device cannot be opened.
+    // `device` gives the rate; the stream goes to `deviceName`, or where the server routes it when
+    // null.
     static std::unique_ptr<PulseSource> open(std::shared_ptr<PulseConnection> connection,
-                                             const PulseDeviceInfo& device);
+                                             const PulseDeviceInfo& device, const char* deviceName);
     ~PulseSource() override;
 
     int sampleRateHz() const override { return m_rateHz; }
@@ -49,7 +56,7 @@ private:
 class PulseSink final : public AudioSink {
 public:
     static std::unique_ptr<PulseSink> open(std::shared_ptr<PulseConnection> connection,
-                                           const PulseDeviceInfo& device);
+                                           const PulseDeviceInfo& device, const char* deviceName);
     ~PulseSink() override;
 
     int sampleRateHz() const override { return m_rateHz; }
@@ -65,14 +72,17 @@ private:
     std::atomic<bool> m_interrupted{false};
 };
 
+inline constexpr const char* kDefaultSource = "@DEFAULT_SOURCE@";
+inline constexpr const char* kDefaultSink = "@DEFAULT_SINK@";
+
 // The sound server's default microphone and output. Connects when a device is first wanted and
-// again after the server went away. A default source that only records a sink's output is not a
-// microphone: sending it would echo the peer back to them.
+// again after the server went away. Streams on the defaults are left to the server's routing
+// (see deviceName in the source). Devices may be opened from any thread. A default source that only records a
+// sink's output is not a microphone: sending it would echo the peer back to them.
 class PulseAudioBackend final : public AudioBackend {
 public:
     // `sourceName`/`sinkName` select devices other than the defaults (tests record a monitor).
-    explicit PulseAudioBackend(std::string sourceName = "@DEFAULT_SOURCE@",
-                               std::string sinkName = "@DEFAULT_SINK@");
+    explicit PulseAudioBackend(std::string sourceName = kDefaultSource, std::string sinkName = kDefaultSink);
 
     std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override;
     std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override;
@@ -82,6 +92,7 @@ private:
 
     std::string m_sourceName;
     std::string m_sinkName;
+    std::mutex m_mutex; // guards m_connection: the capture and playback threads reopen devices
     std::shared_ptr<PulseConnection> m_connection;
 };
 

@@ -1,6 +1,7 @@
 #include "voice/engine/ReceiveDirection.h"
 
 #include "base/Error.h"
+#include "voice/engine/DeviceSlot.h"
 #include "voice/engine/JitterBuffer.h"
 #include "voice/engine/ReceivePipeline.h"
 #include "voice/engine/Resampler.h"
@@ -24,9 +25,11 @@ constexpr int kReceivePollMs = 50;
 } // namespace
 
 struct ReceiveDirection::Call {
-    std::unique_ptr<AudioSink> device;    // null when there is no speaker
-    std::unique_ptr<AudioSink> standIn;   // takes frames at the same pace, used when `device` fails
-    std::unique_ptr<Resampler> resampler; // null when the device runs at 48 kHz
+    DeviceSlot<AudioSink> sink;           // the speaker, or a SilentSink while there is none
+    bool onStandIn = false;               // `sink` holds the stand-in
+    std::unique_ptr<Resampler> resampler; // null when the sink runs at 48 kHz
+    std::int64_t nextRetryMs = 0;         // when to try the speaker again while on the stand-in
+    bool stopReported = false;            // deviceStopped was called in this call
     ReceivePipeline pipeline;
     std::vector<std::int16_t> resampled;
     std::array<std::int16_t, kFrameSamples> frame{};
@@ -45,26 +48,11 @@ ReceiveDirection::~ReceiveDirection() {
 bool ReceiveDirection::start(UdpSocket& socket, AudioProblem& missing) {
     auto call = std::make_unique<Call>();
     missing = AudioProblem::None;
-    call->device = m_audio.openSink(missing);
-    int rateHz = kSampleRateHz;
-    if (call->device) {
-        rateHz = call->device->sampleRateHz();
-        try {
-            if (rateHz != kSampleRateHz) {
-                call->resampler = std::make_unique<Resampler>(kSampleRateHz, rateHz);
-            }
-        } catch (const Error&) {
-            call->device.reset();
+    if (!useDevice(*call, m_audio.openSink(missing))) {
+        if (missing == AudioProblem::None) {
             missing = AudioProblem::NoDevice;
-            rateHz = kSampleRateHz;
         }
-    }
-    if (!call->device && missing == AudioProblem::None) {
-        missing = AudioProblem::NoDevice;
-    }
-    call->standIn = std::make_unique<SilentSink>(m_clock, rateHz);
-    if (call->resampler) {
-        call->resampled.resize(call->resampler->maxOutput(kFrameSamples));
+        useStandIn(*call);
     }
     {
         std::lock_guard lock(m_jitterMutex);
@@ -94,10 +82,7 @@ void ReceiveDirection::stop() {
     if (!m_running.exchange(false)) {
         return;
     }
-    if (m_call->device) {
-        m_call->device->interrupt();
-    }
-    m_call->standIn->interrupt();
+    m_call->sink.interrupt();
     m_networkThread.join();
     m_playbackThread.join();
     m_call.reset();
@@ -156,10 +141,47 @@ void ReceiveDirection::receive(UdpSocket& socket) {
     }
 }
 
+bool ReceiveDirection::useDevice(Call& c, std::unique_ptr<AudioSink> device) {
+    if (!device) {
+        return false;
+    }
+    std::unique_ptr<Resampler> resampler;
+    if (device->sampleRateHz() != kSampleRateHz) {
+        try {
+            resampler = std::make_unique<Resampler>(kSampleRateHz, device->sampleRateHz());
+        } catch (const Error&) {
+            return false;
+        }
+        if (c.resampled.size() < resampler->maxOutput(kFrameSamples)) {
+            c.resampled.resize(resampler->maxOutput(kFrameSamples));
+        }
+    }
+    device = c.sink.replace(std::move(device));
+    c.resampler = std::move(resampler);
+    c.onStandIn = false;
+    return true;
+}
+
+void ReceiveDirection::useStandIn(Call& c) {
+    // A fresh stand-in each time: its pace starts now, not where a former one left off.
+    c.sink.replace(std::make_unique<SilentSink>(m_clock, kSampleRateHz));
+    c.resampler.reset();
+    c.onStandIn = true;
+    c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
+}
+
 void ReceiveDirection::play(Call& c) {
     pthread_setname_np(pthread_self(), "voice-playback");
-    AudioSink* device = c.device ? c.device.get() : c.standIn.get();
     while (m_running.load(std::memory_order_relaxed)) {
+        if (c.onStandIn && m_clock.nowMs() >= c.nextRetryMs) {
+            // The speaker (or the server's default one) may be back. Opening allocates and asks
+            // the sound server, which this thread otherwise never does; it happens only while
+            // there is no speaker to play to.
+            AudioProblem problem = AudioProblem::None;
+            if (!useDevice(c, m_audio.openSink(problem))) {
+                c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
+            }
+        }
         JitterBuffer::Frame frame;
         {
             std::lock_guard lock(m_jitterMutex);
@@ -172,12 +194,15 @@ void ReceiveDirection::play(Call& c) {
             out =
                 std::span<const std::int16_t>(c.resampled).first(c.resampler->process(c.frame, c.resampled));
         }
-        if (!device->write(out)) {
-            if (!m_running.load() || device == c.standIn.get()) {
-                break;
+        if (!c.sink.get()->write(out)) {
+            if (!m_running.load() || c.onStandIn) {
+                break; // the stand-in fails only when interrupted
             }
-            m_deviceStopped();
-            device = c.standIn.get();
+            if (!c.stopReported) {
+                c.stopReported = true;
+                m_deviceStopped();
+            }
+            useStandIn(c);
             continue;
         }
         m_framesPlayed.fetch_add(1, std::memory_order_relaxed);

@@ -48,8 +48,9 @@ struct ReceiveStats {
 // calls (its statistics stay readable after a call) and is reset at each start.
 class ReceiveDirection {
 public:
-    // `deviceStopped` is called on the playback thread, once, when the speaker fails mid-call;
-    // the thread then goes on with a SilentSink.
+    // `deviceStopped` is called on the playback thread, once a call, when the speaker fails
+    // mid-call; the thread then goes on with a SilentSink and opens the speaker again as soon as
+    // it can (also one that was missing when the call started).
     ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
                      std::function<void()> deviceStopped);
     ~ReceiveDirection();
@@ -75,6 +76,11 @@ private:
 
     void receive(UdpSocket& socket);
     void play(Call& call);
+    // Puts a newly opened speaker in use; false (the call unchanged) when there is none or its
+    // rate cannot be served.
+    bool useDevice(Call& call, std::unique_ptr<AudioSink> device);
+    // Plays into silence at the speaker's pace until the speaker can be opened again.
+    void useStandIn(Call& call);
     // The peer filter: true when a packet of `ssrc` from the peer belongs to this call.
     bool acceptSource(std::uint32_t ssrc, std::int64_t nowMs);
 

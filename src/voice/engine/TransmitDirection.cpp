@@ -1,6 +1,7 @@
 #include "voice/engine/TransmitDirection.h"
 
 #include "base/Error.h"
+#include "voice/engine/DeviceSlot.h"
 #include "voice/engine/Resampler.h"
 #include "voice/engine/Rtp.h"
 #include "voice/engine/SampleFifo.h"
@@ -30,11 +31,13 @@ constexpr std::size_t kMaxEchoBacklogFrames = 6;
 
 struct TransmitDirection::Call {
     UdpSocket* socket = nullptr;
-    std::unique_ptr<AudioSource> device;  // null when there is no microphone
-    std::unique_ptr<AudioSource> standIn; // silence at the same pace, used when `device` fails
-    std::unique_ptr<Resampler> resampler; // null when the device runs at 48 kHz
+    DeviceSlot<AudioSource> source;       // the microphone, or a SilentSource while there is none
+    bool onStandIn = false;               // `source` holds the stand-in
+    std::unique_ptr<Resampler> resampler; // null when the source runs at 48 kHz
+    std::int64_t nextRetryMs = 0;         // when to try the microphone again while on the stand-in
+    bool stopReported = false;            // deviceStopped was called in this call
     std::unique_ptr<TransmitPipeline> pipeline;
-    std::vector<std::int16_t> block;
+    std::vector<std::int16_t> block; // one 20 ms read at the source's rate
     std::vector<std::int16_t> resampled;
     SampleFifo fifo{kFrameSamples * 4};
     std::array<std::int16_t, kFrameSamples> frame{};
@@ -60,29 +63,13 @@ bool TransmitDirection::start(UdpSocket& socket, const VoiceProcessing& processi
     auto call = std::make_unique<Call>();
     call->socket = &socket;
     missing = AudioProblem::None;
-    call->device = m_audio.openSource(missing);
-    int rateHz = kSampleRateHz;
-    if (call->device) {
-        rateHz = call->device->sampleRateHz();
-        try {
-            if (rateHz != kSampleRateHz) {
-                call->resampler = std::make_unique<Resampler>(rateHz, kSampleRateHz);
-            }
-        } catch (const Error&) {
-            call->device.reset();
+    if (!useDevice(*call, m_audio.openSource(missing))) {
+        if (missing == AudioProblem::None) {
             missing = AudioProblem::NoDevice;
-            rateHz = kSampleRateHz;
         }
+        useStandIn(*call);
     }
-    if (!call->device && missing == AudioProblem::None) {
-        missing = AudioProblem::NoDevice;
-    }
-    call->standIn = std::make_unique<SilentSource>(m_clock, rateHz);
     call->pipeline = std::make_unique<TransmitPipeline>(processing);
-    call->block.resize(frameSamplesAt(rateHz));
-    if (call->resampler) {
-        call->resampled.resize(call->resampler->maxOutput(call->block.size()));
-    }
     std::random_device random;
     call->ssrc = random();
     call->sequence = static_cast<std::uint16_t>(random());
@@ -104,10 +91,7 @@ void TransmitDirection::stop() {
     if (!m_running.exchange(false)) {
         return;
     }
-    if (m_call->device) {
-        m_call->device->interrupt();
-    }
-    m_call->standIn->interrupt();
+    m_call->source.interrupt();
     m_thread.join();
     m_call.reset();
 }
@@ -128,23 +112,63 @@ bool TransmitDirection::takePlayedFrame(Call& c) {
     return havePlayback;
 }
 
+bool TransmitDirection::useDevice(Call& c, std::unique_ptr<AudioSource> device) {
+    if (!device) {
+        return false;
+    }
+    const int rateHz = device->sampleRateHz();
+    std::unique_ptr<Resampler> resampler;
+    if (rateHz != kSampleRateHz) {
+        try {
+            resampler = std::make_unique<Resampler>(rateHz, kSampleRateHz);
+        } catch (const Error&) {
+            return false;
+        }
+    }
+    c.block.resize(frameSamplesAt(rateHz));
+    if (resampler && c.resampled.size() < resampler->maxOutput(c.block.size())) {
+        c.resampled.resize(resampler->maxOutput(c.block.size()));
+    }
+    device = c.source.replace(std::move(device));
+    c.resampler = std::move(resampler);
+    c.onStandIn = false;
+    return true;
+}
+
+void TransmitDirection::useStandIn(Call& c) {
+    // A fresh stand-in each time: its pace starts now, not where a former one left off.
+    c.source.replace(std::make_unique<SilentSource>(m_clock, kSampleRateHz));
+    c.resampler.reset();
+    c.block.resize(kFrameSamples);
+    c.onStandIn = true;
+    c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
+}
+
 void TransmitDirection::capture(Call& c) {
     pthread_setname_np(pthread_self(), "voice-capture");
-    AudioSource* device = c.device ? c.device.get() : c.standIn.get();
     while (m_echo.pop(c.reference)) {
         // stale playback from before this call
     }
     bool firstPacket = true;
     while (m_running.load(std::memory_order_relaxed)) {
-        if (!device->read(c.block)) {
-            if (!m_running.load()) {
-                break;
+        if (c.onStandIn && m_clock.nowMs() >= c.nextRetryMs) {
+            // The microphone (or the server's default one) may be back. Opening allocates and
+            // asks the sound server, which this thread otherwise never does; it happens only
+            // while there is no microphone to record.
+            AudioProblem problem = AudioProblem::None;
+            if (!useDevice(c, m_audio.openSource(problem))) {
+                c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
             }
-            if (device == c.standIn.get()) {
-                break; // cannot happen: the stand-in fails only when interrupted
+        }
+        if (!c.source.get()->read(c.block)) {
+            if (!m_running.load() || c.onStandIn) {
+                break; // the stand-in fails only when interrupted
             }
-            m_deviceStopped();
-            device = c.standIn.get();
+            if (!c.stopReported) {
+                c.stopReported = true;
+                m_deviceStopped();
+            }
+            useStandIn(c);
             continue;
         }
         if (c.resampler) {

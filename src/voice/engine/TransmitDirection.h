@@ -27,8 +27,9 @@ class UdpSocket;
 // and the counter are atomics that any thread may read.
 class TransmitDirection {
 public:
-    // `deviceStopped` is called on the capture thread, once, when the microphone fails mid-call;
-    // the thread then goes on with a SilentSource.
+    // `deviceStopped` is called on the capture thread, once a call, when the microphone fails
+    // mid-call; the thread then goes on with a SilentSource and opens the microphone again as
+    // soon as it can (also one that was missing when the call started).
     TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
                       std::function<void()> deviceStopped);
     ~TransmitDirection();
@@ -52,6 +53,11 @@ private:
     struct Call;
 
     void capture(Call& call);
+    // Puts a newly opened microphone in use; false (the call unchanged) when there is none or
+    // its rate cannot be served.
+    bool useDevice(Call& call, std::unique_ptr<AudioSource> device);
+    // Records silence at the microphone's pace until the microphone can be opened again.
+    void useStandIn(Call& call);
     // The frame the speaker played alongside the microphone's, into call.reference; false when
     // there is none to cancel against.
     bool takePlayedFrame(Call& call);
