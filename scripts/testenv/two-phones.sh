@@ -127,6 +127,33 @@ check "A hears B's 660 Hz tone ($heardByA)" test "$okA" -eq 0
 check "A shows B's pictures" changes 400 325 "$idleA"
 check "B shows A's pictures" changes 1320 755 "$idleB"
 
+# Both pictures keep changing through a long call (the test pattern moves every frame), while
+# a stranger trickles junk at B's video port: a receiver that stalls once stays frozen.
+patch() { # patch X Y -> checksum of a 160x120 patch of the screen there
+  import -window root -crop "160x120+$1+$2" rgb:- 2>/dev/null | md5sum | cut -c1-32
+}
+moves() { # moves X Y -> true once the patch changes within about two seconds
+  local first
+  first=$(patch "$1" "$2")
+  for _ in 1 2 3 4; do
+    sleep 0.5
+    [ "$(patch "$1" "$2")" != "$first" ] && return 0
+  done
+  return 1
+}
+trickle() { while :; do for _ in 1 2 3 4 5; do printf x >/dev/udp/127.0.0.3/8800; done; sleep 1; done; }
+trickle 2>/dev/null &
+pids+=($!)
+callSeconds=${TALVORA_E2E_CALL_SECONDS:-180}
+frozen=""
+end=$((SECONDS + callSeconds))
+while [ $SECONDS -lt $end ]; do
+  moves 320 245 || frozen="$frozen A@$((callSeconds - end + SECONDS))s"
+  moves 1240 675 || frozen="$frozen B@$((callSeconds - end + SECONDS))s"
+  sleep 5
+done
+check "both pictures keep changing for ${callSeconds} s${frozen:+ (frozen:$frozen)}" test -z "$frozen"
+
 # End on A stops A's voice at once; B keeps sending until its own user ends.
 click "$winA" 952 104
 sleep 1.5
