@@ -15,6 +15,8 @@ namespace talvora {
 SignalEndpoint::SignalEndpoint(NetworkConfig network, MessageService& messages, QObject* parent)
     : QObject(parent), m_network(network), m_messages(messages) {
     connect(&m_receiver, &QUdpSocket::readyRead, this, &SignalEndpoint::readPending);
+    m_stallCheck.setInterval(kStallCheckMs);
+    connect(&m_stallCheck, &QTimer::timeout, this, &SignalEndpoint::checkForStall);
 }
 
 void SignalEndpoint::open() {
@@ -26,6 +28,7 @@ void SignalEndpoint::open() {
     if (!m_receiver.bind(m_network.bindAddress, kSignalPort, QAbstractSocket::DontShareAddress)) {
         throw Error(QStringLiteral("Could not bind socket. Address and port are already in use."));
     }
+    m_stallCheck.start();
 }
 
 void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
@@ -53,9 +56,16 @@ void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
 }
 
 void SignalEndpoint::readPending() {
-    // Qt does not signal readyRead again while this slot runs, so everything that arrived in the
-    // meantime (also during nested event loops of a handler) is read here, one at a time.
-    while (m_receiver.hasPendingDatagrams()) {
+    // Qt does not signal readyRead again while this slot runs, so what arrives meanwhile (also
+    // during nested event loops of a handler) is read here, one at a time. A flood is read in
+    // batches: after kMaxDatagramsPerWakeup the event loop gets its turn, and the socket, read
+    // last by us, signals again; should it not, the stall check reads on.
+    if (m_reading.active()) {
+        return;
+    }
+    const ReentrancyGuard::Entry entry(m_reading);
+    ++m_reads;
+    for (int read = 0; read < kMaxDatagramsPerWakeup && m_receiver.hasPendingDatagrams(); ++read) {
         const qint64 size = m_receiver.pendingDatagramSize();
         if (size <= 0 || size > kMaxDatagramBytes) {
             m_receiver.readDatagram(nullptr, 0); // drop it
@@ -72,6 +82,14 @@ void SignalEndpoint::readPending() {
             rememberArrival(fromV4, datagram.destinationAddress());
         }
         dispatch(datagram.data(), ok ? QHostAddress(fromV4).toString() : from.toString());
+    }
+}
+
+void SignalEndpoint::checkForStall() {
+    const bool idle = m_reads == m_readsAtLastCheck;
+    m_readsAtLastCheck = m_reads;
+    if (idle && isOpen() && m_receiver.hasPendingDatagrams()) {
+        readPending();
     }
 }
 

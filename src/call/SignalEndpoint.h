@@ -1,10 +1,12 @@
 #pragma once
 
 #include "base/NetworkConfig.h"
+#include "base/ReentrancyGuard.h"
 #include "call/SignalSender.h"
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace talvora {
@@ -18,6 +20,10 @@ class SignalEndpoint : public QObject, public SignalSender {
 public:
     // Larger datagrams carry no call-control meaning and are dropped, like empty ones.
     static constexpr qint64 kMaxDatagramBytes = 8192;
+    // Datagrams read in one go before the event loop gets a turn (a flood must not starve it).
+    static constexpr int kMaxDatagramsPerWakeup = 256;
+    // A socket holding datagrams that nobody read for this long is read anyway.
+    static constexpr int kStallCheckMs = 100;
 
     SignalEndpoint(NetworkConfig network, MessageService& messages, QObject* parent = nullptr);
 
@@ -37,6 +43,7 @@ public:
 private:
     void readPending();
     void rememberArrival(quint32 peer, const QHostAddress& local);
+    void checkForStall();
     void dispatch(const QByteArray& payload, const QString& sender);
 
     NetworkConfig m_network;
@@ -44,6 +51,10 @@ private:
     SignalHandler* m_handler = nullptr;
     QUdpSocket m_receiver;
     QUdpSocket m_sender;
+    ReentrancyGuard m_reading;
+    QTimer m_stallCheck;
+    quint64 m_reads = 0;
+    quint64 m_readsAtLastCheck = 0;
     // The local address each recent peer's datagrams arrived on (IPv4, host byte order).
     static constexpr qsizetype kMaxRememberedPeers = 64;
     QHash<quint32, QHostAddress> m_arrivedOn;

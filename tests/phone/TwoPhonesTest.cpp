@@ -23,6 +23,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "call/CallFakes.h"
@@ -183,6 +192,54 @@ TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRingin
     ASSERT_TRUE(waitUntil([&] { return !b.call().incomingCall(); }));
     EXPECT_EQ(b.callerLabel().text(), "");
     EXPECT_EQ(a.voice.created + b.voice.created, 0);
+}
+
+// A stranger floods B's signalling and video ports with junk during a call: the peer's pictures
+// keep coming (they are all that gets decoded, and the junk is read in batches that leave the
+// event loop its turn), and they go on by themselves when the flood ends.
+TEST_F(TwoPhonesTest, PicturesKeepComingThroughAJunkFlood) {
+    connect();
+    int shown = 0;
+    QObject::connect(&b.phone(), &Phone::pictureReceived, [&] { ++shown; });
+    QTimer camera;
+    QObject::connect(&camera, &QTimer::timeout, [&] { a.frame(); });
+    camera.start(33);
+
+    std::atomic<bool> flooding{true};
+    std::thread stranger([&] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f000021); // 127.0.0.33
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+        sockaddr_in to = from;
+        to.sin_addr.s_addr = htonl(0x7f000020); // B, 127.0.0.32
+        const char junk[] = "junk junk junk";
+        // About 20,000 datagrams a second, shared between the two ports.
+        for (int i = 0; flooding; ++i) {
+            to.sin_port = htons(i % 2 ? kSignalPort : kVideoPort);
+            ::sendto(fd, junk, sizeof junk, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            if (i % 20 == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        ::close(fd);
+    });
+    test::pumpEvents(3000);
+    const int duringFlood = shown;
+    flooding = false;
+    stranger.join();
+    test::pumpEvents(1000);
+    const int afterFlood = shown - duringFlood;
+    camera.stop();
+
+    // About 90 pictures leave A in each 3 s; a generous floor for a busy machine.
+    RecordProperty("picturesDuringFlood", duringFlood);
+    RecordProperty("picturesAfterFlood", afterFlood);
+    EXPECT_GE(duringFlood, 15) << "pictures shown during 3 s of flood";
+    EXPECT_GE(afterFlood, 10) << "pictures shown in the second after it";
+    EXPECT_GT(b.phone().videoReceiver().counters().strangers, 0u);
+    EXPECT_TRUE(b.messages.boxes.isEmpty());
 }
 
 } // namespace
