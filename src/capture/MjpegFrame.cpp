@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <jerror.h>
@@ -109,7 +110,66 @@ void runDecode(DecodeJob& job) {
     jpeg_destroy_decompress(&cinfo);
 }
 
+struct EncodeJob {
+    const uchar* rgb;
+    JDIMENSION width;
+    JDIMENSION height;
+    int quality;
+    unsigned char* out; // malloc'd by the library's memory destination
+    unsigned long outSize;
+};
+
+bool runEncode(EncodeJob& job) {
+    jpeg_compress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    ErrorManager err;
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.output_message = onOutputMessage;
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &job.out, &job.outSize);
+    cinfo.image_width = job.width;
+    cinfo.image_height = job.height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job.quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    // The standard tables stay unwritten, as UVC cameras leave them out.
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        if (cinfo.dc_huff_tbl_ptrs[i])
+            cinfo.dc_huff_tbl_ptrs[i]->sent_table = TRUE;
+        if (cinfo.ac_huff_tbl_ptrs[i])
+            cinfo.ac_huff_tbl_ptrs[i]->sent_table = TRUE;
+    }
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uchar*>(job.rgb) + std::size_t(cinfo.next_scanline) * job.width * 3;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
 } // namespace
+
+QByteArray encodeMjpegFrame(const uchar* rgb, int width, int height, int quality) {
+    if (rgb == nullptr || width <= 0 || height <= 0 || width > kMaxJpegFrameEdge ||
+        height > kMaxJpegFrameEdge)
+        return {};
+    EncodeJob job{rgb, JDIMENSION(width), JDIMENSION(height), quality, nullptr, 0};
+    const bool ok = runEncode(job);
+    QByteArray out;
+    if (ok && job.out)
+        out = QByteArray(reinterpret_cast<const char*>(job.out), qsizetype(job.outSize));
+    std::free(job.out);
+    return out;
+}
 
 MjpegDecodeStatus decodeMjpegFrame(const uchar* data, qsizetype size, int width, int height, uchar* dst,
                                    qsizetype dstStride) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 namespace talvora {
@@ -22,5 +23,9 @@ enum class MjpegDecodeStatus {
 // any status but Ok, `dst` may hold part of a picture.
 MjpegDecodeStatus decodeMjpegFrame(const uchar* data, qsizetype size, int width, int height, uchar* dst,
                                    qsizetype dstStride);
+
+// Compresses a top-down RGB picture (3 bytes a pixel, rows `width` * 3 bytes) as a camera
+// does: baseline JPEG without Huffman tables. Empty when the library refuses.
+QByteArray encodeMjpegFrame(const uchar* rgb, int width, int height, int quality);
 
 } // namespace talvora
