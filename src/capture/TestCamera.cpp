@@ -6,8 +6,8 @@ namespace talvora {
 
 namespace {
 
-const quint32 kKinds[] = {kBiRgb,      kFourccYUY2, kFourccUYVY, kFourccY41P,
-                          kFourccYVU9, kFourccI420, kFourccY8,   kFourccY211};
+const quint32 kKinds[] = {kBiRgb,      kFourccYUY2, kFourccUYVY, kFourccY41P, kFourccYVU9,
+                          kFourccI420, kFourccY8,   kFourccY211, kFourccMJPG};
 
 const struct {
     int width;

@@ -10,15 +10,16 @@ namespace talvora {
 
 namespace {
 
-const QString kKinds = QStringLiteral("RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8 or Y211");
+const QString kKinds = QStringLiteral("RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211 or MJPG");
 
 quint32 kindFromName(const QString& name) {
     const QString upper = name.trimmed().toUpper();
     static const struct {
         const char* name;
         quint32 compression;
-    } kinds[] = {{"RGB", kBiRgb},       {"YUY2", kFourccYUY2}, {"UYVY", kFourccUYVY}, {"Y41P", kFourccY41P},
-                 {"YVU9", kFourccYVU9}, {"I420", kFourccI420}, {"Y8", kFourccY8},     {"Y211", kFourccY211}};
+    } kinds[] = {{"RGB", kBiRgb},       {"YUY2", kFourccYUY2}, {"UYVY", kFourccUYVY},
+                 {"Y41P", kFourccY41P}, {"YVU9", kFourccYVU9}, {"I420", kFourccI420},
+                 {"Y8", kFourccY8},     {"Y211", kFourccY211}, {"MJPG", kFourccMJPG}};
     for (const auto& kind : kinds) {
         if (upper == QLatin1String(kind.name))
             return kind.compression;

@@ -9,7 +9,7 @@ namespace talvora {
 
 // What --test-camera[=FOURCC[:WIDTHxHEIGHT]] asks for.
 struct TestCameraConfig {
-    quint32 compression = kFourccYUY2; // kBiRgb or one of the seven YUV FOURCCs
+    quint32 compression = kFourccYUY2; // kBiRgb, one of the seven YUV FOURCCs or kFourccMJPG
     int width = 384;
     int height = 288;
 
@@ -17,8 +17,9 @@ struct TestCameraConfig {
 };
 
 // Parses the option's value (the text after "="; empty for the bare option). Kinds are matched
-// without regard to case: RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211. Throws talvora::Error
-// with a text that says what is wrong and what would be right.
+// without regard to case: RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211, MJPG (Motion JPEG, delivered decoded
+// as a webcam's frames are). Throws talvora::Error with a text that says what is wrong and what would be
+// right.
 TestCameraConfig parseTestCameraOption(const QString& value);
 
 } // namespace talvora

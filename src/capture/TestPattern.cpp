@@ -1,5 +1,7 @@
 #include "capture/TestPattern.h"
 
+#include "capture/MjpegFrame.h"
+
 #include <algorithm>
 
 #include "convert/BitmapInfo.h"
@@ -7,6 +9,8 @@
 namespace talvora {
 
 namespace {
+
+constexpr int kTestJpegQuality = 80;
 
 bool validSize(int width, int height) {
     return width > 0 && height > 0 && width <= kMaxTestPatternEdge && height <= kMaxTestPatternEdge;
@@ -224,6 +228,7 @@ bool isTestPatternKind(quint32 compression) {
     case kFourccI420:
     case kFourccY8:
     case kFourccY211:
+    case kFourccMJPG:
         return true;
     default:
         return false;
@@ -248,6 +253,7 @@ qsizetype testPatternFrameSize(quint32 compression, int width, int height) {
     const qsizetype h = height;
     switch (compression) {
     case kBiRgb:
+    case kFourccMJPG: // delivered decoded, as the V4L2 back end delivers a webcam's frames
         return bitmapRowBytes(w * 24) * h;
     case kFourccYUY2:
     case kFourccUYVY:
@@ -272,8 +278,8 @@ QByteArray testPatternFormatBlock(quint32 compression, int width, int height) {
     BitmapInfoHeader header;
     header.biWidth = width;
     header.biHeight = height;
-    header.biBitCount = quint16(bitCount(compression));
-    header.biCompression = compression;
+    header.biBitCount = quint16(compression == kFourccMJPG ? 24 : bitCount(compression));
+    header.biCompression = compression == kFourccMJPG ? kBiRgb : compression;
     header.biSizeImage = quint32(frameSize);
     QByteArray block(sizeof header, '\0');
     writeBitmapInfoHeader(block.data(), header);
@@ -291,6 +297,13 @@ bool renderTestPattern(quint32 compression, int width, int height, quint64 frame
         scratch.resize(rgbBytes);
     auto* rgb = reinterpret_cast<uchar*>(scratch.data());
     drawRgb(width, height, frameNumber, settings, rgb);
+    if (compression == kFourccMJPG) {
+        // The whole way of a webcam's frame: compressed without Huffman tables, then decoded.
+        const QByteArray jpeg = encodeMjpegFrame(rgb, width, height, kTestJpegQuality);
+        return decodeMjpegFrame(reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), width, height,
+                                frame,
+                                qsizetype(bitmapRowBytes(qint64(width) * 24))) == MjpegDecodeStatus::Ok;
+    }
     pack(compression, width, height, rgb, frame);
     return true;
 }

@@ -69,9 +69,39 @@ bool V4L2Capture::connectDriver(int index) {
     m_captureSettings = CaptureSettings{};
     m_devicePixelFormats = enumeratePixelFormats(*m_device, m_fd);
     readFrameInterval();
+    // A camera that another program streams from, or that offers nothing we can show, is left
+    // alone so that the search goes on to the next one.
+    if (!startInDriverFormat() || !canStream()) {
+        disconnectDriver();
+        return false;
+    }
     status(StatusId::Connected, QStringLiteral("Connected to %1 (%2)").arg(m_cardName, path(index)));
-    startInDriverFormat();
+    status(StatusId::Format, formatText());
     return true;
+}
+
+QString V4L2Capture::formatText() const {
+    return QStringLiteral("Video format %1 %2x%3")
+        .arg(pixelFormatName(m_geometry.pixelFormat))
+        .arg(m_geometry.width)
+        .arg(m_geometry.height);
+}
+
+void V4L2Capture::reportBusy() {
+    status(StatusId::Error, QStringLiteral("%1 is busy (used by another program)").arg(path(m_index)));
+}
+
+// Drivers refuse buffers to all but the program that streams; asking for none tells whether we
+// could have them without taking any.
+bool V4L2Capture::canStream() {
+    v4l2_requestbuffers request{};
+    request.count = 0;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(*m_device, m_fd, VIDIOC_REQBUFS, &request) == 0 || errno != EBUSY)
+        return true;
+    reportBusy();
+    return false;
 }
 
 // Whether the rate can be set, and the driver's current one as the settings record's rate.
@@ -87,39 +117,29 @@ void V4L2Capture::readFrameInterval() {
             quint64(tpf.numerator) * 1000000u / tpf.denominator, std::numeric_limits<quint32>::max()));
 }
 
-// Starts in the format the driver is set to when the converters read it, else in the best one
-// it offers; the frame buffers then ask for their own.
-void V4L2Capture::startInDriverFormat() {
+// Starts in the format the driver is set to when it is a raw one we read, else in the default
+// mode (chooseCaptureMode); the frame buffers then ask for their own. False when the device
+// offers nothing we can show or refuses every format.
+bool V4L2Capture::startInDriverFormat() {
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    int width = 384;
-    int height = 288;
-    quint32 pixelFormat = 0;
-    if (xioctl(*m_device, m_fd, VIDIOC_G_FMT, &format) == 0) {
-        width = int(std::min<quint32>(format.fmt.pix.width, kMaxFrameEdge));
-        height = int(std::min<quint32>(format.fmt.pix.height, kMaxFrameEdge));
-        if (m_devicePixelFormats.contains(format.fmt.pix.pixelformat))
-            pixelFormat = format.fmt.pix.pixelformat;
+    if (xioctl(*m_device, m_fd, VIDIOC_G_FMT, &format) == 0 &&
+        m_devicePixelFormats.contains(format.fmt.pix.pixelformat) &&
+        isSupportedPixelFormat(format.fmt.pix.pixelformat) &&
+        !isCompressedPixelFormat(format.fmt.pix.pixelformat)) {
+        const quint32 pixelFormat = format.fmt.pix.pixelformat;
+        const FrameSize size = nearestFrameSize(frameSizes(pixelFormat),
+                                                int(std::min<quint32>(format.fmt.pix.width, kMaxFrameEdge)),
+                                                int(std::min<quint32>(format.fmt.pix.height, kMaxFrameEdge)));
+        return negotiate(pixelFormat, size.width, size.height, Report::Quiet);
     }
-    if (pixelFormat == 0 || !isSupportedPixelFormat(pixelFormat)) {
-        const quint32 preferred = choosePixelFormat(kBiRgb, m_devicePixelFormats);
-        if (preferred != 0)
-            pixelFormat = preferred;
+    const CaptureFormatChoice choice = chooseCaptureMode(formatOptions(), kDefaultWidth, kDefaultHeight);
+    if (choice.code == 0) {
+        status(StatusId::Error, QStringLiteral("%1 (%2) offers no video format this program can show")
+                                    .arg(m_cardName, path(m_index)));
+        return false;
     }
-    if (pixelFormat != 0) {
-        const FrameSize size = nearestFrameSize(frameSizes(pixelFormat), width, height);
-        negotiate(pixelFormat, size.width, size.height);
-    } else if (format.fmt.pix.pixelformat != 0) {
-        // Nothing the converters read (an MJPEG-only camera): report it, frames are dropped.
-        const V4L2FrameGeometry geometry{format.fmt.pix.pixelformat, width, height,
-                                         format.fmt.pix.bytesperline, format.fmt.pix.sizeimage};
-        m_geometry = geometry;
-        m_formatBlock = formatBlockFor(geometry);
-        status(StatusId::Format, QStringLiteral("Video format %1 %2x%3 cannot be converted")
-                                     .arg(pixelFormatName(geometry.pixelFormat))
-                                     .arg(width)
-                                     .arg(height));
-    }
+    return negotiate(choice.code, choice.width, choice.height, Report::Quiet);
 }
 
 void V4L2Capture::disconnectDriver() {
@@ -172,14 +192,20 @@ bool V4L2Capture::setVideoFormat(const QByteArray& formatBlock) {
     const qint64 height = std::abs(qint64(header.biHeight));
     if (header.biWidth <= 0 || header.biWidth > kMaxFrameEdge || height == 0 || height > kMaxFrameEdge)
         return false;
-    const quint32 pixelFormat = choosePixelFormat(header.biCompression, m_devicePixelFormats);
-    if (pixelFormat == 0)
-        return false;
-    const FrameSize size = nearestFrameSize(frameSizes(pixelFormat), header.biWidth, int(height));
-    return negotiate(pixelFormat, size.width, size.height);
+    const quint32 wanted = pixelFormatForCompression(header.biCompression);
+    const bool offersRgb =
+        std::any_of(m_devicePixelFormats.begin(), m_devicePixelFormats.end(), isRgbPixelFormat);
+    if ((wanted != 0 && m_devicePixelFormats.contains(wanted)) || (wanted == 0 && offersRgb)) {
+        const quint32 pixelFormat = choosePixelFormat(header.biCompression, m_devicePixelFormats);
+        const FrameSize size = nearestFrameSize(frameSizes(pixelFormat), header.biWidth, int(height));
+        return negotiate(pixelFormat, size.width, size.height);
+    }
+    // Webcams: the mode nearest the wanted size that keeps the picture fluid.
+    const CaptureFormatChoice choice = chooseCaptureMode(formatOptions(), header.biWidth, int(height));
+    return choice.code != 0 && negotiate(choice.code, choice.width, choice.height);
 }
 
-bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height) {
+bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height, Report report) {
     const bool wasStreaming = m_stream.isStreaming();
     m_stream.stop();
     v4l2_format format{};
@@ -189,7 +215,9 @@ bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height) {
     format.fmt.pix.height = quint32(height);
     format.fmt.pix.field = V4L2_FIELD_NONE;
     bool ok = xioctl(*m_device, m_fd, VIDIOC_S_FMT, &format) == 0;
-    if (!ok) {
+    if (!ok && errno == EBUSY) {
+        reportBusy();
+    } else if (!ok) {
         status(StatusId::Error, QStringLiteral("Cannot set video format %1 %2x%3: %4")
                                     .arg(pixelFormatName(pixelFormat))
                                     .arg(width)
@@ -211,10 +239,8 @@ bool V4L2Capture::negotiate(quint32 pixelFormat, int width, int height) {
             m_geometry = geometry;
             m_formatBlock = formatBlockFor(geometry);
             applyFrameInterval();
-            status(StatusId::Format, QStringLiteral("Video format %1 %2x%3")
-                                         .arg(pixelFormatName(geometry.pixelFormat))
-                                         .arg(geometry.width)
-                                         .arg(geometry.height));
+            if (report == Report::Status)
+                status(StatusId::Format, formatText());
         }
     }
     if (wasStreaming && !m_formatBlock.isEmpty())

@@ -56,9 +56,19 @@ public:
     bool applyFormatChoice(const CaptureFormatChoice& choice) override;
 
 private:
+    // Whether a negotiated format is announced at once (connecting announces it after the
+    // connection).
+    enum class Report { Status, Quiet };
+    // The size the program asks for first, and so the default mode's.
+    static constexpr int kDefaultWidth = 384;
+    static constexpr int kDefaultHeight = 288;
+
     void readFrameInterval();
-    void startInDriverFormat();
-    bool negotiate(quint32 pixelFormat, int width, int height);
+    bool startInDriverFormat();
+    bool canStream();
+    void reportBusy();
+    QString formatText() const;
+    bool negotiate(quint32 pixelFormat, int width, int height, Report report = Report::Status);
     bool startStreaming();
     void applyFrameInterval();
     void deliverFrame(const uchar* data, qsizetype size);

@@ -3,6 +3,8 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 namespace talvora {
 
@@ -118,7 +120,9 @@ QList<CaptureFormatOption> enumerateFormatOptions(V4L2Device& device, int fd,
             continue;
         CaptureFormatOption option;
         option.code = pixelFormat;
-        option.name = pixelFormatName(pixelFormat);
+        option.name = isCompressedPixelFormat(pixelFormat)
+                          ? QStringLiteral("%1 (Motion JPEG)").arg(pixelFormatName(pixelFormat))
+                          : pixelFormatName(pixelFormat);
         QList<FrameSize> sizes;
         for (const FrameSizeRange& range : enumerateFrameSizes(device, fd, pixelFormat))
             sizes.append(offeredSizes(range));
@@ -140,6 +144,55 @@ QList<CaptureFormatOption> enumerateFormatOptions(V4L2Device& device, int fd,
         options.append(option);
     }
     return options;
+}
+
+CaptureFormatChoice chooseCaptureMode(const QList<CaptureFormatOption>& options, int width, int height) {
+    const auto fastest = [](const QList<FrameInterval>& intervals) {
+        FrameInterval best{0, 0};
+        for (const FrameInterval& i : intervals) {
+            if (i.numerator == 0 || i.denominator == 0)
+                continue;
+            if (best.denominator == 0 ||
+                quint64(i.numerator) * best.denominator < quint64(best.numerator) * i.denominator)
+                best = i;
+        }
+        return best;
+    };
+    struct Candidate {
+        CaptureFormatChoice choice;
+        bool fastEnough = false;
+        long distance = 0;
+        qsizetype rank = 0;
+    };
+    std::optional<Candidate> best;
+    for (const CaptureFormatOption& option : options) {
+        const qsizetype rank = supportedPixelFormats().indexOf(option.code);
+        if (rank < 0)
+            continue;
+        for (const CaptureFrameSize& size : option.sizes) {
+            const FrameInterval interval = fastest(size.intervals);
+            // A size without a known rate is taken at its word.
+            const bool fastEnough =
+                interval.denominator == 0 ||
+                quint64(interval.numerator) * kMinDefaultFrameRate <= interval.denominator;
+            const Candidate candidate{{option.code, size.width, size.height,
+                                       interval.denominator == 0 ? FrameInterval{} : interval},
+                                      fastEnough,
+                                      std::labs(long(size.width) - width) +
+                                          std::labs(long(size.height) - height),
+                                      rank};
+            const auto better = [&](const Candidate& a, const Candidate& b) {
+                if (a.fastEnough != b.fastEnough)
+                    return a.fastEnough;
+                if (a.distance != b.distance)
+                    return a.distance < b.distance;
+                return a.rank < b.rank;
+            };
+            if (!best || better(candidate, *best))
+                best = candidate;
+        }
+    }
+    return best ? best->choice : CaptureFormatChoice{};
 }
 
 } // namespace talvora

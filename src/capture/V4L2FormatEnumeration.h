@@ -34,4 +34,14 @@ QList<CaptureFormatOption> enumerateFormatOptions(V4L2Device& device, int fd,
                                                   const V4L2FrameGeometry& current,
                                                   FrameInterval fallbackInterval);
 
+// The slowest frame rate the default capture mode may have (frames a second).
+inline constexpr quint32 kMinDefaultFrameRate = 25;
+
+// The default capture mode among `options`: the size nearest `width` x `height` (sum of the
+// edge differences) that runs at kMinDefaultFrameRate or faster, at its fastest rate; sizes
+// without enumerated rates count as fast enough, and slower sizes are taken only when nothing
+// is fast enough. On a tie the preferred format wins: RGB, then raw YUV, then compressed. A
+// choice with code 0 when there are no sizes at all.
+CaptureFormatChoice chooseCaptureMode(const QList<CaptureFormatOption>& options, int width, int height);
+
 } // namespace talvora

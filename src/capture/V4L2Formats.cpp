@@ -1,5 +1,7 @@
 #include "capture/V4L2Formats.h"
 
+#include "capture/MjpegFrame.h"
+
 #include <linux/videodev2.h>
 
 #include <algorithm>
@@ -183,13 +185,17 @@ const QList<quint32>& supportedPixelFormats() {
         V4L2_PIX_FMT_ABGR32, V4L2_PIX_FMT_XRGB32, V4L2_PIX_FMT_RGB32,   V4L2_PIX_FMT_ARGB32,
         V4L2_PIX_FMT_RGB565, V4L2_PIX_FMT_RGB555, V4L2_PIX_FMT_XRGB555, V4L2_PIX_FMT_YUYV,
         V4L2_PIX_FMT_UYVY,   V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_Y41P,    V4L2_PIX_FMT_YVU410,
-        V4L2_PIX_FMT_GREY,
+        V4L2_PIX_FMT_GREY,   V4L2_PIX_FMT_MJPEG,  V4L2_PIX_FMT_JPEG,
     };
     return formats;
 }
 
 bool isSupportedPixelFormat(quint32 pixelFormat) {
     return supportedPixelFormats().contains(pixelFormat);
+}
+
+bool isCompressedPixelFormat(quint32 pixelFormat) {
+    return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
 }
 
 bool isRgbPixelFormat(quint32 pixelFormat) {
@@ -273,6 +279,9 @@ FrameSize nearestFrameSize(const QList<FrameSizeRange>& ranges, int width, int h
 }
 
 bool isPlausibleGeometry(const V4L2FrameGeometry& geometry) {
+    if (isCompressedPixelFormat(geometry.pixelFormat))
+        return geometry.width > 0 && geometry.height > 0 && geometry.width <= kMaxJpegFrameEdge &&
+               geometry.height <= kMaxJpegFrameEdge;
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return geometry.width > 0 && geometry.height > 0 && geometry.width <= kMaxFrameEdge &&
                geometry.height <= kMaxFrameEdge;
@@ -280,11 +289,17 @@ bool isPlausibleGeometry(const V4L2FrameGeometry& geometry) {
 }
 
 qsizetype requiredCaptureSize(const V4L2FrameGeometry& geometry) {
+    if (isCompressedPixelFormat(geometry.pixelFormat))
+        return isPlausibleGeometry(geometry) ? kMinJpegFrameBytes : 0;
     const Layout layout = captureLayout(geometry);
     return layout.planeCount == 0 ? 0 : qsizetype(requiredBytes(layout));
 }
 
 qsizetype deliveredFrameSize(const V4L2FrameGeometry& geometry) {
+    if (isCompressedPixelFormat(geometry.pixelFormat))
+        return isPlausibleGeometry(geometry)
+                   ? qsizetype(bitmapRowBytes(qint64(geometry.width) * 24) * geometry.height)
+                   : 0;
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return isPlausibleGeometry(geometry) ? qsizetype(geometry.sizeImage) : 0;
     const Layout layout = captureLayout(geometry);
@@ -302,8 +317,10 @@ qsizetype deliveredFrameSize(const V4L2FrameGeometry& geometry) {
 bool isDeliveredAsCaptured(const V4L2FrameGeometry& geometry) {
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return true;
-    if (isRgbPixelFormat(geometry.pixelFormat) || geometry.pixelFormat == V4L2_PIX_FMT_Y41P)
-        return false; // driver rows are top-down, bitmap rows (and Y41P's converter) bottom-up
+    if (isRgbPixelFormat(geometry.pixelFormat) || geometry.pixelFormat == V4L2_PIX_FMT_Y41P ||
+        isCompressedPixelFormat(geometry.pixelFormat))
+        return false; // compressed frames are decoded; driver rows are top-down, bitmap rows (and Y41P's
+                      // converter) bottom-up
     const Layout layout = captureLayout(geometry);
     if (layout.planeCount == 0)
         return false;
@@ -324,6 +341,9 @@ QByteArray formatBlockFor(const V4L2FrameGeometry& geometry) {
     QByteArray block(sizeof header, '\0');
     if (!isSupportedPixelFormat(geometry.pixelFormat)) {
         header.biCompression = geometry.pixelFormat;
+    } else if (isCompressedPixelFormat(geometry.pixelFormat)) {
+        header.biBitCount = 24; // decoded into a 24-bit bitmap
+        header.biCompression = kBiRgb;
     } else if (isRgbPixelFormat(geometry.pixelFormat)) {
         header.biBitCount = quint16(rgbBitCount(geometry.pixelFormat));
         if (geometry.pixelFormat == V4L2_PIX_FMT_RGB565) {
@@ -345,6 +365,13 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
                  qsizetype dstSize) {
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return false;
+    if (isCompressedPixelFormat(geometry.pixelFormat)) {
+        if (!isPlausibleGeometry(geometry) || dstSize < deliveredFrameSize(geometry))
+            return false;
+        return decodeMjpegFrame(src, srcSize, geometry.width, geometry.height, dst,
+                                qsizetype(bitmapRowBytes(qint64(geometry.width) * 24))) ==
+               MjpegDecodeStatus::Ok;
+    }
     const Layout layout = captureLayout(geometry);
     if (layout.planeCount == 0 || srcSize < requiredBytes(layout) || dstSize < deliveredFrameSize(geometry))
         return false;

@@ -19,11 +19,16 @@ namespace talvora {
 // The largest picture edge accepted from a driver; larger values are treated as garbage.
 inline constexpr int kMaxFrameEdge = 8192;
 
-// The pixel formats the converters read, in the order the back end prefers them when the
-// requested one is not offered: RGB first (no conversion), then the YUV layouts.
+// The pixel formats the back end can deliver, in the order it prefers them when the requested
+// one is not offered: RGB first (no conversion), then the YUV layouts the converters read, then
+// the compressed ones (MJPEG, JPEG), which the back end decodes into 24-bit bitmaps itself.
 const QList<quint32>& supportedPixelFormats();
 bool isSupportedPixelFormat(quint32 pixelFormat);
 bool isRgbPixelFormat(quint32 pixelFormat);
+bool isCompressedPixelFormat(quint32 pixelFormat);
+
+// The smallest compressed frame worth decoding (start and end markers).
+inline constexpr qsizetype kMinJpegFrameBytes = 4;
 
 // A readable name: the FOURCC of the format block ("YUY2") or an RGB description ("RGB 24").
 QString pixelFormatName(quint32 pixelFormat);
@@ -65,8 +70,8 @@ struct V4L2FrameGeometry {
 bool isPlausibleGeometry(const V4L2FrameGeometry& geometry);
 
 // The format block describing frames as the back end delivers them: BI_RGB (or BI_BITFIELDS
-// with three colour masks for RGB 5-6-5) for the RGB formats, the FOURCC for the YUV formats,
-// and for any other pixel format its own FOURCC with the driver's image size, which the
+// with three colour masks for RGB 5-6-5) for the RGB formats, BI_RGB 24 for the compressed ones, the FOURCC
+// for the YUV formats, and for any other pixel format its own FOURCC with the driver's image size, which the
 // converters do not read (its frames are dropped).
 QByteArray formatBlockFor(const V4L2FrameGeometry& geometry);
 
@@ -81,7 +86,8 @@ bool isDeliveredAsCaptured(const V4L2FrameGeometry& geometry);
 
 // Lays one captured frame out as formatBlockFor describes it. `dst` holds deliveredFrameSize
 // bytes. False, leaving `dst` untouched, when `srcSize` is short of requiredCaptureSize or the
-// format is not one the converters read.
+// format is not one the back end delivers. A compressed frame is decoded into `dst`; one that
+// is damaged, truncated or of the wrong size is refused (`dst` may then hold part of it).
 bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype srcSize, uchar* dst,
                  qsizetype dstSize);
 

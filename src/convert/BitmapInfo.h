@@ -40,6 +40,9 @@ inline constexpr quint32 kFourccYVU9 = fourcc('Y', 'V', 'U', '9');
 inline constexpr quint32 kFourccI420 = fourcc('I', '4', '2', '0');
 inline constexpr quint32 kFourccY8 = fourcc('Y', '8', ' ', ' ');
 inline constexpr quint32 kFourccY211 = fourcc('Y', '2', '1', '1');
+// Motion JPEG: what a webcam sends; frames are decoded into 24-bit bitmaps before they reach
+// the converters.
+inline constexpr quint32 kFourccMJPG = fourcc('M', 'J', 'P', 'G');
 
 // Reads a header from the start of a format block of at least 40 bytes.
 inline BitmapInfoHeader readBitmapInfoHeader(const void* block) {

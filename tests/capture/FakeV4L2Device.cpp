@@ -281,6 +281,8 @@ int FakeV4L2Device::ioctl(int fd, unsigned long request, void* arg) {
     m_calls.push_back(call);
     if (node.unplugged)
         return fail(ENODEV);
+    if (node.busy && (request == VIDIOC_S_FMT || request == VIDIOC_REQBUFS || request == VIDIOC_STREAMON))
+        return fail(EBUSY);
     if (request == VIDIOC_REQBUFS || request == VIDIOC_QUERYBUF || request == VIDIOC_QBUF ||
         request == VIDIOC_DQBUF || request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
         if (m_streamFd >= 0 && fd != m_streamFd)

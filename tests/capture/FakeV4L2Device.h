@@ -44,6 +44,7 @@ public:
         quint32 extraBytesPerLine = 0; // row padding the "driver" adds
         quint32 grantedBuffers = 0;    // 0: as many as requested
         int openErrno = 0;
+        bool busy = false; // another program streams: formats and buffers are refused with EBUSY
         bool controlsNeedNextCtrlFallback = false; // old driver: no V4L2_CTRL_FLAG_NEXT_CTRL
 
         // Negotiated state.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/Error.h"
 #include "capture/ManualFrameTicker.h"
+#include "capture/MjpegFrame.h"
 #include "capture/TestCamera.h"
 
 namespace talvora {
@@ -23,6 +26,8 @@ TEST(TestCameraOptionTest, ParsesKindsAndSizes) {
         {"yvu9:1X1", {kFourccYVU9, 1, 1}},
         {"UYVY:4096x4096", {kFourccUYVY, 4096, 4096}},
         {"y41p:17x9", {kFourccY41P, 17, 9}},
+        {"MJPG", {kFourccMJPG, 384, 288}},
+        {"mjpg:1280x720", {kFourccMJPG, 1280, 720}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -36,8 +41,10 @@ TEST(TestCameraOptionTest, RejectsBadValuesWithAClearText) {
         const char* text;
     };
     const Case cases[] = {
-        {"MJPG", "Unknown test camera format \"MJPG\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8 or Y211."},
-        {":320x240", "Unknown test camera format \"\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8 or Y211."},
+        {"H264",
+         "Unknown test camera format \"H264\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211 or MJPG."},
+        {":320x240",
+         "Unknown test camera format \"\": use RGB, YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211 or MJPG."},
         {"YUY2:", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:320", "Invalid test camera size \"320\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:-3x4", "Invalid test camera size \"-3x4\": use WIDTHxHEIGHT, for example 384x288."},
@@ -92,7 +99,8 @@ TEST(TestPatternTest, FrameSizesOfEveryKind) {
         EXPECT_EQ(h.biBitCount, c.bits);
         EXPECT_EQ(qsizetype(h.biSizeImage), c.bytes);
     }
-    EXPECT_EQ(testPatternFrameSize(fourcc('M', 'J', 'P', 'G'), 8, 8), 0);
+    EXPECT_EQ(testPatternFrameSize(fourcc('H', '2', '6', '4'), 8, 8), 0);
+    EXPECT_EQ(testPatternFrameSize(kFourccMJPG, 8, 8), 8 * 3 * 8); // delivered decoded
     EXPECT_EQ(testPatternFrameSize(kFourccYUY2, 0, 8), 0);
     EXPECT_EQ(testPatternFrameSize(kFourccYUY2, 8, 4097), 0);
     EXPECT_TRUE(testPatternFormatBlock(kFourccYUY2, -1, 8).isEmpty());
@@ -206,15 +214,16 @@ TEST(TestCameraTest, FormatChoiceChangesKindAndSizeOfTheNextFrame) {
     ASSERT_TRUE(rig.camera->connectDriver(0));
     ASSERT_TRUE(rig.camera->setPreview(true));
     const QList<CaptureFormatOption> options = rig.camera->formatOptions();
-    ASSERT_EQ(options.size(), 8);
+    ASSERT_EQ(options.size(), 9);
     EXPECT_EQ(options[6].name, QStringLiteral("Y8"));
+    EXPECT_EQ(options[8].name, QStringLiteral("MJPG"));
     EXPECT_TRUE(rig.camera->applyFormatChoice({kFourccY211, 160, 120, {1, 30}}));
     EXPECT_EQ(rig.statuses.last(), QStringLiteral("Video format Y211 160x120"));
     rig.ticker->tick();
     ASSERT_EQ(rig.frames.size(), 1);
     EXPECT_EQ(rig.frames[0].size(), 160 * 120);
     EXPECT_EQ(rig.camera->videoFormat(), testPatternFormatBlock(kFourccY211, 160, 120));
-    EXPECT_FALSE(rig.camera->applyFormatChoice({fourcc('M', 'J', 'P', 'G'), 160, 120, {1, 30}}));
+    EXPECT_FALSE(rig.camera->applyFormatChoice({fourcc('H', '2', '6', '4'), 160, 120, {1, 30}}));
     EXPECT_FALSE(rig.camera->applyFormatChoice({kFourccY8, 0, 120, {1, 30}}));
 }
 
@@ -258,6 +267,40 @@ TEST(TestCameraTest, NestedTicksDrawIntoTheirOwnFrames) {
     EXPECT_EQ(calls, 3); // three levels deep, further ticks are dropped
     rig.camera->disconnectDriver();
     EXPECT_FALSE(rig.ticker->isActive());
+}
+
+TEST(TestCameraMjpegTest, FramesTakeTheWebcamsWayAndArriveDecoded) {
+    // A picture of the pattern through encode (without Huffman tables) and decode matches the
+    // same pattern drawn as RGB, within the losses of JPEG.
+    const int width = 160;
+    const int height = 120;
+    TestPatternSettings settings;
+    settings.pattern = TestPatternSettings::Checkerboard;
+    const qsizetype size = testPatternFrameSize(kFourccMJPG, width, height);
+    ASSERT_EQ(size, testPatternFrameSize(kBiRgb, width, height));
+    const QByteArray block = testPatternFormatBlock(kFourccMJPG, width, height);
+    EXPECT_EQ(readBitmapInfoHeader(block.constData()).biCompression, kBiRgb);
+    EXPECT_EQ(readBitmapInfoHeader(block.constData()).biBitCount, 24);
+    QByteArray scratch;
+    QByteArray mjpeg(size, '\0');
+    QByteArray rgb(size, '\0');
+    ASSERT_TRUE(renderTestPattern(kFourccMJPG, width, height, 3, settings, scratch,
+                                  reinterpret_cast<uchar*>(mjpeg.data()), size));
+    ASSERT_TRUE(renderTestPattern(kBiRgb, width, height, 3, settings, scratch,
+                                  reinterpret_cast<uchar*>(rgb.data()), size));
+    qint64 totalError = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        totalError += std::abs(int(uchar(mjpeg[i])) - int(uchar(rgb[i])));
+    EXPECT_LT(totalError / size, 12);
+}
+
+TEST(TestCameraMjpegTest, EncodedFramesLackHuffmanTables) {
+    QByteArray rgb(64 * 48 * 3, '\x50');
+    const QByteArray jpeg = encodeMjpegFrame(reinterpret_cast<const uchar*>(rgb.constData()), 64, 48, 80);
+    ASSERT_FALSE(jpeg.isEmpty());
+    EXPECT_TRUE(jpeg.startsWith(QByteArray("\xFF\xD8", 2)));
+    EXPECT_FALSE(jpeg.contains(QByteArray("\xFF\xC4", 2)));
+    EXPECT_TRUE(encodeMjpegFrame(nullptr, 64, 48, 80).isEmpty());
 }
 
 } // namespace

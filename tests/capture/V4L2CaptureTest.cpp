@@ -161,18 +161,6 @@ TEST(V4L2CaptureTest, ConnectPicksAConvertibleFormatAndReportsTheDriverRate) {
     EXPECT_EQ(parms.microSecPerFrame, 66666u);
 }
 
-TEST(V4L2CaptureTest, MjpegOnlyCameraConnectsButReportsAFormatNobodyConverts) {
-    Rig rig;
-    FakeV4L2Device::Node node;
-    node.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}, {}, {{1, 30}}}};
-    rig.device->addNode(0, node);
-    ASSERT_TRUE(rig.capture->connectDriver(0));
-    EXPECT_EQ(rig.capture->videoFormat().mid(16, 4), QByteArray("MJPG"));
-    CaptureDriverCaps caps;
-    ASSERT_TRUE(rig.capture->getDriverCaps(caps));
-    EXPECT_FALSE(caps.hasFormatDialog);
-}
-
 TEST(V4L2CaptureTest, FramesArriveThroughTheDescriptorAndBuffersCirculate) {
     Rig rig;
     ASSERT_TRUE(rig.startWith(V4L2_PIX_FMT_YUYV, 8, 4));
@@ -360,7 +348,7 @@ TEST(V4L2CaptureTest, FormatChangeWhileStreamingRestartsTheStream) {
     ASSERT_TRUE(rig.device->deliverFrame(pattern(320 * 240 * 2)));
     ASSERT_TRUE(rig.waitFrames(1));
     EXPECT_EQ(rig.frames[0].size(), 320 * 240 * 2);
-    EXPECT_FALSE(rig.capture->applyFormatChoice({V4L2_PIX_FMT_MJPEG, 640, 480, {1, 30}}));
+    EXPECT_FALSE(rig.capture->applyFormatChoice({V4L2_PIX_FMT_H264, 640, 480, {1, 30}}));
 }
 
 TEST(V4L2CaptureTest, FormatOptionsListConvertibleFormatsWithSizesAndRates) {
@@ -377,15 +365,18 @@ TEST(V4L2CaptureTest, FormatOptionsListConvertibleFormatsWithSizesAndRates) {
     rig.device->addNode(0, node);
     ASSERT_TRUE(rig.capture->connectDriver(0));
     const QList<CaptureFormatOption> options = rig.capture->formatOptions();
-    ASSERT_EQ(options.size(), 2); // MJPEG is left out
-    EXPECT_EQ(options[0].name, QStringLiteral("YUY2"));
-    ASSERT_EQ(options[0].sizes.size(), 3);
-    EXPECT_EQ(options[0].sizes[1].width, 352);
-    EXPECT_EQ(options[0].sizes[0].intervals.size(), 2);
-    EXPECT_EQ(options[0].sizes[0].intervals[1], (FrameInterval{1, 15}));
-    EXPECT_EQ(options[1].name, QStringLiteral("RGB 24"));
+    ASSERT_EQ(options.size(), 3); // in the driver's order
+    EXPECT_EQ(options[0].name, QStringLiteral("MJPG (Motion JPEG)"));
+    EXPECT_EQ(options[0].sizes.size(), 3);
+    EXPECT_EQ(options[0].sizes[0].width, 1280);
+    EXPECT_EQ(options[1].name, QStringLiteral("YUY2"));
+    ASSERT_EQ(options[1].sizes.size(), 3);
+    EXPECT_EQ(options[1].sizes[1].width, 352);
+    EXPECT_EQ(options[1].sizes[0].intervals.size(), 2);
+    EXPECT_EQ(options[1].sizes[0].intervals[1], (FrameInterval{1, 15}));
+    EXPECT_EQ(options[2].name, QStringLiteral("RGB 24"));
     QStringList sizes;
-    for (const CaptureFrameSize& s : options[1].sizes)
+    for (const CaptureFrameSize& s : options[2].sizes)
         sizes << QStringLiteral("%1x%2").arg(s.width).arg(s.height);
     EXPECT_EQ(sizes,
               QStringList({"160x120", "176x144", "320x240", "352x288", "384x288", "640x360", "640x480"}));
@@ -457,19 +448,19 @@ TEST(V4L2CaptureTest, CapabilityFlagsFollowControlsInputsAndFormats) {
     struct Case {
         bool controls;
         int inputs;
-        bool convertible;
+        bool raw; // false: Motion JPEG only
         bool source;
         bool format;
     };
     const Case cases[] = {{false, 1, true, false, true},
                           {true, 1, true, true, true},
                           {false, 2, true, true, true},
-                          {false, 1, false, false, false}};
+                          {false, 1, false, false, true}};
     for (const Case& c : cases) {
         Rig rig;
         FakeV4L2Device::Node node = c.controls ? cameraWithControls() : Rig::webcam();
         node.inputs = c.inputs == 2 ? QStringList{"Composite", "S-Video"} : QStringList{"Camera"};
-        if (!c.convertible)
+        if (!c.raw)
             node.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}, {}, {{1, 30}}}};
         rig.device->addNode(3, node);
         ASSERT_TRUE(rig.capture->connectDriver(3));

@@ -79,11 +79,32 @@ TEST(V4L2FormatsTest, FormatBlocksOfTheRgbLayoutsAreDwordAlignedBitmaps) {
 }
 
 TEST(V4L2FormatsTest, UnconvertibleFormatIsReportedUnderItsOwnFourcc) {
-    const QByteArray block = formatBlockFor({V4L2_PIX_FMT_MJPEG, 640, 480, 0, 123456});
+    const QByteArray block = formatBlockFor({V4L2_PIX_FMT_H264, 640, 480, 0, 123456});
     ASSERT_EQ(block.size(), 40);
-    EXPECT_EQ(block.mid(16, 4), QByteArray("MJPG"));
+    EXPECT_EQ(block.mid(16, 4), QByteArray("H264"));
     EXPECT_EQ(headerOf(block).biSizeImage, 123456u);
-    EXPECT_FALSE(isSupportedPixelFormat(V4L2_PIX_FMT_MJPEG));
+    EXPECT_FALSE(isSupportedPixelFormat(V4L2_PIX_FMT_H264));
+}
+
+TEST(V4L2FormatsTest, CompressedFramesAreDeliveredAsTwentyFourBitBitmaps) {
+    for (quint32 format : {quint32(V4L2_PIX_FMT_MJPEG), quint32(V4L2_PIX_FMT_JPEG)}) {
+        SCOPED_TRACE(pixelFormatName(format).toStdString());
+        EXPECT_TRUE(isSupportedPixelFormat(format));
+        EXPECT_TRUE(isCompressedPixelFormat(format));
+        EXPECT_FALSE(isRgbPixelFormat(format));
+        const V4L2FrameGeometry g{format, 638, 480, 0, 123456};
+        const QByteArray block = formatBlockFor(g);
+        ASSERT_EQ(block.size(), 40);
+        EXPECT_EQ(headerOf(block).biCompression, kBiRgb);
+        EXPECT_EQ(headerOf(block).biBitCount, 24);
+        EXPECT_EQ(headerOf(block).biSizeImage, 1916u * 480u); // rows padded to whole words
+        EXPECT_EQ(deliveredFrameSize(g), 1916 * 480);
+        EXPECT_FALSE(isDeliveredAsCaptured(g));
+        EXPECT_EQ(requiredCaptureSize(g), kMinJpegFrameBytes);
+        // Beyond the receiver's picture limit nothing is allocated.
+        EXPECT_TRUE(formatBlockFor({format, 4097, 480, 0, 123456}).isEmpty());
+        EXPECT_EQ(deliveredFrameSize({format, 640, 5000, 0, 0}), 0);
+    }
 }
 
 TEST(V4L2FormatsTest, ImplausibleGeometryIsRejected) {
@@ -93,13 +114,14 @@ TEST(V4L2FormatsTest, ImplausibleGeometryIsRejected) {
     EXPECT_EQ(deliveredFrameSize({V4L2_PIX_FMT_YUYV, 640, -1, 0, 0}), 0);
 }
 
-TEST(V4L2FormatsTest, ChoosesRequestedFormatElseRgbElseYuyvNeverMjpeg) {
+TEST(V4L2FormatsTest, ChoosesRequestedFormatElseRgbElseYuyvElseMjpeg) {
     const QList<quint32> webcam = {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV};
     EXPECT_EQ(choosePixelFormat(kBiRgb, webcam), V4L2_PIX_FMT_YUYV);
     EXPECT_EQ(choosePixelFormat(kFourccI420, webcam), V4L2_PIX_FMT_YUYV);
     EXPECT_EQ(choosePixelFormat(kFourccI420, {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_YUV420}), V4L2_PIX_FMT_YUV420);
     EXPECT_EQ(choosePixelFormat(kBiRgb, {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_RGB24}), V4L2_PIX_FMT_RGB24);
-    EXPECT_EQ(choosePixelFormat(kBiRgb, {V4L2_PIX_FMT_MJPEG}), 0u);
+    EXPECT_EQ(choosePixelFormat(kBiRgb, {V4L2_PIX_FMT_MJPEG}), V4L2_PIX_FMT_MJPEG);
+    EXPECT_EQ(choosePixelFormat(kBiRgb, {V4L2_PIX_FMT_H264}), 0u);
     EXPECT_EQ(choosePixelFormat(kFourccY211, {V4L2_PIX_FMT_GREY}), V4L2_PIX_FMT_GREY);
 }
 
@@ -219,7 +241,7 @@ TEST(V4L2FormatsTest, ShortFramesAreRefusedWithoutTouchingTheOutput) {
     EXPECT_FALSE(layoutFrame(g, reinterpret_cast<const uchar*>(src.constData()), src.size(),
                              reinterpret_cast<uchar*>(dst.data()), dst.size()));
     EXPECT_EQ(dst, QByteArray(dst.size(), '\x09'));
-    EXPECT_FALSE(layoutFrame({V4L2_PIX_FMT_MJPEG, 4, 4, 0, 48},
+    EXPECT_FALSE(layoutFrame({V4L2_PIX_FMT_H264, 4, 4, 0, 48},
                              reinterpret_cast<const uchar*>(src.constData()), src.size(),
                              reinterpret_cast<uchar*>(dst.data()), dst.size()));
 }

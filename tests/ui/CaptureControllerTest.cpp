@@ -291,10 +291,10 @@ TEST(VideoCapTest, MetadataNodeAtZeroAndCameraAtOnePicksOneAndPreviews) {
     int frames = 0;
     rig.cap.setFrameHandler([&](const uchar*, qsizetype size) {
         ++frames;
-        EXPECT_EQ(size, 640 * 480 * 2);
-        return QImage(640, 480, QImage::Format_RGB888);
+        EXPECT_EQ(size, 320 * 240 * 2); // raw YUYV at the size nearest the program's 384x288
+        return QImage(320, 240, QImage::Format_RGB888);
     });
-    ASSERT_TRUE(rig.device->deliverFrame(QByteArray(640 * 480 * 2, '\x10')));
+    ASSERT_TRUE(rig.device->deliverFrame(QByteArray(320 * 240 * 2, '\x10')));
     ASSERT_TRUE(test::waitUntil([&] { return frames == 1; }));
     EXPECT_EQ(rig.cap.captureWindow()->framesShown(), 1u);
 }

@@ -193,12 +193,14 @@ TEST(VideoOptionsTest, FormatDialogListsFormatsSizesAndRates) {
     auto* formats = dialog.findChild<QComboBox*>(QStringLiteral("formats"));
     auto* sizes = dialog.findChild<QComboBox*>(QStringLiteral("sizes"));
     auto* rates = dialog.findChild<QComboBox*>(QStringLiteral("rates"));
-    ASSERT_EQ(formats->count(), 2);
-    EXPECT_EQ(formats->itemText(0), QStringLiteral("YUY2"));
-    EXPECT_EQ(formats->itemText(1), QStringLiteral("I420"));
+    ASSERT_EQ(formats->count(), 3);
+    EXPECT_EQ(formats->itemText(0), QStringLiteral("MJPG (Motion JPEG)"));
+    EXPECT_EQ(formats->itemText(1), QStringLiteral("YUY2"));
+    EXPECT_EQ(formats->itemText(2), QStringLiteral("I420"));
+    EXPECT_EQ(formats->currentIndex(), 1);
     EXPECT_EQ(rates->count(), 2);
     EXPECT_EQ(rates->itemText(1), QStringLiteral("15 frames/s"));
-    formats->setCurrentIndex(1);
+    formats->setCurrentIndex(2);
     ASSERT_EQ(sizes->count(), 1);
     EXPECT_EQ(sizes->itemText(0), QStringLiteral("176 x 144"));
     EXPECT_EQ(rates->itemText(0), QStringLiteral("25 frames/s"));
