@@ -21,7 +21,7 @@ using test::ImpairmentRelay;
 using test::loopback;
 using test::rms;
 using test::sine;
-using test::steadyToneAmplitude;
+using test::cleanToneAmplitude;
 using test::TestPhone;
 using test::toneAmplitude;
 
@@ -54,7 +54,7 @@ TEST(MediaTerminal, ToneArrivesAtItsFrequencyAndLevel) {
     const auto heard = playedAfter(b, settle(b), 1.0);
     ASSERT_FALSE(heard.empty());
     EXPECT_NEAR(dominantFrequency(heard), 440, 10);
-    EXPECT_NEAR(steadyToneAmplitude(heard, 440), 6000, 6000 * 0.15);
+    EXPECT_NEAR(cleanToneAmplitude(heard, 440), 6000, 6000 * 0.15);
     // The silent side sends silence.
     const auto back = playedAfter(a, settle(a, 0.0), 0.5);
     EXPECT_LT(rms(back), 30);
@@ -74,9 +74,9 @@ TEST(MediaTerminal, BothDirectionsAtOnceThroughResampledDevices) {
     const auto atB = playedAfter(b, settle(b, 0.6, 44100), 1.0, 44100);
     const auto atA = playedAfter(a, settle(a), 1.0);
     EXPECT_NEAR(dominantFrequency(atB, 44100), 440, 10);
-    EXPECT_NEAR(steadyToneAmplitude(atB, 440, 44100), 5000, 5000 * 0.15);
+    EXPECT_NEAR(cleanToneAmplitude(atB, 440, 44100), 5000, 5000 * 0.15);
     EXPECT_NEAR(dominantFrequency(atA), 1000, 10);
-    EXPECT_NEAR(steadyToneAmplitude(atA, 1000), 5000, 5000 * 0.15);
+    EXPECT_NEAR(cleanToneAmplitude(atA, 1000), 5000, 5000 * 0.15);
     a.stop();
     b.stop();
 }
@@ -96,7 +96,7 @@ TEST(MediaTerminal, LevelChangesTakeEffectAtOnce) {
         b.terminal().setReceiveLevel(row.receive);
         // The jitter buffer holds well under half a second here.
         const auto heard = playedAfter(b, settle(b, 0.5), 0.5);
-        EXPECT_NEAR(steadyToneAmplitude(heard, 1000), row.expected, row.expected * 0.15 + 15)
+        EXPECT_NEAR(cleanToneAmplitude(heard, 1000), row.expected, row.expected * 0.15 + 15)
             << "transmit " << row.transmit << " receive " << row.receive;
     }
     EXPECT_EQ(a.terminal().transmitLevel(), 60);
@@ -140,7 +140,7 @@ TEST(MediaTerminal, OnlyThePeerIsHeard) {
     EXPECT_EQ(s.refusedMalformed, 100u);
     EXPECT_EQ(s.refusedSsrc, 100u);
     EXPECT_LT(toneAmplitude(heard, 3000), 50);
-    EXPECT_NEAR(steadyToneAmplitude(heard, 440), 5000, 5000 * 0.2);
+    EXPECT_NEAR(cleanToneAmplitude(heard, 440), 5000, 5000 * 0.2);
     a.stop();
     b.stop();
 }
@@ -190,7 +190,7 @@ TEST(MediaTerminal, FloodCostsNoMemoryAndTheCallGoesOn) {
     EXPECT_LT(residentKiB() - before, 4096) << "KiB grown";
     // The peer's voice still plays.
     const auto heard = playedAfter(b, settle(b), 0.5);
-    EXPECT_NEAR(steadyToneAmplitude(heard, 440), 5000, 5000 * 0.2);
+    EXPECT_NEAR(cleanToneAmplitude(heard, 440), 5000, 5000 * 0.2);
     a.stop();
     b.stop();
 }
@@ -209,7 +209,7 @@ TEST(MediaTerminal, PeerThatRestartsIsHeardAgainAfterItsSilence) {
     ASSERT_TRUE(talvora::test::waitUntil(
         [&] { return b.terminal().stats().packetsAccepted > acceptedBefore + 25; }, 10000));
     const auto heard = playedAfter(b, settle(b), 0.5);
-    EXPECT_NEAR(steadyToneAmplitude(heard, 440), 5000, 5000 * 0.15);
+    EXPECT_NEAR(cleanToneAmplitude(heard, 440), 5000, 5000 * 0.15);
     EXPECT_EQ(b.terminal().stats().refusedSsrc, 0u);
     a.stop();
     b.stop();

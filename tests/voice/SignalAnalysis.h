@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -59,6 +60,22 @@ inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double 
     }
     std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2, amplitudes.end());
     return amplitudes[amplitudes.size() / 2];
+}
+
+// How loud a tone is where it plays cleanly: the third loudest of its 100 ms blocks. A busy
+// machine makes the engine conceal some frames (quieter blocks, and more of them the busier it
+// is); that says nothing about whether the tone arrives at its level, which the clean blocks do.
+inline double cleanToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz, int rateHz = 48000) {
+    const std::size_t block = static_cast<std::size_t>(rateHz / 10);
+    std::vector<double> amplitudes;
+    for (std::size_t at = 0; at + block <= samples.size(); at += block) {
+        amplitudes.push_back(toneAmplitude(samples.subspan(at, block), frequencyHz, rateHz));
+    }
+    if (amplitudes.size() < 3) {
+        return toneAmplitude(samples, frequencyHz, rateHz);
+    }
+    std::sort(amplitudes.begin(), amplitudes.end(), std::greater<>());
+    return amplitudes[2];
 }
 
 // The strongest frequency between 100 Hz and 4 kHz, in 10 Hz steps.
