@@ -59,16 +59,16 @@ std::function<void(const QString&)> g_onRemote;
 struct Voice : VoiceSession {
     explicit Voice(bool failStop) : failStop(failStop) { ++g_liveSessions; }
     ~Voice() override { --g_liveSessions; }
-    void SetTransmitPort(int) override {}
-    void SetReceivePort(int) override {}
-    void SetRemoteAddress(const QString& remote) override { g_onRemote(remote); }
-    void Start() override {}
-    void Stop() override {
+    void setTransmitPort(int) override {}
+    void setReceivePort(int) override {}
+    void setRemoteAddress(const QString& remote) override { g_onRemote(remote); }
+    void start() override {}
+    void stop() override {
         if (failStop) {
             throw Error(QStringLiteral("stop failed"));
         }
     }
-    void SetMicLevel(int) override {}
+    void setMicLevel(int) override {}
     bool failStop;
 };
 

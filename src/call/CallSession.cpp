@@ -179,7 +179,7 @@ void CallSession::answerCall() {
     if (m_voice.get() != session) {
         return; // ended while messages ran
     }
-    session->Start();
+    session->start();
     m_parts.view.setVideoDestination(host);
     m_sendVideo = true;
     setState(ringStopped(m_state));
@@ -201,7 +201,7 @@ void CallSession::onEndClicked() {
     std::exception_ptr stopError;
     if (session) {
         try {
-            session->Stop();
+            session->stop();
         } catch (...) {
             stopError = std::current_exception();
         }
@@ -304,7 +304,7 @@ void CallSession::acceptReceived(const QString& sender) {
     if (m_voice.get() != session) {
         return; // ended while messages ran
     }
-    session->Start();
+    session->start();
     // Pictures go to the address that answered, looked up once for the whole call.
     bool isV4 = false;
     const quint32 v4 = from.toIPv4Address(&isV4);
@@ -346,15 +346,15 @@ VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
         m_sendVideo = false;
         std::unique_ptr<VoiceSession> old = std::move(m_voice);
         try {
-            old->Stop();
+            old->stop();
         } catch (const std::exception&) {
             // The old session is going away; its engine is released by the destructor anyway.
         }
     }
     std::unique_ptr<VoiceSession> session = m_parts.voice.create();
-    session->SetTransmitPort(kVoicePort);
-    session->SetReceivePort(kVoicePort);
-    session->SetRemoteAddress(remote);
+    session->setTransmitPort(kVoicePort);
+    session->setReceivePort(kVoicePort);
+    session->setRemoteAddress(remote);
     m_voice = std::move(session);
     return m_voice.get();
 }

@@ -20,6 +20,7 @@
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 namespace talvora {
 
@@ -43,7 +44,14 @@ Phone::Phone(PhoneServices services, QObject* parent)
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
     connect(m_videoReceiver, &VideoReceiver::firstPeer, this,
             [this](const QString& peer) { setHostText(peer); });
-    connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, &Phone::pictureReceived);
+    connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, [this](const QImage& picture) {
+        ++m_picturesFromPeer;
+        emit pictureReceived(picture);
+    });
+    m_peerCheck = new QTimer(this);
+    m_peerCheck->setInterval(1000);
+    connect(m_peerCheck, &QTimer::timeout, this, &Phone::checkPeerActivity);
+    m_peerCheck->start();
     if (m_services.notifiers) {
         m_notifier = m_services.notifiers();
         // Answer does what Call does while the call rings; Decline sends the unanswered message
@@ -259,7 +267,7 @@ void Phone::setMicLevel(int position) {
     m_micPositionKnown = true;
     m_micLevel = position;
     if (VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr) {
-        voice->SetMicLevel(position);
+        voice->setMicLevel(position);
     }
 }
 
@@ -308,6 +316,36 @@ void Phone::setVideoDestination(const QString& host) {
 
 bool Phone::isSendingVideo() const {
     return m_call && m_call->sendVideo();
+}
+
+void Phone::checkPeerActivity() {
+    VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr;
+    if (voice == nullptr || !m_call->inCall()) {
+        // No call: nothing to miss. A notice still up goes with the call.
+        if (m_peerSilenceShown) {
+            m_peerSilenceShown = false;
+            emit statusText(QString());
+        }
+        m_silentSeconds = 0;
+        return;
+    }
+    const quint64 activity = m_picturesFromPeer + voice->packetsHeard();
+    if (activity != m_activityAtLastCheck) {
+        m_activityAtLastCheck = activity;
+        m_silentSeconds = 0;
+        if (m_peerSilenceShown) {
+            m_peerSilenceShown = false;
+            emit statusText(QString());
+        }
+        return;
+    }
+    // The call goes on until End, as ever; the user is only told that nothing arrives.
+    if (++m_silentSeconds == kPeerSilenceSeconds) {
+        m_peerSilenceShown = true;
+        emit statusText(QStringLiteral("No pictures or voice from %1 for %2 s")
+                            .arg(m_videoHost)
+                            .arg(kPeerSilenceSeconds));
+    }
 }
 
 } // namespace talvora

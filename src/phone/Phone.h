@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class QTimer;
+
 namespace talvora {
 
 class CallNotifier;
@@ -77,6 +79,8 @@ public:
     int jpegQuality() const override { return m_jpegQuality; }
     QString hostText() const override { return m_hostText; }
 
+    static constexpr int kPeerSilenceSeconds = 10;
+
 public slots:
     // The user's commands.
     void call();
@@ -88,6 +92,9 @@ public slots:
     void setSpeakerVolume(int position);
     // The user typed into the host field.
     void hostEdited(const QString& text);
+    // Once a second during a call: after kPeerSilenceSeconds without a picture or a voice packet
+    // from the peer, the status line says so; it clears when they come back.
+    void checkPeerActivity();
     // An address chosen in the address book goes into the address box.
     void hail(const QString& address) { setHostText(address); }
     // A status notice for the line under the picture (from the voice engine).
@@ -136,8 +143,13 @@ private:
     std::unique_ptr<VideoSender> m_videoSender;
     std::unique_ptr<RingTimer> m_ringTimer;
     std::unique_ptr<RingTonePlayer> m_ringTone;
-    std::unique_ptr<CallNotifier> m_notifier;      // null without desktop notifications
-    std::unique_ptr<ServicePublisher> m_publisher; // null until the settings are read, or without DNS-SD
+    std::unique_ptr<CallNotifier> m_notifier; // null without desktop notifications
+    std::unique_ptr<ServicePublisher> m_publisher;
+    QTimer* m_peerCheck = nullptr;     // a child; runs checkPeerActivity every second
+    quint64 m_picturesFromPeer = 0;    // pictures shown during the current call
+    quint64 m_activityAtLastCheck = 0; // pictures plus voice packets at the last check
+    int m_silentSeconds = 0;
+    bool m_peerSilenceShown = false; // null until the settings are read, or without DNS-SD
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture = nullptr;
     std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above

@@ -9,15 +9,16 @@ public:
     SliderLevelVoiceSession(std::unique_ptr<VoiceSession> inner, const std::function<int()>& sliderLevel)
         : m_inner(std::move(inner)), m_sliderLevel(sliderLevel) {}
 
-    void SetTransmitPort(int port) override { m_inner->SetTransmitPort(port); }
-    void SetReceivePort(int port) override { m_inner->SetReceivePort(port); }
-    void SetRemoteAddress(const QString& address) override { m_inner->SetRemoteAddress(address); }
-    void Start() override {
-        m_inner->Start();
-        m_inner->SetMicLevel(m_sliderLevel());
+    void setTransmitPort(int port) override { m_inner->setTransmitPort(port); }
+    void setReceivePort(int port) override { m_inner->setReceivePort(port); }
+    void setRemoteAddress(const QString& address) override { m_inner->setRemoteAddress(address); }
+    void start() override {
+        m_inner->start();
+        m_inner->setMicLevel(m_sliderLevel());
     }
-    void Stop() override { m_inner->Stop(); }
-    void SetMicLevel(int level) override { m_inner->SetMicLevel(level); }
+    void stop() override { m_inner->stop(); }
+    void setMicLevel(int level) override { m_inner->setMicLevel(level); }
+    quint64 packetsHeard() const override { return m_inner->packetsHeard(); }
 
 private:
     std::unique_ptr<VoiceSession> m_inner;

@@ -13,19 +13,19 @@ CallVoice::~CallVoice() {
     m_terminal->endCall();
 }
 
-void CallVoice::SetTransmitPort(int port) {
+void CallVoice::setTransmitPort(int port) {
     m_transmitPort = port;
 }
 
-void CallVoice::SetReceivePort(int port) {
+void CallVoice::setReceivePort(int port) {
     m_receivePort = port;
 }
 
-void CallVoice::SetRemoteAddress(const QString& address) {
+void CallVoice::setRemoteAddress(const QString& address) {
     m_remoteAddress = address;
 }
 
-void CallVoice::Start() {
+void CallVoice::start() {
     m_terminal->openTransmit({.codec = voice::Codec::Opus,
                               .frameMs = voice::kFrameDurationMs,
                               .echoCancellation = true,
@@ -39,13 +39,17 @@ void CallVoice::Start() {
     m_terminal->setTransmitLevel(voice::kUnityLevel);
 }
 
-void CallVoice::Stop() {
+void CallVoice::stop() {
     m_terminal->stopReceive();
     m_terminal->stopTransmit();
 }
 
-void CallVoice::SetMicLevel(int level) {
+void CallVoice::setMicLevel(int level) {
     m_terminal->setTransmitLevel(level);
+}
+
+quint64 CallVoice::packetsHeard() const {
+    return m_terminal->stats().packetsAccepted;
 }
 
 } // namespace talvora

@@ -25,12 +25,13 @@ public:
     CallVoice(const CallVoice&) = delete;
     CallVoice& operator=(const CallVoice&) = delete;
 
-    void SetTransmitPort(int port) override;
-    void SetReceivePort(int port) override;
-    void SetRemoteAddress(const QString& address) override;
-    void Start() override;
-    void Stop() override;
-    void SetMicLevel(int level) override;
+    void setTransmitPort(int port) override;
+    void setReceivePort(int port) override;
+    void setRemoteAddress(const QString& address) override;
+    void start() override;
+    void stop() override;
+    quint64 packetsHeard() const override;
+    void setMicLevel(int level) override;
 
 private:
     std::shared_ptr<voice::MediaTerminal> m_terminal;

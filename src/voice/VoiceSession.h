@@ -6,20 +6,23 @@
 
 namespace talvora {
 
-// The voice of one call in both directions, as the call session uses it: configure, Start once,
-// SetMicLevel any number of times, Stop; destroying the object ends the call on the engine
+// The voice of one call in both directions, as the call session uses it: configure, start once,
+// setMicLevel any number of times, stop; destroying the object ends the call on the engine
 // (stopping both directions if they still run). Operations run on the main thread.
 class VoiceSession {
 public:
     virtual ~VoiceSession() = default;
 
-    virtual void SetTransmitPort(int port) = 0;
-    virtual void SetReceivePort(int port) = 0;
-    virtual void SetRemoteAddress(const QString& address) = 0;
-    virtual void Start() = 0;
-    virtual void Stop() = 0;
+    virtual void setTransmitPort(int port) = 0;
+    virtual void setReceivePort(int port) = 0;
+    virtual void setRemoteAddress(const QString& address) = 0;
+    virtual void start() = 0;
+    virtual void stop() = 0;
     // level 0..100 from the microphone slider; 0 is silence.
-    virtual void SetMicLevel(int level) = 0;
+    virtual void setMicLevel(int level) = 0;
+    // Voice packets accepted from the peer so far: a count that stops growing tells that the
+    // peer went quiet (or away).
+    virtual quint64 packetsHeard() const { return 0; }
 };
 
 // Makes voice sessions for the call session. Creating may raise an Error when the voice engine

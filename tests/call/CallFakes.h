@@ -60,19 +60,21 @@ public:
     FakeVoiceSession(QStringList& log, int id) : m_log(log), m_id(id) { note("create"); }
     ~FakeVoiceSession() override { note("destroy"); }
 
-    void SetTransmitPort(int port) override { note(QStringLiteral("SetTransmitPort %1").arg(port)); }
-    void SetReceivePort(int port) override { note(QStringLiteral("SetReceivePort %1").arg(port)); }
-    void SetRemoteAddress(const QString& address) override { note("SetRemoteAddress " + address); }
-    void Start() override { note("Start"); }
-    void Stop() override {
+    void setTransmitPort(int port) override { note(QStringLiteral("SetTransmitPort %1").arg(port)); }
+    void setReceivePort(int port) override { note(QStringLiteral("SetReceivePort %1").arg(port)); }
+    void setRemoteAddress(const QString& address) override { note("SetRemoteAddress " + address); }
+    void start() override { note("Start"); }
+    void stop() override {
         note("Stop");
         if (failStop) {
             throw Error(QStringLiteral("voice engine stopped badly"));
         }
     }
-    void SetMicLevel(int level) override { note(QStringLiteral("SetMicLevel %1").arg(level)); }
+    void setMicLevel(int level) override { note(QStringLiteral("SetMicLevel %1").arg(level)); }
+    quint64 packetsHeard() const override { return heard; }
 
     bool failStop = false;
+    quint64 heard = 0;
 
 private:
     void note(const QString& what) { m_log.append(QStringLiteral("#%1 %2").arg(m_id).arg(what)); }

@@ -242,5 +242,34 @@ TEST_F(TwoPhonesTest, PicturesKeepComingThroughAJunkFlood) {
     EXPECT_TRUE(b.messages.boxes.isEmpty());
 }
 
+// A peer that vanishes mid-call (killed, unplugged) sends nothing more: after ten seconds of
+// nothing the status line says so, the call itself goes on until End, and the line clears when
+// pictures come again.
+TEST_F(TwoPhonesTest, APeerThatFallsSilentIsNoticedAndItsReturnClearsTheNotice) {
+    connect();
+    auto& status = control<QLabel>(*b.assembly, "lblVideoArea");
+    const auto secondPasses = [&](bool pictureFromA) {
+        if (pictureFromA) {
+            const QImage before = b.picture();
+            a.frame();
+            ASSERT_TRUE(waitUntil([&] { return b.picture() != before; }));
+        }
+        b.phone().checkPeerActivity();
+    };
+    for (int s = 0; s < 12; ++s) {
+        secondPasses(true);
+    }
+    EXPECT_FALSE(status.text().startsWith("No pictures"));
+    for (int s = 0; s < Phone::kPeerSilenceSeconds - 1; ++s) {
+        secondPasses(false);
+    }
+    EXPECT_FALSE(status.text().startsWith("No pictures")) << "not before ten seconds";
+    secondPasses(false);
+    EXPECT_EQ(status.text(), "No pictures or voice from 127.0.0.31 for 10 s");
+    EXPECT_TRUE(b.call().inCall());
+    secondPasses(true);
+    EXPECT_EQ(status.text(), "");
+}
+
 } // namespace
 } // namespace talvora

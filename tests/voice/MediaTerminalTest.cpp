@@ -16,12 +16,12 @@
 namespace talvora::voice {
 namespace {
 
+using test::cleanToneAmplitude;
 using test::dominantFrequency;
 using test::ImpairmentRelay;
 using test::loopback;
 using test::rms;
 using test::sine;
-using test::cleanToneAmplitude;
 using test::TestPhone;
 using test::toneAmplitude;
 

@@ -54,10 +54,10 @@ TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     TestPhone peer("127.0.0.3", {.signal = sine(1000, 6000)});
 
     auto session = host.sessionFactory().create();
-    session->SetTransmitPort(8500);
-    session->SetReceivePort(8500);
-    session->SetRemoteAddress("127.0.0.3");
-    session->Start();
+    session->setTransmitPort(8500);
+    session->setReceivePort(8500);
+    session->setRemoteAddress("127.0.0.3");
+    session->start();
     peer.start("127.0.0.2");
 
     ASSERT_TRUE(
@@ -79,7 +79,7 @@ TEST_F(PulseAudio, RealVoiceSessionPlaysThePeersToneIntoTheSpeaker) {
     EXPECT_GT(toneAmplitude(heard, 440), 100);
     EXPECT_TRUE(notices.isEmpty()) << notices.join('|').toStdString();
 
-    session->Stop();
+    session->stop();
     session.reset();
     peer.stop();
 }

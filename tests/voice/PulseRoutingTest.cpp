@@ -112,10 +112,10 @@ protected:
         m_peer =
             std::make_unique<TestPhone>("127.0.0.3", FakeAudioBackend::Config{.signal = sine(1000, 6000)});
         m_session = m_host->sessionFactory().create();
-        m_session->SetTransmitPort(8500);
-        m_session->SetReceivePort(8500);
-        m_session->SetRemoteAddress("127.0.0.3");
-        m_session->Start();
+        m_session->setTransmitPort(8500);
+        m_session->setReceivePort(8500);
+        m_session->setRemoteAddress("127.0.0.3");
+        m_session->start();
         m_peer->start("127.0.0.2");
         ASSERT_TRUE(
             talvora::test::waitUntil([&] { return m_peer->terminal().stats().packetsAccepted > 25; }, 10000));
@@ -124,7 +124,7 @@ protected:
 
     void TearDown() override {
         if (m_session) {
-            m_session->Stop();
+            m_session->stop();
             m_session.reset();
         }
         if (m_peer) {

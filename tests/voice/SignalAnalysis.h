@@ -1,9 +1,9 @@
 #pragma once
 
 #include <algorithm>
-#include <functional>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numbers>
 #include <span>
 #include <vector>
@@ -65,7 +65,8 @@ inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double 
 // How loud a tone is where it plays cleanly: the third loudest of its 100 ms blocks. A busy
 // machine makes the engine conceal some frames (quieter blocks, and more of them the busier it
 // is); that says nothing about whether the tone arrives at its level, which the clean blocks do.
-inline double cleanToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz, int rateHz = 48000) {
+inline double cleanToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz,
+                                 int rateHz = 48000) {
     const std::size_t block = static_cast<std::size_t>(rateHz / 10);
     std::vector<double> amplitudes;
     for (std::size_t at = 0; at + block <= samples.size(); at += block) {

@@ -54,13 +54,13 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         auto session = f.engine.sessionFactory().create();
         ASSERT_TRUE(f.engine.connected());
         const auto terminal = f.engine.terminal();
-        session->SetTransmitPort(8500);
-        session->SetReceivePort(8500);
-        session->SetRemoteAddress("127.0.0.3");
+        session->setTransmitPort(8500);
+        session->setReceivePort(8500);
+        session->setRemoteAddress("127.0.0.3");
         EXPECT_FALSE(terminal->transmitting()) << "setters do not start anything";
         EXPECT_FALSE(terminal->receiving());
 
-        session->Start();
+        session->start();
         EXPECT_TRUE(terminal->transmitting());
         EXPECT_TRUE(terminal->receiving());
         EXPECT_EQ(terminal->transmitOptions().codec, voice::Codec::Opus);
@@ -83,12 +83,12 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         EXPECT_TRUE(test::waitUntil([&] { return terminal->stats().refusedMalformed == 1; }));
 
         for (const int level : {0, 100, 37}) {
-            session->SetMicLevel(level);
+            session->setMicLevel(level);
             EXPECT_EQ(terminal->transmitLevel(), level);
             EXPECT_EQ(terminal->receiveLevel(), 80) << "the microphone slider is not the speaker's";
         }
 
-        session->Stop();
+        session->stop();
         EXPECT_FALSE(terminal->transmitting());
         EXPECT_FALSE(terminal->receiving());
     }
@@ -101,9 +101,9 @@ TEST(CallVoice, NeverStartedSessionEndsItsCallToo) {
     EXPECT_FALSE(terminal->setTransmitLevel(10)) << "no call yet";
     {
         auto session = f.engine.sessionFactory().create();
-        session->SetRemoteAddress("peer");
+        session->setRemoteAddress("peer");
         EXPECT_TRUE(terminal->setTransmitLevel(10)) << "the session began a call";
-        session->Stop();
+        session->stop();
         EXPECT_FALSE(terminal->transmitting());
     }
     EXPECT_FALSE(terminal->setTransmitLevel(10)) << "destroying the session ended the call";
@@ -115,12 +115,12 @@ TEST(CallVoice, SessionsShareOneTerminalAcrossCalls) {
     for (int call = 0; call < 3; ++call) {
         auto session = f.engine.sessionFactory().create();
         EXPECT_EQ(f.engine.terminal()->transmitLevel(), 80) << "call " << call << " starts at unity";
-        session->SetTransmitPort(8500);
-        session->SetReceivePort(8500);
-        session->SetRemoteAddress("127.0.0.3");
-        session->Start();
-        session->SetMicLevel(10);
-        session->Stop();
+        session->setTransmitPort(8500);
+        session->setReceivePort(8500);
+        session->setRemoteAddress("127.0.0.3");
+        session->start();
+        session->setMicLevel(10);
+        session->stop();
         if (first == nullptr) {
             first = f.engine.terminal().get();
         }
@@ -151,10 +151,10 @@ TEST(CallVoice, TheTerminalsNoticesComeFromTheEngine) {
     QStringList notices;
     QObject::connect(&f.engine, &VoiceEngine::notice, [&](const QString& text) { notices << text; });
     auto session = f.engine.sessionFactory().create();
-    session->SetTransmitPort(8500);
-    session->SetReceivePort(8500);
-    session->SetRemoteAddress("127.0.0.3");
-    session->Start();
+    session->setTransmitPort(8500);
+    session->setReceivePort(8500);
+    session->setRemoteAddress("127.0.0.3");
+    session->start();
     test::waitUntil([&] { return !notices.isEmpty(); }, 2000);
     test::pumpEvents(30);
     EXPECT_EQ(notices, QStringList{"No sound server is running: this call has no sound."});
@@ -163,17 +163,17 @@ TEST(CallVoice, TheTerminalsNoticesComeFromTheEngine) {
 TEST(CallVoice, ACallStillRunningWhenTheEngineGoesKeepsItsTerminal) {
     auto f = std::make_unique<Fixture>();
     auto session = f->engine.sessionFactory().create();
-    session->SetTransmitPort(8500);
-    session->SetReceivePort(8500);
-    session->SetRemoteAddress("127.0.0.3");
-    session->Start();
+    session->setTransmitPort(8500);
+    session->setReceivePort(8500);
+    session->setRemoteAddress("127.0.0.3");
+    session->start();
     const std::weak_ptr<voice::MediaTerminal> terminal = f->engine.terminal();
     f.reset();
     ASSERT_FALSE(terminal.expired());
     EXPECT_TRUE(terminal.lock()->transmitting());
-    session->SetMicLevel(50);
+    session->setMicLevel(50);
     EXPECT_EQ(terminal.lock()->transmitLevel(), 50);
-    session->Stop();
+    session->stop();
     session.reset();
     EXPECT_TRUE(terminal.expired()) << "the last call's end releases the terminal";
 }
