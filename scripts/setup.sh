@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   # run time: ring tones, sound server, discovery
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
-  pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus
+  pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus python3
   # test environment: screen, sound files, namespaces
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2

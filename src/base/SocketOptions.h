@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHostAddress>
+
 class QAbstractSocket;
 
 namespace talvora {
@@ -9,5 +12,11 @@ namespace talvora {
 // phone on the segment. Call once the socket exists (after bind); a socket without a
 // descriptor is left alone.
 void disableBroadcast(QAbstractSocket& socket);
+
+// Sends one datagram from the socket with `from` as its source address (one of this machine's
+// IPv4 addresses), whatever the routing table would choose: a reply leaves from the address the
+// peer wrote to. Returns the bytes sent, or -1 with errno set.
+qint64 sendDatagramFrom(QAbstractSocket& socket, const QByteArray& payload, const QHostAddress& to,
+                        quint16 port, const QHostAddress& from);
 
 } // namespace talvora

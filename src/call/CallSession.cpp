@@ -355,6 +355,10 @@ VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
     session->setTransmitPort(kVoicePort);
     session->setReceivePort(kVoicePort);
     session->setRemoteAddress(remote);
+    // Voice leaves from the address the peer reached us on: it takes voice from no other.
+    if (const QHostAddress local = m_parts.sender.localAddressFor(QHostAddress(remote)); !local.isNull()) {
+        session->setLocalAddress(local.toString());
+    }
     m_voice = std::move(session);
     return m_voice.get();
 }

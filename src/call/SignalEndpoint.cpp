@@ -10,6 +10,9 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 
+#include <cerrno>
+#include <cstring>
+
 namespace talvora {
 
 SignalEndpoint::SignalEndpoint(NetworkConfig network, MessageService& messages, QObject* parent)
@@ -41,16 +44,18 @@ void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
         }
         disableBroadcast(m_sender);
     }
-    QNetworkDatagram datagram(payload, address, kSignalPort);
     // A reply leaves from the local address the peer's datagram came to: a peer with several
     // addresses, or one that reached us on another of ours, takes answers only from the
     // address it dialled.
     if (!m_network.isBound()) {
         if (const auto local = m_arrivedOn.constFind(address.toIPv4Address()); local != m_arrivedOn.cend()) {
-            datagram.setSender(*local);
+            if (sendDatagramFrom(m_sender, payload, address, kSignalPort, *local) != payload.size()) {
+                throw Error(QString::fromLocal8Bit(std::strerror(errno)));
+            }
+            return;
         }
     }
-    if (m_sender.writeDatagram(datagram) != payload.size()) {
+    if (m_sender.writeDatagram(payload, address, kSignalPort) != payload.size()) {
         throw Error(m_sender.errorString());
     }
 }
@@ -91,6 +96,12 @@ void SignalEndpoint::checkForStall() {
     if (idle && isOpen() && m_receiver.hasPendingDatagrams()) {
         readPending();
     }
+}
+
+QHostAddress SignalEndpoint::localAddressFor(const QHostAddress& peer) const {
+    bool ok = false;
+    const quint32 v4 = peer.toIPv4Address(&ok);
+    return ok && !m_network.isBound() ? m_arrivedOn.value(v4) : QHostAddress();
 }
 
 void SignalEndpoint::rememberArrival(quint32 peer, const QHostAddress& local) {

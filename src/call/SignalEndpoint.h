@@ -39,6 +39,7 @@ public:
     // Resolves `host` anew and sends `payload` to its port 6767. With a bind address the
     // datagram leaves from that address, so the peer's reply comes back to it.
     void send(const QString& host, const QByteArray& payload) override;
+    QHostAddress localAddressFor(const QHostAddress& peer) const override;
 
 private:
     void readPending();

@@ -13,6 +13,12 @@ class SignalSender {
 public:
     virtual ~SignalSender() = default;
     virtual void send(const QString& host, const QByteArray& payload) = 0;
+    // The local address `peer`'s datagrams arrived on, where replies and media leave from; null
+    // when unknown or when the phone is bound to one address anyway.
+    virtual QHostAddress localAddressFor(const QHostAddress& peer) const {
+        (void)peer;
+        return {};
+    }
 };
 
 // The four reactions to a received signalling datagram, after classification. `sender` is the

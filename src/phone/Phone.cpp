@@ -312,6 +312,8 @@ void Phone::setVideoDestination(const QString& host) {
     m_videoHost = host;
     // During the call only the peer's pictures are decoded: a stranger's flood costs nothing.
     m_videoReceiver->acceptOnlyFrom(QHostAddress(host));
+    // Pictures leave from the address the peer reached us on, as the signalling replies do.
+    m_videoSink->setSource(m_signalling->localAddressFor(QHostAddress(host)));
 }
 
 bool Phone::isSendingVideo() const {

@@ -19,6 +19,7 @@ public:
     void stop() override { m_inner->stop(); }
     void setMicLevel(int level) override { m_inner->setMicLevel(level); }
     quint64 packetsHeard() const override { return m_inner->packetsHeard(); }
+    void setLocalAddress(const QString& address) override { m_inner->setLocalAddress(address); }
 
 private:
     std::unique_ptr<VoiceSession> m_inner;

@@ -2,6 +2,9 @@
 
 #include "base/SocketOptions.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "base/Error.h"
 
 namespace talvora {
@@ -17,6 +20,15 @@ UdpDatagramSink::UdpDatagramSink(const NetworkConfig& config) {
 
 DatagramSendResult UdpDatagramSink::send(const uchar* data, qsizetype size, const QHostAddress& to,
                                          quint16 port) {
+    if (!m_source.isNull()) {
+        const QByteArray payload = QByteArray::fromRawData(reinterpret_cast<const char*>(data), size);
+        if (sendDatagramFrom(m_socket, payload, to, port, m_source) == size) {
+            return {DatagramSendStatus::Sent, {}};
+        }
+        const int err = errno;
+        return {err == EMSGSIZE ? DatagramSendStatus::TooLarge : DatagramSendStatus::Failed,
+                QString::fromLocal8Bit(std::strerror(err))};
+    }
     if (m_socket.writeDatagram(reinterpret_cast<const char*>(data), size, to, port) == size) {
         return {DatagramSendStatus::Sent, {}};
     }

@@ -16,11 +16,15 @@ public:
     explicit UdpDatagramSink(const NetworkConfig& config);
 
     DatagramSendResult send(const uchar* data, qsizetype size, const QHostAddress& to, quint16 port) override;
+    // The local address pictures leave from (the one the call came to); null: the routing
+    // table's choice.
+    void setSource(const QHostAddress& source) { m_source = source; }
 
     QUdpSocket& socket() { return m_socket; }
 
 private:
     QUdpSocket m_socket;
+    QHostAddress m_source;
 };
 
 } // namespace talvora

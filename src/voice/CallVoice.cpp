@@ -31,6 +31,7 @@ void CallVoice::start() {
                               .echoCancellation = true,
                               .noiseSuppression = true});
     m_terminal->setTransmitDestination(m_remoteAddress, m_transmitPort);
+    m_terminal->setTransmitSource(m_localAddress);
     m_terminal->openReceive({.codec = voice::Codec::Opus, .frameMs = voice::kFrameDurationMs});
     m_terminal->bindReceivePort(m_receivePort);
     m_terminal->startReceive();

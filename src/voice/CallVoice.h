@@ -31,6 +31,7 @@ public:
     void start() override;
     void stop() override;
     quint64 packetsHeard() const override;
+    void setLocalAddress(const QString& address) override { m_localAddress = address; }
     void setMicLevel(int level) override;
 
 private:
@@ -38,6 +39,7 @@ private:
     int m_transmitPort = 0;
     int m_receivePort = 0;
     QString m_remoteAddress;
+    QString m_localAddress;
 };
 
 } // namespace talvora

@@ -23,6 +23,8 @@ public:
     // Voice packets accepted from the peer so far: a count that stops growing tells that the
     // peer went quiet (or away).
     virtual quint64 packetsHeard() const { return 0; }
+    // The local address the call's signalling came to; voice leaves from it (before start).
+    virtual void setLocalAddress(const QString& address) { (void)address; }
 };
 
 // Makes voice sessions for the call session. Creating may raise an Error when the voice engine

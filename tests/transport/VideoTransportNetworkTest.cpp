@@ -325,6 +325,24 @@ TEST(UdpDatagramSinkBind, AnAddressThatIsNotLocalIsAnError) {
     EXPECT_NO_THROW(UdpDatagramSink(NetworkConfig{}));
 }
 
+// Pictures leave from the address a call came to when the phone listens on every address.
+TEST(UdpDatagramSinkBind, PicturesLeaveFromTheSourceGiven) {
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress(QStringLiteral("127.0.0.9")), 0));
+    UdpDatagramSink sink{NetworkConfig{}};
+    const uchar byte = 7;
+    for (const char* source : {"127.0.0.5", "127.0.0.6"}) {
+        sink.setSource(QHostAddress(QString::fromLatin1(source)));
+        ASSERT_EQ(sink.send(&byte, 1, QHostAddress(QStringLiteral("127.0.0.9")), peer.localPort()).status,
+                  DatagramSendStatus::Sent);
+        ASSERT_TRUE(waitUntil([&] { return peer.hasPendingDatagrams(); }));
+        QHostAddress from;
+        char got = 0;
+        peer.readDatagram(&got, 1, &from);
+        EXPECT_EQ(from.toString(), QString::fromLatin1(source));
+    }
+}
+
 TEST(UdpDatagramSinkBind, BroadcastAddressesAreRefused) {
     UdpDatagramSink sink{NetworkConfig{}};
     const uchar byte = 0;

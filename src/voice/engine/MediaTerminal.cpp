@@ -71,6 +71,12 @@ bool MediaTerminal::openTransmit(const TransmitOptions& options) {
     return true;
 }
 
+void MediaTerminal::setTransmitSource(const QString& address) {
+    bool ok = false;
+    const quint32 ipv4 = QHostAddress(address).toIPv4Address(&ok);
+    m_peer.source.store(ok ? ipv4 : 0);
+}
+
 bool MediaTerminal::setTransmitDestination(const QString& address, int port) {
     if (!m_inCall || port <= 0 || port > 65535) {
         return false;

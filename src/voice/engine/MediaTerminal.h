@@ -74,6 +74,9 @@ public:
     bool openReceive(const ReceiveOptions& options);
     // Resolved once: the peer's address is also the only one voice is accepted from.
     bool setTransmitDestination(const QString& address, int port);
+    // The local address voice leaves from: the one the call's signalling arrived on, so that a
+    // peer that takes voice only from the address it called hears us. Empty: any.
+    void setTransmitSource(const QString& address);
     // On the bind address of the NetworkConfig.
     bool bindReceivePort(int port);
     bool startTransmit();

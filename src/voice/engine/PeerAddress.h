@@ -11,10 +11,13 @@ namespace talvora::voice {
 struct PeerAddress {
     std::atomic<std::uint32_t> ipv4{0}; // host byte order
     std::atomic<std::uint16_t> port{0};
+    // The local address voice leaves from (host byte order); 0 lets the routing table choose.
+    std::atomic<std::uint32_t> source{0};
 
     void clear() {
         ipv4.store(0);
         port.store(0);
+        source.store(0);
     }
 };
 

@@ -191,7 +191,8 @@ void TransmitDirection::capture(Call& c) {
                 header.ssrc = c.ssrc;
                 const std::size_t size = writeRtpPacket(header, std::span(c.packet).first(bytes), c.datagram);
                 if (size > 0 && c.socket->sendTo(std::span(c.datagram).first(size), peer,
-                                                 m_peer.port.load(std::memory_order_relaxed))) {
+                                                 m_peer.port.load(std::memory_order_relaxed),
+                                                 m_peer.source.load(std::memory_order_relaxed))) {
                     m_packetsSent.fetch_add(1, std::memory_order_relaxed);
                 }
                 firstPacket = false;

@@ -18,7 +18,9 @@ public:
 
     std::uint16_t localPort() const { return m_port; }
 
-    bool sendTo(std::span<const std::uint8_t> datagram, std::uint32_t address, std::uint16_t port);
+    // `source` (host byte order), unless 0, is the local address the datagram leaves from.
+    bool sendTo(std::span<const std::uint8_t> datagram, std::uint32_t address, std::uint16_t port,
+                std::uint32_t source = 0);
 
     struct Received {
         bool arrived = false; // false: nothing within the time-out
