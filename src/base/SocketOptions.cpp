@@ -19,6 +19,38 @@ void disableBroadcast(QAbstractSocket& socket) {
     ::setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_BROADCAST, &off, sizeof off);
 }
 
+long sendToFrom(int fd, const void* data, std::size_t size, std::uint32_t to, std::uint16_t port,
+                std::uint32_t from) {
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    destination.sin_addr.s_addr = htonl(to);
+    iovec payload{const_cast<void*>(data), size};
+    // The source address travels beside the datagram (IP_PKTINFO): no allocation, no extra call.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &destination;
+    message.msg_namelen = sizeof destination;
+    message.msg_iov = &payload;
+    message.msg_iovlen = 1;
+    if (from != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = htonl(from);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
 qint64 sendDatagramFrom(QAbstractSocket& socket, const QByteArray& payload, const QHostAddress& to,
                         quint16 port, const QHostAddress& from) {
     const qintptr fd = socket.socketDescriptor();
@@ -26,31 +58,8 @@ qint64 sendDatagramFrom(QAbstractSocket& socket, const QByteArray& payload, cons
         errno = EBADF;
         return -1;
     }
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(port);
-    destination.sin_addr.s_addr = htonl(to.toIPv4Address());
-    iovec data{const_cast<char*>(payload.constData()), static_cast<size_t>(payload.size())};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &destination;
-    message.msg_namelen = sizeof destination;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = htonl(from.toIPv4Address());
-    std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    ssize_t sent;
-    do {
-        sent = ::sendmsg(static_cast<int>(fd), &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent;
+    return sendToFrom(static_cast<int>(fd), payload.constData(), static_cast<std::size_t>(payload.size()),
+                      to.toIPv4Address(), port, from.toIPv4Address());
 }
 
 } // namespace talvora

@@ -6,6 +6,7 @@
 #include "contacts/AddressBookFile.h"
 #include "contacts/ContactEntry.h"
 #include "ui/ContactItemDelegate.h"
+#include "ui/DialogFrame.h"
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 
@@ -40,14 +41,7 @@ AddressBookDialog::AddressBookDialog(QString filePath, MessageService& messages,
     setModal(true);
     setFixedSize(497, 412);
 
-    m_panel = new RbPanel(this);
-    m_panel->setObjectName(QStringLiteral("RbPanel1"));
-    m_panel->setGeometry(rect());
-    m_panel->setColor(QColor(0, 111, 164));
-    m_panel->setCornerWidth(25);
-    m_panel->setBorderWidth(5);
-    m_panel->setBorderColor(Qt::white);
-    m_panel->setOuterColor(Qt::white);
+    m_panel = makeDialogPanel(this);
 
     addLabel(QStringLiteral("Contact Name"), 14, 13)->setObjectName(QStringLiteral("Label2"));
     addLabel(QStringLiteral("Host Name / Hailing Frequency"), 256, 13)
@@ -123,10 +117,7 @@ RbButton* AddressBookDialog::addButton(const char* objectName, const QString& ca
 
 void AddressBookDialog::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
-        const QRect around = main ? main->frameGeometry()
-                                  : (screen() ? screen()->availableGeometry() : QRect(QPoint(0, 0), size()));
-        move(around.center() - rect().center());
+        centreOnMainWindow(this);
         // Returning from the discovery dialog is no new opening: this dialog stays shown.
         onOpened();
     }

@@ -1,5 +1,6 @@
 #include "ui/CallingDialog.h"
 
+#include "ui/DialogFrame.h"
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 #include "ui/RxDice.h"
@@ -16,14 +17,7 @@ CallingDialog::CallingDialog(QWidget* mainWindow)
     setModal(true);
     setFixedSize(383, 134);
 
-    m_panel = new RbPanel(this);
-    m_panel->setObjectName(QStringLiteral("RbPanel1"));
-    m_panel->setGeometry(rect());
-    m_panel->setColor(kPanelBlue);
-    m_panel->setCornerWidth(25);
-    m_panel->setBorderWidth(5);
-    m_panel->setBorderColor(Qt::white);
-    m_panel->setOuterColor(Qt::white);
+    m_panel = makeDialogPanel(this);
     m_panel->setAntialiased(true);
 
     m_statusLabel = new QLabel(m_panel);
@@ -87,10 +81,7 @@ void CallingDialog::reject() {
 }
 
 void CallingDialog::showEvent(QShowEvent* event) {
-    const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
-    const QRect around = main ? main->frameGeometry()
-                              : (screen() ? screen()->availableGeometry() : QRect(QPoint(0, 0), size()));
-    move(around.center() - rect().center());
+    centreOnMainWindow(this);
     QDialog::showEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "base/MessageService.h"
 #include "call/UnansweredMessage.h"
+#include "ui/DialogFrame.h"
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 #include "ui/RbSpinEdit.h"
@@ -46,14 +47,7 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     setModal(true);
     setFixedSize(474, 231);
 
-    m_panel = new RbPanel(this);
-    m_panel->setObjectName(QStringLiteral("RbPanel1"));
-    m_panel->setGeometry(rect());
-    m_panel->setColor(kPanelBlue);
-    m_panel->setCornerWidth(25);
-    m_panel->setBorderWidth(5);
-    m_panel->setBorderColor(Qt::white);
-    m_panel->setOuterColor(Qt::white);
+    m_panel = makeDialogPanel(this);
 
     m_ringToneLabel = addLabel("Label1", QStringLiteral("Ring Tone"), 16, 25);
     m_ringTimeLabel = addLabel("Label2", QStringLiteral("Ring Time (sec)"), 16, 67);
@@ -124,10 +118,7 @@ QLineEdit* SettingsDialog::addEdit(int left, int top, int width, int height) {
 
 void SettingsDialog::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
-        const QRect around = main ? main->frameGeometry()
-                                  : (screen() ? screen()->availableGeometry() : QRect(QPoint(0, 0), size()));
-        move(around.center() - rect().center());
+        centreOnMainWindow(this);
         // Every opening shows the live values; coming back from the video options dialog is no
         // new opening (this dialog stays shown meanwhile).
         onOpened();

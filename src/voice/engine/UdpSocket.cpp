@@ -1,8 +1,9 @@
 #include "voice/engine/UdpSocket.h"
 
+#include "base/SocketOptions.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,31 +41,8 @@ UdpSocket::~UdpSocket() {
 
 bool UdpSocket::sendTo(std::span<const std::uint8_t> datagram, std::uint32_t address, std::uint16_t port,
                        std::uint32_t source) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = htonl(address);
-    peer.sin_port = htons(port);
-    iovec data{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
-    // The source address travels beside the datagram (IP_PKTINFO): no allocation, no extra call.
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &peer;
-    message.msg_namelen = sizeof peer;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    if (source != 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_spec_dst.s_addr = htonl(source);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    }
-    const ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
-    return sent == static_cast<ssize_t>(datagram.size());
+    return sendToFrom(m_fd, datagram.data(), datagram.size(), address, port, source) ==
+           static_cast<long>(datagram.size());
 }
 
 UdpSocket::Received UdpSocket::receive(std::span<std::uint8_t> buffer, int timeoutMs) {
