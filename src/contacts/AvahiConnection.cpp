@@ -9,6 +9,7 @@ namespace talvora {
 AvahiConnection::AvahiConnection(std::function<void(AvahiClientState)> onState)
     : m_onState(std::move(onState)) {
     connectToDaemon();
+    m_constructed = true;
 }
 
 AvahiConnection::~AvahiConnection() {
@@ -29,7 +30,11 @@ void AvahiConnection::stateChanged(AvahiClient* client, AvahiClientState state, 
     if (connection->m_client == nullptr) {
         connection->m_client = client;
     }
-    connection->m_onState(state);
+    // A daemon that is already there reports "running" inside avahi_client_new, while the
+    // owner is still constructing this connection and cannot use it yet.
+    if (connection->m_constructed) {
+        connection->m_onState(state);
+    }
     if (state == AVAHI_CLIENT_FAILURE && avahi_client_errno(client) == AVAHI_ERR_DISCONNECTED) {
         // A client cannot be freed from its own callback.
         QTimer::singleShot(0, connection, [connection, client] {
