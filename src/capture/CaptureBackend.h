@@ -27,6 +27,8 @@ public:
     using FrameCallback = std::function<void(const uchar* data, qsizetype size)>;
     // A status text of the back end's own (device name, format, errors); the id is informative.
     using StatusCallback = std::function<void(StatusId statusId, const QString& text)>;
+    // A camera may have been plugged in: connecting again may now find one.
+    using DeviceAppearedCallback = std::function<void()>;
 
     virtual ~CaptureBackend() = default;
 
@@ -56,6 +58,8 @@ public:
 
     virtual void setFrameCallback(FrameCallback callback) = 0;
     virtual void setStatusCallback(StatusCallback callback) = 0;
+    // Back ends whose devices cannot come and go never call it.
+    virtual void setDeviceAppearedCallback(DeviceAppearedCallback callback) { (void)callback; }
 
     // What the source dialog offers: picture controls and inputs.
     virtual QList<CaptureControl> controls() const = 0;

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+#include <QFileInfo>
+
 #include "capture/V4L2Controls.h"
 #include "capture/V4L2FormatEnumeration.h"
 
@@ -24,7 +26,21 @@ V4L2Capture::~V4L2Capture() {
     // Stop reporting before the teardown, whose texts nobody could show any more.
     m_statusCallback = nullptr;
     m_frameCallback = nullptr;
+    setDeviceAppearedCallback(nullptr);
     disconnectDriver();
+}
+
+void V4L2Capture::setDeviceAppearedCallback(DeviceAppearedCallback callback) {
+    m_deviceAppeared = std::move(callback);
+    if (!m_deviceAppeared) {
+        m_device->watchNodes({}, nullptr);
+        return;
+    }
+    m_device->watchNodes(QFileInfo(path(0)).absolutePath(), [this] {
+        // A copy, so that a handler clearing the callback does not destroy the one running.
+        if (const DeviceAppearedCallback callback = m_deviceAppeared)
+            callback();
+    });
 }
 
 void V4L2Capture::status(StatusId id, const QString& text) {

@@ -44,6 +44,7 @@ public:
 
     void setFrameCallback(FrameCallback callback) override { m_frameCallback = std::move(callback); }
     void setStatusCallback(StatusCallback callback) override { m_statusCallback = std::move(callback); }
+    void setDeviceAppearedCallback(DeviceAppearedCallback callback) override;
 
     QList<CaptureControl> controls() const override;
     bool setControl(quint32 id, qint32 value) override;
@@ -93,6 +94,7 @@ private:
 
     FrameCallback m_frameCallback;
     StatusCallback m_statusCallback;
+    DeviceAppearedCallback m_deviceAppeared;
 };
 
 } // namespace talvora

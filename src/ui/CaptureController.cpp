@@ -42,12 +42,37 @@ bool CaptureController::createCaptureWindow() {
     m_backend->setStatusCallback(
         [this](CaptureBackend::StatusId id, const QString& text) { showStatus(id, text); });
     m_backend->setFrameCallback([this](const uchar* data, qsizetype size) { frameArrived(data, size); });
-    for (int index = 0; index <= 9; ++index) {
-        if (connectDriver(index))
-            break;
-    }
+    m_backend->setDeviceAppearedCallback([this] { deviceAppeared(); });
+    m_previewWanted = false;
+    m_wantedFormat.clear();
+    connectFirstDriver();
     showPanelWhileConnected();
     return true;
+}
+
+bool CaptureController::connectFirstDriver() {
+    for (int index = 0; index <= 9; ++index) {
+        if (connectDriver(index))
+            return true;
+    }
+    return false;
+}
+
+// A camera plugged in after the start, or again after it was pulled out, takes over where the
+// last one stopped: its format is asked for again and read by the frame buffers before the
+// preview resumes, so that calls go on sending its pictures.
+void CaptureController::deviceAppeared() {
+    if (!m_captureWindow || !m_backend || m_backend->isConnected() || m_inFrameHandler.active())
+        return;
+    if (!connectFirstDriver())
+        return;
+    if (!m_wantedFormat.isEmpty())
+        m_backend->setVideoFormat(m_wantedFormat);
+    if (m_formatReader)
+        m_formatReader();
+    if (m_previewWanted && m_backend)
+        startPreview();
+    showPanelWhileConnected();
 }
 
 // Without a camera the preview panel would be a black hole in the idle picture.
@@ -84,6 +109,7 @@ bool CaptureController::connectDriver(int index) {
 void CaptureController::startPreview() {
     if (!m_captureWindow || !m_backend)
         return;
+    m_previewWanted = true;
     m_captureWindow->setScale(true);
     m_backend->setPreviewRate(kPreviewRateMs);
     // There is no hardware overlay to switch off: frames are always drawn by the window.
@@ -92,6 +118,7 @@ void CaptureController::startPreview() {
 
 // There is no capture to a file; the only capture in progress is the preview stream.
 void CaptureController::abortCapture() {
+    m_previewWanted = false;
     if (m_captureWindow && m_backend)
         m_backend->setPreview(false);
 }
@@ -100,6 +127,7 @@ void CaptureController::destroyCaptureWindow() {
     if (m_backend) {
         m_backend->setStatusCallback(nullptr);
         m_backend->setFrameCallback(nullptr);
+        m_backend->setDeviceAppearedCallback(nullptr);
         m_backend->disconnectDriver();
         retireBackend();
     }
@@ -144,6 +172,8 @@ void CaptureController::showFormatDialog() {
         return;
     CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
     runDialog(dialog);
+    if (m_backend && m_backend->isConnected())
+        m_wantedFormat = m_backend->videoFormat();
 }
 
 void CaptureController::runDialog(QDialog& dialog) {
@@ -162,7 +192,10 @@ void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text
 }
 
 bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {
-    return m_captureWindow && m_backend && m_backend->setVideoFormat(formatBlock);
+    if (!m_captureWindow || !m_backend)
+        return false;
+    m_wantedFormat = formatBlock;
+    return m_backend->setVideoFormat(formatBlock);
 }
 
 QByteArray CaptureController::videoFormat() const {

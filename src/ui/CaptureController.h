@@ -34,6 +34,8 @@ public:
     using BackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
     // Runs a driver dialog modally (exec() unless a test replaces it).
     using DialogRunner = std::function<void(QDialog& dialog)>;
+    // Reads the format of a camera connected again (the frame buffers' readCaptureFormat).
+    using FormatReader = std::function<void()>;
 
     static constexpr int kPreviewRateMs = 33;
 
@@ -65,6 +67,7 @@ public:
     // such a frame is dropped silently.
     void setMessageService(MessageService* messages) { m_messages = messages; }
     void setDialogRunner(DialogRunner runner) { m_dialogRunner = std::move(runner); }
+    void setFormatReader(FormatReader reader) { m_formatReader = std::move(reader); }
 
     CaptureWindow* captureWindow() const { return m_captureWindow; }
     CaptureBackend* backend() const { return m_backend.get(); }
@@ -76,6 +79,8 @@ public:
 
 private:
     void frameArrived(const uchar* data, qsizetype size);
+    bool connectFirstDriver();
+    void deviceAppeared();
     void runDialog(QDialog& dialog);
     void retireBackend();
     void showPanelWhileConnected();
@@ -94,6 +99,10 @@ private:
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;
+    FormatReader m_formatReader;
+    // What a camera plugged in again resumes: the preview, and the format last asked for.
+    bool m_previewWanted = false;
+    QByteArray m_wantedFormat;
 };
 
 } // namespace talvora

@@ -63,6 +63,7 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
     m_capture->setMessageService(&messages);
     m_capture->setFrameHandler(
         [&phone](const uchar* data, qsizetype size) { return phone.frameArrived(data, size); });
+    m_capture->setFormatReader([&phone] { phone.readCaptureFormat(); });
 
     m_main = std::make_unique<MainWindow>(phone);
     m_windows << m_main.get();
