@@ -11,6 +11,14 @@
 
 namespace talvora {
 
+// A camera the user can choose: its driver index, its node and the name its driver gives it.
+struct CaptureDevice {
+    int index = -1;
+    QString path;
+    QString name;
+    bool operator==(const CaptureDevice&) const = default;
+};
+
 // One capture device as the capture window sees it: connect a driver index, read and write the
 // capture settings and the format block, switch the preview on, and report frames and status
 // texts through callbacks. Two implementations: V4L2Capture (the real cameras) and TestCamera
@@ -66,6 +74,14 @@ public:
     // Applies one control at once. False when the device refused it.
     virtual bool setControl(quint32 id, qint32 value) = 0;
     virtual QList<CaptureInput> inputs() const = 0;
+    // Every camera that could be connected, the connected one included, by driver index; empty
+    // for back ends with only one device.
+    virtual QList<CaptureDevice> devices() const { return {}; }
+    // The node of driver `index`, as remembered in the settings; empty without nodes.
+    virtual QString devicePath(int index) const {
+        (void)index;
+        return {};
+    }
     virtual int currentInput() const = 0;
     virtual bool setInput(int index) = 0;
 

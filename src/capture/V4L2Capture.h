@@ -49,6 +49,8 @@ public:
     QList<CaptureControl> controls() const override;
     bool setControl(quint32 id, qint32 value) override;
     QList<CaptureInput> inputs() const override;
+    QList<CaptureDevice> devices() const override;
+    QString devicePath(int index) const override { return path(index); }
     int currentInput() const override;
     bool setInput(int index) override;
 

@@ -50,22 +50,51 @@ bool CaptureController::createCaptureWindow() {
     return true;
 }
 
+// The remembered camera first, then the first of 0..9 that works.
 bool CaptureController::connectFirstDriver() {
+    const QString preferred = m_preferredCamera ? m_preferredCamera() : QString();
+    int preferredIndex = -1;
+    for (int index = 0; index <= 9 && !preferred.isEmpty(); ++index) {
+        if (m_backend->devicePath(index) == preferred)
+            preferredIndex = index;
+    }
+    if (preferredIndex >= 0 && connectDriver(preferredIndex))
+        return true;
     for (int index = 0; index <= 9; ++index) {
-        if (connectDriver(index))
+        if (index != preferredIndex && connectDriver(index))
             return true;
     }
     return false;
 }
 
-// A camera plugged in after the start, or again after it was pulled out, takes over where the
-// last one stopped: its format is asked for again and read by the frame buffers before the
-// preview resumes, so that calls go on sending its pictures.
+void CaptureController::chooseCamera(int index) {
+    if (!m_captureWindow || !m_backend || m_inFrameHandler.active())
+        return;
+    CaptureDriverCaps caps;
+    if (m_backend->getDriverCaps(caps) && int(caps.deviceIndex) == index)
+        return;
+    const bool chosen = connectDriver(index);
+    if (!chosen && !connectFirstDriver()) {
+        showPanelWhileConnected();
+        return;
+    }
+    if (chosen && m_cameraChosen)
+        m_cameraChosen(m_backend->devicePath(index));
+    resumeAfterConnecting();
+}
+
+// A camera plugged in after the start, or again after it was pulled out.
 void CaptureController::deviceAppeared() {
     if (!m_captureWindow || !m_backend || m_backend->isConnected() || m_inFrameHandler.active())
         return;
     if (!connectFirstDriver())
         return;
+    resumeAfterConnecting();
+}
+
+// A camera connected anew takes over where the last one stopped: the format is asked for again
+// and read by the frame buffers before the preview resumes, so that calls go on sending.
+void CaptureController::resumeAfterConnecting() {
     if (!m_wantedFormat.isEmpty())
         m_backend->setVideoFormat(m_wantedFormat);
     if (m_formatReader)
@@ -163,7 +192,8 @@ bool CaptureController::hasFormatDialog() const {
 void CaptureController::showSourceDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
-    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window());
+    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window(),
+                               [this](int index) { chooseCamera(index); });
     runDialog(dialog);
 }
 
