@@ -11,6 +11,14 @@
 
 namespace talvora {
 
+// A camera the user can choose: its driver index, its node and the name its driver gives it.
+struct CaptureDevice {
+    int index = -1;
+    QString path;
+    QString name;
+    bool operator==(const CaptureDevice&) const = default;
+};
+
 // One capture device as the capture window sees it: connect a driver index, read and write the
 // capture settings and the format block, switch the preview on, and report frames and status
 // texts through callbacks. Two implementations: V4L2Capture (the real cameras) and TestCamera
@@ -27,6 +35,8 @@ public:
     using FrameCallback = std::function<void(const uchar* data, qsizetype size)>;
     // A status text of the back end's own (device name, format, errors); the id is informative.
     using StatusCallback = std::function<void(StatusId statusId, const QString& text)>;
+    // A camera may have been plugged in: connecting again may now find one.
+    using DeviceAppearedCallback = std::function<void()>;
 
     virtual ~CaptureBackend() = default;
 
@@ -56,12 +66,22 @@ public:
 
     virtual void setFrameCallback(FrameCallback callback) = 0;
     virtual void setStatusCallback(StatusCallback callback) = 0;
+    // Back ends whose devices cannot come and go never call it.
+    virtual void setDeviceAppearedCallback(DeviceAppearedCallback callback) { (void)callback; }
 
     // What the source dialog offers: picture controls and inputs.
     virtual QList<CaptureControl> controls() const = 0;
     // Applies one control at once. False when the device refused it.
     virtual bool setControl(quint32 id, qint32 value) = 0;
     virtual QList<CaptureInput> inputs() const = 0;
+    // Every camera that could be connected, the connected one included, by driver index; empty
+    // for back ends with only one device.
+    virtual QList<CaptureDevice> devices() const { return {}; }
+    // The node of driver `index`, as remembered in the settings; empty without nodes.
+    virtual QString devicePath(int index) const {
+        (void)index;
+        return {};
+    }
     virtual int currentInput() const = 0;
     virtual bool setInput(int index) = 0;
 

@@ -119,8 +119,8 @@ void TestCamera::tick() {
     if (frame.size() != size)
         frame = QByteArray(size, '\0');
     auto* data = reinterpret_cast<uchar*>(frame.data());
-    if (!renderTestPattern(m_config.compression, m_config.width, m_config.height, m_frameNumber, m_settings,
-                           m_scratch, data, size))
+    if (!m_renderer.render(m_config.compression, m_config.width, m_config.height, m_frameNumber, m_settings,
+                           data, size))
         return;
     ++m_frameNumber;
     const ReentrancyGuard::Entry entry(m_ticking);

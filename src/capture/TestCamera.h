@@ -72,7 +72,7 @@ private:
     // One frame per nesting level: a handler that runs a nested event loop keeps its frame
     // while the next ticks draw into the others; deeper ticks are dropped.
     std::array<QByteArray, 3> m_frames;
-    QByteArray m_scratch;
+    TestPatternRenderer m_renderer;
     ReentrancyGuard m_ticking;
     FrameCallback m_frameCallback;
     StatusCallback m_statusCallback;

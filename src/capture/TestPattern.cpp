@@ -3,6 +3,8 @@
 #include "capture/MjpegFrame.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "convert/BitmapInfo.h"
 
@@ -50,29 +52,43 @@ uchar toGrey(const uchar* rgb) {
     return uchar((77 * rgb[0] + 150 * rgb[1] + 29 * rgb[2]) >> 8);
 }
 
-void drawRgb(int width, int height, quint64 frameNumber, const TestPatternSettings& s, uchar* rgb) {
+int patternOffset(quint64 frameNumber, const TestPatternSettings& s) {
+    return s.moving ? int(frameNumber % 100000) * 4 : 0;
+}
+
+// The picture of a `width` x `height` frame, seen from (shiftX, shiftY), drawn into an area of
+// `drawWidth` x `drawHeight` pixels: a larger area holds the picture's continuation.
+struct Canvas {
+    int width, height;
+    int drawWidth, drawHeight;
+    int shiftX, shiftY;
+};
+
+void drawRgb(const Canvas& canvas, quint64 frameNumber, const TestPatternSettings& s, uchar* rgb) {
     static const uchar bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235}, {16, 235, 16},
                                      {235, 16, 235},  {235, 16, 16},  {16, 16, 235},  {16, 16, 16}};
-    const int offset = s.moving ? int(frameNumber % 100000) * 4 : 0;
+    const int width = canvas.width;
+    const int height = canvas.height;
     quint32 noise = quint32(frameNumber) * 2654435761u + 1u;
     const int amplitude = std::clamp(s.noiseLevel, 0, 100) * 64 / 100;
     const int brightness = std::clamp(s.brightness, -64, 64);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x, rgb += 3) {
+    for (int y = 0; y < canvas.drawHeight; ++y) {
+        for (int x = 0; x < canvas.drawWidth; ++x, rgb += 3) {
+            const int px = x + canvas.shiftX;
             int c[3];
             switch (s.pattern) {
             case TestPatternSettings::Gradient:
-                c[0] = ((x + offset) % width) * 255 / std::max(1, width - 1);
+                c[0] = (px % width) * 255 / std::max(1, width - 1);
                 c[1] = y * 255 / std::max(1, height - 1);
                 c[2] = 255 - c[0];
                 break;
             case TestPatternSettings::Checkerboard: {
-                const bool light = (((x + offset) / 32) + ((y + offset) / 32)) % 2 == 0;
+                const bool light = ((px / 32) + ((y + canvas.shiftY) / 32)) % 2 == 0;
                 c[0] = c[1] = c[2] = light ? 220 : 30;
                 break;
             }
             default: {
-                const int bar = int((qint64(x + offset) * 8 / width) % 8);
+                const int bar = int((qint64(px) * 8 / width) % 8);
                 c[0] = bars[bar][0];
                 c[1] = bars[bar][1];
                 c[2] = bars[bar][2];
@@ -216,6 +232,87 @@ void pack(quint32 compression, int width, int height, const uchar* rgb, uchar* o
     }
 }
 
+// One plane of a frame layout, as rows of pixel groups.
+struct Plane {
+    qsizetype offset = 0;    // of the plane's first row in the frame
+    qsizetype stride = 0;    // bytes from one row to the next
+    qsizetype usedBytes = 0; // bytes of a row that carry pixels; the rest is zero padding
+    int rows = 0;
+    int groupPixels = 1; // pixels across that share one group of bytes
+    int groupBytes = 1;
+    int lines = 1; // picture lines per row (vertical subsampling)
+    bool bottomUp = false;
+};
+
+struct Planes {
+    std::array<Plane, 3> plane;
+    int count = 0;
+    // A shift that splits no group, and a width whose last group holds no clamped pixels.
+    int alignX = 1;
+    int alignY = 1;
+    bool shiftable = true;
+};
+
+Planes planesOf(quint32 compression, int width, int height) {
+    const qsizetype w = width;
+    Planes p;
+    const auto packed = [&](int groupPixels, int groupBytes, qsizetype stride, bool bottomUp) {
+        const qsizetype groups = (w + groupPixels - 1) / groupPixels;
+        p.plane[0] = {0, stride,  std::min(stride, groups * groupBytes), height, groupPixels, groupBytes,
+                      1, bottomUp};
+        p.count = 1;
+        p.alignX = groupPixels;
+    };
+    const auto planar = [&](int divisor) {
+        const qsizetype cw = (w + divisor - 1) / divisor;
+        const int ch = (height + divisor - 1) / divisor;
+        p.plane[0] = {0, w, w, height, 1, 1, 1, false};
+        p.plane[1] = {w * height, cw, cw, ch, divisor, 1, divisor, false};
+        p.plane[2] = {w * height + cw * ch, cw, cw, ch, divisor, 1, divisor, false};
+        p.count = 3;
+        p.alignX = p.alignY = divisor;
+    };
+    switch (compression) {
+    case kBiRgb:
+        packed(1, 3, bitmapRowBytes(w * 24), true);
+        p.plane[0].usedBytes = 3 * w;
+        break;
+    case kFourccYUY2:
+    case kFourccUYVY:
+        packed(2, 4, w * 2, false); // an odd width's last group is cut short, not clamped
+        break;
+    case kFourccY41P:
+        packed(8, 12, ((w + 7) / 8) * 12, true);
+        p.shiftable = width % 8 == 0;
+        break;
+    case kFourccY211:
+        packed(4, 4, ((w + 3) / 4) * 4, false);
+        p.shiftable = width % 4 == 0;
+        break;
+    case kFourccY8:
+        packed(1, 1, w, false);
+        break;
+    case kFourccI420:
+        planar(2);
+        break;
+    case kFourccYVU9:
+        planar(4);
+        break;
+    default: // Motion JPEG goes through the codec with every frame
+        p.shiftable = false;
+        break;
+    }
+    return p;
+}
+
+qsizetype bytesOf(const Planes& p) {
+    const Plane& last = p.plane[std::size_t(p.count - 1)];
+    return last.offset + last.stride * last.rows;
+}
+
+// Beyond this the wide picture is not worth its memory, and frames are drawn whole.
+constexpr qsizetype kMaxWidePictureBytes = qsizetype(48) << 20;
+
 } // namespace
 
 bool isTestPatternKind(quint32 compression) {
@@ -296,7 +393,8 @@ bool renderTestPattern(quint32 compression, int width, int height, quint64 frame
     if (scratch.size() != rgbBytes)
         scratch.resize(rgbBytes);
     auto* rgb = reinterpret_cast<uchar*>(scratch.data());
-    drawRgb(width, height, frameNumber, settings, rgb);
+    const int offset = patternOffset(frameNumber, settings);
+    drawRgb({width, height, width, height, offset, offset}, frameNumber, settings, rgb);
     if (compression == kFourccMJPG) {
         // The whole way of a webcam's frame: compressed without Huffman tables, then decoded.
         const QByteArray jpeg = encodeMjpegFrame(rgb, width, height, kTestJpegQuality);
@@ -305,6 +403,67 @@ bool renderTestPattern(quint32 compression, int width, int height, quint64 frame
                                 qsizetype(bitmapRowBytes(qint64(width) * 24))) == MjpegDecodeStatus::Ok;
     }
     pack(compression, width, height, rgb, frame);
+    return true;
+}
+
+bool TestPatternRenderer::render(quint32 compression, int width, int height, quint64 frameNumber,
+                                 const TestPatternSettings& settings, uchar* frame, qsizetype frameSize) {
+    const qsizetype expected = testPatternFrameSize(compression, width, height);
+    if (expected == 0 || frameSize != expected)
+        return false;
+    const Planes planes = planesOf(compression, width, height);
+    if (!planes.shiftable || settings.noiseLevel > 0) // noise differs in every frame
+        return renderTestPattern(compression, width, height, frameNumber, settings, m_scratch, frame,
+                                 frameSize);
+
+    // The bars and the gradient repeat every frame width across; the checkerboard every two
+    // squares, both across and down, as it moves diagonally.
+    const bool checkerboard = settings.pattern == TestPatternSettings::Checkerboard;
+    const int periodX = !settings.moving ? 0 : checkerboard ? 64 : width;
+    const int periodY = settings.moving && checkerboard ? 64 : 0;
+    const int offset = patternOffset(frameNumber, settings);
+    const int shiftX = periodX > 0 ? offset % periodX : 0;
+    const int shiftY = periodY > 0 ? offset % periodY : 0;
+    const int wideWidth = width + periodX + planes.alignX;
+    const int wideHeight = height + periodY;
+    const Planes widePlanes = planesOf(compression, wideWidth, wideHeight);
+    if (shiftY % planes.alignY != 0 || bytesOf(widePlanes) > kMaxWidePictureBytes)
+        return renderTestPattern(compression, width, height, frameNumber, settings, m_scratch, frame,
+                                 frameSize);
+
+    const Key key{compression, width, height, settings.pattern, settings.brightness, settings.moving};
+    if (!(key == m_key)) {
+        m_key = key;
+        m_wide.assign(std::size_t(planes.alignX), QByteArray());
+    }
+    // A shift that does not fall on a group boundary is cut out of a picture drawn from the
+    // shift's remainder onwards.
+    const int phase = shiftX % planes.alignX;
+    const int start = shiftX - phase;
+    QByteArray& wide = m_wide[std::size_t(phase)];
+    if (wide.isEmpty()) {
+        QByteArray rgb(qsizetype(wideWidth) * wideHeight * 3, Qt::Uninitialized);
+        auto* pixels = reinterpret_cast<uchar*>(rgb.data());
+        drawRgb({width, height, wideWidth, wideHeight, phase, 0}, frameNumber, settings, pixels);
+        wide = QByteArray(bytesOf(widePlanes), Qt::Uninitialized);
+        pack(compression, wideWidth, wideHeight, pixels, reinterpret_cast<uchar*>(wide.data()));
+    }
+
+    const auto* source = reinterpret_cast<const uchar*>(wide.constData());
+    for (int i = 0; i < planes.count; ++i) {
+        const Plane& to = planes.plane[std::size_t(i)];
+        const Plane& from = widePlanes.plane[std::size_t(i)];
+        const qsizetype column = qsizetype(start / to.groupPixels) * to.groupBytes;
+        const int firstRow = shiftY / to.lines;
+        for (int row = 0; row < to.rows; ++row) {
+            const int toRow = to.bottomUp ? to.rows - 1 - row : row;
+            const int fromRow = from.bottomUp ? from.rows - 1 - (row + firstRow) : row + firstRow;
+            uchar* out = frame + to.offset + qsizetype(toRow) * to.stride;
+            std::memcpy(out, source + from.offset + qsizetype(fromRow) * from.stride + column,
+                        size_t(to.usedBytes));
+            std::fill(out + to.usedBytes, out + to.stride, uchar(0));
+        }
+    }
     return true;
 }
 

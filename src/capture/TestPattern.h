@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <vector>
+
 namespace talvora {
 
 // The eight frame layouts of the synthetic camera: 24-bit RGB (bottom-up bitmap rows) and the
@@ -33,5 +35,30 @@ struct TestPatternSettings {
 bool renderTestPattern(quint32 compression, int width, int height, quint64 frameNumber,
                        const TestPatternSettings& settings, QByteArray& scratch, uchar* frame,
                        qsizetype frameSize);
+
+// Draws the frames of one camera at a fraction of renderTestPattern's cost, with the same
+// result: the still picture is drawn once per layout, size and settings, wide (and for the
+// checkerboard tall) enough to hold every shift of the moving picture, and each frame is copied
+// out of it row by row. Noisy frames, which differ every time, are drawn whole.
+class TestPatternRenderer {
+public:
+    bool render(quint32 compression, int width, int height, quint64 frameNumber,
+                const TestPatternSettings& settings, uchar* frame, qsizetype frameSize);
+
+private:
+    struct Key {
+        quint32 compression = 0;
+        int width = 0;
+        int height = 0;
+        int pattern = -1;
+        int brightness = 0;
+        bool moving = false;
+        bool operator==(const Key&) const = default;
+    };
+    Key m_key;
+    // The wide picture for each remainder of the shift by the layout's group width.
+    std::vector<QByteArray> m_wide;
+    QByteArray m_scratch;
+};
 
 } // namespace talvora

@@ -8,10 +8,23 @@
 #include <cmath>
 #include <limits>
 
+#include <QFileInfo>
+
 #include "capture/V4L2Controls.h"
 #include "capture/V4L2FormatEnumeration.h"
 
 namespace talvora {
+
+namespace {
+
+// Cameras also expose metadata and output nodes; only a streaming capture node will do.
+bool isStreamingCaptureNode(const v4l2_capability& capability) {
+    const quint32 caps =
+        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
+    return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
+}
+
+} // namespace
 
 V4L2Capture::V4L2Capture(std::shared_ptr<V4L2Device> device, QString pathPattern)
     : m_device(std::move(device)), m_pathPattern(std::move(pathPattern)),
@@ -24,7 +37,21 @@ V4L2Capture::~V4L2Capture() {
     // Stop reporting before the teardown, whose texts nobody could show any more.
     m_statusCallback = nullptr;
     m_frameCallback = nullptr;
+    setDeviceAppearedCallback(nullptr);
     disconnectDriver();
+}
+
+void V4L2Capture::setDeviceAppearedCallback(DeviceAppearedCallback callback) {
+    m_deviceAppeared = std::move(callback);
+    if (!m_deviceAppeared) {
+        m_device->watchNodes({}, nullptr);
+        return;
+    }
+    m_device->watchNodes(QFileInfo(path(0)).absolutePath(), [this] {
+        // A copy, so that a handler clearing the callback does not destroy the one running.
+        if (const DeviceAppearedCallback callback = m_deviceAppeared)
+            callback();
+    });
 }
 
 void V4L2Capture::status(StatusId id, const QString& text) {
@@ -56,10 +83,7 @@ bool V4L2Capture::connectDriver(int index) {
         m_device->close(fd);
         return false;
     }
-    const quint32 caps =
-        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
-    // Cameras also expose metadata and output nodes; only a streaming capture node will do.
-    if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) {
+    if (!isStreamingCaptureNode(capability)) {
         m_device->close(fd);
         return false;
     }
@@ -175,7 +199,7 @@ bool V4L2Capture::getDriverCaps(CaptureDriverCaps& caps) const {
         return false;
     caps = CaptureDriverCaps{};
     caps.deviceIndex = quint32(m_index);
-    caps.hasSourceDialog = !controls().isEmpty() || inputs().size() > 1;
+    caps.hasSourceDialog = !controls().isEmpty() || inputs().size() > 1 || devices().size() > 1;
     caps.hasFormatDialog =
         std::any_of(m_devicePixelFormats.begin(), m_devicePixelFormats.end(), isSupportedPixelFormat);
     return true;
@@ -313,6 +337,27 @@ bool V4L2Capture::setControl(quint32 id, qint32 value) {
 
 QList<CaptureInput> V4L2Capture::inputs() const {
     return isConnected() ? queryInputs(*m_device, m_fd) : QList<CaptureInput>();
+}
+
+// The connected camera is not opened a second time; the others only long enough to ask their
+// names, which does not disturb a program streaming from them.
+QList<CaptureDevice> V4L2Capture::devices() const {
+    QList<CaptureDevice> found;
+    for (int index = 0; index <= 9; ++index) {
+        if (index == m_index) {
+            found.append({index, path(index), m_cardName});
+            continue;
+        }
+        const QByteArray devicePath = path(index).toLocal8Bit();
+        const int fd = m_device->open(devicePath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        v4l2_capability capability{};
+        if (xioctl(*m_device, fd, VIDIOC_QUERYCAP, &capability) == 0 && isStreamingCaptureNode(capability))
+            found.append({index, path(index), kernelText(capability.card, sizeof capability.card)});
+        m_device->close(fd);
+    }
+    return found;
 }
 
 int V4L2Capture::currentInput() const {

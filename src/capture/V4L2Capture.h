@@ -44,10 +44,13 @@ public:
 
     void setFrameCallback(FrameCallback callback) override { m_frameCallback = std::move(callback); }
     void setStatusCallback(StatusCallback callback) override { m_statusCallback = std::move(callback); }
+    void setDeviceAppearedCallback(DeviceAppearedCallback callback) override;
 
     QList<CaptureControl> controls() const override;
     bool setControl(quint32 id, qint32 value) override;
     QList<CaptureInput> inputs() const override;
+    QList<CaptureDevice> devices() const override;
+    QString devicePath(int index) const override { return path(index); }
     int currentInput() const override;
     bool setInput(int index) override;
 
@@ -93,6 +96,7 @@ private:
 
     FrameCallback m_frameCallback;
     StatusCallback m_statusCallback;
+    DeviceAppearedCallback m_deviceAppeared;
 };
 
 } // namespace talvora

@@ -8,7 +8,21 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QFileSystemWatcher>
+
 namespace talvora {
+
+SystemV4L2Device::SystemV4L2Device() = default;
+SystemV4L2Device::~SystemV4L2Device() = default;
+
+void SystemV4L2Device::watchNodes(const QString& directory, std::function<void()> changed) {
+    m_watcher.reset();
+    if (!changed)
+        return;
+    m_watcher = std::make_unique<QFileSystemWatcher>(QStringList{directory});
+    QObject::connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, m_watcher.get(),
+                     [changed = std::move(changed)] { changed(); });
+}
 
 int SystemV4L2Device::open(const char* path, int flags) {
     return ::open(path, flags);

@@ -5,6 +5,10 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
+
+class QFileSystemWatcher;
 
 namespace talvora {
 
@@ -24,6 +28,10 @@ public:
     virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) = 0;
     virtual int munmap(void* address, std::size_t length) = 0;
+
+    // Calls `changed` from the event loop when nodes in `directory` may have come or gone (a
+    // camera plugged in or out); an empty function ends the watching.
+    virtual void watchNodes(const QString& directory, std::function<void()> changed) = 0;
 };
 
 // The real kernel.
@@ -34,6 +42,17 @@ public:
     int ioctl(int fd, unsigned long request, void* arg) override;
     void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override;
     int munmap(void* address, std::size_t length) override;
+    void watchNodes(const QString& directory, std::function<void()> changed) override;
+
+    SystemV4L2Device();
+    ~SystemV4L2Device() override;
+    SystemV4L2Device(const SystemV4L2Device&) = delete;
+    SystemV4L2Device& operator=(const SystemV4L2Device&) = delete;
+
+private:
+    // Watches the directory itself (/dev): new nodes show up there, and udev's later permission
+    // changes on them too.
+    std::unique_ptr<QFileSystemWatcher> m_watcher;
 };
 
 // ioctl retried while it is interrupted by a signal.

@@ -12,13 +12,14 @@ inline QString defaultUnansweredMessage() {
 
 // The phone's settings, as "Settings.ini" keeps them (SettingsStore reads and writes them). The
 // call session reads the first four at the moment it uses them, so a change takes effect for the
-// next call at once; the microphone level is the one restored at start-up.
+// next call at once; the microphone level and the camera are the ones used at start-up.
 struct PhoneSettings {
     QString ringTone;       // path of the ring tone file; empty for none
     int ringTimeMs = 10000; // how long an incoming call rings; 0 rings forever
     QString unansweredMessage = defaultUnansweredMessage();
-    QString callerId;   // sent with our call requests
-    int micVolume = 85; // microphone level restored at start-up
+    QString callerId;     // sent with our call requests
+    int micVolume = 85;   // microphone level restored at start-up
+    QString cameraDevice; // the camera chosen in the source dialog (its node); empty for none
 
     bool operator==(const PhoneSettings&) const = default;
 };

@@ -36,6 +36,8 @@ QString settingsText(const PhoneSettings& s, SettingsKey key) {
         return s.callerId;
     case SettingsKey::MicVolume:
         return QString::number(s.micVolume);
+    case SettingsKey::CameraDevice:
+        return s.cameraDevice;
     }
     return {};
 }
@@ -70,6 +72,9 @@ QString takeSettingsText(PhoneSettings& s, SettingsKey key, const QString& text)
             s.micVolume = PhoneSettings{}.micVolume;
         }
         return {};
+    case SettingsKey::CameraDevice:
+        s.cameraDevice = text;
+        return {};
     }
     return {};
 }
@@ -99,14 +104,28 @@ void SettingsStore::saveDialogValues(const PhoneSettings& settings) const {
 }
 
 void SettingsStore::saveMicVolume(int micVolume) const {
+    PhoneSettings s;
+    s.micVolume = micVolume;
+    saveOne(s, SettingsKey::MicVolume);
+}
+
+QString SettingsStore::cameraDevice() const {
+    return IniFile(m_path).readString(kSettingsSection, settingsKeyName(SettingsKey::CameraDevice),
+                                      settingsText(PhoneSettings{}, SettingsKey::CameraDevice));
+}
+
+void SettingsStore::saveCameraDevice(const QString& devicePath) const {
+    PhoneSettings s;
+    s.cameraDevice = devicePath;
+    saveOne(s, SettingsKey::CameraDevice);
+}
+
+void SettingsStore::saveOne(const PhoneSettings& settings, SettingsKey key) const {
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
         throw Error(QStringLiteral("Unable to write to %1").arg(m_path));
     }
     IniFile file(m_path);
-    PhoneSettings s;
-    s.micVolume = micVolume;
-    file.writeString(kSettingsSection, settingsKeyName(SettingsKey::MicVolume),
-                     settingsText(s, SettingsKey::MicVolume));
+    file.writeString(kSettingsSection, settingsKeyName(key), settingsText(settings, key));
 }
 
 } // namespace talvora

@@ -10,7 +10,7 @@
 namespace talvora {
 
 // The keys of "Settings.ini", all in one section, in the order the phone reads them.
-enum class SettingsKey { RingTone, RingTime, Message, CallerId, MicVolume };
+enum class SettingsKey { RingTone, RingTime, Message, CallerId, MicVolume, CameraDevice };
 
 inline const QString kSettingsSection = QStringLiteral("Settings");
 
@@ -19,12 +19,13 @@ struct SettingsKeyInfo {
     const char* name; // as written in the file
 };
 
-inline constexpr std::array<SettingsKeyInfo, 5> kSettingsKeys{{
+inline constexpr std::array<SettingsKeyInfo, 6> kSettingsKeys{{
     {SettingsKey::RingTone, "RingTone"},
     {SettingsKey::RingTime, "RingTime"}, // whole seconds in the file
     {SettingsKey::Message, "Message"},
     {SettingsKey::CallerId, "CallerID"},
     {SettingsKey::MicVolume, "micVolume"},
+    {SettingsKey::CameraDevice, "CameraDevice"}, // the device node, /dev/videoN
 }};
 
 QString settingsKeyName(SettingsKey key);
@@ -45,7 +46,7 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // Reads the five keys in their order. `localAddress` is the default caller ID. Problems that
+    // Reads the keys in their order. `localAddress` is the default caller ID. Problems that
     // the user must hear about (a "RingTime" that is not an integer) are appended to `problems`
     // with their exact text; the key then takes its default and reading goes on, so one bad value
     // never leaves the phone without its other settings. The unanswered message is returned as
@@ -60,7 +61,15 @@ public:
     // <path>") when the directory cannot be created or the file written.
     void saveMicVolume(int micVolume) const;
 
+    // Reads and writes "CameraDevice" alone, for the capture window, which starts before the
+    // other settings are read. Writing raises Error("Unable to write to <path>").
+    QString cameraDevice() const;
+    void saveCameraDevice(const QString& devicePath) const;
+
 private:
+    // Writes one key, leaving the others as they are.
+    void saveOne(const PhoneSettings& settings, SettingsKey key) const;
+
     QString m_path;
 };
 

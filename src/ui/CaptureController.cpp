@@ -42,12 +42,66 @@ bool CaptureController::createCaptureWindow() {
     m_backend->setStatusCallback(
         [this](CaptureBackend::StatusId id, const QString& text) { showStatus(id, text); });
     m_backend->setFrameCallback([this](const uchar* data, qsizetype size) { frameArrived(data, size); });
-    for (int index = 0; index <= 9; ++index) {
-        if (connectDriver(index))
-            break;
-    }
+    m_backend->setDeviceAppearedCallback([this] { deviceAppeared(); });
+    m_previewWanted = false;
+    m_wantedFormat.clear();
+    connectFirstDriver();
     showPanelWhileConnected();
     return true;
+}
+
+// The remembered camera first, then the first of 0..9 that works.
+bool CaptureController::connectFirstDriver() {
+    const QString preferred = m_preferredCamera ? m_preferredCamera() : QString();
+    int preferredIndex = -1;
+    for (int index = 0; index <= 9 && !preferred.isEmpty(); ++index) {
+        if (m_backend->devicePath(index) == preferred)
+            preferredIndex = index;
+    }
+    if (preferredIndex >= 0 && connectDriver(preferredIndex))
+        return true;
+    for (int index = 0; index <= 9; ++index) {
+        if (index != preferredIndex && connectDriver(index))
+            return true;
+    }
+    return false;
+}
+
+void CaptureController::chooseCamera(int index) {
+    if (!m_captureWindow || !m_backend || m_inFrameHandler.active())
+        return;
+    CaptureDriverCaps caps;
+    if (m_backend->getDriverCaps(caps) && int(caps.deviceIndex) == index)
+        return;
+    const bool chosen = connectDriver(index);
+    if (!chosen && !connectFirstDriver()) {
+        showPanelWhileConnected();
+        return;
+    }
+    if (chosen && m_cameraChosen)
+        m_cameraChosen(m_backend->devicePath(index));
+    resumeAfterConnecting();
+}
+
+// A camera plugged in after the start, or again after it was pulled out.
+void CaptureController::deviceAppeared() {
+    if (!m_captureWindow || !m_backend || m_backend->isConnected() || m_inFrameHandler.active())
+        return;
+    if (!connectFirstDriver())
+        return;
+    resumeAfterConnecting();
+}
+
+// A camera connected anew takes over where the last one stopped: the format is asked for again
+// and read by the frame buffers before the preview resumes, so that calls go on sending.
+void CaptureController::resumeAfterConnecting() {
+    if (!m_wantedFormat.isEmpty())
+        m_backend->setVideoFormat(m_wantedFormat);
+    if (m_formatReader)
+        m_formatReader();
+    if (m_previewWanted && m_backend)
+        startPreview();
+    showPanelWhileConnected();
 }
 
 // Without a camera the preview panel would be a black hole in the idle picture.
@@ -84,6 +138,7 @@ bool CaptureController::connectDriver(int index) {
 void CaptureController::startPreview() {
     if (!m_captureWindow || !m_backend)
         return;
+    m_previewWanted = true;
     m_captureWindow->setScale(true);
     m_backend->setPreviewRate(kPreviewRateMs);
     // There is no hardware overlay to switch off: frames are always drawn by the window.
@@ -92,6 +147,7 @@ void CaptureController::startPreview() {
 
 // There is no capture to a file; the only capture in progress is the preview stream.
 void CaptureController::abortCapture() {
+    m_previewWanted = false;
     if (m_captureWindow && m_backend)
         m_backend->setPreview(false);
 }
@@ -100,6 +156,7 @@ void CaptureController::destroyCaptureWindow() {
     if (m_backend) {
         m_backend->setStatusCallback(nullptr);
         m_backend->setFrameCallback(nullptr);
+        m_backend->setDeviceAppearedCallback(nullptr);
         m_backend->disconnectDriver();
         retireBackend();
     }
@@ -135,7 +192,8 @@ bool CaptureController::hasFormatDialog() const {
 void CaptureController::showSourceDialog() {
     if (!m_captureWindow || !m_backend || !m_backend->isConnected())
         return;
-    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window());
+    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window(),
+                               [this](int index) { chooseCamera(index); });
     runDialog(dialog);
 }
 
@@ -144,6 +202,8 @@ void CaptureController::showFormatDialog() {
         return;
     CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
     runDialog(dialog);
+    if (m_backend && m_backend->isConnected())
+        m_wantedFormat = m_backend->videoFormat();
 }
 
 void CaptureController::runDialog(QDialog& dialog) {
@@ -162,7 +222,10 @@ void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text
 }
 
 bool CaptureController::setVideoFormat(const QByteArray& formatBlock) {
-    return m_captureWindow && m_backend && m_backend->setVideoFormat(formatBlock);
+    if (!m_captureWindow || !m_backend)
+        return false;
+    m_wantedFormat = formatBlock;
+    return m_backend->setVideoFormat(formatBlock);
 }
 
 QByteArray CaptureController::videoFormat() const {

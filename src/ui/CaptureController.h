@@ -34,6 +34,12 @@ public:
     using BackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
     // Runs a driver dialog modally (exec() unless a test replaces it).
     using DialogRunner = std::function<void(QDialog& dialog)>;
+    // Reads the format of a camera connected again (the frame buffers' readCaptureFormat).
+    using FormatReader = std::function<void()>;
+    // The camera remembered from the last run (its node), read when the window is created, and
+    // where a camera the user chose is remembered.
+    using PreferredCamera = std::function<QString()>;
+    using CameraChosen = std::function<void(const QString& devicePath)>;
 
     static constexpr int kPreviewRateMs = 33;
 
@@ -65,6 +71,14 @@ public:
     // such a frame is dropped silently.
     void setMessageService(MessageService* messages) { m_messages = messages; }
     void setDialogRunner(DialogRunner runner) { m_dialogRunner = std::move(runner); }
+    void setFormatReader(FormatReader reader) { m_formatReader = std::move(reader); }
+    void setCameraMemory(PreferredCamera preferred, CameraChosen chosen) {
+        m_preferredCamera = std::move(preferred);
+        m_cameraChosen = std::move(chosen);
+    }
+    // Switches to driver `index` (the source dialog's choice) and remembers it when it works;
+    // when it does not, the first camera that works takes over.
+    void chooseCamera(int index);
 
     CaptureWindow* captureWindow() const { return m_captureWindow; }
     CaptureBackend* backend() const { return m_backend.get(); }
@@ -76,6 +90,9 @@ public:
 
 private:
     void frameArrived(const uchar* data, qsizetype size);
+    bool connectFirstDriver();
+    void deviceAppeared();
+    void resumeAfterConnecting();
     void runDialog(QDialog& dialog);
     void retireBackend();
     void showPanelWhileConnected();
@@ -94,6 +111,12 @@ private:
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;
+    FormatReader m_formatReader;
+    PreferredCamera m_preferredCamera;
+    CameraChosen m_cameraChosen;
+    // What a camera plugged in again resumes: the preview, and the format last asked for.
+    bool m_previewWanted = false;
+    QByteArray m_wantedFormat;
 };
 
 } // namespace talvora

@@ -21,8 +21,8 @@ QString widgetName(quint32 id) {
 
 } // namespace
 
-CaptureSourceDialog::CaptureSourceDialog(CaptureBackend& backend, QWidget* parent)
-    : QDialog(parent), m_backend(backend) {
+CaptureSourceDialog::CaptureSourceDialog(CaptureBackend& backend, QWidget* parent, CameraChooser chooser)
+    : QDialog(parent), m_backend(backend), m_chooser(std::move(chooser)) {
     setWindowTitle(QStringLiteral("Video Source"));
     build();
 }
@@ -31,6 +31,7 @@ void CaptureSourceDialog::build() {
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     layout->addLayout(form);
+    addCameraChoice(form);
 
     const QList<CaptureInput> inputs = m_backend.inputs();
     if (inputs.size() > 1) {
@@ -104,7 +105,7 @@ void CaptureSourceDialog::build() {
         widget->setEnabled(!control.readOnly && !control.inactive);
         m_widgets.insert(id, widget);
     }
-    if (m_widgets.isEmpty() && !m_inputs)
+    if (m_widgets.isEmpty() && !m_inputs && !m_cameras)
         form->addRow(new QLabel(QStringLiteral("This device has no adjustable settings."), this));
 
     m_problem = new QLabel(this);
@@ -116,6 +117,38 @@ void CaptureSourceDialog::build() {
             &CaptureSourceDialog::restoreDefaults);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+}
+
+void CaptureSourceDialog::addCameraChoice(QFormLayout* form) {
+    const QList<CaptureDevice> cameras = m_chooser ? m_backend.devices() : QList<CaptureDevice>();
+    if (cameras.size() < 2)
+        return;
+    m_cameras = new QComboBox(this);
+    m_cameras->setObjectName(QStringLiteral("cameras"));
+    for (const CaptureDevice& camera : cameras)
+        m_cameras->addItem(QStringLiteral("%1 (%2)").arg(camera.name, camera.path), camera.index);
+    CaptureDriverCaps caps;
+    if (m_backend.getDriverCaps(caps))
+        m_cameras->setCurrentIndex(m_cameras->findData(int(caps.deviceIndex)));
+    connect(m_cameras, &QComboBox::activated, this, [this](int row) {
+        m_chooser(m_cameras->itemData(row).toInt());
+        // The combo box is still in its signal: the widgets are built anew from the event loop.
+        QMetaObject::invokeMethod(this, &CaptureSourceDialog::rebuild, Qt::QueuedConnection);
+    });
+    form->addRow(QStringLiteral("Camera"), m_cameras);
+}
+
+// Another camera has other controls and inputs.
+void CaptureSourceDialog::rebuild() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        delete child;
+    delete layout();
+    m_widgets.clear();
+    m_valueLabels.clear();
+    m_inputs = nullptr;
+    m_cameras = nullptr;
+    m_problem = nullptr;
+    build();
 }
 
 void CaptureSourceDialog::apply(quint32 id, qint32 value) {

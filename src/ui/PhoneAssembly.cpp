@@ -1,5 +1,6 @@
 #include "ui/PhoneAssembly.h"
 
+#include "base/MessageService.h"
 #include "call/CallSession.h"
 #include "contacts/NetworkSource.h"
 #include "phone/Phone.h"
@@ -63,6 +64,12 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
     m_capture->setMessageService(&messages);
     m_capture->setFrameHandler(
         [&phone](const uchar* data, qsizetype size) { return phone.frameArrived(data, size); });
+    m_capture->setFormatReader([&phone] { phone.readCaptureFormat(); });
+    m_capture->setCameraMemory([&phone] { return phone.settingsStore().cameraDevice(); },
+                               [&phone, &messages](const QString& devicePath) {
+                                   runGuarded(messages,
+                                              [&] { phone.settingsStore().saveCameraDevice(devicePath); });
+                               });
 
     m_main = std::make_unique<MainWindow>(phone);
     m_windows << m_main.get();

@@ -187,6 +187,22 @@ void FakeV4L2Device::unplug(int index) {
     wake();
 }
 
+FakeV4L2Device::Node& FakeV4L2Device::plugIn(int index) {
+    Node node = m_nodes.at(index);
+    node.unplugged = false;
+    node.pix = {};
+    node.timePerFrameValue = {1, 30};
+    node.input = 0;
+    return plugIn(index, node);
+}
+
+FakeV4L2Device::Node& FakeV4L2Device::plugIn(int index, Node node) {
+    Node& added = addNode(index, std::move(node));
+    if (const std::function<void()> changed = m_nodesChanged)
+        changed();
+    return added;
+}
+
 int FakeV4L2Device::queuedBuffers() const {
     return int(std::count_if(m_buffers.begin(), m_buffers.end(), [](const Buffer& b) { return b.queued; }));
 }

@@ -8,6 +8,7 @@
 #include <linux/videodev2.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -79,6 +80,11 @@ public:
     void deliverBogusIndex(quint32 index);
     // The camera goes away: every later call on it fails with ENODEV and the descriptor wakes.
     void unplug(int index);
+    // The camera comes back as a fresh node (an unplugged one in its first configuration),
+    // and the watcher hears of it.
+    Node& plugIn(int index);
+    Node& plugIn(int index, Node node);
+    bool watching() const { return bool(m_nodesChanged); }
 
     int queuedBuffers() const;
     // Every delivered frame dequeued and every buffer back with the driver.
@@ -96,6 +102,11 @@ public:
     int ioctl(int fd, unsigned long request, void* arg) override;
     void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override;
     int munmap(void* address, std::size_t length) override;
+    void watchNodes(const QString& directory, std::function<void()> changed) override {
+        m_watchedDirectory = directory;
+        m_nodesChanged = std::move(changed);
+    }
+    QString watchedDirectory() const { return m_watchedDirectory; }
 
 private:
     struct Buffer {
@@ -125,6 +136,8 @@ private:
     std::deque<Done> m_done;
     bool m_streaming = false;
     std::vector<Call> m_calls;
+    std::function<void()> m_nodesChanged;
+    QString m_watchedDirectory;
 };
 
 } // namespace talvora::test

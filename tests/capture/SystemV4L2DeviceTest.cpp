@@ -7,6 +7,7 @@
 #include "capture/CaptureBackendFactory.h"
 #include "capture/TestCamera.h"
 #include "capture/V4L2Capture.h"
+#include "support/EventLoop.h"
 
 namespace talvora {
 namespace {
@@ -32,6 +33,23 @@ TEST(SystemV4L2DeviceTest, NodesThatAreNotCamerasDoNotConnect) {
     ASSERT_EQ(statuses.size(), 1);
     EXPECT_EQ(statuses[0], QStringLiteral("Cannot open %1: Is a directory").arg(dir.filePath("video2")));
     EXPECT_FALSE(capture.isConnected());
+}
+
+// A node appearing in the watched directory is heard of from the event loop; after the
+// watching ends it is not.
+TEST(SystemV4L2DeviceTest, NewNodesInTheDirectoryAreReported) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    V4L2Capture capture(std::make_shared<SystemV4L2Device>(), dir.filePath(QStringLiteral("video%1")));
+    int appeared = 0;
+    capture.setDeviceAppearedCallback([&] { ++appeared; });
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("video0")));
+    ASSERT_TRUE(test::waitUntil([&] { return appeared > 0; }, 10000));
+    capture.setDeviceAppearedCallback(nullptr);
+    const int before = appeared;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("video1")));
+    test::waitUntil([] { return false; }, 200);
+    EXPECT_EQ(appeared, before);
 }
 
 TEST(SystemV4L2DeviceTest, FactoryChoosesTheTestCameraOnlyWhenAsked) {

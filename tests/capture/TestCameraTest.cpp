@@ -151,6 +151,84 @@ TEST(TestPatternTest, PatternMovesAndNoiseChangesIt) {
     EXPECT_NE(a, b);
 }
 
+// The cheap renderer copies frames out of a picture drawn once; every frame must still be the
+// one renderTestPattern draws, in every layout, for sizes that do and do not fill whole groups.
+TEST(TestPatternRendererTest, FramesMatchTheWholeDrawing) {
+    struct Case {
+        int pattern;
+        int width, height;
+        bool moving;
+        int brightness;
+    };
+    const Case cases[] = {
+        {TestPatternSettings::ColourBars, 64, 16, true, 0},
+        {TestPatternSettings::ColourBars, 37, 9, true, 0},
+        {TestPatternSettings::Gradient, 48, 12, true, 20},
+        {TestPatternSettings::Gradient, 30, 7, true, 0},
+        {TestPatternSettings::Checkerboard, 80, 40, true, 0},
+        {TestPatternSettings::Checkerboard, 33, 70, true, -30},
+        {TestPatternSettings::ColourBars, 24, 8, false, 10},
+        {TestPatternSettings::Checkerboard, 8, 4, false, 0},
+    };
+    const quint32 kinds[] = {kBiRgb,      kFourccYUY2, kFourccUYVY, kFourccY41P, kFourccYVU9,
+                             kFourccI420, kFourccY8,   kFourccY211, kFourccMJPG};
+    const quint64 frameNumbers[] = {0, 1, 2, 3, 7, 16, 17, 99999, 100000, 123457};
+    for (const Case& c : cases) {
+        for (const quint32 kind : kinds) {
+            TestPatternSettings settings;
+            settings.pattern = c.pattern;
+            settings.moving = c.moving;
+            settings.brightness = c.brightness;
+            TestPatternRenderer renderer;
+            QByteArray scratch;
+            const qsizetype size = testPatternFrameSize(kind, c.width, c.height);
+            for (const quint64 n : frameNumbers) {
+                QByteArray expected(size, '\x55');
+                // Padding must be written, not left over; the Motion JPEG decoder, which both
+                // take alike, leaves it as it was.
+                QByteArray actual(size, kind == kFourccMJPG ? '\x55' : '\x66');
+                ASSERT_TRUE(renderTestPattern(kind, c.width, c.height, n, settings, scratch,
+                                              reinterpret_cast<uchar*>(expected.data()), size));
+                ASSERT_TRUE(renderer.render(kind, c.width, c.height, n, settings,
+                                            reinterpret_cast<uchar*>(actual.data()), size));
+                ASSERT_EQ(actual, expected)
+                    << testPatternKindName(kind).toStdString() << " pattern " << c.pattern << " " << c.width
+                    << "x" << c.height << " frame " << n;
+            }
+        }
+    }
+}
+
+TEST(TestPatternRendererTest, FollowsChangedSettingsAndNoise) {
+    TestPatternRenderer renderer;
+    TestPatternSettings settings;
+    QByteArray scratch;
+    const qsizetype size = testPatternFrameSize(kFourccYUY2, 32, 8);
+    QByteArray expected(size, '\0');
+    QByteArray actual(size, '\0');
+    const auto check = [&](quint64 n, int width) {
+        const qsizetype bytes = testPatternFrameSize(kFourccYUY2, width, 8);
+        expected.resize(bytes);
+        actual.resize(bytes);
+        renderTestPattern(kFourccYUY2, width, 8, n, settings, scratch,
+                          reinterpret_cast<uchar*>(expected.data()), bytes);
+        EXPECT_TRUE(renderer.render(kFourccYUY2, width, 8, n, settings,
+                                    reinterpret_cast<uchar*>(actual.data()), bytes));
+        EXPECT_EQ(actual, expected);
+    };
+    check(1, 32);
+    settings.brightness = 40; // drawn again, not taken from the earlier picture
+    check(2, 32);
+    settings.pattern = TestPatternSettings::Gradient;
+    check(3, 32);
+    check(3, 40); // another size
+    settings.noiseLevel = 50;
+    check(4, 40);
+    check(5, 40);
+    EXPECT_FALSE(
+        renderer.render(kFourccYUY2, 40, 8, 0, settings, reinterpret_cast<uchar*>(actual.data()), 5));
+}
+
 struct CameraRig {
     ManualFrameTicker* ticker = nullptr;
     std::unique_ptr<TestCamera> camera;

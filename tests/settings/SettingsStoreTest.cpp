@@ -91,8 +91,36 @@ TEST_F(SettingsStoreTest, SaveMicVolumeWritesDecimalAndKeepsTheRest) {
     EXPECT_EQ(bytes(), "[Settings]\nRingTime=5\nmicVolume=0\n");
 }
 
+TEST_F(SettingsStoreTest, CameraDeviceIsReadAndWrittenAloneKeepingTheRest) {
+    struct Case {
+        const char* before;
+        const char* was;
+        const char* chosen;
+        const char* after;
+    } cases[] = {
+        {"", "", "/dev/video1", "[Settings]\nCameraDevice=/dev/video1\n"},
+        {"[Settings]\nRingTime=5\nmicVolume=3\n", "", "/dev/video2",
+         "[Settings]\nRingTime=5\nmicVolume=3\nCameraDevice=/dev/video2\n"},
+        {"[Settings]\nCameraDevice=/dev/video0\nMessage=Away\n", "/dev/video0", "/dev/video3",
+         "[Settings]\nCameraDevice=/dev/video3\nMessage=Away\n"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(path());
+        if (*c.before)
+            write(c.before);
+        const SettingsStore store(path());
+        EXPECT_EQ(store.cameraDevice(), c.was);
+        store.saveCameraDevice(QString::fromLatin1(c.chosen));
+        EXPECT_EQ(bytes(), c.after);
+        EXPECT_EQ(store.cameraDevice(), c.chosen);
+        QStringList problems;
+        EXPECT_EQ(store.load("10.0.0.1", problems).cameraDevice, c.chosen);
+        EXPECT_TRUE(problems.isEmpty());
+    }
+}
+
 TEST_F(SettingsStoreTest, KeyTableNamesEachKeyOnceInFileOrder) {
-    const QStringList expected{"RingTone", "RingTime", "Message", "CallerID", "micVolume"};
+    const QStringList expected{"RingTone", "RingTime", "Message", "CallerID", "micVolume", "CameraDevice"};
     QStringList names;
     for (const SettingsKeyInfo& info : kSettingsKeys) {
         names << settingsKeyName(info.key);
@@ -108,7 +136,7 @@ TEST_F(SettingsStoreTest, DefaultsOfEveryKeyTable) {
         const char* defaultText;
     } cases[] = {
         {SettingsKey::RingTone, ""}, {SettingsKey::RingTime, "10"},  {SettingsKey::Message, "Unanswered"},
-        {SettingsKey::CallerId, ""}, {SettingsKey::MicVolume, "85"},
+        {SettingsKey::CallerId, ""}, {SettingsKey::MicVolume, "85"}, {SettingsKey::CameraDevice, ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(settingsText(PhoneSettings{}, c.key), c.defaultText) << c.defaultText;
