@@ -83,14 +83,14 @@ void runTransmit(benchmark::State& state, VoiceProcessing options) {
 }
 
 void BM_Frame_EncodeOnly(benchmark::State& state) {
-    runTransmit(state, {false, false});
+    runTransmit(state, {false, false, false});
 }
 void BM_Frame_TransmitFull(benchmark::State& state) {
-    runTransmit(state, {true, true});
+    runTransmit(state, {true, true, true});
 }
 
 void BM_Frame_Receive(benchmark::State& state) {
-    TransmitPipeline tx({false, false});
+    TransmitPipeline tx({false, false, false});
     std::vector<std::vector<std::uint8_t>> packets;
     std::array<std::int16_t, kFrameSamples> frame{};
     std::array<std::uint8_t, 1275> packet{};

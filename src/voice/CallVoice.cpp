@@ -29,7 +29,8 @@ void CallVoice::start() {
     m_terminal->openTransmit({.codec = voice::Codec::Opus,
                               .frameMs = voice::kFrameDurationMs,
                               .echoCancellation = true,
-                              .noiseSuppression = true});
+                              .noiseSuppression = true,
+                              .gainControl = true});
     m_terminal->setTransmitDestination(m_remoteAddress, m_transmitPort);
     m_terminal->setTransmitSource(m_localAddress);
     m_terminal->openReceive({.codec = voice::Codec::Opus, .frameMs = voice::kFrameDurationMs});

@@ -333,7 +333,7 @@ private:
 
 // B talks (broadband noise) to A, whose microphone hears A's speaker: what comes back to B is
 // A's echo of B. With the canceller on, far less of it comes back.
-double echoReturned(bool echoCancellation) {
+double echoReturned(bool echoCancellation, bool gainControl = false) {
     NetworkConfig aNet;
     aNet.bindAddress = QHostAddress("127.0.0.2");
     MediaTerminal a(aNet, std::make_unique<EchoRoom>(TestPhone::clock()), TestPhone::clock());
@@ -343,7 +343,8 @@ double echoReturned(bool echoCancellation) {
                     return static_cast<std::int16_t>(static_cast<std::int32_t>(noise >> 16) % 4000);
                 }});
     a.beginCall();
-    a.openTransmit({.echoCancellation = echoCancellation, .noiseSuppression = false});
+    a.openTransmit(
+        {.echoCancellation = echoCancellation, .noiseSuppression = false, .gainControl = gainControl});
     a.setTransmitDestination("127.0.0.3", 8500);
     a.openReceive({});
     a.bindReceivePort(8500);
@@ -359,10 +360,14 @@ double echoReturned(bool echoCancellation) {
 TEST(MediaTerminal, EchoCancellerHearsWhatTheSpeakerPlays) {
     const double without = echoReturned(false);
     const double with = echoReturned(true);
+    // The gain control does not raise the residual echo while only the far end talks.
+    const double withGain = echoReturned(true, true);
     EXPECT_GT(without, 200) << "the room does echo";
     EXPECT_LT(with, without * 0.2) << "at least 14 dB less echo: " << with << " against " << without;
+    EXPECT_LT(withGain, without * 0.2) << "with gain control: " << withGain << " against " << without;
     RecordProperty("echo_without", std::to_string(without));
     RecordProperty("echo_with", std::to_string(with));
+    RecordProperty("echo_with_gain_control", std::to_string(withGain));
 }
 
 TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesWhatItCannotDo) {

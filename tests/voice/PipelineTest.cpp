@@ -41,7 +41,7 @@ std::vector<std::int16_t> roundTrip(const std::vector<std::int16_t>& input, Voic
 
 TEST(Pipeline, ToneKeepsFrequencyAndLevelAtUnity) {
     const auto input = tone(440, 8000, 48000);
-    const auto output = roundTrip(input, {false, false}, 80, 80);
+    const auto output = roundTrip(input, {false, false, false}, 80, 80);
     const std::span<const std::int16_t> steady(output.data() + 9600, 38400);
     EXPECT_NEAR(dominantFrequency(steady), 440, 10);
     EXPECT_NEAR(toneAmplitude(steady, 440), 8000, 8000 * 0.12); // within about 1 dB
@@ -55,7 +55,7 @@ TEST(Pipeline, LevelsScaleTheToneBothWays) {
     };
     for (const Row& row : {Row{100, 80, 4000 * 3.162}, Row{80, 100, 4000 * 3.162}, Row{60, 80, 4000 * 0.3162},
                            Row{0, 80, 0}, Row{80, 0, 0}}) {
-        const auto output = roundTrip(input, {false, false}, row.tx, row.rx);
+        const auto output = roundTrip(input, {false, false, false}, row.tx, row.rx);
         const std::span<const std::int16_t> steady(output.data() + 9600, 38400);
         EXPECT_NEAR(toneAmplitude(steady, 1000), row.expected, row.expected * 0.15 + 20)
             << "tx " << row.tx << " rx " << row.rx;
@@ -63,7 +63,7 @@ TEST(Pipeline, LevelsScaleTheToneBothWays) {
 }
 
 TEST(Pipeline, ConcealsLostFramesAndRefusesGarbage) {
-    TransmitPipeline tx({false, false});
+    TransmitPipeline tx({false, false, false});
     ReceivePipeline rx;
     const auto input = tone(440, 8000, 48000);
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
@@ -93,7 +93,7 @@ TEST(Pipeline, ConcealsLostFramesAndRefusesGarbage) {
 // The microphone hears the speaker 30 ms late at half the level and nothing else: once the
 // canceller has converged, far less of it goes out.
 TEST(Pipeline, EchoCancellerRemovesWhatTheSpeakerPlayed) {
-    TransmitPipeline tx({true, false});
+    TransmitPipeline tx({true, false, false});
     std::vector<std::int16_t> far(48000 * 6);
     std::uint32_t noise = 1;
     for (auto& s : far) {

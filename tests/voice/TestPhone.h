@@ -31,12 +31,15 @@ public:
         return steady;
     }
 
-    // The voice session's calls for a call to `peer`, with echo cancellation and noise
-    // suppression off unless asked, so that a test tone arrives as it was sent.
-    void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false) {
+    // The voice session's calls for a call to `peer`, with echo cancellation, noise suppression
+    // and gain control off unless asked, so that a test tone arrives as it was sent.
+    void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false,
+               bool gainControl = false) {
         MediaTerminal& t = *m_terminal;
         t.beginCall();
-        t.openTransmit({.echoCancellation = echoCancellation, .noiseSuppression = noiseSuppression});
+        t.openTransmit({.echoCancellation = echoCancellation,
+                        .noiseSuppression = noiseSuppression,
+                        .gainControl = gainControl});
         t.setTransmitDestination(peer, 8500);
         t.openReceive({});
         t.bindReceivePort(8500);

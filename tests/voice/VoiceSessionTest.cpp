@@ -67,6 +67,7 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         EXPECT_EQ(terminal->transmitOptions().frameMs, 20);
         EXPECT_TRUE(terminal->transmitOptions().echoCancellation);
         EXPECT_TRUE(terminal->transmitOptions().noiseSuppression);
+        EXPECT_TRUE(terminal->transmitOptions().gainControl);
         EXPECT_EQ(terminal->transmitLevel(), 80);
         EXPECT_EQ(terminal->receiveLevel(), 80);
 

@@ -184,8 +184,10 @@ bool MediaTerminal::startTransmit() {
         return false;
     }
     AudioProblem missing = AudioProblem::None;
-    const bool started = m_transmit.start(
-        *m_socket, {m_transmitOptions.echoCancellation, m_transmitOptions.noiseSuppression}, missing);
+    const bool started = m_transmit.start(*m_socket,
+                                          {m_transmitOptions.echoCancellation,
+                                           m_transmitOptions.noiseSuppression, m_transmitOptions.gainControl},
+                                          missing);
     noteMissing(missing, true);
     return started;
 }

@@ -30,6 +30,7 @@ struct TransmitOptions {
     int frameMs = kFrameDurationMs;
     bool echoCancellation = true;
     bool noiseSuppression = true;
+    bool gainControl = true;
 };
 
 // How a call's voice comes in; the same rules as for TransmitOptions.

@@ -18,7 +18,7 @@ TransmitPipeline::TransmitPipeline(VoiceProcessing options) : m_options(options)
         int rate = kSampleRateHz;
         speex_echo_ctl(m_echo, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
     }
-    if (m_options.echoCancellation || m_options.noiseSuppression) {
+    if (m_options.echoCancellation || m_options.noiseSuppression || m_options.gainControl) {
         m_preprocess = speex_preprocess_state_init(static_cast<int>(kFrameSamples), kSampleRateHz);
         if (m_preprocess == nullptr) {
             if (m_echo != nullptr) {
@@ -27,9 +27,18 @@ TransmitPipeline::TransmitPipeline(VoiceProcessing options) : m_options(options)
             throw Error(QStringLiteral("The noise suppressor cannot be started."));
         }
         int denoise = m_options.noiseSuppression ? 1 : 0;
+        int agc = m_options.gainControl ? 1 : 0;
         int off = 0;
         speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_DENOISE, &denoise);
-        speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC, &off);
+        speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC, &agc);
+        if (m_options.gainControl) {
+            float target = kGainControlTarget;
+            int maxGainDb = kGainControlMaxGainDb;
+            int rise = kGainControlRiseDbPerSecond;
+            speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC_LEVEL, &target);
+            speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC_MAX_GAIN, &maxGainDb);
+            speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC_INCREMENT, &rise);
+        }
         speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_DEREVERB, &off);
         if (m_echo != nullptr) {
             speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_ECHO_STATE, m_echo);
@@ -58,10 +67,29 @@ std::size_t TransmitPipeline::process(std::span<std::int16_t> mic, std::span<con
         std::copy(std::begin(m_cleaned), std::end(m_cleaned), mic.begin());
     }
     if (m_preprocess != nullptr) {
+        if (m_options.gainControl) {
+            holdGainWhileFarEndTalks(played);
+        }
         speex_preprocess_run(m_preprocess, mic.data());
     }
+    // The user's level comes after the gain control, which would otherwise undo it.
     m_gain.apply(mic, level);
     return m_encoder.encode(mic, packet);
+}
+
+void TransmitPipeline::holdGainWhileFarEndTalks(std::span<const std::int16_t> played) {
+    double energy = 0;
+    for (std::int16_t s : played) {
+        energy += double(s) * s;
+    }
+    const bool farEndTalks =
+        !played.empty() && energy >= kFarEndActiveRms * kFarEndActiveRms * double(played.size());
+    if (farEndTalks == m_gainRiseHeld) {
+        return;
+    }
+    m_gainRiseHeld = farEndTalks;
+    int rise = farEndTalks ? 0 : kGainControlRiseDbPerSecond;
+    speex_preprocess_ctl(m_preprocess, SPEEX_PREPROCESS_SET_AGC_INCREMENT, &rise);
 }
 
 } // namespace talvora::voice

@@ -16,14 +16,30 @@ namespace talvora::voice {
 struct VoiceProcessing {
     bool echoCancellation = true;
     bool noiseSuppression = true;
+    bool gainControl = true;
 };
+
+// Automatic gain control: speech is brought towards about -19 dBFS RMS (against a full-scale
+// sine), raised by at most 20 dB (a quiet talker) and lowered quickly when it gets loud, so that
+// the user's microphone level, applied after it, starts from a steady speech level instead of the
+// microphone's, with 10 dB of headroom left for the level's top. The speexdsp target is in its own
+// loudness units: 8000 gives about -29 dBFS, and the output follows it linearly.
+inline constexpr float kGainControlTarget = 24000.0f;
+inline constexpr int kGainControlMaxGainDb = 20;
+// The gain control may rise by this much a second, and only while the speaker is quiet: with the
+// far end talking, what reaches it after the canceller is mostly residual echo, which it must not
+// raise towards speech level. It may still fall at any time.
+inline constexpr int kGainControlRiseDbPerSecond = 12;
+// A played frame at or above this RMS (about -50 dBFS) means the far end is talking.
+inline constexpr double kFarEndActiveRms = 100.0;
 
 // How much echo the canceller can model: the speaker-to-microphone path through both devices'
 // buffers and the room. 160 ms covers sound servers with 20-40 ms buffers on each side.
 inline constexpr int kEchoTailMs = 160;
 
 // Microphone frame to Opus packet: echo cancellation against what the speaker played, noise
-// suppression (with the canceller's residual echo suppression), the transmit level, encoding.
+// suppression (with the canceller's residual echo suppression), automatic gain control, the
+// transmit level, encoding.
 // Everything is allocated at construction; process() allocates nothing.
 class TransmitPipeline {
 public:
@@ -43,6 +59,9 @@ private:
     VoiceProcessing m_options;
     SpeexEchoState_* m_echo = nullptr;
     SpeexPreprocessState_* m_preprocess = nullptr;
+    void holdGainWhileFarEndTalks(std::span<const std::int16_t> played);
+
+    bool m_gainRiseHeld = false;
     GainStage m_gain;
     OpusVoiceEncoder m_encoder;
     std::int16_t m_cleaned[kFrameSamples]{};
