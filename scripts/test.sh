@@ -93,7 +93,7 @@ if wants tsan; then
   (
     cd build-tsan
     # A race report fails the program (exit code 66) once it has run to its end.
-    export TSAN_OPTIONS=second_deadlock_stack=1
+    export TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$root/scripts/sanitizers/tsan.supp
     # This case bounds the growth of the program's resident memory, which ThreadSanitizer's shadow
     # memory multiplies; it runs in the other two stages.
     export GTEST_FILTER=-MediaTerminal.FloodCostsNoMemoryAndTheCallGoesOn
