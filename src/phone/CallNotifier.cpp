@@ -16,7 +16,7 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 // How long a question to the server may stay unanswered; the phone never waits for it.
 constexpr int kReplyTimeoutMs = 10000;
 
-// Notification urgencies of the specification (a byte on the wire).
+// Notification urgencies as the notification service expects them (a byte on the wire).
 constexpr uchar kNormal = 1;
 constexpr uchar kCritical = 2;
 

@@ -105,7 +105,7 @@ TEST_F(CallNotifierTest, ARingPostsOneCriticalResidentCallNotification) {
     EXPECT_EQ(n.replacesId, 0u);
     EXPECT_EQ(n.expireTimeout, 0);
     EXPECT_EQ(n.hints.value("category").toString(), QStringLiteral("call.incoming"));
-    // The specification wants the urgency as a byte; an int would be ignored by strict servers.
+    // Notification services want the urgency as a byte; an int would be ignored by strict ones.
     EXPECT_EQ(n.hints.value("urgency").typeId(), QMetaType::UChar);
     EXPECT_EQ(n.hints.value("urgency").toInt(), 2);
     EXPECT_EQ(n.hints.value("resident"), QVariant(true));

@@ -7,7 +7,7 @@ namespace talvora::test {
 
 namespace {
 
-// Reasons of NotificationClosed in the specification.
+// The reasons a NotificationClosed signal carries.
 constexpr uint kDismissed = 2;
 constexpr uint kClosedByCall = 3;
 
