@@ -9,15 +9,12 @@ build=$(cd "$1" && pwd)
 shots=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/talvora-e2e.XXXXXX)
-pids=()
 failures=0
 passes=0
 
+source "$here/phones.sh"
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  bash "$here/pulse.sh" stop "$work/pa" 2>/dev/null
-  bash "$here/pulse.sh" stop "$work/pb" 2>/dev/null
-  wait 2>/dev/null
+  phones_cleanup
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -30,40 +27,10 @@ check() { # check NAME COMMAND...
   fi
 }
 
-# A display of our own.
-for n in $(seq 90 120); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-done
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_display
+start_daemons || exit 1
+start_phones || exit 1
 
-mkdir -p "$work/pa" "$work/pb" "$work/a" "$work/b"
-pa=$(bash "$here/pulse.sh" start "$work/pa" 440) || exit 1
-pb=$(bash "$here/pulse.sh" start "$work/pb" 660) || exit 1
-
-start_phone() { # start_phone NAME ADDRESS PULSE
-  PULSE_SERVER=$3 QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/$1 "$build/talvora" --bind "$2" \
-    --config-dir "$work/$1" --test-camera >"$work/$1.log" 2>&1 &
-  pids+=($!)
-  local pid=$!
-  for _ in $(seq 1 100); do
-    win=$(xdotool search --all --pid "$pid" --name 'Brisko Talvora Video Phone' 2>/dev/null | head -1)
-    [ -n "$win" ] && { echo "$win"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-winA=$(start_phone a 127.0.0.2 "$pa") || { echo "not ok - phone A did not start"; cat "$work/a.log"; exit 1; }
-winB=$(start_phone b 127.0.0.3 "$pb") || { echo "not ok - phone B did not start"; cat "$work/b.log"; exit 1; }
-xdotool windowmove "$winA" 0 0
-xdotool windowmove "$winB" 920 430
-sleep 1.5
-
-click() { # click WINDOW X Y (window coordinates)
-  xdotool mousemove --window "$1" "$2" "$3" click 1
-}
 shot() { [ -n "$shots" ] && mkdir -p "$shots" && import -window root "$shots/$1.png"; }
 
 # Sound on a null sink: RMS and rough frequency of two seconds of its monitor.
@@ -79,27 +46,11 @@ tone_near() { # tone_near "rms freq" HZ
 silent() { awk -v s="$1" 'BEGIN { split(s, a, " "); exit !(a[1] < 0.002) }'; }
 
 # Pictures: the centre of each video area changes from the idle picture to the peer's pictures.
-pixel() { # pixel X Y -> colour of the root window there
-  import -window root -crop "1x1+$1+$2" txt:- 2>/dev/null | tail -1 | awk '{print $3}'
-}
 idleA=$(pixel 400 325)
 idleB=$(pixel 1320 755)
 shot 0-idle
-# A types B's address and presses Call; B rings and answers.
-click "$winA" 900 164
-xdotool key --window "$winA" ctrl+a
-xdotool type --window "$winA" --delay 20 "127.0.0.3"
-click "$winA" 848 104
-# B rings when its caller line shows; the pixel there turns from the idle picture's to text.
-callerLine=$(pixel 1320 443)
-for _ in $(seq 1 20); do
-  [ "$(pixel 1320 443)" != "$callerLine" ] && break
-  sleep 0.25
-done
-sleep 0.5
-shot 1-ringing
-click "$winB" 848 104
-sleep 2
+ringing_shot() { shot 1-ringing; }
+place_call ringing_shot
 shot 2-connected
 
 # A busy machine may take a moment longer: each check listens or looks again a few times.

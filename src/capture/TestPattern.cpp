@@ -313,6 +313,12 @@ qsizetype bytesOf(const Planes& p) {
 // Beyond this the wide picture is not worth its memory, and frames are drawn whole.
 constexpr qsizetype kMaxWidePictureBytes = qsizetype(48) << 20;
 
+// A Motion JPEG frame decoded as the V4L2 back end decodes a webcam's: into a bottom-up bitmap.
+bool decodeMjpeg(const QByteArray& jpeg, int width, int height, uchar* frame) {
+    return decodeMjpegFrame(reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), width, height,
+                            frame, qsizetype(bitmapRowBytes(qint64(width) * 24))) == MjpegDecodeStatus::Ok;
+}
+
 } // namespace
 
 bool isTestPatternKind(quint32 compression) {
@@ -397,10 +403,7 @@ bool renderTestPattern(quint32 compression, int width, int height, quint64 frame
     drawRgb({width, height, width, height, offset, offset}, frameNumber, settings, rgb);
     if (compression == kFourccMJPG) {
         // The whole way of a webcam's frame: compressed without Huffman tables, then decoded.
-        const QByteArray jpeg = encodeMjpegFrame(rgb, width, height, kTestJpegQuality);
-        return decodeMjpegFrame(reinterpret_cast<const uchar*>(jpeg.constData()), jpeg.size(), width, height,
-                                frame,
-                                qsizetype(bitmapRowBytes(qint64(width) * 24))) == MjpegDecodeStatus::Ok;
+        return decodeMjpeg(encodeMjpegFrame(rgb, width, height, kTestJpegQuality), width, height, frame);
     }
     pack(compression, width, height, rgb, frame);
     return true;
@@ -411,6 +414,8 @@ bool TestPatternRenderer::render(quint32 compression, int width, int height, qui
     const qsizetype expected = testPatternFrameSize(compression, width, height);
     if (expected == 0 || frameSize != expected)
         return false;
+    if (compression == kFourccMJPG && settings.noiseLevel <= 0)
+        return renderMjpeg(width, height, frameNumber, settings, frame);
     const Planes planes = planesOf(compression, width, height);
     if (!planes.shiftable || settings.noiseLevel > 0) // noise differs in every frame
         return renderTestPattern(compression, width, height, frameNumber, settings, m_scratch, frame,
@@ -433,7 +438,7 @@ bool TestPatternRenderer::render(quint32 compression, int width, int height, qui
 
     const Key key{compression, width, height, settings.pattern, settings.brightness, settings.moving};
     if (!(key == m_key)) {
-        m_key = key;
+        forget(key);
         m_wide.assign(std::size_t(planes.alignX), QByteArray());
     }
     // A shift that does not fall on a group boundary is cut out of a picture drawn from the
@@ -465,6 +470,41 @@ bool TestPatternRenderer::render(quint32 compression, int width, int height, qui
         }
     }
     return true;
+}
+
+void TestPatternRenderer::forget(const Key& key) {
+    m_key = key;
+    m_wide.clear();
+    m_jpegs.clear();
+    m_jpegBytes = 0;
+}
+
+bool TestPatternRenderer::renderMjpeg(int width, int height, quint64 frameNumber,
+                                      const TestPatternSettings& settings, uchar* frame) {
+    const Key key{kFourccMJPG, width, height, settings.pattern, settings.brightness, settings.moving};
+    if (!(key == m_key))
+        forget(key);
+    // The moving picture repeats once it has moved by its period (the frame width across, two
+    // checkerboard squares diagonally), so each shift within the period is compressed once, as
+    // long as the compressed frames fit the budget; the decode, the phone's own work with a
+    // webcam's frames, runs for every frame.
+    const int offset = patternOffset(frameNumber, settings);
+    const int period = settings.pattern == TestPatternSettings::Checkerboard ? 64 : width;
+    const int shift = offset % period;
+    auto cached = m_jpegs.find(shift);
+    if (cached == m_jpegs.end()) {
+        const qsizetype rgbBytes = qsizetype(width) * height * 3;
+        if (m_scratch.size() != rgbBytes)
+            m_scratch.resize(rgbBytes);
+        auto* rgb = reinterpret_cast<uchar*>(m_scratch.data());
+        drawRgb({width, height, width, height, offset, offset}, frameNumber, settings, rgb);
+        QByteArray jpeg = encodeMjpegFrame(rgb, width, height, kTestJpegQuality);
+        if (m_jpegBytes + jpeg.size() > kMaxCachedJpegBytes)
+            return decodeMjpeg(jpeg, width, height, frame);
+        m_jpegBytes += jpeg.size();
+        cached = m_jpegs.emplace(shift, std::move(jpeg)).first;
+    }
+    return decodeMjpeg(cached->second, width, height, frame);
 }
 
 } // namespace talvora

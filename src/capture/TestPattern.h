@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <unordered_map>
 #include <vector>
 
 namespace talvora {
@@ -39,7 +40,8 @@ bool renderTestPattern(quint32 compression, int width, int height, quint64 frame
 // Draws the frames of one camera at a fraction of renderTestPattern's cost, with the same
 // result: the still picture is drawn once per layout, size and settings, wide (and for the
 // checkerboard tall) enough to hold every shift of the moving picture, and each frame is copied
-// out of it row by row. Noisy frames, which differ every time, are drawn whole.
+// out of it row by row; Motion JPEG frames are compressed once per shift and decoded every time.
+// Noisy frames, which differ every time, are drawn whole.
 class TestPatternRenderer {
 public:
     bool render(quint32 compression, int width, int height, quint64 frameNumber,
@@ -55,9 +57,18 @@ private:
         bool moving = false;
         bool operator==(const Key&) const = default;
     };
+    void forget(const Key& key);
+    bool renderMjpeg(int width, int height, quint64 frameNumber, const TestPatternSettings& settings,
+                     uchar* frame);
+
+    static constexpr qsizetype kMaxCachedJpegBytes = qsizetype(64) << 20;
+
     Key m_key;
     // The wide picture for each remainder of the shift by the layout's group width.
     std::vector<QByteArray> m_wide;
+    // Motion JPEG: the compressed frame for each shift within the picture's period.
+    std::unordered_map<int, QByteArray> m_jpegs;
+    qsizetype m_jpegBytes = 0;
     QByteArray m_scratch;
 };
 
