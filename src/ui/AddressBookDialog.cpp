@@ -43,8 +43,8 @@ AddressBookDialog::AddressBookDialog(QString filePath, MessageService& messages,
 
     m_panel = makeDialogPanel(this);
 
-    addLabel(QStringLiteral("Contact Name"), 14, 13)->setObjectName(QStringLiteral("Label2"));
-    addLabel(QStringLiteral("Host Name / Hailing Frequency"), 256, 13)
+    addDialogLabel(m_panel, QStringLiteral("Contact Name"), 14, 13)->setObjectName(QStringLiteral("Label2"));
+    addDialogLabel(m_panel, QStringLiteral("Host Name / Hailing Frequency"), 256, 13)
         ->setObjectName(QStringLiteral("Label1"));
     m_nameEdit = addEdit("edtName", 14);
     m_nameEdit->setMaxLength(kNameMaxChars);
@@ -84,27 +84,12 @@ AddressBookDialog::AddressBookDialog(QString filePath, MessageService& messages,
 
 AddressBookDialog::~AddressBookDialog() = default;
 
-QLabel* AddressBookDialog::addLabel(const QString& text, int left, int top) {
-    auto* label = new QLabel(text, m_panel);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    font.setBold(true);
-    label->setFont(font);
-    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
 QLineEdit* AddressBookDialog::addEdit(const char* objectName, int left) {
-    auto* edit = new QLineEdit(m_panel);
+    QLineEdit* edit = addDialogEdit(m_panel, QRect(left, 26, 225, 24), this);
     edit->setObjectName(QLatin1String(objectName));
-    edit->setGeometry(left, 26, 225, 24);
     QFont font = edit->font();
     font.setPixelSize(13);
     edit->setFont(font);
-    edit->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
-    edit->installEventFilter(this);
     return edit;
 }
 

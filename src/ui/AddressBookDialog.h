@@ -55,7 +55,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLabel* addLabel(const QString& text, int left, int top);
     QLineEdit* addEdit(const char* objectName, int left);
     RbButton* addButton(const char* objectName, const QString& caption, QRect place);
     void reload();

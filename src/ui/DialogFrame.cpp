@@ -2,6 +2,8 @@
 
 #include "ui/RbPanel.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 
@@ -17,6 +19,26 @@ RbPanel* makeDialogPanel(QWidget* dialog) {
     panel->setBorderColor(Qt::white);
     panel->setOuterColor(Qt::white);
     return panel;
+}
+
+QLabel* addDialogLabel(QWidget* panel, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, panel);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    label->setFont(font);
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* addDialogEdit(QWidget* panel, const QRect& place, QObject* keyFilter) {
+    auto* edit = new QLineEdit(panel);
+    edit->setGeometry(place);
+    edit->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
+    edit->installEventFilter(keyFilter);
+    return edit;
 }
 
 void centreOnMainWindow(QWidget* dialog) {

@@ -54,7 +54,7 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_messageLabel = addLabel("Label3", QStringLiteral("Unanswered Message"), 16, 107);
     m_callerIdLabel = addLabel("Label4", QStringLiteral("Caller ID"), 16, 147);
 
-    m_ringToneEdit = addEdit(144, 24, 281, 21);
+    m_ringToneEdit = addDialogEdit(m_panel, QRect(144, 24, 281, 21), this);
     m_ringToneEdit->setObjectName(QStringLiteral("edtRingTone"));
     m_browseButton = new RbButton(QStringLiteral("..."), m_panel);
     m_browseButton->setObjectName(QStringLiteral("RbButton1"));
@@ -66,10 +66,10 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_ringTimeSpin->setRange(1, 30);
     m_ringTimeSpin->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     m_ringTimeSpin->installEventFilter(this);
-    m_messageEdit = addEdit(144, 104, 241, 21);
+    m_messageEdit = addDialogEdit(m_panel, QRect(144, 104, 241, 21), this);
     m_messageEdit->setObjectName(QStringLiteral("edtMessage"));
     m_messageEdit->setMaxLength(kTextMaxChars);
-    m_callerIdEdit = addEdit(144, 144, 241, 21);
+    m_callerIdEdit = addDialogEdit(m_panel, QRect(144, 144, 241, 21), this);
     m_callerIdEdit->setObjectName(QStringLiteral("edtCallerID"));
     m_callerIdEdit->setMaxLength(kTextMaxChars);
 
@@ -96,24 +96,9 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
 }
 
 QLabel* SettingsDialog::addLabel(const char* name, const QString& text, int left, int top) {
-    auto* label = new QLabel(text, m_panel);
+    QLabel* label = addDialogLabel(m_panel, text, left, top);
     label->setObjectName(QString::fromLatin1(name));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    font.setBold(true);
-    label->setFont(font);
-    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-    label->move(left, top);
-    label->adjustSize();
     return label;
-}
-
-QLineEdit* SettingsDialog::addEdit(int left, int top, int width, int height) {
-    auto* edit = new QLineEdit(m_panel);
-    edit->setGeometry(left, top, width, height);
-    edit->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
-    edit->installEventFilter(this);
-    return edit;
 }
 
 void SettingsDialog::showEvent(QShowEvent* event) {

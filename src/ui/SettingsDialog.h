@@ -65,7 +65,6 @@ private:
     void onCallerIdKey();
 
     QLabel* addLabel(const char* name, const QString& text, int left, int top);
-    QLineEdit* addEdit(int left, int top, int width, int height);
 
     SettingsStore m_store;
     SettingsOwner m_owner;
