@@ -9,8 +9,6 @@ build=$(cd "$1" && pwd)
 shots=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/talvora-e2e.XXXXXX)
-failures=0
-passes=0
 
 source "$here/phones.sh"
 cleanup() {
@@ -18,14 +16,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-check() { # check NAME COMMAND...
-  if "${@:2}"; then
-    echo "ok - $1"; passes=$((passes + 1))
-  else
-    echo "not ok - $1"; failures=$((failures + 1))
-  fi
-}
+source "$here/../../tests/support/checks.sh"
 
 start_display
 start_daemons || exit 1
@@ -112,5 +103,4 @@ shot 3-ended
 afterEnd=$(listen "$pa")
 check "A is silent after End ($afterEnd)" silent "$afterEnd"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_done

@@ -13,16 +13,13 @@ if [ "$(id -u)" != 0 ] || ! ip netns list >/dev/null 2>&1; then
 fi
 dir=$(mktemp -d /tmp/talvora-avahi.XXXXXX)
 phone=""
-failures=0
 cleanup() {
   [ -n "$phone" ] && kill "$phone" 2>/dev/null && wait "$phone" 2>/dev/null
   bash "$scripts/avahi-pair.sh" stop "$dir"
   rm -rf "$dir"
 }
 trap cleanup EXIT
-check() { # check NAME COMMAND...
-  if "${@:2}"; then echo "ok - $1"; else echo "not ok - $1"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 out=$(bash "$scripts/avahi-pair.sh" start "$dir") || exit 1
 read -r _ nsA busA <<<"$(grep '^A ' <<<"$out")"
 read -r _ nsB busB <<<"$(grep '^B ' <<<"$out")"
@@ -61,5 +58,5 @@ phone=""
 sleep 1
 check "once the phone has stopped, the next refresh no longer lists it" inA gone "$callerId" 0
 
-[ $failures -ne 0 ] && { echo "phone log:"; cat "$dir/phone.log"; }
-exit $((failures != 0))
+[ "$failures" -ne 0 ] && { echo "phone log:"; cat "$dir/phone.log"; }
+checks_done

@@ -9,15 +9,7 @@ id=$2
 version=$3
 work=$(mktemp -d /tmp/talvora-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-check() { # check NAME COMMAND...
-  if "${@:2}"; then
-    echo "ok - $1"; passes=$((passes + 1))
-  else
-    echo "not ok - $1"; failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 
 prefix=$work/usr
 if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
@@ -60,5 +52,4 @@ check "manual page formats without warnings" \
 got=$("$prefix/bin/talvora" --version 2>&1)
 check "installed talvora --version says '$got'" test "$got" = "Talvora Video Phone $version"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_done

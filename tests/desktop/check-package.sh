@@ -8,15 +8,7 @@ build=$(cd "$1" && pwd)
 version=$2
 work=$(mktemp -d /tmp/talvora-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-check() { # check NAME COMMAND...
-  if "${@:2}"; then
-    echo "ok - $1"; passes=$((passes + 1))
-  else
-    echo "not ok - $1"; failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 
 if ! cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"
@@ -48,5 +40,4 @@ check "copyright in the documentation directory" test -s "$root/usr/share/doc/ta
 got=$("$root/usr/bin/talvora" --version 2>&1)
 check "unpacked talvora --version says '$got'" test "$got" = "Talvora Video Phone $version"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_done
