@@ -2,10 +2,18 @@
 
 #include "ui/RoundedShape.h"
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
 
 namespace talvora {
+namespace {
+
+constexpr int kCaptionMargin = 3;
+constexpr int kSmallestCaptionPixels = 7;
+
+} // namespace
 
 RbButton::RbButton(const QString& caption, QWidget* parent) : QAbstractButton(parent) {
     setText(caption);
@@ -30,6 +38,20 @@ void RbButton::setColors(const QColor& top, const QColor& bottom, const QColor& 
 QSize RbButton::sizeHint() const {
     const QSize t = fontMetrics().size(Qt::TextSingleLine, text());
     return {t.width() + 24, t.height() + 12};
+}
+
+QFont RbButton::captionFont() const {
+    QFont font = this->font();
+    const int room = width() - 2 * kCaptionMargin;
+    if (QFontMetrics(font).horizontalAdvance(text()) <= room)
+        return font;
+    int pixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    while (pixels > kSmallestCaptionPixels) {
+        font.setPixelSize(--pixels);
+        if (QFontMetrics(font).horizontalAdvance(text()) <= room)
+            break;
+    }
+    return font;
 }
 
 void RbButton::keyPressEvent(QKeyEvent* event) {
@@ -71,6 +93,7 @@ void RbButton::paintEvent(QPaintEvent*) {
         p.drawRoundedRect(r.adjusted(3, 3, -3, -3), radius, radius);
     }
     p.setPen(isEnabled() ? m_text : m_text.darker(160));
+    p.setFont(captionFont());
     p.drawText(rect().translated(down ? 1 : 0, down ? 1 : 0), Qt::AlignCenter | Qt::TextSingleLine, text());
 }
 

@@ -19,6 +19,9 @@ public:
     void setColors(const QColor& top, const QColor& bottom, const QColor& border, const QColor& text);
 
     QSize sizeHint() const override;
+    // The caption's font: the widget's, made smaller where the caption would not fit between
+    // the rounded ends (fonts differ from desktop to desktop), down to 7 pixels.
+    QFont captionFont() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
