@@ -7,6 +7,9 @@
 #include "convert/FrameBuffers.h"
 #include "transport/JpegCodec.h"
 
+#include "convert/FakeCaptureFormatSource.h"
+#include "support/FakeMessageService.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
@@ -22,22 +25,6 @@
 #include <jpeglib.h>
 
 namespace {
-
-class SilentMessages : public talvora::MessageService {
-public:
-    void information(const QString&, const QString&) override {}
-    void warning(const QString&, const QString&) override {}
-    void error(const QString&, const QString&) override {}
-    bool question(const QString&, const QString&) override { return false; }
-};
-
-class FixedFormat : public talvora::CaptureFormatSource {
-public:
-    bool hasCaptureWindow() const override { return true; }
-    bool setVideoFormat(const QByteArray&) override { return false; }
-    QByteArray videoFormat() const override { return format; }
-    QByteArray format;
-};
 
 // A camera-like picture: smooth shading with some detail, as a webcam sees a room.
 QByteArray cameraFrame(int width, int height) {
@@ -62,9 +49,9 @@ void frameToDisplayedBitmap(benchmark::State& state) {
     const QByteArray jpeg = cameraFrame(kWidth, kHeight);
     const talvora::V4L2FrameGeometry geometry{V4L2_PIX_FMT_MJPEG, kWidth, kHeight, 0, quint32(jpeg.size())};
     QByteArray laidOut(talvora::deliveredFrameSize(geometry), '\0');
-    SilentMessages messages;
+    talvora::test::FakeMessageService messages;
     talvora::FrameBuffers frames(messages);
-    FixedFormat source;
+    talvora::test::FakeCaptureFormatSource source;
     source.format = talvora::formatBlockFor(geometry);
     frames.readCaptureFormat(source);
     for (auto _ : state) {

@@ -8,6 +8,9 @@
 #include "convert/YUVConverts.h"
 #include "convert/YUVKernelAvx2.h"
 
+#include "convert/FakeCaptureFormatSource.h"
+#include "support/FakeMessageService.h"
+
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
@@ -98,25 +101,6 @@ void oursAvx2(benchmark::State& state, FormatKind kind) {
     state.SetItemsProcessed(state.iterations() * w * h);
 }
 
-class SilentMessages : public talvora::MessageService {
-public:
-    void information(const QString&, const QString&) override {}
-    void warning(const QString&, const QString&) override {}
-    void error(const QString&, const QString&) override {}
-    bool question(const QString&, const QString&) override { return false; }
-};
-
-class FixedFormat : public talvora::CaptureFormatSource {
-public:
-    explicit FixedFormat(QByteArray format) : m_format(std::move(format)) {}
-    bool hasCaptureWindow() const override { return true; }
-    bool setVideoFormat(const QByteArray&) override { return false; }
-    QByteArray videoFormat() const override { return m_format; }
-
-private:
-    QByteArray m_format;
-};
-
 QByteArray yuvFormat(quint32 code, int w, int h) {
     QByteArray block(40, '\0');
     talvora::BitmapInfoHeader hdr;
@@ -132,9 +116,10 @@ QByteArray yuvFormat(quint32 code, int w, int h) {
 void frameToBitmap(benchmark::State& state, FormatKind kind) {
     const int w = int(state.range(0));
     const int h = int(state.range(1));
-    SilentMessages messages;
-    FixedFormat camera(
-        yuvFormat(kind == talvora::FormatKind::YUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h));
+    talvora::test::FakeMessageService messages;
+    talvora::test::FakeCaptureFormatSource camera;
+    camera.format =
+        yuvFormat(kind == talvora::FormatKind::YUY2 ? talvora::kFourccYUY2 : talvora::kFourccI420, w, h);
     talvora::FrameBuffers buffers(messages);
     buffers.initFrameBuffers(camera);
     const auto src = noise(talvora::yuvFrameBytes(kind, w, h));

@@ -16,6 +16,7 @@
 #include "ui/CaptureWindow.h"
 #include "ui/PictureView.h"
 
+#include "convert/FakeCaptureFormatSource.h"
 #include "support/FakeMessageService.h"
 
 #include <QApplication>
@@ -32,14 +33,6 @@ namespace {
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 
-class FixedFormat : public CaptureFormatSource {
-public:
-    bool hasCaptureWindow() const override { return true; }
-    bool setVideoFormat(const QByteArray&) override { return false; }
-    QByteArray videoFormat() const override { return format; }
-    QByteArray format;
-};
-
 // One side's state, built once: the camera's frame as a webcam sends it (no Huffman tables),
 // the windows at their shipped sizes, and the peer's picture as it arrives.
 struct Side {
@@ -49,7 +42,7 @@ struct Side {
     QByteArray laidOut{deliveredFrameSize(geometry), '\0'};
     test::FakeMessageService messages;
     FrameBuffers frames{messages};
-    FixedFormat format;
+    test::FakeCaptureFormatSource format;
     QWidget panel;
     CaptureWindow preview{&panel};
     PictureView remote;

@@ -16,6 +16,8 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include "support/FakeMessageService.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -31,14 +33,6 @@ public:
         lastSize = size;
         return {DatagramSendStatus::Sent, {}};
     }
-};
-
-class SilentMessages : public MessageService {
-public:
-    void information(const QString&, const QString&) override {}
-    void warning(const QString&, const QString&) override {}
-    void error(const QString&, const QString&) override {}
-    bool question(const QString&, const QString&) override { return false; }
 };
 
 // The highest quality in steps of 5 from 90 at which this picture fits one datagram, which is
@@ -63,7 +57,7 @@ void BM_SendPath(benchmark::State& state) {
     fields.host = QStringLiteral("127.0.0.1");
     fields.quality = fittingQuality(picture);
     DiscardingSink sink;
-    SilentMessages messages;
+    test::FakeMessageService messages;
     VideoSender sender(fields, sink, messages, {});
     for (auto _ : state) {
         if (sender.sendFrame(picture) != VideoSendOutcome::Sent) {
@@ -143,7 +137,7 @@ void BM_GlassToGlass(benchmark::State& state) {
     fields.sending = true;
     fields.host = QStringLiteral("127.0.0.53");
     fields.quality = fittingQuality(frames[0]);
-    SilentMessages messages;
+    test::FakeMessageService messages;
     UdpDatagramSink sink(configA);
     VideoSender sender(fields, sink, messages, {});
     VideoReceiver receiver(configB);
