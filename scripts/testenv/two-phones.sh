@@ -22,6 +22,9 @@ start_display
 start_daemons || exit 1
 start_phones || exit 1
 
+check "A's window names itself to the window system exactly" \
+  test "$(xdotool getwindowname "$winA")" = "Brisko Talvora Video Phone..."
+
 shot() { [ -n "$shots" ] && mkdir -p "$shots" && import -window root "$shots/$1.png"; }
 
 # Sound on a null sink: RMS and rough frequency of two seconds of its monitor.

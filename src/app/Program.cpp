@@ -39,8 +39,7 @@ Program::Program(const CommandLine& options, const QString& programDir)
         options.network,
         ConfigLocation(options.configDir, programDir),
         [] {
-            return std::make_unique<CallNotifier>(QDBusConnection::sessionBus(),
-                                                  QGuiApplication::applicationDisplayName(),
+            return std::make_unique<CallNotifier>(QDBusConnection::sessionBus(), applicationTitle(),
                                                   QGuiApplication::desktopFileName());
         },
         [] { return std::make_unique<AvahiNetworkSource>(); },

@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The application name is also the class of the windows (WM_CLASS), which the desktop entry
     // names in StartupWMClass; the desktop file name ties the windows to that entry where the
-    // desktop asks the program itself (Wayland's app id, KDE).
+    // desktop asks the program itself (Wayland's app id, KDE). No display name is set: Qt would
+    // append it to every window title, and the titles are the windows' names to the desktop.
     QApplication::setApplicationName(QStringLiteral("talvora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Talvora Video Phone"));
     QApplication::setApplicationVersion(QStringLiteral(TALVORA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(TALVORA_APP_ID));
     // The installed icon when the theme has it, the built-in drawing of it otherwise.
