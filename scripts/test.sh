@@ -96,11 +96,7 @@ if wants tsan; then
     export TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$root/scripts/sanitizers/tsan.supp
     # This case bounds the growth of the program's resident memory, which ThreadSanitizer's shadow
     # memory multiplies; it runs in the other two stages.
-    # DevicesThatGoAwayMidCall...: a notice posted from a direction's thread to the main thread
-    # through QMetaObject::invokeMethod was once reported as a race on the queued functor (Qt's
-    # hand-over is not instrumented); kept out here until that report is understood, it runs in
-    # the other two stages.
-    export GTEST_FILTER=-MediaTerminal.FloodCostsNoMemoryAndTheCallGoesOn:MediaTerminal.DevicesThatGoAwayMidCallAreNoticedAndTheNetworkRunsOn
+    export GTEST_FILTER=-MediaTerminal.FloodCostsNoMemoryAndTheCallGoesOn
     ctest --output-on-failure --parallel "$jobs" --label-regex '^voice$' --label-exclude '^no_tsan$' "$@"
   )
   stage_end

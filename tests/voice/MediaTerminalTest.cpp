@@ -268,6 +268,8 @@ TEST(MediaTerminal, DevicesThatGoAwayMidCallAreNoticedAndTheNetworkRunsOn) {
     const auto sent = a.terminal().stats().packetsSent;
     const auto accepted = a.terminal().stats().packetsAccepted;
     talvora::test::pumpEvents(500);
+    EXPECT_EQ(a.notices().size(), 2) << "once a call for each device";
+    EXPECT_EQ(a.noticesOffMainThread(), 0);
     EXPECT_GT(a.terminal().stats().packetsSent, sent + 10) << "silence still goes out";
     EXPECT_GT(a.terminal().stats().packetsAccepted, accepted + 10);
     const auto heard = playedAfter(b, settle(b), 0.5);

@@ -3,9 +3,11 @@
 #include "FakeAudio.h"
 #include "voice/engine/MediaTerminal.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 #include <memory>
 
@@ -22,8 +24,12 @@ public:
         NetworkConfig network;
         network.bindAddress = QHostAddress(bindAddress);
         m_terminal = std::make_unique<MediaTerminal>(network, std::move(backend), clock());
-        QObject::connect(m_terminal.get(), &MediaTerminal::notice,
-                         [this](const QString& text) { m_notices << text; });
+        QObject::connect(m_terminal.get(), &MediaTerminal::notice, [this](const QString& text) {
+            m_notices << text;
+            if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+                ++m_noticesOffMainThread;
+            }
+        });
     }
 
     static const Clock& clock() {
@@ -60,12 +66,15 @@ public:
     PlaybackRecording& recording() { return *m_recording; }
     const FakeAudioBackend& audio() const { return *m_audio; }
     const QStringList& notices() const { return m_notices; }
+    // Notices delivered on another thread than the main thread (the terminal promises none).
+    int noticesOffMainThread() const { return m_noticesOffMainThread; }
 
 private:
     std::shared_ptr<PlaybackRecording> m_recording;
     FakeAudioBackend* m_audio = nullptr; // owned by the terminal
     std::unique_ptr<MediaTerminal> m_terminal;
     QStringList m_notices;
+    int m_noticesOffMainThread = 0;
 };
 
 inline SignalFunction sine(double frequencyHz, double amplitude, int rateHz = 48000) {

@@ -16,11 +16,8 @@ namespace talvora::voice {
 MediaTerminal::MediaTerminal(NetworkConfig network, std::unique_ptr<AudioBackend> audio, const Clock& clock,
                              QObject* parent)
     : QObject(parent), m_network(std::move(network)), m_audio(std::move(audio)),
-      m_transmit(
-          *m_audio, clock, m_peer, m_echoReference,
-          [this] { postNotice(tr("The microphone stopped working: the other side cannot hear you.")); }),
-      m_receive(*m_audio, clock, m_peer, m_echoReference,
-                [this] { postNotice(tr("The speaker stopped working: you cannot hear the other side.")); }) {}
+      m_transmit(*m_audio, clock, m_peer, m_echoReference, [this] { deviceStopped(kMicrophoneStopped); }),
+      m_receive(*m_audio, clock, m_peer, m_echoReference, [this] { deviceStopped(kSpeakerStopped); }) {}
 
 MediaTerminal::~MediaTerminal() {
     endCall();
@@ -167,10 +164,28 @@ void MediaTerminal::flushNotices() {
 }
 
 void MediaTerminal::postNotice(const QString& text) {
-    // From any thread (a direction's thread when its device fails, which ends its steady path);
-    // delivered by the event loop of the terminal's thread, the main thread.
+    // Called in the middle of an operation: the notice follows from the event loop.
     QMetaObject::invokeMethod(
         this, [this, text] { emit notice(text); }, Qt::QueuedConnection);
+}
+
+void MediaTerminal::deviceStopped(unsigned device) {
+    // On a direction's thread. What stopped crosses to the main thread in an atomic and the text
+    // is made there; the queued call only wakes the main thread and carries nothing of ours. Qt
+    // hands a queued call over under a lock of its own, which ThreadSanitizer cannot see in an
+    // uninstrumented Qt: a functor or a text built here and read there is reported as a race.
+    m_stoppedDevices.fetch_or(device);
+    QMetaObject::invokeMethod(this, "noteStoppedDevices", Qt::QueuedConnection);
+}
+
+void MediaTerminal::noteStoppedDevices() {
+    const unsigned stopped = m_stoppedDevices.exchange(0);
+    if (stopped & kMicrophoneStopped) {
+        emit notice(tr("The microphone stopped working: the other side cannot hear you."));
+    }
+    if (stopped & kSpeakerStopped) {
+        emit notice(tr("The speaker stopped working: you cannot hear the other side."));
+    }
 }
 
 bool MediaTerminal::startTransmit() {

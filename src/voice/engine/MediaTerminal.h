@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -109,9 +110,19 @@ private:
         kNoSpeaker = 8,
     };
 
+    enum StoppedDevice : unsigned {
+        kMicrophoneStopped = 1,
+        kSpeakerStopped = 2,
+    };
+
     void noteMissing(AudioProblem problem, bool microphone);
     void flushNotices();
+    // Main thread only.
     void postNotice(const QString& text);
+    // From a direction's thread, once a call per device.
+    void deviceStopped(unsigned device);
+    // Queued by deviceStopped() (by name: it carries no data across).
+    Q_INVOKABLE void noteStoppedDevices();
     bool ensureSocket(std::uint16_t port, int* error = nullptr);
 
     const NetworkConfig m_network;
@@ -124,6 +135,9 @@ private:
     TransmitOptions m_transmitOptions;
     unsigned m_pendingNotices = 0;
     unsigned m_shownNotices = 0;
+
+    // Set by the directions' threads (StoppedDevice bits), taken by the main thread.
+    std::atomic<unsigned> m_stoppedDevices{0};
 
     // Shared by both directions' threads; the socket is replaced only while neither runs.
     PeerAddress m_peer;
