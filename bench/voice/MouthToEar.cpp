@@ -24,7 +24,10 @@
 #include "voice/engine/PulseAudioDevices.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,7 +39,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <numbers>
-#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -156,17 +158,37 @@ struct Daemons {
     QString server(const QString& dir) const { return "unix:" + dir + "/native"; }
 };
 
+// B's daemon logs (at debug level) each time the engine's playback stream ran dry and the sink
+// played silence instead: the click a stalled process makes, which no concealment can prevent.
+class UnderrunCount {
+public:
+    explicit UnderrunCount(const QString& log) : m_log(log), m_from(QFileInfo(log).size()) {}
+    int sinceStart() const {
+        QFile file(m_log);
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(m_from)) {
+            return 0;
+        }
+        return static_cast<int>(QString::fromUtf8(file.readAll())
+                                    .count(QRegularExpression("[Uu]nderrun (of|on) 'Voice call speaker'")));
+    }
+
+private:
+    QString m_log;
+    qint64 m_from;
+};
+
 struct Run {
     bench::PulseRecorder::Take heard; // B's sink
-    bench::PulseRecorder::Take mic;   // A's microphone, when asked for
+    bench::PulseRecorder::Take mic;   // A's microphone
     std::vector<double> clicksMs;
     QString engineB;
+    int underruns = 0; // of B's playback stream, while recording
     std::uint64_t relayed = 0;
     std::uint64_t dropped = 0;
 };
 
-Run record(const Daemons& d, int seconds, SignalFunction signal, test::ImpairmentRelay::Impairment impairment,
-           bool recordMic) {
+Run record(const Daemons& d, int seconds, SignalFunction signal,
+           test::ImpairmentRelay::Impairment impairment) {
     test::ImpairmentRelay relay(test::loopback(42), test::loopback(40), test::loopback(41), kVoicePort, 77);
     relay.setImpairment(impairment);
     Feeder feeder(d.dirA + "/mic.fifo", std::move(signal));
@@ -174,10 +196,8 @@ Run record(const Daemons& d, int seconds, SignalFunction signal, test::Impairmen
     PhoneProcess b(d.server(d.dirB), kAddressB, kRelay);
     std::this_thread::sleep_for(kSettle);
     bench::PulseRecorder heard(d.server(d.dirB).toStdString(), "spk.monitor");
-    std::optional<bench::PulseRecorder> mic;
-    if (recordMic) {
-        mic.emplace(d.server(d.dirA).toStdString(), "mic");
-    }
+    bench::PulseRecorder mic(d.server(d.dirA).toStdString(), "mic");
+    const UnderrunCount underruns(d.dirB + "/log");
     feeder.noteClicks(true);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     feeder.noteClicks(false);
@@ -185,9 +205,8 @@ Run record(const Daemons& d, int seconds, SignalFunction signal, test::Impairmen
 
     Run run;
     run.heard = heard.stop();
-    if (mic) {
-        run.mic = mic->stop();
-    }
+    run.mic = mic.stop();
+    run.underruns = underruns.sinceStart();
     run.clicksMs = feeder.clicksMs();
     run.engineB = b.finish();
     a.finish();
@@ -216,36 +235,48 @@ void reportDelays(const char* name, const std::vector<double>& clicksMs,
 // adds a little noise to that; a gap, a jump in phase or a step to silence moves by up to 2 A.
 // Three times the tone's own largest step lets the codec's noise through and still catches any
 // break of more than a tenth of the tone's peak-to-peak swing at 440 Hz.
-void reportSteps(const char* name, const Run& run) {
-    const std::vector<std::int16_t>& out = run.heard.samples;
-    const double amplitude = test::cleanToneAmplitude(out, kToneHz);
-    const double natural = 2 * amplitude * std::sin(std::numbers::pi * kToneHz / 48000);
-    const double threshold = 3 * natural;
+struct Steps {
+    double amplitude = 0;
+    double natural = 0; // the tone's own largest step
+    double threshold = 0;
     int largest = 0;
     std::size_t above = 0;
-    std::vector<double> firstAtS;
-    for (std::size_t i = 1; i < out.size(); ++i) {
-        const int step = std::abs(out[i] - out[i - 1]);
-        largest = std::max(largest, step);
-        if (step > threshold) {
-            if (above++ < 5) {
-                firstAtS.push_back(double(i) / 48000);
-            }
+    std::vector<double> firstAboveS; // where the first few are
+};
+
+Steps steps(const std::vector<std::int16_t>& samples) {
+    Steps s;
+    s.amplitude = test::cleanToneAmplitude(samples, kToneHz);
+    s.natural = 2 * s.amplitude * std::sin(std::numbers::pi * kToneHz / 48000);
+    s.threshold = 3 * s.natural;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const int step = std::abs(samples[i] - samples[i - 1]);
+        s.largest = std::max(s.largest, step);
+        if (step > s.threshold && s.above++ < 5) {
+            s.firstAboveS.push_back(double(i) / 48000);
         }
     }
+    return s;
+}
+
+// B's sink, and A's microphone beside it: a step that is already there came in with the input.
+void reportSteps(const char* name, const Run& run) {
+    const Steps out = steps(run.heard.samples);
+    const Steps in = steps(run.mic.samples);
     std::printf("%-28s level %5.0f  tone's step %4.0f  threshold %4.0f  largest step %5d  above %zu", name,
-                amplitude, natural, threshold, largest, above);
-    for (double s : firstAtS) {
-        std::printf(" %s%.2f s", s == firstAtS.front() ? "(at " : "", s);
+                out.amplitude, out.natural, out.threshold, out.largest, out.above);
+    for (double at : out.firstAboveS) {
+        std::printf("%s%.2f s", at == out.firstAboveS.front() ? " (at " : ", ", at);
     }
-    std::printf("%s\n", firstAtS.empty() ? "" : ")");
+    std::printf("%s\n  A's mic: level %5.0f  largest step %5d  above %zu\n",
+                out.firstAboveS.empty() ? "" : ")", in.amplitude, in.largest, in.above);
     std::fflush(stdout);
 }
 
 void reportNetwork(const Run& run) {
-    std::printf("  relay: %llu forwarded, %llu dropped; engine B: %s\n",
+    std::printf("  relay: %llu forwarded, %llu dropped; engine B: %s; B's sink ran dry %d times\n",
                 static_cast<unsigned long long>(run.relayed), static_cast<unsigned long long>(run.dropped),
-                qPrintable(run.engineB));
+                qPrintable(run.engineB), run.underruns);
     std::fflush(stdout);
 }
 
@@ -255,17 +286,17 @@ int measure(const Daemons& d, int seconds) {
     const auto tone = test::sine(kToneHz, kToneAmplitude);
     std::printf("mouth to ear through two PulseAudio daemons, %d s a case\n", seconds);
 
-    Run run = record(d, seconds, bench::clickTrain, clean, true);
+    Run run = record(d, seconds, bench::clickTrain, clean);
     reportDelays("baseline: FIFO to A's mic", run.clicksMs, run.mic);
     reportDelays("clean", run.clicksMs, run.heard);
     reportNetwork(run);
-    run = record(d, seconds, bench::clickTrain, impaired, false);
+    run = record(d, seconds, bench::clickTrain, impaired);
     reportDelays("5% loss, 20 +- 20 ms", run.clicksMs, run.heard);
     reportNetwork(run);
-    run = record(d, seconds, tone, clean, false);
+    run = record(d, seconds, tone, clean);
     reportSteps("tone, clean", run);
     reportNetwork(run);
-    run = record(d, seconds, tone, impaired, false);
+    run = record(d, seconds, tone, impaired);
     reportSteps("tone, 5% loss, 20 +- 20 ms", run);
     reportNetwork(run);
     return 0;

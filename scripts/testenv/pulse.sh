@@ -7,6 +7,8 @@
 #                             DIR/mic.fifo with 48 kHz mono s16le; it is not clocked: the writer
 #                             sets the pace
 #   pulse.sh stop DIR    stops the daemon started for DIR (by its PID, never by name)
+# The daemon logs to DIR/log at the level in PULSE_LOG_LEVEL (default notice; debug names each
+# underrun of a playback stream).
 set -euo pipefail
 cmd=$1 dir=$2 hz=${3:-440}
 
@@ -26,7 +28,8 @@ set-default-sink spk
 set-default-source mic
 PA
   HOME=$dir XDG_RUNTIME_DIR=$dir/xdg pulseaudio --daemonize=no --exit-idle-time=-1 -n \
-    -F "$dir/init.pa" --use-pid-file=no --log-target="file:$dir/log" </dev/null >/dev/null 2>&1 &
+    -F "$dir/init.pa" --use-pid-file=no --log-target="file:$dir/log" \
+    --log-level="${PULSE_LOG_LEVEL:-notice}" </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/pid"
   for _ in $(seq 1 100); do
     if PULSE_SERVER="unix:$dir/native" pactl info >/dev/null 2>&1; then
