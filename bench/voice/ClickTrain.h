@@ -22,6 +22,9 @@ inline constexpr std::uint64_t kClickPeriod = 48000 / 2; // a click every 500 ms
 inline constexpr std::size_t kClickSamples = 480;        // 10 ms
 // A delay longer than this is not looked for (the next click comes 500 ms after).
 inline constexpr double kClickSearchMs = 450;
+// The search starts this long before the click went in: times read from a sound server's clock
+// are good to a few milliseconds, not to the sample, and may put the click a little early.
+inline constexpr double kClickEarlyMs = 20;
 
 inline const std::vector<double>& clickShape() {
     static const std::vector<double> shape = [] {
@@ -52,19 +55,19 @@ inline double sampleTimeMs(const std::vector<BlockTime>& blocks, std::uint64_t i
     return double(b.timeUs) / 1000.0 + double(i - b.firstSample) / 48.0;
 }
 
-// Whether the timeline covers the moment `ms` with a block before and after it.
+// Whether the timeline covers the search for a click sent at `ms`.
 inline bool covers(const std::vector<BlockTime>& blocks, double ms) {
-    return !blocks.empty() && double(blocks.front().timeUs) / 1000.0 < ms &&
+    return !blocks.empty() && double(blocks.front().timeUs) / 1000.0 < ms - kClickEarlyMs &&
            double(blocks.back().timeUs) / 1000.0 > ms;
 }
 
 // The delay from `sentMs` to the click in `out` (timeline `blocks`), searched from the block that
-// passed last before `sentMs` on for kClickSearchMs. Nothing when the best match is below half
-// of an exact copy: Opus keeps a chirp well above that, a concealed frame does not.
+// passed last before `sentMs - kClickEarlyMs` on for kClickSearchMs. Nothing when the best match is below
+// half of an exact copy: Opus keeps a chirp well above that, a concealed frame does not.
 inline std::optional<double> clickDelayMs(std::span<const std::int16_t> out,
                                           const std::vector<BlockTime>& blocks, double sentMs) {
     const auto after =
-        std::lower_bound(blocks.begin(), blocks.end(), sentMs,
+        std::lower_bound(blocks.begin(), blocks.end(), sentMs - kClickEarlyMs,
                          [](const BlockTime& b, double ms) { return double(b.timeUs) / 1000.0 < ms; });
     if (after == blocks.begin() || out.size() < kClickSamples) {
         return std::nullopt;
