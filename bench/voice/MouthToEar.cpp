@@ -1,16 +1,20 @@
 // Mouth-to-ear delay through real sound servers: two engines in two processes, each on its own
 // private PulseAudio daemon (a pipe microphone and a null sink, see scripts/testenv/pulse.sh),
-// talking RTP over loopback through the test suite's impairment relay. A measurement, not a test;
-// bench/voice/mouth-to-ear.sh starts and stops the daemons around it.
+// talking RTP over loopback through the test suite's impairment relay; echo cancellation, noise
+// suppression and gain control off. A measurement, not a test; bench/voice/mouth-to-ear.sh
+// starts and stops the daemons around it.
 //
 // Entry: a click train is written into A's microphone FIFO in 5 ms blocks at the pace of the
 // clock, each click at the start of a block; a click enters when its block has been written.
 // Exit: B's sink is recorded through its monitor with the server's timing (PulseRecorder): a
-// click leaves when B's sink plays it. Each click is found by cross-correlation (ClickTrain.h).
-// Baseline: in the clean run A's own microphone is recorded the same way; the delay from the
-// FIFO to its capture is what the measurement's way in costs beyond a real microphone.
+// click leaves when B's sink plays it, its buffer included. Each click is found by
+// cross-correlation (ClickTrain.h).
+// Baseline: A's own microphone is recorded the same way. Its delay from the FIFO to the capture
+// is the error of the method on the way in: near zero, to the few milliseconds by which the
+// server's clock smooths over the pipe's 5 ms bursts.
 // Click check: a 440 Hz tone instead of the clicks, clean and with loss, and the largest
-// sample-to-sample step in B's sink against the largest the tone itself makes.
+// sample-to-sample step in B's sink against the largest the tone itself makes; the same for A's
+// microphone, and the underruns of B's sink from its daemon's log, say where a click came from.
 //
 //   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe`; each case
 //                                               runs `seconds` (60 unless given) after 2 s to settle
