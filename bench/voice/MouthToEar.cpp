@@ -17,7 +17,7 @@
 // microphone, and the underruns of B's sink from its daemon's log, say where a click came from.
 //
 //   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe`; each case
-//                                               runs `seconds` (60 unless given) after 2 s to settle
+//                                               runs `seconds` (60 unless given) after 3 s to settle
 //   voice_mouth_to_ear --phone BIND PEER       one engine on $PULSE_SERVER's default devices,
 //                                               until its standard input closes
 #include "ClickTrain.h"
@@ -56,7 +56,9 @@ constexpr int kVoicePort = 18500;
 const char* const kAddressA = "127.0.0.40";
 const char* const kAddressB = "127.0.0.41";
 const char* const kRelay = "127.0.0.42";
-constexpr auto kSettle = 2s; // the start of a call is not its steady delay
+// The start of a call is not its steady delay. Besides, an idle null sink renders silence up to
+// 2 s ahead, and a new stream's first writes can wait that long before it plays them.
+constexpr auto kSettle = 3s;
 constexpr std::size_t kBlockSamples = 240;
 constexpr double kToneHz = 440;
 constexpr double kToneAmplitude = 8000;
