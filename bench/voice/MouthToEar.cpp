@@ -16,8 +16,10 @@
 // sample-to-sample step in B's sink against the largest the tone itself makes; the same for A's
 // microphone, and the underruns of B's sink from its daemon's log, say where a click came from.
 //
-//   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe`; each case
-//                                               runs `seconds` (60 unless given) after 3 s to settle
+//   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe` (with
+//                                               PULSE_LOG_LEVEL=debug for the underruns); each
+//                                               case runs `seconds` (60 unless given) after 3 s
+//                                               to settle
 //   voice_mouth_to_ear --phone BIND PEER       one engine on $PULSE_SERVER's default devices,
 //                                               until its standard input closes
 #include "ClickTrain.h"
