@@ -3,23 +3,33 @@
 # is played) and a 440 Hz sine source "mic", with its socket under DIR.
 #   pulse.sh start DIR [HZ]   prints the PULSE_SERVER value once the daemon answers; the sine
 #                             source plays HZ (default 440)
+#   pulse.sh start DIR pipe   the same with "mic" a pipe source instead, fed through the FIFO
+#                             DIR/mic.fifo with 48 kHz mono s16le; it is not clocked: the writer
+#                             sets the pace
 #   pulse.sh stop DIR    stops the daemon started for DIR (by its PID, never by name)
+# The daemon logs to DIR/log at the level in PULSE_LOG_LEVEL (default notice; debug names each
+# underrun of a playback stream).
 set -euo pipefail
 cmd=$1 dir=$2 hz=${3:-440}
 
 case "$cmd" in
 start)
   mkdir -p -m700 "$dir/xdg"
+  mic="module-sine-source source_name=mic rate=48000 frequency=$hz"
+  if [ "$hz" = pipe ]; then
+    mic="module-pipe-source source_name=mic file=$dir/mic.fifo format=s16le rate=48000 channels=1"
+  fi
   cat > "$dir/init.pa" <<PA
 .fail
 load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
 load-module module-null-sink sink_name=spk rate=48000
-load-module module-sine-source source_name=mic rate=48000 frequency=$hz
+load-module $mic
 set-default-sink spk
 set-default-source mic
 PA
   HOME=$dir XDG_RUNTIME_DIR=$dir/xdg pulseaudio --daemonize=no --exit-idle-time=-1 -n \
-    -F "$dir/init.pa" --use-pid-file=no --log-target="file:$dir/log" </dev/null >/dev/null 2>&1 &
+    -F "$dir/init.pa" --use-pid-file=no --log-target="file:$dir/log" \
+    --log-level="${PULSE_LOG_LEVEL:-notice}" </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/pid"
   for _ in $(seq 1 100); do
     if PULSE_SERVER="unix:$dir/native" pactl info >/dev/null 2>&1; then
@@ -39,7 +49,7 @@ stop)
   fi
   ;;
 *)
-  echo "usage: pulse.sh start|stop DIR" >&2
+  echo "usage: pulse.sh start DIR [HZ|pipe] | stop DIR" >&2
   exit 2
   ;;
 esac

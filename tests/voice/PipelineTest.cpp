@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <map>
+#include <numbers>
+#include <random>
 #include <vector>
 
 namespace talvora::voice {
@@ -88,6 +93,83 @@ TEST(Pipeline, ConcealsLostFramesAndRefusesGarbage) {
     }
     rx.produce({JitterBuffer::FrameKind::Silence, 0}, packet, 80, frame);
     EXPECT_EQ(rms(frame), 0);
+}
+
+// A tone through the jitter buffer and the receive pipeline on a simulated network, on a virtual
+// clock: loss (single packets and pairs, as the impairment relay drops them), jitter, packets
+// that come too late, and a playback side that stalls and then catches up. The buffer conceals,
+// rebuilds from FEC, inserts and drops frames; none of it may break the waveform. A sine of
+// amplitude A moves at most 2 A sin(pi f / rate) from one sample to the next; a jump to silence
+// or in phase moves by up to 2 A, so three times the tone's own step is a click.
+TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
+    constexpr int kFrames = 1000;
+    constexpr double kHz = 440, kAmplitude = 8000;
+    const auto input = tone(kHz, kAmplitude, kFrameSamples * kFrames);
+    TransmitPipeline tx({false, false, false});
+    std::vector<std::vector<std::uint8_t>> packets;
+    std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
+    std::array<std::int16_t, kFrameSamples> frame{};
+    for (int i = 0; i < kFrames; ++i) {
+        std::copy_n(input.begin() + i * static_cast<long>(kFrameSamples), kFrameSamples, frame.begin());
+        packets.emplace_back(packet.begin(),
+                             packet.begin() + static_cast<long>(tx.process(frame, {}, 80, packet)));
+    }
+    const double click = 3 * 2 * kAmplitude * std::sin(std::numbers::pi * kHz / 48000);
+
+    struct Row {
+        const char* name;
+        double lossRate;
+        int jitterMs;   // each packet takes 20 +- this
+        int lateEvery;  // every this many packets one is 100 ms late (0: none)
+        int stallEvery; // every this many frames playback stops for 70 ms (0: never)
+    };
+    for (const Row& row : {Row{"5 % loss", 0.05, 0, 0, 0}, Row{"5 % loss, 20 +- 20 ms", 0.05, 20, 0, 0},
+                           Row{"late packets", 0.0, 20, 97, 0}, Row{"playback stalls", 0.05, 20, 0, 150}}) {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> chance(0, 1);
+        std::multimap<std::int64_t, int> arrivals;
+        for (int i = 0, burst = 0; i < kFrames; ++i) {
+            if (burst > 0 || chance(rng) < row.lossRate) {
+                burst = burst > 0 ? burst - 1 : chance(rng) < 0.5;
+                continue;
+            }
+            std::int64_t atMs =
+                20 * i + 20 + std::uniform_int_distribution<int>(-row.jitterMs, row.jitterMs)(rng);
+            if (row.lateEvery > 0 && i % row.lateEvery == row.lateEvery / 2) {
+                atMs += 100;
+            }
+            arrivals.emplace(atMs, i);
+        }
+        JitterBuffer buffer;
+        ReceivePipeline rx;
+        std::vector<std::int16_t> out;
+        auto next = arrivals.begin();
+        std::int64_t stalledUntilMs = 0;
+        for (int j = 0; j < kFrames; ++j) {
+            std::int64_t nowMs = 20 * j + 7;
+            if (row.stallEvery > 0 && j % row.stallEvery == row.stallEvery / 2) {
+                stalledUntilMs = nowMs + 70;
+            }
+            nowMs = std::max(nowMs, stalledUntilMs);
+            for (; next != arrivals.end() && next->first <= nowMs; ++next) {
+                buffer.put(static_cast<std::uint16_t>(next->second), packets[next->second], next->first);
+            }
+            rx.produce(buffer.get(nowMs, packet), packet, 80, frame);
+            out.insert(out.end(), frame.begin(), frame.end());
+        }
+        const JitterBuffer::Stats& stats = buffer.stats();
+        EXPECT_GT(stats.lost + stats.inserted + stats.dropped, 10u)
+            << row.name << ": the buffer had work to do";
+        std::size_t clicks = 0, firstAt = 0;
+        for (std::size_t i = 24000; i < out.size(); ++i) {
+            if (std::abs(out[i] - out[i - 1]) > click && clicks++ == 0) {
+                firstAt = i;
+            }
+        }
+        EXPECT_EQ(clicks, 0u) << row.name << ": first at " << double(firstAt) / 48000 << " s; lost "
+                              << stats.lost << ", late " << stats.late << ", inserted " << stats.inserted
+                              << ", dropped " << stats.dropped;
+    }
 }
 
 // The microphone hears the speaker 30 ms late at half the level and nothing else: once the

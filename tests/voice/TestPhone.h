@@ -13,6 +13,25 @@
 
 namespace talvora::voice::test {
 
+// The voice session's calls for a call to `peer`, both voice ports `port`, levels at unity.
+inline void startVoice(MediaTerminal& t, const QString& peer, int port, const TransmitOptions& transmit) {
+    t.beginCall();
+    t.openTransmit(transmit);
+    t.setTransmitDestination(peer, port);
+    t.openReceive({});
+    t.bindReceivePort(port);
+    t.startReceive();
+    t.startTransmit();
+    t.setReceiveLevel(kUnityLevel);
+    t.setTransmitLevel(kUnityLevel);
+}
+
+inline void stopVoice(MediaTerminal& t) {
+    t.stopReceive();
+    t.stopTransmit();
+    t.endCall();
+}
+
 // One phone's voice engine with in-memory devices, bound to its own loopback address, driven
 // with the same calls as the voice session makes.
 class TestPhone {
@@ -41,26 +60,13 @@ public:
     // and gain control off unless asked, so that a test tone arrives as it was sent.
     void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false,
                bool gainControl = false) {
-        MediaTerminal& t = *m_terminal;
-        t.beginCall();
-        t.openTransmit({.echoCancellation = echoCancellation,
-                        .noiseSuppression = noiseSuppression,
-                        .gainControl = gainControl});
-        t.setTransmitDestination(peer, 8500);
-        t.openReceive({});
-        t.bindReceivePort(8500);
-        t.startReceive();
-        t.startTransmit();
-        t.setReceiveLevel(kUnityLevel);
-        t.setTransmitLevel(kUnityLevel);
+        startVoice(*m_terminal, peer, 8500,
+                   {.echoCancellation = echoCancellation,
+                    .noiseSuppression = noiseSuppression,
+                    .gainControl = gainControl});
     }
 
-    void stop() {
-        MediaTerminal& t = *m_terminal;
-        t.stopReceive();
-        t.stopTransmit();
-        t.endCall();
-    }
+    void stop() { stopVoice(*m_terminal); }
 
     MediaTerminal& terminal() { return *m_terminal; }
     PlaybackRecording& recording() { return *m_recording; }

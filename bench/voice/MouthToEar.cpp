@@ -1,0 +1,361 @@
+// Mouth-to-ear delay through real sound servers: two engines in two processes, each on its own
+// private PulseAudio daemon (a pipe microphone and a null sink, see scripts/testenv/pulse.sh),
+// talking RTP over loopback through the test suite's impairment relay; echo cancellation, noise
+// suppression and gain control off. A measurement, not a test; bench/voice/mouth-to-ear.sh
+// starts and stops the daemons around it.
+//
+// Entry: a click train is written into A's microphone FIFO in 5 ms blocks at the pace of the
+// clock, each click at the start of a block; a click enters when its block has been written.
+// Exit: B's sink is recorded through its monitor with the server's timing (PulseRecorder): a
+// click leaves when B's sink plays it, its buffer included. Each click is found by
+// cross-correlation (ClickTrain.h).
+// Baseline: A's own microphone is recorded the same way. Its delay from the FIFO to the capture
+// is the error of the method on the way in: near zero, to the few milliseconds by which the
+// server's clock smooths over the pipe's 5 ms bursts.
+// Click check: a 440 Hz tone instead of the clicks, clean and with loss, and the largest
+// sample-to-sample step in B's sink against the largest the tone itself makes; the same for A's
+// microphone, and the underruns of B's sink from its daemon's log, say where a click came from.
+//
+//   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe` (with
+//                                               PULSE_LOG_LEVEL=debug for the underruns); each
+//                                               case runs `seconds` (60 unless given) after 3 s
+//                                               to settle
+//   voice_mouth_to_ear --phone BIND PEER       one engine on $PULSE_SERVER's default devices,
+//                                               until its standard input closes
+#include "ClickTrain.h"
+#include "ImpairmentRelay.h"
+#include "PulseRecorder.h"
+#include "SignalAnalysis.h"
+#include "TestPhone.h"
+#include "voice/engine/PulseAudioDevices.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <numbers>
+#include <stdexcept>
+#include <thread>
+
+using namespace talvora::voice;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Away from the test suite's addresses and ports, so that both may run at once.
+constexpr int kVoicePort = 18500;
+const char* const kAddressA = "127.0.0.40";
+const char* const kAddressB = "127.0.0.41";
+const char* const kRelay = "127.0.0.42";
+// The start of a call is not its steady delay. Besides, an idle null sink renders silence up to
+// 2 s ahead, and a new stream's first writes can wait that long before it plays them.
+constexpr auto kSettle = 3s;
+constexpr std::size_t kBlockSamples = 240;
+constexpr double kToneHz = 440;
+constexpr double kToneAmplitude = 8000;
+
+double steadyMs() {
+    return double(std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count()) /
+           1000.0;
+}
+
+// Writes a signal into a pipe microphone at the pace of the clock, 5 ms at a time, and notes
+// when the block that starts each click has been written. A late wake-up is not caught up: a
+// burst of old audio is not what a microphone delivers.
+class Feeder {
+public:
+    Feeder(const QString& fifo, SignalFunction signal) : m_signal(std::move(signal)) {
+        m_fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        if (m_fd < 0) {
+            throw std::runtime_error("cannot open " + fifo.toStdString());
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+    ~Feeder() {
+        m_running = false;
+        m_thread.join();
+        ::close(m_fd);
+    }
+
+    void noteClicks(bool on) { m_noting = on; }
+    std::vector<double> clicksMs() const {
+        std::lock_guard lock(m_mutex);
+        return m_clicksMs;
+    }
+
+private:
+    void run() {
+        std::vector<std::int16_t> block(kBlockSamples);
+        std::uint64_t sample = 0;
+        auto next = std::chrono::steady_clock::now();
+        while (m_running) {
+            const bool click = sample % bench::kClickPeriod == 0;
+            for (std::int16_t& s : block) {
+                s = m_signal(sample++);
+            }
+            if (::write(m_fd, block.data(), block.size() * sizeof(std::int16_t)) < 0) {
+                return;
+            }
+            if (click && m_noting) {
+                std::lock_guard lock(m_mutex);
+                m_clicksMs.push_back(steadyMs());
+            }
+            next = std::max(next + 5ms, std::chrono::steady_clock::now() - 5ms);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    SignalFunction m_signal;
+    int m_fd = -1;
+    std::atomic<bool> m_running{true};
+    std::atomic<bool> m_noting{false};
+    mutable std::mutex m_mutex;
+    std::vector<double> m_clicksMs; // guarded by m_mutex
+    std::thread m_thread;
+};
+
+// One engine in a process of its own on one daemon: this program with --phone.
+class PhoneProcess {
+public:
+    PhoneProcess(const QString& server, const QString& bind, const QString& peer) {
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("PULSE_SERVER", server);
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationFilePath(), {"--phone", bind, peer});
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+        }
+        if (m_process.readLine().trimmed() != "ready") {
+            throw std::runtime_error("the engine on " + server.toStdString() + " did not start");
+        }
+    }
+    ~PhoneProcess() { finish(); }
+
+    // Ends the call; the engine's last words: its counters.
+    QString finish() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.closeWriteChannel();
+            if (!m_process.waitForFinished(10000)) {
+                m_process.kill();
+                m_process.waitForFinished();
+            }
+        }
+        return QString::fromUtf8(m_process.readAllStandardOutput()).trimmed();
+    }
+
+private:
+    QProcess m_process;
+};
+
+struct Daemons {
+    QString dirA;
+    QString dirB;
+    QString server(const QString& dir) const { return "unix:" + dir + "/native"; }
+};
+
+// B's daemon logs (at debug level) each time the engine's playback stream ran dry and the sink
+// played silence instead: the click a stalled process makes, which no concealment can prevent.
+class UnderrunCount {
+public:
+    explicit UnderrunCount(const QString& log) : m_log(log), m_from(QFileInfo(log).size()) {}
+    int sinceStart() const {
+        QFile file(m_log);
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(m_from)) {
+            return 0;
+        }
+        return static_cast<int>(QString::fromUtf8(file.readAll())
+                                    .count(QRegularExpression("[Uu]nderrun (of|on) 'Voice call speaker'")));
+    }
+
+private:
+    QString m_log;
+    qint64 m_from;
+};
+
+struct Run {
+    bench::PulseRecorder::Take heard; // B's sink
+    bench::PulseRecorder::Take mic;   // A's microphone
+    std::vector<double> clicksMs;
+    QString engineB;
+    int underruns = 0; // of B's playback stream, while recording
+    std::uint64_t relayed = 0;
+    std::uint64_t dropped = 0;
+};
+
+Run record(const Daemons& d, int seconds, SignalFunction signal,
+           test::ImpairmentRelay::Impairment impairment) {
+    test::ImpairmentRelay relay(test::loopback(42), test::loopback(40), test::loopback(41), kVoicePort, 77);
+    relay.setImpairment(impairment);
+    Feeder feeder(d.dirA + "/mic.fifo", std::move(signal));
+    PhoneProcess a(d.server(d.dirA), kAddressA, kRelay);
+    PhoneProcess b(d.server(d.dirB), kAddressB, kRelay);
+    std::this_thread::sleep_for(kSettle);
+    bench::PulseRecorder heard(d.server(d.dirB).toStdString(), "spk.monitor");
+    bench::PulseRecorder mic(d.server(d.dirA).toStdString(), "mic");
+    const UnderrunCount underruns(d.dirB + "/log");
+    feeder.noteClicks(true);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    feeder.noteClicks(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(int(bench::kClickSearchMs) + 100));
+
+    Run run;
+    run.heard = heard.stop();
+    run.mic = mic.stop();
+    run.underruns = underruns.sinceStart();
+    run.clicksMs = feeder.clicksMs();
+    run.engineB = b.finish();
+    a.finish();
+    run.relayed = relay.forwarded();
+    run.dropped = relay.dropped();
+    return run;
+}
+
+void reportDelays(const char* name, const std::vector<double>& clicksMs,
+                  const bench::PulseRecorder::Take& take) {
+    std::size_t clicks = 0;
+    std::vector<double> delaysMs;
+    for (double sentMs : clicksMs) {
+        if (!bench::covers(take.passed, sentMs)) {
+            continue;
+        }
+        ++clicks;
+        if (const auto delayMs = bench::clickDelayMs(take.samples, take.passed, sentMs)) {
+            delaysMs.push_back(*delayMs);
+        }
+    }
+    bench::printDelays(name, clicks, std::move(delaysMs));
+}
+
+// A sine of amplitude A moves at most 2 A sin(pi f / rate) from one sample to the next. Opus
+// adds a little noise to that; a gap, a jump in phase or a step to silence moves by up to 2 A.
+// Three times the tone's own largest step lets the codec's noise through and still catches any
+// break of more than a tenth of the tone's peak-to-peak swing at 440 Hz.
+struct Steps {
+    double amplitude = 0;
+    double natural = 0; // the tone's own largest step
+    double threshold = 0;
+    int largest = 0;
+    std::size_t above = 0;
+    std::vector<double> firstAboveS; // where the first few are
+};
+
+Steps steps(const std::vector<std::int16_t>& samples) {
+    Steps s;
+    s.amplitude = test::cleanToneAmplitude(samples, kToneHz);
+    s.natural = 2 * s.amplitude * std::sin(std::numbers::pi * kToneHz / 48000);
+    s.threshold = 3 * s.natural;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const int step = std::abs(samples[i] - samples[i - 1]);
+        s.largest = std::max(s.largest, step);
+        if (step > s.threshold && s.above++ < 5) {
+            s.firstAboveS.push_back(double(i) / 48000);
+        }
+    }
+    return s;
+}
+
+// B's sink, and A's microphone beside it: a step that is already there came in with the input.
+void reportSteps(const char* name, const Run& run) {
+    const Steps out = steps(run.heard.samples);
+    const Steps in = steps(run.mic.samples);
+    std::printf("%-28s level %5.0f  tone's step %4.0f  threshold %4.0f  largest step %5d  above %zu", name,
+                out.amplitude, out.natural, out.threshold, out.largest, out.above);
+    for (double at : out.firstAboveS) {
+        std::printf("%s%.2f s", at == out.firstAboveS.front() ? " (at " : ", ", at);
+    }
+    std::printf("%s\n  A's mic: level %5.0f  largest step %5d  above %zu\n",
+                out.firstAboveS.empty() ? "" : ")", in.amplitude, in.largest, in.above);
+    std::fflush(stdout);
+}
+
+void reportNetwork(const Run& run) {
+    std::printf("  relay: %llu forwarded, %llu dropped; engine B: %s; B's sink ran dry %d times\n",
+                static_cast<unsigned long long>(run.relayed), static_cast<unsigned long long>(run.dropped),
+                qPrintable(run.engineB), run.underruns);
+    std::fflush(stdout);
+}
+
+int measure(const Daemons& d, int seconds) {
+    const test::ImpairmentRelay::Impairment clean{};
+    const test::ImpairmentRelay::Impairment impaired{.lossRate = 0.05, .baseDelayMs = 20, .jitterMs = 20};
+    const auto tone = test::sine(kToneHz, kToneAmplitude);
+    std::printf("mouth to ear through two PulseAudio daemons, %d s a case\n", seconds);
+
+    Run run = record(d, seconds, bench::clickTrain, clean);
+    reportDelays("baseline: FIFO to A's mic", run.clicksMs, run.mic);
+    reportDelays("clean", run.clicksMs, run.heard);
+    reportNetwork(run);
+    run = record(d, seconds, bench::clickTrain, impaired);
+    reportDelays("5% loss, 20 +- 20 ms", run.clicksMs, run.heard);
+    reportNetwork(run);
+    run = record(d, seconds, tone, clean);
+    reportSteps("tone, clean", run);
+    reportNetwork(run);
+    run = record(d, seconds, tone, impaired);
+    reportSteps("tone, 5% loss, 20 +- 20 ms", run);
+    reportNetwork(run);
+    return 0;
+}
+
+// The engine of one side, on the daemon in PULSE_SERVER: no echo cancellation, noise suppression
+// or gain control, so that what A's microphone hears reaches B's sink as it was.
+int phone(QCoreApplication& app, const QString& bind, const QString& peer) {
+    SteadyClock clock;
+    talvora::NetworkConfig network;
+    network.bindAddress = QHostAddress(bind);
+    MediaTerminal terminal(network, std::make_unique<PulseAudioBackend>(), clock);
+    QObject::connect(&terminal, &MediaTerminal::notice,
+                     [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+    test::startVoice(terminal, peer, kVoicePort,
+                     {.echoCancellation = false, .noiseSuppression = false, .gainControl = false});
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::thread watch([&app] {
+        char c;
+        while (::read(STDIN_FILENO, &c, 1) > 0) {
+        }
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    app.exec();
+    watch.join();
+    const MediaTerminalStats s = terminal.stats();
+    test::stopVoice(terminal);
+    std::printf("%llu frames played, %llu lost, %llu late, jitter target %d ms\n",
+                static_cast<unsigned long long>(s.framesPlayed),
+                static_cast<unsigned long long>(s.framesLost), static_cast<unsigned long long>(s.framesLate),
+                s.jitterTargetMs);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == "--phone") {
+        return phone(app, args[2], args[3]);
+    }
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: voice_mouth_to_ear DIR_A DIR_B [seconds]\n");
+        return 2;
+    }
+    try {
+        return measure({args[1], args[2]}, args.size() > 3 ? std::max(3, args[3].toInt()) : 60);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "voice_mouth_to_ear: %s\n", e.what());
+        return 1;
+    }
+}
