@@ -15,14 +15,16 @@ namespace talvora::voice {
 
 // How long any request to the sound server may take before we give up on it.
 inline constexpr int kPulseTimeoutMs = 2000;
-// Device buffers: one 20 ms fragment for recording; for playback 60 ms in all, refilled in 10 ms
-// steps. With PA_STREAM_ADJUST_LATENCY the server gives the output device about
-// (target - 2 * request) / 2 = 20 ms of it: the device is shared with every other program, and a
-// smaller target would drive it (and them) to its minimum latency, waking it every half
-// millisecond. Prebuffering and the buffer's ceiling are left to the server.
-inline constexpr int kPulseRecordFragmentMs = 20;
-inline constexpr int kPulsePlaybackTargetMs = 60;
-inline constexpr int kPulsePlaybackRequestMs = 10;
+// Device buffers: 10 ms fragments for recording, so a 20 ms frame is taken as soon as it is
+// complete; for playback 40 ms in all, refilled in 5 ms steps. With PA_STREAM_ADJUST_LATENCY the
+// server gives the output device about (target - 2 * request) / 2 = 15 ms of it: the device is
+// shared with every other program, and a smaller target would drive it (and them) to its
+// minimum latency, waking it every half millisecond. A larger one adds its whole size to the
+// call's delay (60 ms made 114 ms mouth to ear through two sound servers, 40 ms makes 81).
+// Prebuffering and the buffer's ceiling are left to the server.
+inline constexpr int kPulseRecordFragmentMs = 10;
+inline constexpr int kPulsePlaybackTargetMs = 40;
+inline constexpr int kPulsePlaybackRequestMs = 5;
 
 // A recording stream at the device's own rate, tagged media.role=phone. read() blocks on the
 // stream's data with the main loop's condition; interrupt() wakes it.
