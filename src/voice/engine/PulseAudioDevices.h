@@ -20,7 +20,7 @@ inline constexpr int kPulseTimeoutMs = 2000;
 // server gives the output device about (target - 2 * request) / 2 = 15 ms of it: the device is
 // shared with every other program, and a smaller target would drive it (and them) to its
 // minimum latency, waking it every half millisecond. A larger one adds its whole size to the
-// call's delay (60 ms made 114 ms mouth to ear through two sound servers, 40 ms makes 81).
+// call's delay (60 ms made 114 ms mouth to ear through two sound servers, 40 ms 81 to 84).
 // Prebuffering and the buffer's ceiling are left to the server.
 inline constexpr int kPulseRecordFragmentMs = 10;
 inline constexpr int kPulsePlaybackTargetMs = 40;
