@@ -1,7 +1,6 @@
 // Drives one call session with arbitrary sequences of events: the user's Call, End and Cancel,
 // ring timer ticks, and datagrams of every kind (and of random bytes) from the called peer, from
-// strangers and from a dual-stack view of the peer. Events may also run nested where the session
-// lets pending messages run. Aborts when an invariant breaks:
+// strangers and from a dual-stack view of the peer. Aborts when an invariant breaks:
 //   - a voice session opens only by answering a waiting call or for the called peer's accept,
 //     and never while another one exists;
 //   - pictures go out only while a voice session exists;
@@ -129,22 +128,16 @@ struct Dialog : CallingView {
     void startAnimation() override {}
     void stopAnimation() override {}
     void setStatusLine(const QString&) override {}
-    void showModal() override {
-        shown = true;
-        if (whileModal) {
-            whileModal();
-        }
-    }
+    void showDialog() override { shown = true; }
     void closeDialog() override { shown = false; }
     bool shown = false;
-    std::function<void()> whileModal;
 };
 
 struct Messages : MessageService {
     void information(const QString&, const QString&) override {}
     void warning(const QString&, const QString&) override {}
     void error(const QString&, const QString&) override {}
-    bool question(const QString&, const QString&) override { return false; }
+    void ask(const QString&, const QString&, std::function<void(bool)> answered) override { answered(false); }
 };
 
 const QString kAddresses[] = {QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.3"),
@@ -163,9 +156,8 @@ class Driver {
 public:
     explicit Driver(Input& in)
         : m_in(in), m_session(CallSessionParts{m_sender, m_voice, m_timer, m_tone, m_window, m_dialog,
-                                               m_messages, [this] { maybeNested(); }, lookup}) {
+                                               m_messages, lookup}) {
         m_timer.setTimeoutHandler([this] { m_session.onRingTimeout(); });
-        m_dialog.whileModal = [this] { maybeNested(); };
         g_onRemote = [this](const QString& remote) { checkNewVoicePeer(remote); };
     }
 
@@ -178,14 +170,6 @@ public:
     }
 
 private:
-    void maybeNested() {
-        if (m_depth < 3 && (m_in.next() & 3) == 0) {
-            ++m_depth;
-            step();
-            --m_depth;
-        }
-    }
-
     void step() {
         const uint8_t op = m_in.next();
         const QString& sender = kAddresses[(op >> 4) & 3];
@@ -203,7 +187,7 @@ private:
             case 3: {
                 const bool ringing = m_session.ringing();
                 m_session.onEndClicked();
-                if (!ringing && m_depth == 0 && (m_session.voiceSession() || m_session.inCall())) {
+                if (!ringing && (m_session.voiceSession() || m_session.inCall())) {
                     broken("End left a call behind");
                 }
                 break;
@@ -302,7 +286,6 @@ private:
     Dialog m_dialog;
     Messages m_messages;
     CallSession m_session;
-    int m_depth = 0;
 };
 
 } // namespace

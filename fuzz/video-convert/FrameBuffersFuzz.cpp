@@ -15,7 +15,7 @@ public:
     void information(const QString&, const QString&) override {}
     void warning(const QString&, const QString&) override {}
     void error(const QString&, const QString&) override {}
-    bool question(const QString&, const QString&) override { return false; }
+    void ask(const QString&, const QString&, std::function<void(bool)> answered) override { answered(false); }
 };
 
 class FuzzedFormat : public talvora::CaptureFormatSource {

@@ -13,7 +13,6 @@
 #include "ui/MainWindow.h"
 #include "ui/PhoneAssembly.h"
 #include "ui/QtMessageService.h"
-#include "ui/VoiceEngineWindow.h"
 #include "voice/PulseSpeakerVolume.h"
 #include "voice/VoiceEngine.h"
 
@@ -30,36 +29,37 @@ Program::Program(const CommandLine& options, const QString& programDir)
         testCamera = parseTestCameraOption(options.testCameraSpec);
     }
     m_assembly = std::make_unique<PhoneAssembly>(PhoneServices{
-        *m_messages,
-        *m_speaker,
-        [testCamera] { return makeCaptureBackend(testCamera); },
-        m_voice->sessionFactory(),
-        [] { return std::make_unique<MediaRingTonePlayer>(); },
-        [] { return std::make_unique<QtRingTimer>(); },
-        options.network,
-        ConfigLocation(options.configDir, programDir),
-        [] {
-            return std::make_unique<CallNotifier>(QDBusConnection::sessionBus(), applicationTitle(),
-                                                  QGuiApplication::desktopFileName());
-        },
-        [] { return std::make_unique<AvahiNetworkSource>(); },
-        [](const QString& callerId) { return std::make_unique<ServicePublisher>(callerId); },
+        .messages = *m_messages,
+        .speaker = *m_speaker,
+        .captureBackends = [testCamera] { return makeCaptureBackend(testCamera); },
+        .voice = m_voice->sessionFactory(),
+        .ringTones = [] { return std::make_unique<MediaRingTonePlayer>(); },
+        .ringTimers = [] { return std::make_unique<QtRingTimer>(); },
+        .network = options.network,
+        .config = ConfigLocation(options.configDir, programDir),
+        .notifiers =
+            [] {
+                return std::make_unique<CallNotifier>(QDBusConnection::sessionBus(), applicationTitle(),
+                                                      QGuiApplication::desktopFileName());
+            },
+        .networkSources = [] { return std::make_unique<AvahiNetworkSource>(); },
+        .publishers = [](const QString& callerId) { return std::make_unique<ServicePublisher>(callerId); },
+        // Discovered phones are called by their .local names: where the system resolver does not
+        // know them, multicast DNS answers.
+        .lookup =
+            [](const QString& host, QObject* context, HostLookupDone done) {
+                lookupHostIPv4(host, context, std::move(done),
+                               [](const QString& name) { return resolveMdnsIPv4(name); });
+            },
     });
-    // Discovered phones are called by their .local names: where the system resolver does not
-    // know them, multicast DNS answers.
-    setHostLookupFallback([](const QString& host) { return resolveMdnsIPv4(host); });
     m_messages->setParent(&m_assembly->mainWindow());
-
-    // The engine's hidden host window comes last of the eight.
-    m_assembly->addWindow(std::make_unique<VoiceEngineWindow>());
-    QObject::connect(m_voice.get(), &VoiceEngine::notice, &m_assembly->phone(), &Phone::showNotice);
+    m_assembly->start();
 }
 
 Program::~Program() {
     // A voice session still running when the program closes ends before the engine.
     m_assembly->phone().detachCallSession();
     m_assembly.reset();
-    setHostLookupFallback(nullptr);
 }
 
 Phone& Program::phone() {

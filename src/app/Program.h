@@ -15,9 +15,9 @@ class QtMessageService;
 class SpeakerVolume;
 class VoiceEngine;
 
-// The eight windows of the program, created hidden in their fixed order at start and living
-// until the program ends: the phone's windows (PhoneAssembly) and, last, the voice engine's host.
-// The main window is the first: closing it ends the program.
+// The program: the real services (message boxes, speaker volume, voice engine, cameras,
+// notifications, discovery) and the phone with its eight windows built and started over them
+// (PhoneAssembly). The main window is the first window: closing it ends the program.
 class Program {
 public:
     // Raises Error for a --test-camera value it cannot use.

@@ -2,7 +2,9 @@
 
 #include "base/Error.h"
 
+#include <QFutureWatcher>
 #include <QHostInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -15,7 +17,10 @@ namespace talvora {
 
 namespace {
 
-// LOCALHOST in any letter case and dotted IPv4 addresses need no resolver.
+const QString kHostNotFound = QStringLiteral("Host not found");
+
+} // namespace
+
 std::optional<QHostAddress> literalIPv4(const QString& host) {
     if (host.compare(QLatin1String("LOCALHOST"), Qt::CaseInsensitive) == 0) {
         return QHostAddress(QHostAddress::LocalHost);
@@ -25,19 +30,6 @@ std::optional<QHostAddress> literalIPv4(const QString& host) {
         return dotted;
     }
     return std::nullopt;
-}
-
-const QString kHostNotFound = QStringLiteral("Host not found");
-
-HostLookupFallback& fallbackLookup() {
-    static HostLookupFallback fallback;
-    return fallback;
-}
-
-} // namespace
-
-void setHostLookupFallback(HostLookupFallback fallback) {
-    fallbackLookup() = std::move(fallback);
 }
 
 QHostAddress resolveIPv4(const QString& host) {
@@ -55,18 +47,13 @@ QHostAddress resolveIPv4(const QString& host) {
     const QByteArray name = host.toUtf8();
     const int rc = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
     if (rc != 0 || found == nullptr) {
-        if (const HostLookupFallback& fallback = fallbackLookup()) {
-            if (const std::optional<QHostAddress> address = fallback(host)) {
-                return *address;
-            }
-        }
         throw Error(QString::fromLocal8Bit(::gai_strerror(rc != 0 ? rc : EAI_NONAME)));
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
     return QHostAddress(found->ai_addr);
 }
 
-void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done) {
+void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done, HostLookupFallback fallback) {
     if (const auto literal = literalIPv4(host)) {
         done({{*literal}, {}});
         return;
@@ -75,26 +62,34 @@ void lookupHostIPv4(const QString& host, QObject* context, HostLookupDone done) 
         done({{}, kHostNotFound});
         return;
     }
-    QHostInfo::lookupHost(host, context, [done = std::move(done)](const QHostInfo& info) {
-        HostLookupResult result;
-        for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() == QHostAddress::IPv4Protocol) {
-                result.addresses << address;
-            }
-        }
-        if (result.addresses.isEmpty()) {
-            // A ".local" name without nss-mdns: multicast DNS answers within its short timeout.
-            if (const HostLookupFallback& fallback = fallbackLookup()) {
-                if (const std::optional<QHostAddress> address = fallback(info.hostName())) {
-                    result.addresses << *address;
-                    done(result);
-                    return;
+    QHostInfo::lookupHost(
+        host, context,
+        [context, done = std::move(done), fallback = std::move(fallback)](const QHostInfo& info) {
+            HostLookupResult result;
+            for (const QHostAddress& address : info.addresses()) {
+                if (address.protocol() == QHostAddress::IPv4Protocol) {
+                    result.addresses << address;
                 }
             }
-            result.error = info.error() == QHostInfo::NoError ? kHostNotFound : info.errorString();
-        }
-        done(result);
-    });
+            if (!result.addresses.isEmpty() || !fallback) {
+                if (result.addresses.isEmpty()) {
+                    result.error = info.error() == QHostInfo::NoError ? kHostNotFound : info.errorString();
+                }
+                done(result);
+                return;
+            }
+            // A ".local" name without nss-mdns: multicast DNS answers within its
+            // short timeout, on a worker thread. The watcher is the context's
+            // child, so the answer dies with the context.
+            const QString error = info.error() == QHostInfo::NoError ? kHostNotFound : info.errorString();
+            auto* watcher = new QFutureWatcher<std::optional<QHostAddress>>(context);
+            QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done, error] {
+                const std::optional<QHostAddress> found = watcher->result();
+                watcher->deleteLater();
+                done(found ? HostLookupResult{{*found}, {}} : HostLookupResult{{}, error});
+            });
+            watcher->setFuture(QtConcurrent::run(fallback, info.hostName()));
+        });
 }
 
 } // namespace talvora

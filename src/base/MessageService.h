@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 #include "base/Error.h"
@@ -10,8 +11,9 @@
 namespace talvora {
 
 // Every message box of the program goes through this service, so that tests can read the texts
-// and answer the questions. The real one shows QMessageBox dialogs (modal: they run a nested
-// event loop, so other handlers can run while one is open).
+// and answer the questions. The real one shows QMessageBox dialogs over the main window and
+// returns at once: nothing waits for a box to close, and a question's answer comes later, from
+// the event loop. Main thread only.
 class MessageService {
 public:
     virtual ~MessageService() = default;
@@ -19,8 +21,8 @@ public:
     virtual void information(const QString& caption, const QString& text) = 0;
     virtual void warning(const QString& caption, const QString& text) = 0;
     virtual void error(const QString& caption, const QString& text) = 0;
-    // Yes answers true, No false.
-    virtual bool question(const QString& caption, const QString& text) = 0;
+    // Asks with Yes and No; `answered` gets true for Yes, false for No (or a box closed unanswered).
+    virtual void ask(const QString& caption, const QString& text, std::function<void(bool yes)> answered) = 0;
 };
 
 // The application's title, which heads the standard error box.

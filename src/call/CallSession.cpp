@@ -12,7 +12,6 @@
 #include "call/UnansweredMessage.h"
 #include "voice/VoiceSession.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -37,11 +36,10 @@ QString errorText(const std::exception& e) {
 } // namespace
 
 CallSession::CallSession(CallSessionParts parts) : m_parts(std::move(parts)) {
-    if (!m_parts.processEvents) {
-        m_parts.processEvents = [] { QCoreApplication::processEvents(); };
-    }
     if (!m_parts.lookup) {
-        m_parts.lookup = lookupHostIPv4;
+        m_parts.lookup = [](const QString& host, QObject* context, HostLookupDone done) {
+            lookupHostIPv4(host, context, std::move(done));
+        };
     }
 }
 
@@ -53,16 +51,9 @@ void CallSession::resetState() {
 
 void CallSession::setState(CallState state) {
     const CallState from = std::exchange(m_state, state);
-    ++m_stateChanges;
     if (m_parts.stateChanged) { // also Ringing to Ringing: a second caller
         m_parts.stateChanged(from, state);
     }
-}
-
-bool CallSession::letPendingEventsRun() {
-    const quint64 before = m_stateChanges;
-    m_parts.processEvents();
-    return m_stateChanges != before;
 }
 
 // --- the Call control -------------------------------------------------------------------------
@@ -86,7 +77,6 @@ void CallSession::onCallClicked() {
         setState(CallState::Engaged);
         placeCall();
     } else {
-        setState(ringing() ? CallState::Answering : CallState::ConnectedCallee);
         answerCall();
     }
 }
@@ -98,36 +88,30 @@ bool CallSession::placing() const {
 
 void CallSession::placeCall() {
     const QString host = m_parts.view.hostText();
-    const quint64 attempt = ++m_placeAttempt;
-    // The dialog gets its "Hailing..." state before the request leaves: a busy reply can come
-    // back while pending messages run below, and it must not be overwritten.
     m_parts.callingView.startAnimation();
     m_parts.callingView.setStatusLine(hailingText());
-    m_lookupPending = true;
-    m_lookupAsync = false;
-    m_parts.lookup(host, &m_lookupContext,
-                   [this, attempt](const HostLookupResult& found) { hostLookedUp(attempt, found); });
-    m_lookupAsync = m_lookupPending;
-    if (m_lookupPending) {
-        // A name: the dialog shows while the resolver works, and its Cancel withdraws a call
-        // that has not left yet.
-        m_parts.callingView.showModal();
-        return;
-    }
-    if (!placing()) {
-        return; // the request could not leave; the error was shown
-    }
-    // An "Accept" or a Cancel may already have ended the wait; then there is nothing to show.
-    if (!letPendingEventsRun() || placing()) {
-        m_parts.callingView.showModal();
+    m_lookup = std::make_unique<QObject>();
+    // A dotted address answers at once, inside this call; a name answers later, from the event
+    // loop, while the dialog shows and its Cancel can withdraw a call that has not left yet.
+    m_parts.lookup(host, m_lookup.get(), [this, context = m_lookup.get()](const HostLookupResult& found) {
+        if (m_lookup.get() == context) {
+            hostLookedUp(found);
+        }
+    });
+    if (lookingUp() || m_state == CallState::Placing) {
+        m_parts.callingView.showDialog();
     }
 }
 
-void CallSession::hostLookedUp(quint64 attempt, const HostLookupResult& found) {
-    m_lookupPending = false;
-    const bool answeredLater = m_lookupAsync; // the dialog shows meanwhile
-    if (attempt != m_placeAttempt || m_state != CallState::Engaged || !m_calledAddress.isNull()) {
-        return; // withdrawn or ended while the resolver worked
+void CallSession::forgetLookup() {
+    m_lookup.reset(); // its answer never comes
+}
+
+void CallSession::hostLookedUp(const HostLookupResult& found) {
+    // The answer runs from inside its context's own slot: free that from the event loop.
+    m_lookup.release()->deleteLater();
+    if (m_state != CallState::Engaged) {
+        return; // cannot happen: End and Cancel drop the lookup with its answer
     }
     try {
         if (!found.error.isEmpty() || found.addresses.isEmpty()) {
@@ -141,13 +125,9 @@ void CallSession::hostLookedUp(quint64 attempt, const HostLookupResult& found) {
         // The phone stays engaged until End, as after any failed placement.
         m_calledAddress.clear();
         m_calledAddresses.clear();
-        if (m_state == CallState::Placing || m_state == CallState::PlacingAnswered) {
-            setState(CallState::Engaged);
-        }
+        setState(CallState::Engaged);
         m_parts.callingView.stopAnimation();
-        if (answeredLater) {
-            m_parts.callingView.closeDialog();
-        }
+        m_parts.callingView.closeDialog();
         m_parts.messages.error(QStringLiteral("Error"), errorText(e));
         m_parts.view.focusHost();
     }
@@ -156,33 +136,28 @@ void CallSession::hostLookedUp(quint64 attempt, const HostLookupResult& found) {
 void CallSession::answerCall() {
     m_parts.ringTimer.setEnabled(false);
     stopRingTone();
-    if (letPendingEventsRun() && (!incomingCall() || !inCall())) {
-        // The caller withdrew, or End dropped the waiting call, while messages ran: there is no
-        // call left to answer (and a newer caller may ring now).
-        if (inCall()) {
-            setState(CallState::Idle);
-        }
-        return;
-    }
     // The answer goes to the caller that rang, whatever the address box holds by now.
     const QString host = m_callerAddress;
+    setState(CallState::ConnectedCallee);
     VoiceSession* session = nullptr;
     try {
         session = replaceVoiceSession(host);
         sendTo(host, acceptPayload());
+        session->start();
     } catch (...) {
-        // Leave the ring so that End can clear the half-answered call (and its voice session).
-        setState(ringStopped(m_state));
-        throw;
+        endCallAndRethrow(std::current_exception());
     }
-    letPendingEventsRun();
-    if (m_voice.get() != session) {
-        return; // ended while messages ran
-    }
-    session->start();
     m_parts.view.setVideoDestination(host);
     m_sendVideo = true;
-    setState(ringStopped(m_state));
+}
+
+void CallSession::endCallAndRethrow(std::exception_ptr error) {
+    try {
+        endCall();
+    } catch (...) {
+        // The first failure is the one the user needs to read.
+    }
+    std::rethrow_exception(error);
 }
 
 // --- End, the ring timer and the calling dialog's Cancel --------------------------------------
@@ -191,7 +166,12 @@ void CallSession::onEndClicked() {
     if (ringing()) {
         return;
     }
+    endCall();
+}
+
+void CallSession::endCall() {
     setState(CallState::Idle);
+    forgetLookup();
     m_calledAddress.clear();
     m_calledAddresses.clear();
     m_parts.view.setCallerLine({});
@@ -214,37 +194,29 @@ void CallSession::onEndClicked() {
 }
 
 void CallSession::onRingTimeout() {
+    if (!ringing()) {
+        return; // a tick that was on its way when the ring ended
+    }
     m_parts.ringTimer.setEnabled(false);
     m_parts.view.setCallerLine({});
-    setState(ringStopped(m_state));
+    setState(CallState::Unanswered);
     stopRingTone();
-    // The message goes to the caller whose ring ran out, even if a newer request replaces the
-    // host field while messages run.
-    const QString caller = m_callerAddress;
-    const quint64 ring = m_ringGeneration;
-    letPendingEventsRun();
-    if (inCall()) {
-        return; // answered meanwhile
-    }
-    if (ring == m_ringGeneration && !incomingCall()) {
-        return; // withdrawn or dropped meanwhile
-    }
-    sendTo(caller, unansweredPayload());
+    // The message goes to the caller whose ring ran out.
+    sendTo(m_callerAddress, unansweredPayload());
 }
 
 void CallSession::onCancelClicked() {
     try {
         m_parts.ringTimer.setEnabled(false);
-        setState(callLeft(m_state));
-        const QHostAddress called = std::exchange(m_calledAddress, {});
-        m_calledAddresses.clear();
-        // Nothing has left while the dialled name was being looked up.
-        if (!called.isNull()) {
-            sendTo(called.toString(), cancelPayload());
-        } else if (!m_lookupPending) {
-            sendTo(m_parts.view.hostText(), cancelPayload());
+        if (inCall() && !incomingCall()) {
+            setState(CallState::Idle);
         }
-        letPendingEventsRun();
+        forgetLookup();
+        m_calledAddresses.clear();
+        // A call whose name is still being looked up has not left: there is no one to tell.
+        if (const QHostAddress called = std::exchange(m_calledAddress, {}); !called.isNull()) {
+            sendTo(called.toString(), cancelPayload());
+        }
     } catch (const std::exception&) {
         // Withdrawing never reports: the dialog closes all the same.
     }
@@ -263,19 +235,8 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
     m_callerId = callerId;
     setState(CallState::Ringing);
     m_parts.view.setHostText(sender);
-    const quint64 ring = ++m_ringGeneration;
-    const bool changed = letPendingEventsRun();
-    if (ring != m_ringGeneration) {
-        return; // a newer request rang meanwhile and finished the ring itself
-    }
-    const bool answered = m_state == CallState::Answering || m_state == CallState::ConnectedCallee;
-    if (changed && !ringing() && !answered) {
-        return; // withdrawn meanwhile
-    }
     m_parts.view.setCallerLine(callerId + QStringLiteral(" hailing..."));
-    if (answered) {
-        return;
-    }
+    // A second request while the ring runs does not prolong it (same interval, timer running).
     m_parts.ringTimer.setInterval(m_settings.ringTimeMs);
     m_parts.ringTimer.setEnabled(true);
     if (!m_settings.ringTone.isEmpty() && QFileInfo(m_settings.ringTone).isFile()) {
@@ -283,7 +244,6 @@ void CallSession::callRequestReceived(const QString& callerId, const QString& se
         m_parts.ringTone.open(m_settings.ringTone);
         m_parts.ringTone.playFromStart();
     }
-    letPendingEventsRun();
 }
 
 void CallSession::acceptReceived(const QString& sender) {
@@ -300,11 +260,11 @@ void CallSession::acceptReceived(const QString& sender) {
     VoiceSession* session = replaceVoiceSession(sender);
     setState(CallState::ConnectedCaller);
     m_parts.callingView.closeDialog();
-    letPendingEventsRun();
-    if (m_voice.get() != session) {
-        return; // ended while messages ran
+    try {
+        session->start();
+    } catch (...) {
+        endCallAndRethrow(std::current_exception());
     }
-    session->start();
     // Pictures go to the address that answered, looked up once for the whole call.
     bool isV4 = false;
     const quint32 v4 = from.toIPv4Address(&isV4);
@@ -316,14 +276,10 @@ void CallSession::cancelReceived(const QString& sender) {
     if (sender != m_callerAddress) {
         return;
     }
-    setState(callerWithdrew(m_state, m_voice != nullptr));
+    setState(callerWithdrew(m_state));
     m_parts.ringTimer.setEnabled(false);
     m_parts.view.setCallerLine({});
-    const quint64 ring = m_ringGeneration;
-    letPendingEventsRun();
-    if (ring == m_ringGeneration) {
-        stopRingTone(); // unless a newer caller's tone plays now
-    }
+    stopRingTone();
 }
 
 void CallSession::statusTextReceived(const QString& text) {

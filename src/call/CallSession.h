@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -33,8 +34,6 @@ struct CallSessionParts {
     CallView& view;
     CallingView& callingView; // the calling dialog
     MessageService& messages;
-    // Lets pending window messages run; other handlers may run nested inside it.
-    std::function<void()> processEvents;
     // Looks the dialled name up; lookupHostIPv4 unless a test maps names itself.
     HostLookup lookup;
     // Told of every change of the call state (desktop notifications follow the ring).
@@ -42,16 +41,15 @@ struct CallSessionParts {
 };
 
 // The call session of the main window: places, rings, answers, withdraws, times out and ends
-// calls. The main window keeps the handler names and forwards to the methods of the same name;
-// the signalling endpoint calls the SignalHandler reactions. Everything runs on the main thread.
-//
-// Handlers nest: a modal dialog, a message box or processEvents() runs other handlers before
-// the current one finishes, so every step after such a point checks that the state it relies on
-// is still the one it left.
+// calls. It is a state machine driven by events: the user's Call, End and Cancel, the signalling
+// datagrams, the ring timer and the answer of the name lookup. Each method handles one event to
+// its end and returns; none waits for another event or runs the event loop, so no handler ever
+// runs inside another. Everything runs on the main thread.
 //
 // Errors the call session does not catch itself leave the methods as talvora::Error; the caller
 // reports them in the standard error box (runGuarded). Placing a call and the calling dialog's
-// Cancel catch their own errors.
+// Cancel catch their own errors. A call whose voice cannot start is ended before the error
+// leaves, so that the phone is never left half in a call.
 class CallSession final : public SignalHandler {
 public:
     explicit CallSession(CallSessionParts parts);
@@ -95,18 +93,25 @@ public:
     // The caller ID the latest call request carried.
     QString callerId() const { return m_callerId; }
 
+    // The dialled name is being looked up (the calling dialog shows meanwhile).
+    bool lookingUp() const { return m_lookup != nullptr; }
+
 private:
     void placeCall();
-    void hostLookedUp(quint64 attempt, const HostLookupResult& found);
+    void hostLookedUp(const HostLookupResult& found);
+    void forgetLookup();
     void answerCall();
     bool placing() const;
     void setState(CallState state);
-    // Lets pending events run; handlers nested in it may change the call. True when the state
-    // changed meanwhile (even if it changed back).
-    bool letPendingEventsRun();
     // Makes, configures and stores the voice session towards `remote`, first stopping and
     // destroying any session that is still there. Returns the new one.
     VoiceSession* replaceVoiceSession(const QString& remote);
+    // A call that cannot be set up (its voice does not start, its "Accept" cannot leave) ends
+    // as End would end it, and the error goes on to the caller's error report.
+    [[noreturn]] void endCallAndRethrow(std::exception_ptr error);
+    // What End does: no call, no voice, no pictures, the idle picture. Rethrows a failure to
+    // stop the voice once all of that is done.
+    void endCall();
     void stopRingTone();
     void sendTo(const QString& host, const QByteArray& payload);
     QByteArray unansweredPayload() const;
@@ -115,7 +120,6 @@ private:
     PhoneSettings m_settings;
 
     CallState m_state = CallState::Idle;
-    quint64 m_stateChanges = 0; // counts setState calls, for letPendingEventsRun()
     bool m_sendVideo = false;
     std::unique_ptr<VoiceSession> m_voice;
 
@@ -124,16 +128,11 @@ private:
     // another than the one dialled).
     QHostAddress m_calledAddress;
     QList<QHostAddress> m_calledAddresses;
-    // Counts placements, so that a lookup answering late for a withdrawn call is ignored.
-    quint64 m_placeAttempt = 0;
-    bool m_lookupPending = false;
-    bool m_lookupAsync = false; // the pending lookup answers after placeCall() returned
-    // Owns the answers of pending lookups: they die with the session.
-    QObject m_lookupContext;
+    // Owns the answer of the lookup under way: dropping it (Cancel, End) means the answer never
+    // comes, so a late answer cannot reach a later call.
+    std::unique_ptr<QObject> m_lookup;
     QString m_callerAddress;
     QString m_callerId;
-    // Counts rings, so that a ring interrupted by a newer one leaves the rest to the newer.
-    quint64 m_ringGeneration = 0;
 };
 
 } // namespace talvora

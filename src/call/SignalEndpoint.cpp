@@ -35,7 +35,12 @@ void SignalEndpoint::open() {
 }
 
 void SignalEndpoint::send(const QString& host, const QByteArray& payload) {
-    const QHostAddress address = resolveIPv4(host);
+    // Replies and requests go to addresses, never to names: nothing here waits for a resolver.
+    const std::optional<QHostAddress> literal = literalIPv4(host);
+    if (!literal) {
+        throw Error(QStringLiteral("Host not found"));
+    }
+    const QHostAddress address = *literal;
     if (m_sender.state() != QAbstractSocket::BoundState) {
         const QHostAddress from =
             m_network.isBound() ? m_network.bindAddress : QHostAddress(QHostAddress::AnyIPv4);

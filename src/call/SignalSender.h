@@ -6,9 +6,9 @@
 
 namespace talvora {
 
-// Sends one signalling datagram to port 6767 of a peer. The host is resolved on every send
-// ("LOCALHOST", a dotted address, or a name for the system resolver). A failure to resolve or to
-// send raises an Error carrying the resolver's or the socket's text.
+// Sends one signalling datagram to port 6767 of a peer, given as "LOCALHOST" or a dotted address
+// (the call session looks names up before). A failure to send raises an Error carrying the
+// socket's text.
 class SignalSender {
 public:
     virtual ~SignalSender() = default;

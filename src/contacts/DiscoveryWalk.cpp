@@ -14,48 +14,24 @@ struct Walk {
     NetworkSource& source;
     int resourceType;
     int filter;
-    const std::function<void()>& letEventsRun;
-    const std::function<bool()>& stillWanted;
     QStringList lines;
 
-    // False once the walk is no longer wanted.
-    bool pause() {
-        letEventsRun();
-        return stillWanted();
-    }
-
-    bool walkContainer(const NetworkResource* container, int depth) {
+    void walkContainer(const NetworkResource* container, int depth) {
         if (depth > kMaxDepth) {
-            return true;
-        }
-        if (!pause()) {
-            return false;
+            return;
         }
         const std::optional<QList<NetworkResource>> entries = source.readContainer(resourceType, container);
-        if (!pause()) {
-            return false;
-        }
         if (!entries) {
-            return true;
+            return;
         }
         for (const NetworkResource& entry : *entries) {
-            if (!pause()) {
-                return false;
-            }
             if (filter == 0 || entry.displayType == filter) {
                 lines << serverLines(entry);
-                if (!pause()) {
-                    return false;
-                }
             }
-            if (entry.isContainer() && !walkContainer(&entry, depth + 1)) {
-                return false;
-            }
-            if (!pause()) {
-                return false;
+            if (entry.isContainer()) {
+                walkContainer(&entry, depth + 1);
             }
         }
-        return pause();
     }
 };
 
@@ -67,12 +43,9 @@ QStringList serverLines(const NetworkResource& server) {
             QStringLiteral("Network Provider: ") + server.provider, QString()};
 }
 
-QStringList walkNetwork(NetworkSource& source, int resourceType, int filter,
-                        const std::function<void()>& letEventsRun, const std::function<bool()>& stillWanted) {
-    Walk walk{source, resourceType, filter, letEventsRun, stillWanted, {}};
-    if (!walk.walkContainer(nullptr, 0)) {
-        return {};
-    }
+QStringList walkNetwork(NetworkSource& source, int resourceType, int filter) {
+    Walk walk{source, resourceType, filter, {}};
+    walk.walkContainer(nullptr, 0);
     return walk.lines;
 }
 

@@ -16,11 +16,9 @@ QStringList serverLines(const NetworkResource& server);
 
 // Walks the network depth first from its root: every entry whose display type equals `filter`
 // (any entry when `filter` is 0) gives its four lines, and every container is walked, whole,
-// before the next entry of its parent. A container that cannot be read is skipped. Pending events
-// run (`letEventsRun`) between the steps, as the progress window needs; `stillWanted` is asked
-// after each of them, and a false answer ends the walk at once (the dialog closed meanwhile).
-QStringList walkNetwork(NetworkSource& source, int resourceType, int filter,
-                        const std::function<void()>& letEventsRun, const std::function<bool()>& stillWanted);
+// before the next entry of its parent. A container that cannot be read is skipped. The walk reads
+// the source's last snapshot, which is in memory: it runs through without waiting for anything.
+QStringList walkNetwork(NetworkSource& source, int resourceType, int filter);
 
 // "Add Host Names To List": a line starting "Computer" sets the current name (the text after its
 // first ":" and the blank after it); a line starting "Host" gives the host after its first "\\",

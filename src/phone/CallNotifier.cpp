@@ -112,7 +112,7 @@ void CallNotifier::followCallState(CallState from, CallState to, const QString& 
         ringing(callerId);
     } else if (from == CallState::Ringing && to == CallState::Unanswered) {
         rangOut(callerId);
-    } else if (to == CallState::Answering || to == CallState::ConnectedCallee) {
+    } else if (to == CallState::ConnectedCallee) {
         answered();
     } else if (to == CallState::Idle) {
         if (from == CallState::Ringing || from == CallState::Unanswered) {

@@ -40,8 +40,8 @@ public:
     void ended();
 
     // The five events above, read from one change of the call session's state: entering Ringing
-    // rings (a second caller too), Ringing to Unanswered rings out, entering Answering or
-    // ConnectedCallee answers, Ringing or Unanswered to Idle is withdrawn, any other way to Idle
+    // rings (a second caller too), Ringing to Unanswered rings out, entering ConnectedCallee
+    // answers, Ringing or Unanswered to Idle is withdrawn, any other way to Idle
     // ends. `callerId` is the ringing caller's caller ID.
     void followCallState(CallState from, CallState to, const QString& callerId);
 

@@ -31,17 +31,18 @@ constexpr int kSpeakerMiddle = 32767;
 
 } // namespace
 
-Phone::Phone(PhoneServices services, QObject* parent)
+Phone::Phone(PhoneServices services, PhoneCapture* capture, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_store(m_services.config.settingsPath()),
       m_signalling(std::make_unique<SignalEndpoint>(m_services.network, m_services.messages)),
       m_frames(std::make_unique<FrameBuffers>(m_services.messages)),
       m_videoReceiver(new VideoReceiver(m_services.network, kVideoPort, this)),
       m_videoSink(std::make_unique<UdpDatagramSink>(m_services.network)),
       m_videoSender(std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *m_videoSink,
-                                                  m_services.messages,
-                                                  [] { QCoreApplication::processEvents(); })),
+                                                  m_services.messages, std::function<void()>())),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
-      m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
+      m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })),
+      m_capture(capture) {
+    m_voice->setNoticeHandler([this](const QString& text) { showNotice(text); });
     connect(m_videoReceiver, &VideoReceiver::firstPeer, this,
             [this](const QString& peer) { setHostText(peer); });
     connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, [this](const QImage& picture) {
@@ -76,28 +77,29 @@ Phone::~Phone() {
 }
 
 void Phone::attachCallingView(CallingView& calling) {
-    m_call = std::make_unique<CallSession>(CallSessionParts{*m_signalling,
-                                                            *m_voice,
-                                                            *m_ringTimer,
-                                                            *m_ringTone,
-                                                            *this,
-                                                            calling,
-                                                            m_services.messages,
-                                                            {},
-                                                            {},
-                                                            [this](CallState from, CallState to) {
-                                                                // Other phones see us busy while a call
-                                                                // lasts.
-                                                                if (m_publisher) {
-                                                                    m_publisher->setBusy(isInCall(to));
-                                                                }
-                                                                if (m_notifier) {
-                                                                    m_notifier->followCallState(
-                                                                        from, to, m_call->callerId());
-                                                                }
-                                                            }});
+    m_call = std::make_unique<CallSession>(CallSessionParts{
+        .sender = *m_signalling,
+        .voice = *m_voice,
+        .ringTimer = *m_ringTimer,
+        .ringTone = *m_ringTone,
+        .view = *this,
+        .callingView = calling,
+        .messages = m_services.messages,
+        .lookup = m_services.lookup,
+        .stateChanged = [this](CallState from, CallState to) { callStateChanged(from, to); },
+    });
     m_signalling->setHandler(m_call.get());
     m_ringTimer->setTimeoutHandler([this] { ringTimeout(); });
+}
+
+void Phone::callStateChanged(CallState from, CallState to) {
+    // Other phones see us busy while a call lasts.
+    if (m_publisher) {
+        m_publisher->setBusy(isInCall(to));
+    }
+    if (m_notifier) {
+        m_notifier->followCallState(from, to, m_call->callerId());
+    }
 }
 
 void Phone::detachCallSession() {
@@ -123,13 +125,11 @@ void Phone::start() {
         emit started(m_micVolume, speaker.ok ? speaker.left : kSpeakerMiddle);
         // The slider clamps the level to its range; the level itself stays as read.
         m_micLevel = m_micVolume;
-        QCoreApplication::processEvents();
         startVideo();
     });
 }
 
 void Phone::loadSettings() {
-    QCoreApplication::processEvents();
     QStringList problems;
     PhoneSettings s = m_store.load(m_localAddress, problems);
     // A keyword would be read as a call signal and is replaced now; an empty message stays as

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "call/CallState.h"
 #include "call/CallView.h"
 #include "phone/PhoneServices.h"
 #include "settings/PhoneSettings.h"
@@ -39,18 +40,17 @@ class VideoSender;
 class Phone final : public QObject, private CallView, private VideoSendState {
     Q_OBJECT
 public:
-    explicit Phone(PhoneServices services, QObject* parent = nullptr);
+    // `capture` is the capture window the phone starts and stops (none: the phone has no camera).
+    explicit Phone(PhoneServices services, PhoneCapture* capture = nullptr, QObject* parent = nullptr);
     ~Phone() override;
 
-    // The capture window the phone starts and stops; attached by the wiring before start().
-    void attachCapture(PhoneCapture& capture) { m_capture = &capture; }
-    // The call session needs the calling dialog, a window created after the main window; until
-    // this runs the phone takes no calls.
+    // The call session needs the calling dialog, a window that belongs to the main window and so
+    // is made after it; until this runs the phone takes no calls.
     void attachCallingView(CallingView& calling);
     // Ends the call session before the windows it talks to are released.
     void detachCallSession();
 
-    // Start-up, on the first activation of the main window: reads the settings, opens the
+    // Start-up, once, when the phone and its windows are built: reads the settings, opens the
     // signalling port, shows the start levels, starts the camera and opens the video port.
     void start();
     // Shut-down, when the main window closes: keeps the microphone slider's level for the next run
@@ -117,6 +117,7 @@ signals:
     void windowRaiseRequested();
 
 private:
+    void callStateChanged(CallState from, CallState to);
     void ringTimeout();
     void loadSettings();
     void startVideo();
@@ -151,7 +152,7 @@ private:
     int m_silentSeconds = 0;
     bool m_peerSilenceShown = false; // null until the settings are read, or without DNS-SD
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
-    PhoneCapture* m_capture = nullptr;
+    PhoneCapture* m_capture;
     std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above
 
     QString m_localAddress;

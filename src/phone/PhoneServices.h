@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/HostResolver.h"
 #include "base/NetworkConfig.h"
 #include "capture/CaptureBackend.h"
 #include "settings/ConfigLocation.h"
@@ -36,6 +37,9 @@ struct PhoneServices {
     std::function<std::unique_ptr<NetworkSource>()> networkSources = {};
     // The phone's announcement on the local network under its caller ID; none when empty.
     std::function<std::unique_ptr<ServicePublisher>(const QString& callerId)> publishers = {};
+    // How a dialled name is looked up; the system resolver alone when empty. The program adds
+    // multicast DNS, so that the ".local" names "Who's Online?" lists can be called.
+    HostLookup lookup = {};
 };
 
 } // namespace talvora

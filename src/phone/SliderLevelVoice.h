@@ -16,6 +16,9 @@ public:
         : m_engine(engine), m_sliderLevel(std::move(sliderLevel)) {}
 
     std::unique_ptr<VoiceSession> create() override;
+    void setNoticeHandler(std::function<void(const QString&)> handler) override {
+        m_engine.setNoticeHandler(std::move(handler));
+    }
 
 private:
     VoiceSessionFactory& m_engine;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QScreen>
 
 namespace talvora {
@@ -182,15 +183,19 @@ void AddressBookDialog::onAddClicked() {
 }
 
 void AddressBookDialog::onDeleteClicked() {
-    if (m_messages.question(QStringLiteral("Confirm"), QStringLiteral("Delete selected contact?"))) {
-        // The row is taken after the answer: the list may have changed while the box was open.
-        const int row = selectedRow();
-        if (row >= 0) {
-            m_book->removeAt(row);
-            m_list->clearSelection();
+    QPointer<AddressBookDialog> self(this);
+    m_messages.ask(QStringLiteral("Confirm"), QStringLiteral("Delete selected contact?"), [self](bool yes) {
+        if (!self) {
+            return;
         }
-    }
-    m_nameEdit->setFocus();
+        // The row is taken at the answer: the box does not stop the list from changing.
+        const int row = self->selectedRow();
+        if (yes && row >= 0) {
+            self->m_book->removeAt(row);
+            self->m_list->clearSelection();
+        }
+        self->m_nameEdit->setFocus();
+    });
 }
 
 void AddressBookDialog::onClearClicked() {
@@ -199,7 +204,7 @@ void AddressBookDialog::onClearClicked() {
 
 void AddressBookDialog::onOnlineClicked() {
     if (m_discovery != nullptr) {
-        m_discovery->exec();
+        openOverEverything(*m_discovery);
     }
 }
 

@@ -14,7 +14,7 @@ CallingDialog::CallingDialog(QWidget* mainWindow)
     : QDialog(mainWindow, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmCalling"));
     setWindowTitle(QStringLiteral("Calling Status"));
-    setModal(true);
+    setWindowModality(Qt::WindowModal);
     setFixedSize(383, 134);
 
     m_panel = makeDialogPanel(this);
@@ -57,8 +57,10 @@ void CallingDialog::setStatusLine(const QString& text) {
     m_statusLabel->setText(text);
 }
 
-void CallingDialog::showModal() {
-    exec();
+void CallingDialog::showDialog() {
+    // Window-modal: the main window takes no input while the caller waits, yet nothing waits
+    // here; datagrams, timers and the Cancel button drive the call from the event loop.
+    open();
 }
 
 void CallingDialog::closeDialog() {

@@ -30,7 +30,7 @@ public:
     void startAnimation() override;
     void stopAnimation() override;
     void setStatusLine(const QString& text) override;
-    void showModal() override;
+    void showDialog() override;
     void closeDialog() override;
 
 public slots:

@@ -5,6 +5,7 @@
 #include "base/MessageService.h"
 #include "ui/CaptureFormatDialog.h"
 #include "ui/CaptureSourceDialog.h"
+#include "ui/DialogFrame.h"
 
 namespace talvora {
 
@@ -153,6 +154,7 @@ void CaptureController::abortCapture() {
 }
 
 void CaptureController::destroyCaptureWindow() {
+    closeDriverDialog();
     if (m_backend) {
         m_backend->setStatusCallback(nullptr);
         m_backend->setFrameCallback(nullptr);
@@ -190,27 +192,40 @@ bool CaptureController::hasFormatDialog() const {
 }
 
 void CaptureController::showSourceDialog() {
-    if (!m_captureWindow || !m_backend || !m_backend->isConnected())
+    if (!m_captureWindow || !m_backend || !m_backend->isConnected() || m_driverDialog)
         return;
-    CaptureSourceDialog dialog(*m_backend, m_captureWindow->window(),
-                               [this](int index) { chooseCamera(index); });
-    runDialog(dialog);
+    runDialog(new CaptureSourceDialog(*m_backend, m_captureWindow->window(),
+                                      [this](int index) { chooseCamera(index); }),
+              {});
 }
 
 void CaptureController::showFormatDialog() {
-    if (!m_captureWindow || !m_backend || !m_backend->isConnected())
+    if (!m_captureWindow || !m_backend || !m_backend->isConnected() || m_driverDialog)
         return;
-    CaptureFormatDialog dialog(*m_backend, m_captureWindow->window());
-    runDialog(dialog);
-    if (m_backend && m_backend->isConnected())
-        m_wantedFormat = m_backend->videoFormat();
+    runDialog(new CaptureFormatDialog(*m_backend, m_captureWindow->window()), [this] {
+        if (m_backend && m_backend->isConnected())
+            m_wantedFormat = m_backend->videoFormat();
+    });
 }
 
-void CaptureController::runDialog(QDialog& dialog) {
-    if (m_dialogRunner)
-        m_dialogRunner(dialog);
-    else
-        dialog.exec();
+// The dialog talks to the back end directly: it goes when the back end goes (closeDriverDialog).
+void CaptureController::runDialog(QDialog* dialog, std::function<void()> afterwards) {
+    m_driverDialog = dialog;
+    if (m_dialogRunner) {
+        m_dialogRunner(*dialog);
+        delete dialog;
+        if (afterwards)
+            afterwards();
+        return;
+    }
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (afterwards)
+        QObject::connect(dialog, &QDialog::finished, &m_context, [afterwards](int) { afterwards(); });
+    openOverEverything(*dialog);
+}
+
+void CaptureController::closeDriverDialog() {
+    delete m_driverDialog.data();
 }
 
 void CaptureController::showStatus(CaptureBackend::StatusId, const QString& text) {

@@ -32,7 +32,8 @@ public:
     using FrameHandler = std::function<QImage(const uchar* data, qsizetype size)>;
     // Makes the back end of a new capture window; null means the window cannot be created.
     using BackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
-    // Runs a driver dialog modally (exec() unless a test replaces it).
+    // Runs a driver dialog to its end (tests); by default the dialog is opened over everything
+    // and goes on from the event loop.
     using DialogRunner = std::function<void(QDialog& dialog)>;
     // Reads the format of a camera connected again (the frame buffers' readCaptureFormat).
     using FormatReader = std::function<void()>;
@@ -93,7 +94,8 @@ private:
     bool connectFirstDriver();
     void deviceAppeared();
     void resumeAfterConnecting();
-    void runDialog(QDialog& dialog);
+    void runDialog(QDialog* dialog, std::function<void()> afterwards);
+    void closeDriverDialog();
     void retireBackend();
     void showPanelWhileConnected();
 
@@ -111,6 +113,7 @@ private:
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;
+    QPointer<QDialog> m_driverDialog; // the source or format dialog while it is open
     FormatReader m_formatReader;
     PreferredCamera m_preferredCamera;
     CameraChosen m_cameraChosen;

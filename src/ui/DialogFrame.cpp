@@ -1,5 +1,7 @@
 #include "ui/DialogFrame.h"
 
+#include <QDialog>
+
 #include "ui/RbPanel.h"
 
 #include <QLabel>
@@ -47,6 +49,13 @@ void centreOnMainWindow(QWidget* dialog) {
     const QRect around = main ? main->frameGeometry()
                               : (screen ? screen->availableGeometry() : QRect(QPoint(0, 0), dialog->size()));
     dialog->move(around.center() - dialog->rect().center());
+}
+
+void openOverEverything(QDialog& dialog) {
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
 }
 
 } // namespace talvora

@@ -1,5 +1,6 @@
 #pragma once
 
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QObject;
@@ -24,5 +25,9 @@ QLineEdit* addDialogEdit(QWidget* panel, const QRect& place, QObject* keyFilter)
 
 // Puts a dialog in the middle of the main window it belongs to, or of the screen without one.
 void centreOnMainWindow(QWidget* dialog);
+
+// Shows a dialog that every other window of the phone waits for (also one opened from another
+// dialog), and returns at once: what follows its closing runs from its finished() signal.
+void openOverEverything(QDialog& dialog);
 
 } // namespace talvora

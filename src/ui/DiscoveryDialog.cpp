@@ -6,8 +6,6 @@
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QGraphicsDropShadowEffect>
 #include <QIcon>
 #include <QLabel>
@@ -22,10 +20,6 @@ namespace {
 
 constexpr int kLineHeight = 19;
 const QColor kCaptionBlue(0, 111, 164);
-
-void letEventsRun() {
-    QCoreApplication::processEvents();
-}
 
 } // namespace
 
@@ -94,7 +88,9 @@ void DiscoveryDialog::showEvent(QShowEvent* event) {
         if (const QScreen* s = screen()) {
             move(s->availableGeometry().center() - rect().center());
         }
-        onShown();
+        // The walk starts once the dialog is on screen, so that it is modal by then and the
+        // progress window stands over it.
+        QMetaObject::invokeMethod(this, &DiscoveryDialog::startWalk, Qt::QueuedConnection);
     }
     QDialog::showEvent(event);
 }
@@ -107,67 +103,41 @@ QStringList DiscoveryDialog::lines() const {
     return out;
 }
 
-void DiscoveryDialog::onShown() {
-    if (m_walking) {
-        return; // a walk is running further up the stack
+void DiscoveryDialog::startWalk() {
+    if (m_walking || !isVisible()) {
+        return; // one walk at a time; a dialog closed before its walk began walks nothing
     }
     m_walking = true;
-    m_abandoned = false;
-    struct Clear {
-        bool& flag;
-        ~Clear() { flag = false; }
-    } clear{m_walking};
-    letEventsRun();
     if (m_progress) {
         m_progress->show();
     }
-    letEventsRun();
-    m_list->setUpdatesEnabled(false);
     m_list->clear();
-    listNetworkClients();
-    letEventsRun();
-    m_list->setUpdatesEnabled(true);
-    if (m_progress) {
-        m_progress->hide();
-    }
-    letEventsRun();
+    // `ready` may run before refresh() returns: m_walking is set by then.
+    m_source.refresh([this] { listNetworkClients(); });
 }
 
 void DiscoveryDialog::listNetworkClients() {
-    if (!waitForSnapshot()) {
+    if (!m_walking) {
         return;
     }
-    const QStringList found = walkNetwork(m_source, kResourceTypeDisk, kDisplayTypeServer, letEventsRun,
-                                          [this] { return !m_abandoned; });
-    if (m_abandoned) {
-        return;
-    }
-    for (const QString& line : found) {
+    m_list->setUpdatesEnabled(false);
+    for (const QString& line : walkNetwork(m_source, kResourceTypeDisk, kDisplayTypeServer)) {
         auto* item = new QListWidgetItem(line, m_list);
         item->setSizeHint(QSize(0, kLineHeight));
     }
+    m_list->setUpdatesEnabled(true);
+    endWalk();
 }
 
-bool DiscoveryDialog::waitForSnapshot() {
-    if (m_abandoned) {
-        return false;
+void DiscoveryDialog::endWalk() {
+    m_walking = false;
+    if (m_progress) {
+        m_progress->hide();
     }
-    QEventLoop wait;
-    bool ready = false;
-    m_wait = &wait;
-    m_source.refresh([&ready, &wait] {
-        ready = true;
-        wait.quit();
-    });
-    if (!ready && !m_abandoned) {
-        wait.exec();
-    }
-    m_wait = nullptr;
-    return ready && !m_abandoned;
 }
 
 void DiscoveryDialog::onRefreshClicked() {
-    onShown();
+    startWalk();
 }
 
 void DiscoveryDialog::onAddClicked() {
@@ -180,12 +150,10 @@ void DiscoveryDialog::onAddClicked() {
 
 void DiscoveryDialog::done(int result) {
     if (m_walking) {
-        // Closing in the middle of a walk abandons it; what it found so far is dropped.
-        m_abandoned = true;
+        // Closing in the middle of a walk abandons it: its snapshot never arrives.
         m_source.cancel();
-        if (m_wait != nullptr) {
-            m_wait->quit();
-        }
+        m_list->clear();
+        endWalk();
     }
     QDialog::done(result);
 }

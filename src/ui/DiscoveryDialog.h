@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QStringList>
 
-class QEventLoop;
 class QListWidget;
 class QToolButton;
 
@@ -15,13 +14,15 @@ class NetworkSource;
 class RbButton;
 
 // The list of computers found on the local network, 655x375, titled "Online Network Clients",
-// opened modally from the address book. Every opening and every "Refresh List" walks the network
-// source again while the search progress window stands on top; "Add Host Names To List" adds the
+// opened from the address book; while it is open nothing else of the phone takes input. Every
+// opening and every "Refresh List" asks the network source for a new snapshot while the search
+// progress window stands on top; the walk over it starts once the dialog is on screen and
+// finishes when the snapshot is ready, from the event loop. "Add Host Names To List" adds the
 // listed hosts that the address book lacks and closes the dialog.
 //
-// The walk lets pending events run, so a click can arrive in the middle of one: "Refresh List"
-// and "Add Host Names To List" are ignored until it ends, and closing abandons it, leaving the
-// list empty. The list and the address book therefore never hold part of a walk.
+// The dialog stays usable while the snapshot is gathered: "Refresh List" and "Add Host Names To
+// List" are ignored until the walk ends, and closing abandons it, leaving the list empty. The
+// list and the address book therefore never hold part of a walk.
 class DiscoveryDialog : public QDialog {
     Q_OBJECT
 public:
@@ -31,7 +32,6 @@ public:
     void setProgressWindow(QWidget* progress) { m_progress = progress; }
 
     // Handlers, also for tests.
-    void onShown();
     void onRefreshClicked();
     void onAddClicked();
 
@@ -44,16 +44,16 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Starts a walk: the progress window shows and the source gathers a snapshot.
+    void startWalk();
+    // The snapshot is ready: the walk lists it and the progress window goes.
     void listNetworkClients();
-    // Runs the event loop until the source's snapshot is ready; false when the walk was abandoned.
-    bool waitForSnapshot();
+    void endWalk();
 
     AddressBook& m_book;
     NetworkSource& m_source;
     QPointer<QWidget> m_progress;
     bool m_walking = false;
-    bool m_abandoned = false;
-    QEventLoop* m_wait = nullptr;
 
     QListWidget* m_list = nullptr;
     QToolButton* m_refresh = nullptr;

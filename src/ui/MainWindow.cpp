@@ -2,6 +2,7 @@
 
 #include "call/CallView.h"
 #include "phone/Phone.h"
+#include "ui/DialogFrame.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
 #include "ui/RbPanel.h"
@@ -346,23 +347,6 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     layoutAreas();
 }
 
-bool MainWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate && !m_activated) {
-        // Only the first activation starts the phone; returning from a dialog or a message box
-        // activates the window again and must not repeat any of it.
-        m_activated = true;
-        const bool result = QWidget::event(event);
-        onActivated();
-        return result;
-    }
-    return QWidget::event(event);
-}
-
-void MainWindow::onActivated() {
-    // Qt widgets paint double-buffered already, so the video area and the preview never flicker.
-    m_phone.start();
-}
-
 void MainWindow::onStarted(int micVolume, int speakerVolume) {
     m_previewPanel->move(0, m_videoArea->height() - m_previewPanel->height());
     m_micSlider->setPosition(micVolume);
@@ -414,15 +398,16 @@ void MainWindow::beginDrag(QWidget* source, QPoint globalPos) {
     m_drag->begin(source, globalPos);
 }
 
+// The dialogs block the main window while they are up; nothing waits for them to close.
 void MainWindow::onAddressBookClicked() {
     if (auto* dialog = qobject_cast<QDialog*>(m_addressBook)) {
-        dialog->exec();
+        openOverEverything(*dialog);
     }
 }
 
 void MainWindow::onSettingsClicked() {
     if (auto* dialog = qobject_cast<QDialog*>(m_settings)) {
-        dialog->exec();
+        openOverEverything(*dialog);
     }
 }
 

@@ -29,10 +29,8 @@ public:
     // Where the camera's preview and its status texts go.
     QWidget* previewPanel() const { return m_previewPanel; }
     QLabel* statusLabel() const { return m_statusLabel; }
-    bool activated() const { return m_activated; }
 
 protected:
-    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -41,7 +39,6 @@ private:
     void buildVideoArea();
     void connectPhone();
     void layoutAreas();
-    void onActivated();
     void onStarted(int micVolume, int speakerVolume);
     void onCallClicked();
     void onEndClicked();
@@ -61,7 +58,6 @@ private:
     WindowDrag* m_drag = nullptr;
     QWidget* m_addressBook = nullptr;
     QWidget* m_settings = nullptr;
-    bool m_activated = false;
     bool m_closing = false;
 
     QWidget* m_controlPanel = nullptr;

@@ -13,6 +13,7 @@
 #include "ui/SearchProgressWindow.h"
 #include "ui/SettingsDialog.h"
 #include "ui/VideoOptionsDialog.h"
+#include "ui/VoiceEngineWindow.h"
 
 namespace talvora {
 
@@ -20,11 +21,13 @@ namespace talvora {
 // its status texts on the line under the picture.
 class PhoneAssembly::CaptureHookup final : public PhoneCapture {
 public:
-    CaptureHookup(CaptureController& capture, MainWindow& main) : m_capture(capture), m_main(main) {}
+    explicit CaptureHookup(CaptureController& capture) : m_capture(capture) {}
+    // The main window is made after the phone it shows; the phone starts only once it exists.
+    void setMainWindow(MainWindow& main) { m_main = &main; }
 
     void startPreview() override {
-        m_capture.setVideoPanel(m_main.previewPanel());
-        m_capture.setStatusLabel(m_main.statusLabel());
+        m_capture.setVideoPanel(m_main->previewPanel());
+        m_capture.setStatusLabel(m_main->statusLabel());
         if (m_capture.createCaptureWindow()) {
             m_capture.startPreview();
         }
@@ -37,7 +40,7 @@ public:
 
 private:
     CaptureController& m_capture;
-    MainWindow& m_main;
+    MainWindow* m_main = nullptr;
 };
 
 namespace {
@@ -59,7 +62,8 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
     const QString addressBookPath = services.config.addressBookPath();
     auto networkSources = services.networkSources;
     m_capture = std::make_unique<CaptureController>(services.captureBackends);
-    m_phone = std::make_unique<Phone>(std::move(services));
+    m_hookup = std::make_unique<CaptureHookup>(*m_capture);
+    m_phone = std::make_unique<Phone>(std::move(services), m_hookup.get());
     Phone& phone = *m_phone;
     m_capture->setMessageService(&messages);
     m_capture->setFrameHandler(
@@ -73,8 +77,7 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
 
     m_main = std::make_unique<MainWindow>(phone);
     m_windows << m_main.get();
-    m_hookup = std::make_unique<CaptureHookup>(*m_capture, *m_main);
-    phone.attachCapture(*m_hookup);
+    m_hookup->setMainWindow(*m_main);
 
     m_calling = static_cast<CallingDialog*>(&addWindow(std::make_unique<CallingDialog>(m_main.get())));
     phone.attachCallingView(*m_calling);
@@ -101,6 +104,15 @@ PhoneAssembly::PhoneAssembly(PhoneServices services) {
     m_settings->setVideoOptionsDialog(videoOptions.get());
     addWindow(std::move(videoOptions));
     m_main->attachDialogs(&addressBook, m_settings);
+    // The voice engine's hidden host comes last.
+    addWindow(std::make_unique<VoiceEngineWindow>());
+}
+
+void PhoneAssembly::start() {
+    if (!m_started) {
+        m_started = true;
+        m_phone->start();
+    }
 }
 
 PhoneAssembly::~PhoneAssembly() {

@@ -19,9 +19,10 @@ class SettingsDialog;
 
 // Builds one phone with its windows and wires them: the phone, the capture window's controller,
 // then the windows hidden in their fixed order (main window, calling dialog, address book,
-// discovery, search progress, settings, video options). The program and the tests build through
-// this, so the tests run the program's own wiring. Everything lives until the assembly is
-// destroyed; the main window is the first window, and closing it ends the program.
+// discovery, search progress, settings, video options, the voice engine's hidden host). The
+// program and the tests build through this, so the tests run the program's own wiring.
+// Everything lives until the assembly is destroyed; the main window is the first window, and
+// closing it ends the program.
 class PhoneAssembly {
 public:
     explicit PhoneAssembly(PhoneServices services);
@@ -30,8 +31,11 @@ public:
     PhoneAssembly(const PhoneAssembly&) = delete;
     PhoneAssembly& operator=(const PhoneAssembly&) = delete;
 
-    // Adds a window after the others (the voice engine's host), owned from then on.
-    QWidget& addWindow(std::unique_ptr<QWidget> window);
+    // Starts the phone (settings, signalling port, levels, camera, video port), once. The program
+    // calls it before it shows the main window: a phone listens whether or not its window was
+    // ever shown or focused.
+    void start();
+    bool started() const { return m_started; }
 
     Phone& phone() { return *m_phone; }
     MainWindow& mainWindow() { return *m_main; }
@@ -43,6 +47,8 @@ public:
 private:
     class CaptureHookup;
 
+    QWidget& addWindow(std::unique_ptr<QWidget> window);
+
     std::unique_ptr<Phone> m_phone;
     std::unique_ptr<CaptureController> m_capture;
     std::unique_ptr<NetworkSource> m_networkSource; // outlives the discovery dialog
@@ -52,6 +58,7 @@ private:
     SettingsDialog* m_settings = nullptr;
     QList<QWidget*> m_windows;
     std::vector<std::unique_ptr<QWidget>> m_owned; // all windows but the main window
+    bool m_started = false;
 };
 
 } // namespace talvora

@@ -6,15 +6,19 @@ namespace talvora {
 
 namespace {
 
-int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
-            QMessageBox::StandardButtons buttons) {
-    QMessageBox box(icon, caption, QString(), buttons, parent);
+QMessageBox* showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                     QMessageBox::StandardButtons buttons) {
+    auto* box = new QMessageBox(icon, caption, QString(), buttons, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
     // Texts in boxes carry host names, file paths and resolver messages: never markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
     // The main window stays on top of ordinary windows; its boxes must not open behind it.
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    return box.exec();
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    // Over the main window when there is one on screen, on its own otherwise (a start-up error).
+    box->setWindowModality(parent != nullptr && parent->isVisible() ? Qt::WindowModal : Qt::ApplicationModal);
+    box->show();
+    return box;
 }
 
 } // namespace
@@ -31,9 +35,11 @@ void QtMessageService::error(const QString& caption, const QString& text) {
     showBox(m_parent, QMessageBox::Critical, caption, text, QMessageBox::Ok);
 }
 
-bool QtMessageService::question(const QString& caption, const QString& text) {
-    return showBox(m_parent, QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+void QtMessageService::ask(const QString& caption, const QString& text, std::function<void(bool)> answered) {
+    QMessageBox* box =
+        showBox(m_parent, QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [answered = std::move(answered)](int result) { answered(result == QMessageBox::Yes); });
 }
 
 } // namespace talvora

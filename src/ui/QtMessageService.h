@@ -7,7 +7,8 @@
 
 namespace talvora {
 
-// Message boxes as modal QMessageBox dialogs over the main window.
+// Message boxes as QMessageBox dialogs over the main window, which takes no input while one is
+// open; nothing waits for them (each box deletes itself when closed).
 class QtMessageService : public MessageService {
 public:
     void setParent(QWidget* parent) { m_parent = parent; }
@@ -15,7 +16,7 @@ public:
     void information(const QString& caption, const QString& text) override;
     void warning(const QString& caption, const QString& text) override;
     void error(const QString& caption, const QString& text) override;
-    bool question(const QString& caption, const QString& text) override;
+    void ask(const QString& caption, const QString& text, std::function<void(bool)> answered) override;
 
 private:
     QPointer<QWidget> m_parent;

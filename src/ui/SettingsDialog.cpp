@@ -204,7 +204,7 @@ void SettingsDialog::onCloseClicked() {
 
 void SettingsDialog::onVideoOptionsClicked() {
     if (m_videoOptions) {
-        m_videoOptions->exec();
+        openOverEverything(*m_videoOptions);
     }
 }
 

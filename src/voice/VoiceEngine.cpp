@@ -13,9 +13,16 @@ public:
     std::unique_ptr<VoiceSession> create() override {
         return std::make_unique<CallVoice>(m_engine.terminal());
     }
+    void setNoticeHandler(std::function<void(const QString&)> handler) override {
+        QObject::disconnect(m_notices);
+        if (handler) {
+            m_notices = QObject::connect(&m_engine, &VoiceEngine::notice, &m_engine, std::move(handler));
+        }
+    }
 
 private:
     VoiceEngine& m_engine;
+    QMetaObject::Connection m_notices;
 };
 
 VoiceEngine::AudioFactory VoiceEngine::pulseAudio() {

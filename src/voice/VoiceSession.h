@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace talvora {
@@ -33,6 +34,9 @@ class VoiceSessionFactory {
 public:
     virtual ~VoiceSessionFactory() = default;
     virtual std::unique_ptr<VoiceSession> create() = 0;
+    // Where the engine's sentences for the status line go (a device lost, back again), on the
+    // main thread. Engines with nothing to say ignore it.
+    virtual void setNoticeHandler(std::function<void(const QString& text)> handler) { (void)handler; }
 };
 
 } // namespace talvora

@@ -63,7 +63,12 @@ public:
     void setTransmitPort(int port) override { note(QStringLiteral("SetTransmitPort %1").arg(port)); }
     void setReceivePort(int port) override { note(QStringLiteral("SetReceivePort %1").arg(port)); }
     void setRemoteAddress(const QString& address) override { note("SetRemoteAddress " + address); }
-    void start() override { note("Start"); }
+    void start() override {
+        note("Start");
+        if (failStart) {
+            throw Error(QStringLiteral("No microphone"));
+        }
+    }
     void stop() override {
         note("Stop");
         if (failStop) {
@@ -73,6 +78,7 @@ public:
     void setMicLevel(int level) override { note(QStringLiteral("SetMicLevel %1").arg(level)); }
     quint64 packetsHeard() const override { return heard; }
 
+    bool failStart = false;
     bool failStop = false;
     quint64 heard = 0;
 
@@ -89,6 +95,7 @@ public:
             throw Error(QStringLiteral("The voice engine is not available"));
         }
         auto s = std::make_unique<FakeVoiceSession>(log, ++created);
+        s->failStart = failStart;
         s->failStop = failStop;
         return s;
     }
@@ -96,6 +103,7 @@ public:
     QStringList log;
     int created = 0;
     bool failCreate = false;
+    bool failStart = false;
     bool failStop = false;
 };
 
@@ -201,20 +209,15 @@ public:
     int flashes = 0;
 };
 
-// The calling dialog. showModal() marks it shown and runs `whileModal` (the nested event loop
-// of the real dialog); it returns when that hook returns, closed or not, so that the test can
-// go on acting as the users while the dialog "stays" on screen.
+// The calling dialog: shown or not, with its die and status line.
 class FakeCallingDialog : public CallingView {
 public:
     void startAnimation() override { animating = true; }
     void stopAnimation() override { animating = false; }
     void setStatusLine(const QString& text) override { status = text; }
-    void showModal() override {
+    void showDialog() override {
         shown = true;
         ++modalShows;
-        if (whileModal) {
-            whileModal();
-        }
     }
     void closeDialog() override {
         shown = false;
@@ -226,7 +229,6 @@ public:
     QString status = QStringLiteral("Hailing...");
     int modalShows = 0;
     int closes = 0;
-    std::function<void()> whileModal;
 };
 
 // Hands a received payload to a handler the way the signalling endpoint does.
@@ -247,23 +249,5 @@ inline void deliverSignal(SignalHandler& handler, const QByteArray& payload, con
         break;
     }
 }
-
-// Pending "window messages" shared by the phones of a test: datagrams in flight and scripted
-// user actions. processEvents() of every phone drains it, as the one event loop of a process.
-class EventQueue {
-public:
-    void post(std::function<void()> event) { m_events.push_back(std::move(event)); }
-    void drain() {
-        while (!m_events.empty()) {
-            auto e = std::move(m_events.front());
-            m_events.pop_front();
-            e();
-        }
-    }
-    bool empty() const { return m_events.empty(); }
-
-private:
-    std::deque<std::function<void()>> m_events;
-};
 
 } // namespace talvora::test

@@ -1,9 +1,12 @@
-// Two call sessions wired back to back: what one sends reaches the other when pending messages
-// run, as on one event loop. The worked sequences of a call, step by step.
+// Two call sessions wired back to back: what one sends reaches the other on the next turn of the
+// event loop (queue.drain(), after every user action), as on one event loop. The worked
+// sequences of a call, step by step.
 
 #include "FakePhone.h"
 
 #include <gtest/gtest.h>
+
+#include <deque>
 
 namespace talvora::test {
 namespace {
@@ -11,6 +14,22 @@ namespace {
 const QString kA = QStringLiteral("10.0.0.1");
 const QString kB = QStringLiteral("10.0.0.2");
 const QString kThird = QStringLiteral("10.0.0.3");
+
+// Datagrams in flight and scripted user actions, handled in order by drain(): the event loop.
+class EventQueue {
+public:
+    void post(std::function<void()> event) { m_events.push_back(std::move(event)); }
+    void drain() {
+        while (!m_events.empty()) {
+            auto e = std::move(m_events.front());
+            m_events.pop_front();
+            e();
+        }
+    }
+
+private:
+    std::deque<std::function<void()>> m_events;
+};
 
 class TwoPhones : public ::testing::Test {
 protected:
@@ -32,8 +51,6 @@ protected:
             }
             queue.post([to, payload, own] { deliverSignal(to->session, payload, own); });
         };
-        p.onProcessEvents = [this] { queue.drain(); };
-        p.dialog.whileModal = [this] { queue.drain(); };
     }
 
     EventQueue queue;
@@ -44,6 +61,7 @@ protected:
 
 TEST_F(TwoPhones, NormalCall) {
     a.session.onCallClicked();
+    queue.drain();
     EXPECT_EQ(a.sender.sent, (QList<SentDatagram>{{kB, "Calling|Alice"}}));
     EXPECT_TRUE(a.dialog.shown);
     EXPECT_TRUE(a.dialog.animating);
@@ -60,6 +78,7 @@ TEST_F(TwoPhones, NormalCall) {
     EXPECT_EQ(b.timer.interval(), 10000);
 
     b.session.onCallClicked();
+    queue.drain();
     // B: voice set up towards A, "Accept" sent before voice starts, then video on.
     EXPECT_EQ(b.voice.log, (QStringList{"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500",
                                         "#1 SetRemoteAddress 10.0.0.1", "sent Accept", "#1 Start"}));
@@ -90,6 +109,7 @@ TEST_F(TwoPhones, NormalCall) {
     EXPECT_NE(b.session.voiceSession(), nullptr);
 
     b.session.onEndClicked();
+    queue.drain();
     EXPECT_FALSE(b.session.inCall());
     EXPECT_FALSE(b.session.incomingCall());
     EXPECT_EQ(b.window.callerLine, "");
@@ -99,9 +119,12 @@ TEST_F(TwoPhones, NormalCall) {
 TEST_F(TwoPhones, UnansweredThenLateAnswer) {
     b.session.settings().unansweredMessage = QStringLiteral("Gone fishing");
     a.session.onCallClicked();
+    queue.drain();
     b.timer.advance(9999);
+    queue.drain();
     EXPECT_TRUE(b.session.ringing());
     b.timer.advance(1);
+    queue.drain();
     EXPECT_FALSE(b.session.ringing());
     EXPECT_TRUE(b.session.incomingCall());
     EXPECT_EQ(b.window.callerLine, "");
@@ -113,6 +136,7 @@ TEST_F(TwoPhones, UnansweredThenLateAnswer) {
 
     // B's user answers late; A still takes it.
     b.session.onCallClicked();
+    queue.drain();
     EXPECT_EQ(b.sender.sent.last(), (SentDatagram{kA, "Accept"}));
     EXPECT_FALSE(a.dialog.shown);
     EXPECT_NE(a.session.voiceSession(), nullptr);
@@ -122,11 +146,13 @@ TEST_F(TwoPhones, UnansweredThenLateAnswer) {
 
 TEST_F(TwoPhones, UnansweredThenCancel) {
     a.session.onCallClicked();
+    queue.drain();
     b.timer.advance(10000);
     queue.drain();
     EXPECT_EQ(a.dialog.status, "Unanswered");
 
     a.session.onCancelClicked();
+    queue.drain();
     EXPECT_EQ(a.sender.sent.last(), (SentDatagram{kB, "Cancel"}));
     EXPECT_FALSE(a.dialog.shown);
     EXPECT_FALSE(a.session.inCall());
@@ -135,6 +161,7 @@ TEST_F(TwoPhones, UnansweredThenCancel) {
 
     // Both are idle again: B's Call now places a call instead of answering.
     b.session.onCallClicked();
+    queue.drain();
     EXPECT_EQ(b.sender.sent.last(), (SentDatagram{kA, "Calling|Bob"}));
     EXPECT_EQ(b.voice.created, 0);
 }
@@ -143,14 +170,17 @@ TEST_F(TwoPhones, CancelWhileRingingStopsTheRing) {
     const QString tone = QStringLiteral(TALVORA_TEST_TONE);
     b.session.settings().ringTone = tone;
     a.session.onCallClicked();
+    queue.drain();
     EXPECT_EQ(b.tone.ops, (QStringList{"close", "open " + tone, "play"}));
     a.session.onCancelClicked();
+    queue.drain();
     EXPECT_FALSE(b.session.ringing());
     EXPECT_FALSE(b.timer.isEnabled());
     EXPECT_EQ(b.tone.ops.last(), "stop");
     EXPECT_EQ(b.window.callerLine, "");
     // End works again at once.
     b.session.onEndClicked();
+    queue.drain();
     EXPECT_EQ(b.window.idlePictures, 1);
 }
 
@@ -175,7 +205,9 @@ TEST_F(TwoPhones, BothCallAtOnce) {
 
 TEST_F(TwoPhones, BusyReplyToAThirdParty) {
     a.session.onCallClicked();
+    queue.drain();
     b.session.onCallClicked();
+    queue.drain();
     ASSERT_TRUE(a.session.sendVideo());
 
     for (FakePhone* p : {&a, &b}) {
@@ -191,6 +223,7 @@ TEST_F(TwoPhones, BusyReplyToAThirdParty) {
 
 TEST_F(TwoPhones, CancelFromAWrongAddressIsIgnored) {
     a.session.onCallClicked();
+    queue.drain();
     deliverSignal(b.session, "Cancel", kThird);
     EXPECT_TRUE(b.session.ringing());
     EXPECT_TRUE(b.timer.isEnabled());
@@ -202,29 +235,35 @@ TEST_F(TwoPhones, CancelFromAWrongAddressIsIgnored) {
     EXPECT_EQ(a.voice.created, 0);
 
     a.session.onCancelClicked();
+    queue.drain();
     EXPECT_FALSE(b.session.ringing());
 }
 
 TEST_F(TwoPhones, RingTimeZeroNeverTimesOut) {
     b.session.settings().ringTimeMs = 0;
     a.session.onCallClicked();
+    queue.drain();
     b.timer.advance(24LL * 3600 * 1000);
     EXPECT_EQ(b.timer.ticks, 0);
     EXPECT_TRUE(b.session.ringing());
     EXPECT_EQ(b.sender.sent.size(), 0);
     EXPECT_EQ(a.dialog.status, "Hailing...");
     b.session.onCallClicked();
+    queue.drain();
     EXPECT_TRUE(a.session.sendVideo());
 }
 
 TEST_F(TwoPhones, SecondRequestWhileRingingDoesNotProlongTheRing) {
     a.session.onCallClicked();
+    queue.drain();
     b.timer.advance(6000);
+    queue.drain();
     deliverSignal(b.session, "Calling|Carol", kThird);
     EXPECT_EQ(b.window.host, kThird);
     EXPECT_EQ(b.window.callerLine, "Carol hailing...");
     EXPECT_EQ(b.timer.remainingMs(), 4000);
     b.timer.advance(4000);
+    queue.drain();
     // The message goes to the caller in the host field: the newest one.
     EXPECT_EQ(thirdInbox, (QList<SentDatagram>{{kThird, "Unanswered"}}));
     EXPECT_EQ(a.dialog.status, "Hailing...");
@@ -240,6 +279,7 @@ TEST_F(TwoPhones, CallingOneselfShowsOwnMessage) {
         queue.post([this, payload] { deliverSignal(a.session, payload, QStringLiteral("127.0.0.1")); });
     };
     a.session.onCallClicked();
+    queue.drain();
     EXPECT_EQ(a.sender.sent,
               (QList<SentDatagram>{{"127.0.0.1", "Calling|Alice"}, {"127.0.0.1", "Line busy"}}));
     EXPECT_TRUE(a.dialog.shown);

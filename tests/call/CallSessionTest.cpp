@@ -1,5 +1,5 @@
-// The call session's steps in detail: failures, the ring tone, settings taking effect, the
-// mended faults, and handlers that run nested where pending messages run.
+// The call session's steps in detail: failures, the ring tone, settings taking effect and the
+// mended faults.
 
 #include "FakePhone.h"
 
@@ -74,16 +74,6 @@ TEST(CallSessionPlacing, HostNameIsResolvedAndItsAddressMayAccept) {
     EXPECT_EQ(p.window.videoDestination, kPeer);
 }
 
-TEST(CallSessionPlacing, AcceptDuringTheFirstPendingMessagesSkipsTheDialog) {
-    FakePhone p;
-    p.window.host = kPeer;
-    p.onProcessEvents = [&] { deliverSignal(p.session, "Accept", kPeer); };
-    p.session.onCallClicked();
-    EXPECT_EQ(p.dialog.modalShows, 0);
-    EXPECT_TRUE(p.session.sendVideo());
-    EXPECT_EQ(p.voice.log.last(), "#1 Start");
-}
-
 TEST(CallSessionPlacing, AcceptIgnoredAfterTheCallWasWithdrawn) {
     FakePhone p;
     p.window.host = kPeer;
@@ -150,7 +140,7 @@ TEST(CallSessionPlacing, SlowLookupShowsTheDialogAndHonoursCancel) {
         if (c.cancelFirst) {
             p.session.onCancelClicked(); // nothing has left: nothing to withdraw
         }
-        p.slowLookups.takeFirst().done(c.answer);
+        p.slowLookups.takeFirst().answer(c.answer);
         EXPECT_EQ(p.sender.sent, c.sent);
         EXPECT_EQ(p.messages.texts(), c.boxes);
         EXPECT_EQ(p.session.state(), c.state);
@@ -298,33 +288,96 @@ TEST(CallSessionVoice, EndStopsThenDestroysEvenWhenStopFails) {
     EXPECT_FALSE(p.session.inCall());
 }
 
-TEST(CallSessionVoice, AFailedAnswerCanBeEnded) {
+// A call whose voice cannot be set up ends at once, on either side, and says why: the phone is
+// idle again, so End, Call and the next caller are served as usual.
+TEST(CallSessionVoice, ACallThatCannotStartEndsAndSaysWhy) {
     struct Case {
         const char* name;
-        bool failCreate;
+        bool asCaller;
+        bool failCreate, failStart;
         const char* failSend;
-        QStringList logAfterEnd;
+        const char* error;
+        QStringList log;
     } cases[] = {
-        {"voice engine missing", true, "", {}},
-        {"accept not sent",
+        {"answer: voice engine missing", false, true, false, "", "The voice engine is not available", {}},
+        {"answer: accept not sent",
          false,
+         false,
+         false,
+         "Network is unreachable",
          "Network is unreachable",
          {"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500", "#1 SetRemoteAddress 10.0.0.2",
           "#1 Stop", "#1 destroy"}},
+        {"answer: voice does not start",
+         false,
+         false,
+         true,
+         "",
+         "No microphone",
+         {"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500", "#1 SetRemoteAddress 10.0.0.2",
+          "#1 Start", "#1 Stop", "#1 destroy"}},
+        {"accept: voice does not start",
+         true,
+         false,
+         true,
+         "",
+         "No microphone",
+         {"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500", "#1 SetRemoteAddress 10.0.0.2",
+          "#1 Start", "#1 Stop", "#1 destroy"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakePhone p;
         p.voice.failCreate = c.failCreate;
-        deliverSignal(p.session, "Calling|Bob", kPeer);
+        p.voice.failStart = c.failStart;
+        p.window.host = kPeer;
+        if (c.asCaller) {
+            p.session.onCallClicked();
+        } else {
+            deliverSignal(p.session, "Calling|Bob", kPeer);
+        }
         p.sender.failWith = c.failSend;
-        EXPECT_THROW(p.session.onCallClicked(), Error);
+        try {
+            if (c.asCaller) {
+                deliverSignal(p.session, "Accept", kPeer);
+            } else {
+                p.session.onCallClicked();
+            }
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.text(), c.error);
+        }
+        p.sender.failWith.clear();
+        EXPECT_EQ(p.session.state(), CallState::Idle);
+        EXPECT_EQ(p.voice.log, c.log);
         EXPECT_FALSE(p.session.sendVideo());
-        EXPECT_FALSE(p.session.ringing()); // so that End is not locked out
-        p.session.onEndClicked();
-        EXPECT_FALSE(p.session.inCall());
-        EXPECT_EQ(p.voice.log, c.logAfterEnd);
+        EXPECT_EQ(p.window.callerLine, "");
+        EXPECT_EQ(p.window.idlePictures, 1);
+        // The next caller rings instead of hearing "busy".
+        deliverSignal(p.session, "Calling|Carol", kThird);
+        EXPECT_TRUE(p.session.ringing());
     }
+}
+
+// Call a slow name, Cancel, call another slow name: the first name's late answer is gone with
+// its call, and Cancel of the second call sends nothing, since no request left.
+TEST(CallSessionPlacing, AWithdrawnLookupCannotReachTheNextCall) {
+    FakePhone p;
+    p.window.host = QStringLiteral("a.slow");
+    p.session.onCallClicked();
+    p.session.onCancelClicked();
+    p.window.host = QStringLiteral("b.slow");
+    p.session.onCallClicked();
+    ASSERT_EQ(p.slowLookups.size(), 2);
+    p.slowLookups.takeFirst().answer({{QHostAddress(kPeer)}, {}});
+    EXPECT_TRUE(p.sender.sent.isEmpty());
+    EXPECT_TRUE(p.session.lookingUp());
+    p.session.onCancelClicked();
+    EXPECT_TRUE(p.sender.sent.isEmpty());
+    EXPECT_FALSE(p.session.lookingUp());
+    p.slowLookups.takeFirst().answer({{QHostAddress(kThird)}, {}});
+    EXPECT_TRUE(p.sender.sent.isEmpty());
+    EXPECT_EQ(p.session.state(), CallState::Idle);
 }
 
 TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
@@ -355,50 +408,6 @@ TEST(CallSessionVoice, ANewSessionFirstStopsAndDestroysTheOldOne) {
     EXPECT_FALSE(p.session.sendVideo());
 }
 
-// --- nested handlers ----------------------------------------------------------------------------
-
-TEST(CallSessionNesting, EndWhileAnAcceptLetsMessagesRun) {
-    FakePhone p;
-    p.window.host = kPeer;
-    p.session.onCallClicked();
-    p.onProcessEvents = [&] { p.session.onEndClicked(); };
-    deliverSignal(p.session, "Accept", kPeer);
-    EXPECT_EQ(p.voice.log, (QStringList{"#1 create", "#1 SetTransmitPort 8500", "#1 SetReceivePort 8500",
-                                        "#1 SetRemoteAddress 10.0.0.2", "#1 Stop", "#1 destroy"}));
-    EXPECT_FALSE(p.session.sendVideo());
-}
-
-TEST(CallSessionNesting, CancelArrivingWhileAnsweringAbandonsTheAnswer) {
-    FakePhone p;
-    deliverSignal(p.session, "Calling|Bob", kPeer);
-    p.onProcessEvents = [&] {
-        p.onProcessEvents = nullptr;
-        deliverSignal(p.session, "Cancel", kPeer);
-    };
-    p.session.onCallClicked();
-    EXPECT_EQ(p.voice.created, 0);
-    EXPECT_TRUE(p.sender.sent.isEmpty());
-    EXPECT_FALSE(p.session.inCall());
-    EXPECT_FALSE(p.session.incomingCall());
-}
-
-TEST(CallSessionNesting, ANewerRequestDuringARingFinishesTheRing) {
-    FakePhone p;
-    int depth = 0;
-    p.onProcessEvents = [&] {
-        if (depth++ == 0) {
-            deliverSignal(p.session, "Calling|Carol", kThird);
-        }
-    };
-    deliverSignal(p.session, "Calling|Bob", kPeer);
-    EXPECT_EQ(p.window.host, kThird);
-    EXPECT_EQ(p.window.callerLine, "Carol hailing...");
-    EXPECT_EQ(p.timer.restarts, 1);
-    EXPECT_EQ(p.window.flashes, 2);
-}
-
-// After the ring ran out, Call answers the caller that rang, at its own address; an address
-// the user typed meanwhile gets a new call instead, and the caller gets nothing more.
 TEST(CallSessionRinging, LateCallAnswersTheCallerOrPlacesTheTypedCall) {
     const struct {
         const char* typed;
@@ -420,52 +429,6 @@ TEST(CallSessionRinging, LateCallAnswersTheCallerOrPlacesTheTypedCall) {
         EXPECT_EQ(p.sender.sent, c.sent);
         EXPECT_EQ(p.session.state(), c.state);
     }
-}
-
-TEST(CallSessionNesting, UnansweredMessageGoesToTheCallerWhoseRingRanOut) {
-    FakePhone p;
-    deliverSignal(p.session, "Calling|Bob", kPeer);
-    p.onProcessEvents = [&] {
-        p.onProcessEvents = nullptr;
-        deliverSignal(p.session, "Calling|Carol", kThird);
-    };
-    p.timer.advance(10000);
-    EXPECT_EQ(p.sender.sent, (QList<SentDatagram>{{kPeer, "Unanswered"}}));
-    EXPECT_TRUE(p.session.ringing()); // Carol rings now
-    EXPECT_EQ(p.window.host, kThird);
-}
-
-TEST(CallSessionNesting, NoUnansweredMessageAfterANestedAnswerOrWithdrawal) {
-    for (const char* what : {"answer", "withdraw"}) {
-        SCOPED_TRACE(what);
-        FakePhone p;
-        deliverSignal(p.session, "Calling|Bob", kPeer);
-        p.onProcessEvents = [&] {
-            p.onProcessEvents = nullptr;
-            if (std::string(what) == "answer") {
-                p.session.onCallClicked();
-            } else {
-                deliverSignal(p.session, "Cancel", kPeer);
-            }
-        };
-        p.timer.advance(10000);
-        for (const auto& d : p.sender.sent) {
-            EXPECT_NE(d.payload, "Unanswered");
-        }
-    }
-}
-
-TEST(CallSessionNesting, CancelDoesNotStopANewerCallersTone) {
-    FakePhone p;
-    p.session.settings().ringTone = kTone;
-    deliverSignal(p.session, "Calling|Bob", kPeer);
-    p.onProcessEvents = [&] {
-        p.onProcessEvents = nullptr;
-        deliverSignal(p.session, "Calling|Carol", kThird);
-    };
-    deliverSignal(p.session, "Cancel", kPeer);
-    EXPECT_EQ(p.tone.ops.last(), "play");
-    EXPECT_TRUE(p.session.ringing());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "support/FakeMessageService.h"
 
 #include <QHostAddress>
+#include <QPointer>
 
 namespace talvora::test {
 
@@ -27,21 +28,15 @@ inline HostLookupResult fakeLookupNow(const QString& host) {
     return {{}, QStringLiteral("Host not found")};
 }
 
-// One phone: a call session over fakes. `processEvents` counts the points where pending window
-// messages run and then runs `onProcessEvents` (a test's nested handlers, or a shared queue).
+// One phone: a call session over fakes.
 struct FakePhone {
     FakePhone()
         : session(CallSessionParts{sender, voice, timer, tone, window, dialog, messages,
-                                   [this] {
-                                       ++processEventsCalls;
-                                       if (onProcessEvents) {
-                                           onProcessEvents();
-                                       }
-                                   },
-                                   [this](const QString& host, QObject*, HostLookupDone done) {
-                                       // Names ending in ".slow" answer when the test says so.
+                                   [this](const QString& host, QObject* context, HostLookupDone done) {
+                                       // Names ending in ".slow" answer when the test says so,
+                                       // unless their context is gone by then (as QHostInfo).
                                        if (host.endsWith(QLatin1String(".slow"))) {
-                                           slowLookups.append({host, std::move(done)});
+                                           slowLookups.append({host, context, std::move(done)});
                                        } else {
                                            done(fakeLookupNow(host));
                                        }
@@ -57,11 +52,16 @@ struct FakePhone {
     FakeCallWindow window;
     FakeCallingDialog dialog;
     FakeMessageService messages;
-    std::function<void()> onProcessEvents;
-    int processEventsCalls = 0;
     struct SlowLookup {
         QString host;
+        QPointer<QObject> context;
         HostLookupDone done;
+        // What the resolver does when it has the answer.
+        void answer(const HostLookupResult& result) const {
+            if (context) {
+                done(result);
+            }
+        }
     };
     QList<SlowLookup> slowLookups;
     CallSession session;

@@ -29,8 +29,7 @@ constexpr int kWaitMs = 20000; // generous: the machine may be busy
 struct SocketPhone {
     explicit SocketPhone(const char* address)
         : endpoint(NetworkConfig{QHostAddress(QString::fromLatin1(address))}, messages),
-          session(
-              CallSessionParts{endpoint, voice, timer, tone, window, dialog, messages, nullptr, nullptr}) {
+          session(CallSessionParts{endpoint, voice, timer, tone, window, dialog, messages, nullptr}) {
         endpoint.setHandler(&session);
         endpoint.open();
         timer.setTimeoutHandler([this] { runGuarded(messages, [this] { session.onRingTimeout(); }); });
@@ -46,19 +45,6 @@ struct SocketPhone {
     CallingDialog dialog;
     CallSession session;
 };
-
-// Runs `script` once `dialog` is on screen, inside its modal wait.
-void whenShown(QDialog& dialog, std::function<void()> script) {
-    auto* poll = new QTimer(&dialog);
-    QObject::connect(poll, &QTimer::timeout, &dialog, [poll, &dialog, script] {
-        if (dialog.isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            script();
-        }
-    });
-    poll->start(5);
-}
 
 // A bare socket on the third party's signalling port.
 struct ThirdParty {
@@ -89,16 +75,13 @@ protected:
 };
 
 TEST_F(TwoPhonesOverSockets, NormalCall) {
-    bool rang = false;
-    whenShown(a.dialog, [&] {
-        rang = waitUntil([&] { return b.session.ringing(); }, kWaitMs);
-        EXPECT_EQ(b.window.callerLine, "Alice hailing...");
-        EXPECT_EQ(b.window.host, "127.0.0.2");
-        runGuarded(b.messages, [&] { b.session.onCallClicked(); });
-    });
-    a.session.onCallClicked(); // returns when the accept closes the dialog
-    EXPECT_TRUE(rang);
-    EXPECT_FALSE(a.dialog.isVisible());
+    a.session.onCallClicked();
+    EXPECT_TRUE(a.dialog.isVisible());
+    ASSERT_TRUE(waitUntil([&] { return b.session.ringing(); }, kWaitMs));
+    EXPECT_EQ(b.window.callerLine, "Alice hailing...");
+    EXPECT_EQ(b.window.host, "127.0.0.2");
+    runGuarded(b.messages, [&] { b.session.onCallClicked(); });
+    ASSERT_TRUE(waitUntil([&] { return !a.dialog.isVisible(); }, kWaitMs)); // the accept closed it
     EXPECT_TRUE(a.session.sendVideo());
     EXPECT_TRUE(b.session.sendVideo());
     EXPECT_TRUE(a.voice.log.contains("#1 SetRemoteAddress 127.0.0.3"));
@@ -120,16 +103,13 @@ TEST_F(TwoPhonesOverSockets, NormalCall) {
 TEST_F(TwoPhonesOverSockets, UnansweredThenCancel) {
     b.session.settings().ringTimeMs = 1000;
     b.session.settings().unansweredMessage = QStringLiteral("Out to lunch");
-    bool sawMessage = false;
-    whenShown(a.dialog, [&] {
-        sawMessage = waitUntil(
-            [&] { return a.dialog.findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch"; },
-            kWaitMs);
-        EXPECT_FALSE(a.dialog.findChild<RxDice*>(QStringLiteral("RxDice1"))->rotating());
-        QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
-    });
     a.session.onCallClicked();
-    EXPECT_TRUE(sawMessage);
+    EXPECT_TRUE(waitUntil(
+        [&] { return a.dialog.findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch"; },
+        kWaitMs));
+    EXPECT_FALSE(a.dialog.findChild<RxDice*>(QStringLiteral("RxDice1"))->rotating());
+    QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+    EXPECT_FALSE(a.dialog.isVisible());
     EXPECT_FALSE(a.session.inCall());
     EXPECT_TRUE(waitUntil([&] { return !b.session.incomingCall(); }, kWaitMs));
     EXPECT_EQ(a.voice.created + b.voice.created, 0);
@@ -137,17 +117,13 @@ TEST_F(TwoPhonesOverSockets, UnansweredThenCancel) {
 
 TEST_F(TwoPhonesOverSockets, StrangersCannotAcceptOrCancel) {
     ThirdParty mallory;
-    bool ignored = false;
-    whenShown(a.dialog, [&] {
-        ASSERT_TRUE(waitUntil([&] { return b.session.ringing(); }, kWaitMs));
-        mallory.send("127.0.0.2", "Accept");
-        mallory.send("127.0.0.3", "Cancel");
-        test::pumpEvents(300);
-        ignored = a.dialog.isVisible() && a.voice.created == 0 && b.session.ringing();
-        QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
-    });
     a.session.onCallClicked();
-    EXPECT_TRUE(ignored);
+    ASSERT_TRUE(waitUntil([&] { return b.session.ringing(); }, kWaitMs));
+    mallory.send("127.0.0.2", "Accept");
+    mallory.send("127.0.0.3", "Cancel");
+    test::pumpEvents(300);
+    EXPECT_TRUE(a.dialog.isVisible() && a.voice.created == 0 && b.session.ringing());
+    QTest::mouseClick(a.dialog.findChild<RbButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
     EXPECT_TRUE(waitUntil([&] { return !b.session.ringing(); }, kWaitMs));
 }
 

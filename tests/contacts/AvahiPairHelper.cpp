@@ -74,8 +74,7 @@ QStringList walkOnce(AvahiNetworkSource& source, int round) {
     if (!ready) {
         wait.exec();
     }
-    const QStringList lines = walkNetwork(
-        source, kResourceTypeDisk, kDisplayTypeServer, [] {}, [] { return true; });
+    const QStringList lines = walkNetwork(source, kResourceTypeDisk, kDisplayTypeServer);
     std::printf("walk %d: %lld ms, %lld lines\n", round, static_cast<long long>(clock.elapsed()),
                 static_cast<long long>(lines.size()));
     for (int i = 0; i + 2 < lines.size(); i += 4) {
@@ -130,22 +129,23 @@ int add(const QString& callerId, const QString& host) {
 }
 
 int call(const QString& host, const QString& message) {
-    // As the program does: multicast DNS answers what the system resolver does not know.
-    setHostLookupFallback([](const QString& name) { return resolveMdnsIPv4(name); });
     QEventLoop lookupWait;
     HostLookupResult found;
     bool answered = false;
     QObject context;
-    lookupHostIPv4(host, &context, [&](const HostLookupResult& result) {
-        found = result;
-        answered = true;
-        lookupWait.quit();
-    });
+    // As the program does: multicast DNS answers what the system resolver does not know.
+    lookupHostIPv4(
+        host, &context,
+        [&](const HostLookupResult& result) {
+            found = result;
+            answered = true;
+            lookupWait.quit();
+        },
+        [](const QString& name) { return resolveMdnsIPv4(name); });
     if (!answered) {
         QTimer::singleShot(10000, &lookupWait, &QEventLoop::quit);
         lookupWait.exec();
     }
-    setHostLookupFallback(nullptr);
     if (found.addresses.isEmpty()) {
         std::printf("%s was not found: %s\n", qPrintable(host), qPrintable(found.error));
         return 1;

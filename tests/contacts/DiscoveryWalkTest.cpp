@@ -18,8 +18,7 @@ NetworkResource server(const QString& host, const QString& comment,
 }
 
 QStringList walk(test::FakeNetworkSource& net, int filter = kDisplayTypeServer) {
-    return walkNetwork(
-        net, kResourceTypeDisk, filter, [] {}, [] { return true; });
+    return walkNetwork(net, kResourceTypeDisk, filter);
 }
 
 TEST(DiscoveryWalk, ListsServersDepthFirstWithFourLinesEach) {
@@ -63,15 +62,6 @@ TEST(DiscoveryWalk, AContainerInsideItselfEndsAtTheDepthBound) {
     net.containers[""] = {server("loop", "x")};
     net.containers["\\\\loop"] = {server("loop", "x")};
     EXPECT_EQ(walk(net).size(), 17 * 4);
-}
-
-TEST(DiscoveryWalk, AnUnwantedWalkStopsAndGivesNothing) {
-    test::FakeNetworkSource net;
-    net.containers[""] = {server("A", "a"), server("B", "b")};
-    int pauses = 0;
-    const QStringList lines = walkNetwork(
-        net, kResourceTypeDisk, kDisplayTypeServer, [&] { ++pauses; }, [&] { return pauses < 5; });
-    EXPECT_TRUE(lines.isEmpty());
 }
 
 TEST(DiscoveryWalk, AddingHostsFollowsTheComputerAndHostLines) {

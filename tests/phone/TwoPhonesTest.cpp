@@ -34,6 +34,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Controls.h"
+
 #include "call/CallFakes.h"
 #include "capture/ManualFrameTicker.h"
 #include "support/EventLoop.h"
@@ -45,29 +47,8 @@ namespace {
 
 using test::waitUntil;
 
-// Runs `action` from the event loop once `ready` holds, e.g. once a modal dialog is up; after a
-// generous bound it runs anyway, so that a broken phone fails the test instead of hanging it.
-void whenReady(std::function<bool()> ready, std::function<void()> action) {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QDeadlineTimer deadline(10000);
-    QObject::connect(poll, &QTimer::timeout, [poll, ready, action, deadline] {
-        if (ready() || deadline.hasExpired()) {
-            EXPECT_TRUE(ready());
-            poll->stop();
-            poll->deleteLater();
-            action();
-        }
-    });
-    poll->start();
-}
-
 template <class T> T& control(PhoneAssembly& phone, const char* name) {
-    T* found = phone.mainWindow().findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return *found;
+    return *test::control<T>(phone.mainWindow(), name);
 }
 
 // One phone as the program wires it, with a test camera stepped by hand and fake voice, ring
@@ -86,8 +67,8 @@ struct TestPhone {
             ConfigLocation(config.path(), config.path())});
         calling = &assembly->callingDialog();
         window = &assembly->mainWindow();
+        assembly->start();
         window->show();
-        window->activateWindow();
     }
     // Hands one frame of the test camera to the frame handler.
     void frame() { ticker->tick(); }
@@ -115,20 +96,19 @@ protected:
     TestPhone b{"127.0.0.32"};
 
     void SetUp() override {
-        ASSERT_TRUE(waitUntil([&] { return a.window->activated() && b.window->activated(); }));
         ASSERT_TRUE(a.phone().videoReceiver().isOpen());
         ASSERT_TRUE(b.phone().videoReceiver().isOpen());
     }
 
-    // A calls B; B answers while A waits in its modal calling dialog.
+    // A calls B; B answers while A's calling dialog is up.
     void connect() {
         a.hostEdit().setText("127.0.0.32");
-        QTimer::singleShot(0, [&] {
-            ASSERT_TRUE(waitUntil([&] { return b.call().ringing(); }));
-            EXPECT_EQ(b.callerLabel().text(), "127.0.0.31 hailing...");
-            b.click("btnCall");
-        });
-        a.click("btnCall"); // returns when the Accept closes the dialog
+        a.click("btnCall");
+        EXPECT_TRUE(a.calling->isVisible());
+        ASSERT_TRUE(waitUntil([&] { return b.call().ringing(); }));
+        EXPECT_EQ(b.callerLabel().text(), "127.0.0.31 hailing...");
+        b.click("btnCall");
+        ASSERT_TRUE(waitUntil([&] { return !a.calling->isVisible(); })); // the Accept closed it
         ASSERT_NE(a.call().voiceSession(), nullptr);
         ASSERT_NE(b.call().voiceSession(), nullptr);
     }
@@ -177,17 +157,14 @@ TEST_F(TwoPhonesTest, UnansweredCallShowsTheCalleesMessageAndCancelEndsTheRingin
     b.call().settings().ringTimeMs = 200;
     a.hostEdit().setText("127.0.0.32");
     // The ring time runs out on B, which sends its message; A's dialog shows it, and A withdraws.
-    whenReady(
-        [&] {
-            return a.calling->isVisible() &&
-                   a.calling->findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch";
-        },
-        [&] {
-            EXPECT_TRUE(b.call().incomingCall());
-            EXPECT_FALSE(b.call().ringing());
-            a.calling->findChild<QAbstractButton*>(QStringLiteral("btnCancel"))->click();
-        });
     a.click("btnCall");
+    ASSERT_TRUE(waitUntil([&] {
+        return a.calling->isVisible() &&
+               a.calling->findChild<QLabel*>(QStringLiteral("Label1"))->text() == "Out to lunch";
+    }));
+    EXPECT_TRUE(b.call().incomingCall());
+    EXPECT_FALSE(b.call().ringing());
+    a.calling->findChild<QAbstractButton*>(QStringLiteral("btnCancel"))->click();
     EXPECT_FALSE(a.call().inCall());
     ASSERT_TRUE(waitUntil([&] { return !b.call().incomingCall(); }));
     EXPECT_EQ(b.callerLabel().text(), "");

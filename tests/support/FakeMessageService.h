@@ -26,14 +26,15 @@ public:
         record(Kind::Warning, caption, text);
     }
     void error(const QString& caption, const QString& text) override { record(Kind::Error, caption, text); }
-    bool question(const QString& caption, const QString& text) override {
+    // Answers at once, from the queue (No when it is empty).
+    void ask(const QString& caption, const QString& text, std::function<void(bool)> answered) override {
         record(Kind::Question, caption, text);
-        return answers.isEmpty() ? false : answers.takeFirst();
+        answered(answers.isEmpty() ? false : answers.takeFirst());
     }
 
     QList<Box> boxes;
     QList<bool> answers;
-    // Runs while a box is "open", like the nested event loop of a real modal box.
+    // Runs while a box is recorded (what arrives while a box is on screen).
     std::function<void()> whileOpen;
 
     QStringList texts() const {

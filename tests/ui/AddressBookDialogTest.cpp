@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Controls.h"
+
 #include <sys/stat.h>
 
 namespace talvora {
@@ -47,11 +49,7 @@ protected:
         dlg.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     }
-    template <class T = QWidget> T* control(const char* name) {
-        T* found = dlg.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
+    template <class T = QWidget> T* control(const char* name) { return test::control<T>(dlg, name); }
     void click(const char* button) { control<RbButton>(button)->click(); }
     void add(const QString& name, const QString& address) {
         control<QLineEdit>("edtName")->setText(name);

@@ -7,12 +7,15 @@
 #include "ui/RbPanel.h"
 #include "ui/RxDice.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include "support/Controls.h"
 
 #include <functional>
 #include <stdexcept>
@@ -22,13 +25,7 @@ namespace talvora {
 namespace {
 
 // Finds a control of the dialog by its object name; a missing one fails the test.
-template <class T> T* control(const QObject& dialog, const char* name) {
-    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return found;
-}
+using test::control;
 
 TEST(CallingDialog, LayoutAndLook) {
     CallingDialog dlg;
@@ -74,23 +71,21 @@ TEST(CallingDialog, LongStatusStaysOnOneCentredClippedLine) {
                 columnHasText(img.width() - 4));
 }
 
-TEST(CallingDialog, ModalUntilClosedCentredOnTheMainWindowAndDeafToEscape) {
+TEST(CallingDialog, BlocksTheMainWindowUntilClosedCentredOnItAndDeafToEscape) {
     QWidget main;
     main.setGeometry(100, 60, 1000, 650);
     main.show();
     CallingDialog dlg(&main);
-    bool escapeIgnored = false;
-    QPoint centre;
-    QTimer::singleShot(0, &dlg, [&] {
-        centre = dlg.geometry().center();
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        dlg.close(); // the window manager's close
-        escapeIgnored = dlg.isVisible();
-        dlg.closeDialog();
-    });
     dlg.startAnimation();
-    dlg.showModal();
-    EXPECT_TRUE(escapeIgnored);
+    dlg.showDialog(); // returns at once: nothing waits in it
+    ASSERT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(QApplication::activeModalWidget() == &dlg);
+    const QPoint centre = dlg.geometry().center();
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    dlg.close(); // the window manager's close
+    EXPECT_TRUE(dlg.isVisible());
+    dlg.closeDialog();
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_LE((centre - main.geometry().center()).manhattanLength(), 2);
     // Closing does not stop the die; a status text does, even while hidden.
@@ -102,11 +97,11 @@ TEST(CallingDialog, ModalUntilClosedCentredOnTheMainWindowAndDeafToEscape) {
     dlg.closeDialog(); // closing a hidden dialog is harmless
 }
 
-// The call session with the real dialog: the modal wait ends on the peer's accept, or on Cancel.
+// The call session with the real dialog.
 struct SessionWithDialog {
     SessionWithDialog()
         : session(CallSessionParts{
-              sender, voice, timer, tone, window, dialog, messages, nullptr,
+              sender, voice, timer, tone, window, dialog, messages,
               [](const QString& host, QObject*, HostLookupDone done) { done(test::fakeLookupNow(host)); }}) {
         session.settings().callerId = QStringLiteral("Alice");
         window.host = QStringLiteral("10.0.0.2");
@@ -122,47 +117,27 @@ struct SessionWithDialog {
     CallSession session;
 };
 
-// Runs `action` once the dialog is on screen, that is inside its modal wait.
-void whenShown(QDialog& dialog, std::function<void()> action) {
-    auto* poll = new QTimer(&dialog);
-    QObject::connect(poll, &QTimer::timeout, &dialog, [poll, &dialog, action] {
-        if (dialog.isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            action();
-        }
-    });
-    poll->start(5);
-}
-
-TEST(CallingDialog, AcceptEndsTheModalWait) {
-    SessionWithDialog s;
-    bool shownWhileWaiting = false;
-    whenShown(s.dialog, [&] {
-        shownWhileWaiting = s.dialog.isVisible() && control<RxDice>(s.dialog, "RxDice1")->rotating();
+// Calling shows the dialog and returns; the peer's accept, or Cancel, closes it later.
+TEST(CallingDialog, AcceptOrCancelEndsTheWait) {
+    for (bool accept : {true, false}) {
+        SCOPED_TRACE(accept ? "accept" : "cancel");
+        SessionWithDialog s;
+        s.session.onCallClicked();
+        ASSERT_TRUE(s.dialog.isVisible());
+        EXPECT_TRUE(control<RxDice>(s.dialog, "RxDice1")->rotating());
         test::deliverSignal(s.session, "Busy", "10.0.0.2");
-        test::deliverSignal(s.session, "Accept", "10.0.0.2");
-    });
-    s.session.onCallClicked();
-    EXPECT_TRUE(shownWhileWaiting);
-    EXPECT_FALSE(s.dialog.isVisible());
-    EXPECT_EQ(control<QLabel>(s.dialog, "Label1")->text(), "Busy");
-    EXPECT_TRUE(s.session.sendVideo());
-    EXPECT_EQ(s.voice.log.last(), "#1 Start");
-}
-
-TEST(CallingDialog, CancelButtonWithdrawsAndEndsTheWait) {
-    SessionWithDialog s;
-    bool waited = false;
-    whenShown(s.dialog, [&] {
-        waited = true;
-        QTest::mouseClick(control<RbButton>(s.dialog, "btnCancel"), Qt::LeftButton);
-    });
-    s.session.onCallClicked();
-    EXPECT_TRUE(waited);
-    EXPECT_FALSE(s.dialog.isVisible());
-    EXPECT_FALSE(s.session.inCall());
-    EXPECT_EQ(s.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "Cancel"}));
+        EXPECT_EQ(control<QLabel>(s.dialog, "Label1")->text(), "Busy");
+        if (accept) {
+            test::deliverSignal(s.session, "Accept", "10.0.0.2");
+            EXPECT_TRUE(s.session.sendVideo());
+            EXPECT_EQ(s.voice.log.last(), "#1 Start");
+        } else {
+            QTest::mouseClick(control<RbButton>(s.dialog, "btnCancel"), Qt::LeftButton);
+            EXPECT_FALSE(s.session.inCall());
+            EXPECT_EQ(s.sender.sent.last(), (test::SentDatagram{"10.0.0.2", "Cancel"}));
+        }
+        EXPECT_FALSE(s.dialog.isVisible());
+    }
 }
 
 } // namespace

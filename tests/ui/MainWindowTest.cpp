@@ -35,9 +35,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Controls.h"
+
 #include <sys/fsuid.h>
 
 #include "call/CallFakes.h"
+#include "contacts/FakeNetworkSource.h"
 #include "support/EventLoop.h"
 #include "support/FakeMessageService.h"
 #include "support/QtPrinters.h"
@@ -49,13 +52,8 @@ using test::FakeMessageService;
 using test::ManualFrameTicker;
 using test::waitUntil;
 
-// Finds a control of the main window by its object name; a missing one fails the test.
 template <class T> T& control(PhoneAssembly& phone, const char* name) {
-    T* found = phone.mainWindow().findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return *found;
+    return *test::control<T>(phone.mainWindow(), name);
 }
 
 void click(PhoneAssembly& phone, const char* button) {
@@ -98,22 +96,38 @@ protected:
         QFile f(config.filePath("Settings.ini"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // The phone and its windows as the program wires them, over fakes.
+    // The phone and its windows as the program wires them, over fakes. The network "Who's
+    // Online?" walks holds two phones.
     std::unique_ptr<PhoneAssembly> makeWindow(const char* bindAddress = "127.0.0.20") {
         return std::make_unique<PhoneAssembly>(PhoneServices{
-            messages, speaker, [this] { return makeBackend(); }, voice,
-            [] { return std::make_unique<test::FakeRingTonePlayer>(); },
-            [] { return std::make_unique<QtRingTimer>(); }, NetworkConfig{QHostAddress(QString(bindAddress))},
-            ConfigLocation(config.path(), config.path())});
+            .messages = messages,
+            .speaker = speaker,
+            .captureBackends = [this] { return makeBackend(); },
+            .voice = voice,
+            .ringTones = [] { return std::make_unique<test::FakeRingTonePlayer>(); },
+            .ringTimers = [] { return std::make_unique<QtRingTimer>(); },
+            .network = NetworkConfig{QHostAddress(QString(bindAddress))},
+            .config = ConfigLocation(config.path(), config.path()),
+            .networkSources =
+                [this] {
+                    auto source = std::make_unique<test::FakeNetworkSource>();
+                    source->containers[""] = {
+                        {kDisplayTypeServer, kUsageContainer, "\\\\anna.local", "Anna", "x"},
+                        {kDisplayTypeServer, kUsageContainer, "\\\\bob.local", "Bob", "x"}};
+                    net = source.get();
+                    return source;
+                },
+        });
     }
-    static void activate(MainWindow& w) {
-        w.show();
-        w.activateWindow();
-        ASSERT_TRUE(waitUntil([&] { return w.activated(); }));
+    test::FakeNetworkSource* net = nullptr;
+    // The program starts the phone, then shows the window.
+    static void start(PhoneAssembly& phone) {
+        phone.start();
+        phone.mainWindow().show();
     }
 };
 
-TEST_F(MainWindowTest, LooksAsSpecifiedBeforeActivation) {
+TEST_F(MainWindowTest, LooksAsItShouldBeforeTheStart) {
     auto w = makeWindow();
     EXPECT_EQ(w->mainWindow().objectName(), "frmMain");
     EXPECT_EQ(w->mainWindow().windowTitle(), "Brisko Talvora Video Phone...");
@@ -138,12 +152,12 @@ TEST_F(MainWindowTest, LooksAsSpecifiedBeforeActivation) {
     EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").text(), "");
     EXPECT_EQ(control<QLabel>(*w, "Label3").text(), "85");
     EXPECT_EQ(idlePicture(*w).size(), QSize(800, 600));
-    EXPECT_FALSE(w->phone().signalling().isOpen()); // receivers stay closed until activation
+    EXPECT_FALSE(w->phone().signalling().isOpen()); // receivers stay closed until the start
 }
 
-TEST_F(MainWindowTest, ActivationWithoutSettingsFileUsesDefaults) {
+TEST_F(MainWindowTest, StartWithoutSettingsFileUsesDefaults) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     EXPECT_EQ(control<QLabel>(*w, "lblIPAddress").text(),
               "127.0.0.20"); // the bound address is the one peers call
     EXPECT_EQ(callSession(*w).settings().ringTone, "");
@@ -167,7 +181,7 @@ TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
     ASSERT_TRUE(peer.bind(QHostAddress("127.0.0.22"), kVideoPort));
     auto w = makeWindow();
     control<QLineEdit>(*w, "edtHostName").setText("127.0.0.22");
-    activate(w->mainWindow());
+    start(*w);
     ASSERT_NE(ticker, nullptr);
     EXPECT_EQ(w->phone().frames().formatKind(), FormatKind::YUY2);
     for (int i = 0; i < 3; ++i) {
@@ -183,7 +197,7 @@ TEST_F(MainWindowTest, TestCameraPreviewRunsAndNothingIsSentOutsideACall) {
 TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndStillReceivesPictures) {
     noCamera = true;
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].text,
@@ -200,7 +214,7 @@ TEST_F(MainWindowTest, NoCameraShowsTheWebCamMessageAndStillReceivesPictures) {
 TEST_F(MainWindowTest, FirstVideoDatagramNamesThePeerAndPicturesReplaceTheIdlePicture) {
     auto w = makeWindow();
     control<QLineEdit>(*w, "edtHostName").setText("peer.example");
-    activate(w->mainWindow());
+    start(*w);
     QImage sent(64, 48, QImage::Format_RGB888);
     sent.fill(QColor(200, 30, 30));
     QUdpSocket stranger;
@@ -221,7 +235,7 @@ TEST_F(MainWindowTest, FirstVideoDatagramNamesThePeerAndPicturesReplaceTheIdlePi
 TEST_F(MainWindowTest, MicVolumeAboveRangeClampsSliderButKeepsLevel) {
     writeSettings("[Settings]\nmicVolume=150\n");
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 100);
     EXPECT_EQ(control<QLabel>(*w, "Label3").text(), "100");
     EXPECT_EQ(w->phone().micLevel(), 150);
@@ -234,7 +248,7 @@ TEST_F(MainWindowTest, MicVolumeAboveRangeClampsSliderButKeepsLevel) {
 TEST_F(MainWindowTest, BadRingTimeIsReportedAndThePhoneStillListens) {
     writeSettings("[Settings]\nRingTime=ten\nMessage=Away\nmicVolume=40\n");
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].kind, FakeMessageService::Kind::Error);
     EXPECT_EQ(messages.boxes[0].caption, "Talvora Video Phone");
@@ -245,11 +259,11 @@ TEST_F(MainWindowTest, BadRingTimeIsReportedAndThePhoneStillListens) {
     EXPECT_TRUE(w->phone().signalling().isOpen());
 }
 
-TEST_F(MainWindowTest, TakenSignallingPortStopsActivationWithTheBindMessage) {
+TEST_F(MainWindowTest, TakenSignallingPortStopsTheStartWithTheBindMessage) {
     QUdpSocket squatter;
     ASSERT_TRUE(squatter.bind(QHostAddress("127.0.0.21"), kSignalPort));
     auto w = makeWindow("127.0.0.21");
-    activate(w->mainWindow());
+    start(*w);
     ASSERT_EQ(messages.boxes.size(), 1);
     EXPECT_EQ(messages.boxes[0].text, "Could not bind socket. Address and port are already in use.");
     EXPECT_EQ(w->phone().jpegQuality(), 0); // the steps after the port were not run
@@ -262,7 +276,7 @@ TEST_F(MainWindowTest, StartUpThatStoppedEarlyKeepsTheSavedMicrophoneLevel) {
     QUdpSocket squatter;
     ASSERT_TRUE(squatter.bind(QHostAddress("127.0.0.21"), kSignalPort));
     auto w = makeWindow("127.0.0.21");
-    activate(w->mainWindow());
+    start(*w);
     w->mainWindow().close();
     EXPECT_EQ(settingsFile(), "[Settings]\r\nmicVolume=60\r\n");
 }
@@ -271,7 +285,7 @@ TEST_F(MainWindowTest, StartUpThatStoppedEarlyKeepsTheSavedMicrophoneLevel) {
 // a long caller ID keeps its start in view.
 TEST_F(MainWindowTest, PeerTextsArePlainAndLongCallerIdsAreElidedAtTheEnd) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     QUdpSocket peer;
     ASSERT_TRUE(peer.bind(QHostAddress("127.0.0.22"), 0));
     const QString markup =
@@ -300,7 +314,7 @@ TEST_F(MainWindowTest, PeerTextsArePlainAndLongCallerIdsAreElidedAtTheEnd) {
 // leaves the dialog as Close does.
 TEST_F(MainWindowTest, VideoFormatWithTheCameraGoneShowsAnErrorAndEscapeActsAsClose) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     auto* options = w->mainWindow().findChild<QDialog*>(QStringLiteral("frmVideoOptions"));
     ASSERT_NE(options, nullptr);
     options->show();
@@ -318,17 +332,19 @@ TEST_F(MainWindowTest, VideoFormatWithTheCameraGoneShowsAnErrorAndEscapeActsAsCl
     EXPECT_FALSE(format.isEnabled());
 }
 
-TEST_F(MainWindowTest, ActivationRunsOnceAcrossModalDialogs) {
+// The phone listens from its start, whether or not its window was ever shown or focused (a
+// desktop that focuses no new window, a compositor that decides itself); it starts once.
+TEST_F(MainWindowTest, StartsOnceWithoutEverBeingShownOrFocused) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    w->start();
+    EXPECT_FALSE(w->mainWindow().isVisible());
+    EXPECT_TRUE(w->phone().signalling().isOpen());
     control<TrackBar>(*w, "TrbMic").setPosition(40);
-
-    QDialog dialog(&w->mainWindow());
-    QTimer::singleShot(50, &dialog, &QDialog::accept);
-    dialog.exec();
+    w->start();
+    w->mainWindow().show();
     w->mainWindow().activateWindow();
     test::pumpEvents(100);
-    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 40); // a second run would have reset it to 85
+    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 40); // a second start would have reset it to 85
 }
 
 TEST_F(MainWindowTest, SliderSetFromCodeAlwaysRunsItsHandler) {
@@ -347,7 +363,7 @@ TEST_F(MainWindowTest, SliderSetFromCodeAlwaysRunsItsHandler) {
 TEST_F(MainWindowTest, ClosingStoresTheMicrophoneSliderAndKeepsOtherKeys) {
     writeSettings("[Settings]\nRingTime=5\nmicVolume=85\n");
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     control<TrackBar>(*w, "TrbMic").setPosition(0);
     click(*w, "btnExit");
     EXPECT_FALSE(w->mainWindow().isVisible());
@@ -358,7 +374,7 @@ TEST_F(MainWindowTest, ClosingStoresTheMicrophoneSliderAndKeepsOtherKeys) {
 TEST_F(MainWindowTest, ClosingWithReadOnlySettingsShowsTheErrorAndStillEnds) {
     writeSettings("[Settings]\nmicVolume=85\n");
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     QFile::setPermissions(config.path(),
                           QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     QFile::setPermissions(config.filePath("Settings.ini"), QFile::ReadOwner | QFile::ReadOther);
@@ -374,7 +390,7 @@ TEST_F(MainWindowTest, ClosingWithReadOnlySettingsShowsTheErrorAndStillEnds) {
 
 TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     const QPoint start = w->mainWindow().pos();
     // Without a window manager the system move is refused and the window follows the mouse.
     for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton}) {
@@ -395,7 +411,7 @@ TEST_F(MainWindowTest, AnyMouseButtonOnPanelOrPictureStartsAMove) {
 
 TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     Phone& phone = w->phone();
     auto& host = control<QLineEdit>(*w, "edtHostName");
     emit phone.callerIdText("Bob hailing...");
@@ -408,6 +424,8 @@ TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
     EXPECT_EQ(phone.hostText(), "typed.example");
     emit phone.attentionRequested(); // no window manager here: nothing visible, and nothing breaks
 
+    w->mainWindow().activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return w->mainWindow().isActiveWindow(); }));
     host.clearFocus();
     emit phone.hostFocusRequested();
     EXPECT_TRUE(host.hasFocus());
@@ -430,7 +448,7 @@ protected:
     std::unique_ptr<PhoneAssembly> w;
     void SetUp() override {
         w = makeWindow("127.0.0.24");
-        activate(w->mainWindow());
+        start(*w);
     }
     void connectCall() {
         callSession(*w).callRequestReceived("Bob", "127.0.0.25");
@@ -492,7 +510,7 @@ TEST_F(LevelControlsTest, MaximiseDuringACallSendsTheLevelAgain) {
 TEST_F(MainWindowTest, MicVolumeAboveRangeThenMuteSavesTheClampedLevel) {
     writeSettings("[Settings]\nmicVolume=150\n");
     auto w = makeWindow("127.0.0.26");
-    activate(w->mainWindow());
+    start(*w);
     callSession(*w).callRequestReceived("Bob", "127.0.0.27");
     click(*w, "btnCall");
     EXPECT_EQ(w->phone().micLevel(), 150);
@@ -504,7 +522,7 @@ TEST_F(MainWindowTest, SpeakerVolumeStartsFromTheLeftChannelAndWritesBoth) {
     speaker.left = 40000;
     speaker.right = 20000;
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     EXPECT_EQ(control<TrackBar>(*w, "TrbVoice").position(), 40000);
     EXPECT_EQ(speaker.left, 40000);
     EXPECT_EQ(speaker.right, 40000);
@@ -519,9 +537,53 @@ TEST_F(MainWindowTest, SpeakerVolumeStartsFromTheLeftChannelAndWritesBoth) {
 TEST_F(MainWindowTest, SpeakerWithoutVolumeControlLeavesTheSliderAtMiddle) {
     speaker.hasVolumeControl = false;
     auto w = makeWindow();
-    activate(w->mainWindow());
+    start(*w);
     EXPECT_EQ(control<TrackBar>(*w, "TrbVoice").position(), 32767);
     EXPECT_EQ(speaker.writes, 0);
+}
+
+// "Who's Online?" from the address book, as a user meets it: the walk starts with the discovery
+// up and the address book out of reach, so that neither a second click nor Close can cut in;
+// what the walk adds reaches the file when the address book closes, and a walk abandoned by
+// closing the discovery leaves file and list as they were.
+TEST_F(MainWindowTest, WhosOnlineWalksWithTheAddressBookOutOfReachAndKeepsWhatItAdds) {
+    for (bool abandon : {true, false}) {
+        SCOPED_TRACE(abandon ? "closed during the walk" : "added");
+        auto w = makeWindow();
+        start(*w);
+        QFile file(config.filePath("IPAddress.dat"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("Carol <carol.lan>\r\n");
+        file.close();
+        net->holdRefresh = true;
+        click(*w, "btnAddress");
+        auto& book = *test::control<QDialog>(w->mainWindow(), "frmIP");
+        auto& discovery = *test::control<QDialog>(w->mainWindow(), "frmNetworkClients");
+        ASSERT_TRUE(book.isVisible());
+        test::control<RbButton>(book, "btnOnline")->click();
+        ASSERT_TRUE(waitUntil([&] { return net->pending(); }));
+        EXPECT_EQ(QApplication::activeModalWidget(), &discovery);
+        EXPECT_TRUE(QApplication::activeModalWidget() != &book); // the book takes no clicks meanwhile
+        if (abandon) {
+            discovery.reject();
+        } else {
+            net->release();
+            test::control<RbButton>(discovery, "btnAdd")->click();
+        }
+        EXPECT_FALSE(discovery.isVisible());
+        ASSERT_TRUE(book.isVisible());
+        test::control<RbButton>(book, "btnClose")->click();
+        EXPECT_FALSE(book.isVisible());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(),
+                  abandon ? QByteArray("Carol <carol.lan>\r\n")
+                          : QByteArray("Anna <anna.local>\r\nBob <bob.local>\r\nCarol <carol.lan>\r\n"));
+        file.close();
+        // The address book opens again.
+        click(*w, "btnAddress");
+        EXPECT_TRUE(book.isVisible());
+        test::control<RbButton>(book, "btnClose")->click();
+    }
 }
 
 } // namespace

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Controls.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -29,13 +31,7 @@ namespace talvora {
 namespace {
 
 // Finds a control of the dialog by its object name; a missing one fails the test.
-template <class T> T* control(const QObject& dialog, const char* name) {
-    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return found;
-}
+using test::control;
 
 // The dialog's owner over a PhoneSettings held by the test.
 SettingsOwner ownerOf(PhoneSettings& settings) {
@@ -295,13 +291,10 @@ TEST_F(SettingsDialogTest, VideoOptionsOpensModallyAndTheEditsSurvive) {
     dlg.setVideoOptionsDialog(&options);
     open();
     control<QLineEdit>(dlg, "edtMessage")->setText("unsaved edit");
-    bool wasOpen = false;
-    QTimer::singleShot(0, &options, [&] {
-        wasOpen = options.isVisible();
-        options.reject();
-    });
     QTest::mouseClick(control<RbButton>(dlg, "btnVideoOptions"), Qt::LeftButton);
-    EXPECT_TRUE(wasOpen);
+    EXPECT_TRUE(options.isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), &options); // the settings take no input meanwhile
+    options.reject();
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(control<QLineEdit>(dlg, "edtMessage")->text(), "unsaved edit");
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/Controls.h"
+
 #include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 #include <QCheckBox>
@@ -29,13 +31,7 @@ namespace {
 using test::FakeV4L2Device;
 
 // Finds a control of the dialog by its object name; a missing one fails the test.
-template <class T> T* control(const QObject& dialog, const char* name) {
-    T* found = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (found == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return found;
-}
+using test::control;
 
 FakeV4L2Device::Control menuControl() {
     FakeV4L2Device::Control menu;
