@@ -86,12 +86,47 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
+// Reads the whole file from its start; 0 or the errno of the failure.
+int readAllFrom(int fd, QByteArray& out) {
+    out.clear();
+    char buffer[16384];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return 0;
+        }
+        out.append(buffer, n);
+        at += n;
+    }
+}
+
+// Without a new file beside it, the file can only be written over. The old contents are read
+// first and written back when the new ones do not get there whole (a full disk: the old bytes
+// fit the blocks they had), so a failure leaves the old file, not a mix of both. Only a crash
+// or a power cut in the middle of the write can still leave a mix: nothing but a second file
+// could prevent that, and that is what the directory refuses.
 bool rewriteInPlace(const QByteArray& target, const QByteArray& data, QString* error) {
-    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(target.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         return fail(error, errno);
     }
-    const int err = writeAllChecked(fd, data);
+    QByteArray old;
+    int err = readAllFrom(fd, old);
+    if (err == 0 && ::lseek(fd, 0, SEEK_SET) != 0) {
+        err = errno;
+    }
+    if (err == 0) {
+        err = writeAllChecked(fd, data);
+        if (err != 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
+            [[maybe_unused]] const int restored = writeAllChecked(fd, old);
+        }
+    }
     const bool closed = ::close(fd) == 0;
     if (err != 0) {
         return fail(error, err);
@@ -99,9 +134,21 @@ bool rewriteInPlace(const QByteArray& target, const QByteArray& data, QString* e
     return closed || fail(error, errno);
 }
 
+// A symbolic link stays a link: the file it names gets the new contents (also one that does not
+// exist yet). Anything else is written where it is.
+QString writtenPath(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isSymLink()) {
+        return path;
+    }
+    const QString resolved = info.canonicalFilePath();
+    return resolved.isEmpty() ? info.symLinkTarget() : resolved;
+}
+
 } // namespace
 
-bool replaceFileContents(const QString& path, const QByteArray& data, QString* error) {
+bool replaceFileContents(const QString& linkOrPath, const QByteArray& data, QString* error) {
+    const QString path = writtenPath(linkOrPath);
     const QByteArray target = QFile::encodeName(path);
     struct stat old {};
     const bool exists = ::stat(target.constData(), &old) == 0;

@@ -12,9 +12,11 @@ namespace talvora {
 // fills up midway therefore costs nothing.
 //
 // A directory that refuses new files (read-only, sticky, not ours) but holds a writable file
-// gets the file rewritten in place instead, checked the same way. A file without any write
-// permission bit counts as read-only even for root. Returns false with the system's reason in
-// `error` when the contents could not be replaced.
+// gets the file rewritten in place instead, checked the same way, and its old contents written
+// back when the new ones do not fit. A file without any write permission bit counts as
+// read-only even for root, and is refused. A symbolic link is written through: the file it
+// names is replaced and the link stays. Returns false with the system's reason in `error` when
+// the contents could not be replaced.
 bool replaceFileContents(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 } // namespace talvora

@@ -1,14 +1,11 @@
 #include "contacts/AddressBookFile.h"
 
+#include "base/FileWrite.h"
 #include "base/TextEncoding.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -144,32 +141,10 @@ AddressBookRead readAddressBookFile(const QString& path) {
 }
 
 bool writeAddressBookFile(const QString& path, const QStringList& entries) {
-    const QFileInfo info(path);
-    QDir().mkpath(info.absolutePath());
-    const QByteArray encodedPath = QFile::encodeName(path);
-    struct stat old {};
-    const bool existed = ::stat(encodedPath.constData(), &old) == 0;
-
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    if (existed) {
-        // The new file takes the place of the old one: it keeps its mode and, where we may give
-        // it away (running as root), its owner. Written in place, the file keeps both anyway.
-        const int fd = file.handle();
-        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
-        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-            [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-        }
-    }
-    const QByteArray bytes = addressBookBytes(entries);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    // As the settings are written: whole or not at all, through a symbolic link, never over a
+    // read-only file.
+    return replaceFileContents(path, addressBookBytes(entries));
 }
 
 } // namespace talvora

@@ -17,12 +17,28 @@
 #include <QListView>
 #include <QPointer>
 #include <QScreen>
+#include <QValidator>
 
 namespace talvora {
 
 namespace {
 
 constexpr int kNameMaxChars = 22;
+// The longest address that still makes a line the file's reader takes back, whatever the name:
+// a name character is at most three bytes of UTF-8, and " <" and ">" add three.
+constexpr qsizetype kAddressMaxBytes = kAddressBookMaxLineBytes - 3 * kNameMaxChars - 3;
+
+// Refuses text longer than a number of UTF-8 bytes, as typed or pasted.
+class Utf8LengthValidator final : public QValidator {
+public:
+    Utf8LengthValidator(qsizetype maxBytes, QObject* parent) : QValidator(parent), m_maxBytes(maxBytes) {}
+    State validate(QString& input, int&) const override {
+        return input.toUtf8().size() <= m_maxBytes ? Acceptable : Invalid;
+    }
+
+private:
+    qsizetype m_maxBytes;
+};
 
 bool isEnter(const QEvent* event) {
     if (event->type() != QEvent::KeyPress) {
@@ -50,6 +66,8 @@ AddressBookDialog::AddressBookDialog(QString filePath, MessageService& messages,
     m_nameEdit = addEdit("edtName", 14);
     m_nameEdit->setMaxLength(kNameMaxChars);
     m_addressEdit = addEdit("edtIP", 256);
+    // An address the file could not give back is never typed in.
+    m_addressEdit->setValidator(new Utf8LengthValidator(kAddressMaxBytes, m_addressEdit));
 
     m_list = new QListView(m_panel);
     m_list->setObjectName(QStringLiteral("ListBox1"));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -131,6 +132,73 @@ TEST(ReplaceFileContents, AFullDiskKeepsTheOldFile) {
     EXPECT_EQ(error, QString::fromLocal8Bit(std::strerror(ENOSPC)));
     EXPECT_EQ(readAll(path), old);
     EXPECT_EQ(entries(dir.path()), (QStringList{"fill", "Settings.ini"}));
+    ::umount(mountPoint.constData());
+}
+
+// A link stays a link and the file it names gets the text (the user keeps the real file in a
+// synchronised folder); a read-only file is refused and stays as it was.
+TEST(ReplaceFileContents, WritesThroughLinksAndRefusesReadOnlyFiles) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("real/Settings.ini");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    const struct {
+        const char* name;
+        bool targetExists;
+        mode_t mode;
+        bool ok;
+        QByteArray targetAfter;
+    } cases[] = {
+        {"link to a file", true, 0644, true, "new"},
+        {"link to a file not there yet", false, 0644, true, "new"},
+        {"link to a read-only file", true, 0444, false, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(target);
+        QFile::remove(dir.filePath("Settings.ini"));
+        if (c.targetExists) {
+            writeAll(target, "old");
+            ::chmod(QFile::encodeName(target).constData(), c.mode);
+        }
+        ASSERT_TRUE(QFile::link(QStringLiteral("real/Settings.ini"), dir.filePath("Settings.ini")));
+        QString error;
+        EXPECT_EQ(replaceFileContents(dir.filePath("Settings.ini"), "new", &error), c.ok)
+            << error.toStdString();
+        EXPECT_TRUE(QFileInfo(dir.filePath("Settings.ini")).isSymLink());
+        EXPECT_EQ(readAll(target), c.targetAfter);
+        EXPECT_EQ(modeOf(target), c.mode);
+        EXPECT_EQ(entries(dir.path()), (QStringList{"real", "Settings.ini"}));
+    }
+}
+
+// Written over in place, a text that does not fit the full disk leaves the old one, not a mix.
+TEST(ReplaceFileContents, InPlaceOnAFullDiskPutsTheOldTextBack) {
+    QTemporaryDir dir;
+    const QByteArray mountPoint = QFile::encodeName(dir.path());
+    if (::geteuid() != 0 || ::mount("none", mountPoint.constData(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+        GTEST_SKIP() << "needs root to mount a small file system";
+    }
+    const QString path = dir.filePath("IPAddress.dat");
+    const QByteArray old = QByteArray("Anna <anna.local>\r\n").repeated(200);
+    writeAll(path, old);
+    ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    {
+        QFile fill(dir.filePath("fill"));
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size() && fill.flush()) {
+        }
+    }
+    QString error;
+    bool ok = true;
+    {
+        const int oldUid = ::setfsuid(65534); // no new files in root's directory: in place
+        ok = replaceFileContents(path, QByteArray("Bob <bob.local>\r\n").repeated(2000), &error);
+        ::setfsuid(oldUid);
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    EXPECT_EQ(readAll(path), old);
     ::umount(mountPoint.constData());
 }
 

@@ -141,6 +141,25 @@ TEST_F(AddressBookDialogTest, AddNeedsBothTextsBlanksCount) {
     EXPECT_EQ(entries(), QStringList{"  < >"});
 }
 
+// The address box takes no more than a line of the file can hold with the longest name, typed
+// or pasted; what it takes survives a save and the next opening.
+TEST_F(AddressBookDialogTest, TheAddressBoxRefusesWhatTheFileCouldNotGiveBack) {
+    open();
+    auto* address = control<QLineEdit>("edtIP");
+    const QString name = QString(22, QChar(0x20AC)); // 22 euro signs: 66 bytes
+    const QString longest = QString(4027, QLatin1Char('a'));
+    address->clear();
+    QTest::keyClicks(address, longest + "b");
+    EXPECT_EQ(address->text(), longest); // the 4028th byte is refused as typed
+    address->clear();
+    address->insert(QString(2100, QChar(0xE9))); // 4200 bytes pasted: refused whole
+    EXPECT_EQ(address->text(), "");
+    add(name, longest);
+    click("btnClose");
+    open();
+    EXPECT_EQ(entries(), QStringList{name + " <" + longest + ">"});
+}
+
 TEST_F(AddressBookDialogTest, EachOpeningReloadsSelectsTheFirstEntryAndHailsIt) {
     put("x<y>z\nplain entry\r\n\rAnna <192.168.1.20>");
     open();
@@ -222,21 +241,38 @@ TEST_F(AddressBookDialogTest, DeleteAsksClearListDoesNotAndAnEmptyListSavesZeroB
     EXPECT_EQ(file(), QByteArray());
 }
 
+// A file that cannot be replaced (a directory in its place; a read-only file, which not even
+// root overwrites) is said and keeps the dialog open with its entries; the next Close tries again.
 TEST_F(AddressBookDialogTest, AFailedSaveKeepsTheDialogOpenWithItsEntriesAndTriesAgain) {
-    open();
-    add("Anna", "h");
-    // A directory where the file should be: nobody, root included, can replace it with a file.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("IPAddress.dat"));
-    click("btnClose");
-    EXPECT_TRUE(dlg.isVisible());
-    ASSERT_EQ(messages.boxes.size(), 1);
-    EXPECT_EQ(messages.boxes[0].kind, Kind::Error);
-    EXPECT_EQ(messages.boxes[0].text, "Cannot create file " + path + ".");
-    EXPECT_EQ(entries(), QStringList{"Anna <h>"});
-    ASSERT_TRUE(QDir(dir.path()).rmdir("IPAddress.dat"));
-    click("btnClose");
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(file(), QByteArray("Anna <h>\r\n"));
+    for (bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only file" : "directory");
+        QFile::remove(path);
+        messages.boxes.clear();
+        open();
+        click("btnDeleteAll");
+        add("Anna", "h");
+        if (readOnly) {
+            put("Old <o>\r\n");
+            ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+        } else {
+            ASSERT_TRUE(QDir(dir.path()).mkdir("IPAddress.dat"));
+        }
+        click("btnClose");
+        EXPECT_TRUE(dlg.isVisible());
+        ASSERT_EQ(messages.boxes.size(), 1);
+        EXPECT_EQ(messages.boxes[0].kind, Kind::Error);
+        EXPECT_EQ(messages.boxes[0].text, "Cannot create file " + path + ".");
+        EXPECT_EQ(entries(), QStringList{"Anna <h>"});
+        if (readOnly) {
+            EXPECT_EQ(file(), QByteArray("Old <o>\r\n"));
+            ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+        } else {
+            ASSERT_TRUE(QDir(dir.path()).rmdir("IPAddress.dat"));
+        }
+        click("btnClose");
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(file(), QByteArray("Anna <h>\r\n"));
+    }
 }
 
 TEST_F(AddressBookDialogTest, AnUnreadableFileKeepsTheList) {
