@@ -4,9 +4,9 @@
 
 namespace talvora {
 
-// What the call session needs of the main window. The main window implements it over its
-// controls: the host field `edtHostName`, the caller line `lblCallerID`, the remote picture
-// `Image1` and the video sender's destination.
+// What the call session needs of the phone around it: the host field, the caller line, the
+// remote picture, the taskbar and where pictures go. The phone implements it and turns each
+// into a signal that the main window shows.
 class CallView {
 public:
     virtual ~CallView() = default;

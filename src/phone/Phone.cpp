@@ -17,6 +17,7 @@
 #include "transport/VideoReceiver.h"
 #include "transport/VideoSender.h"
 #include "voice/SpeakerVolume.h"
+#include "voice/SpeakerVolumeWorker.h"
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
@@ -41,7 +42,7 @@ Phone::Phone(PhoneServices services, PhoneCapture* capture, QObject* parent)
                                                   m_services.messages, std::function<void()>())),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })),
-      m_capture(capture) {
+      m_capture(capture), m_speaker(m_services.speaker) {
     m_voice->setNoticeHandler([this](const QString& text) { showNotice(text); });
     connect(m_videoReceiver, &VideoReceiver::firstPeer, this,
             [this](const QString& peer) { setHostText(peer); });
@@ -121,8 +122,11 @@ void Phone::start() {
         }
         m_signalling->open();
         m_jpegQuality = 100;
-        const SpeakerVolumeReading speaker = m_services.speaker.GetSpeakerVolume();
-        emit started(m_micVolume, speaker.ok ? speaker.left : kSpeakerMiddle);
+        emit started(m_micVolume);
+        // The speaker slider follows when the sound server has answered.
+        m_speaker.read([this](const SpeakerVolumeReading& speaker) {
+            emit speakerVolumeRead(speaker.ok ? speaker.left : kSpeakerMiddle);
+        });
         // The slider clamps the level to its range; the level itself stays as read.
         m_micLevel = m_micVolume;
         startVideo();
@@ -274,7 +278,7 @@ void Phone::setMicLevel(int position) {
 void Phone::setSpeakerVolume(int position) {
     // A device without volume control is left alone.
     const quint32 p = quint32(position);
-    m_services.speaker.SetSpeakerVolume(p + p * 65536u);
+    m_speaker.write(p + p * 65536u);
 }
 
 void Phone::hostEdited(const QString& text) {

@@ -6,6 +6,7 @@
 #include "settings/PhoneSettings.h"
 #include "settings/SettingsStore.h"
 #include "transport/VideoSendState.h"
+#include "voice/SpeakerVolumeWorker.h"
 
 #include <QImage>
 #include <QObject>
@@ -102,8 +103,11 @@ public slots:
 
 signals:
     void localAddressChanged(const QString& address);
-    // The signalling port is open: the window shows these start levels on its sliders.
-    void started(int micVolume, int speakerVolume);
+    // The signalling port is open: the window shows the start level on the microphone slider.
+    void started(int micVolume);
+    // The speaker volume as the sound server reported it after the start (the middle when it
+    // has none to report): the window shows it on the speaker slider.
+    void speakerVolumeRead(int speakerVolume);
     void pictureReceived(const QImage& picture);
     void idlePictureRequested();
     void hostTextChanged(const QString& text);
@@ -144,15 +148,16 @@ private:
     std::unique_ptr<VideoSender> m_videoSender;
     std::unique_ptr<RingTimer> m_ringTimer;
     std::unique_ptr<RingTonePlayer> m_ringTone;
-    std::unique_ptr<CallNotifier> m_notifier; // null without desktop notifications
-    std::unique_ptr<ServicePublisher> m_publisher;
-    QTimer* m_peerCheck = nullptr;     // a child; runs checkPeerActivity every second
-    quint64 m_picturesFromPeer = 0;    // pictures shown during the current call
-    quint64 m_activityAtLastCheck = 0; // pictures plus voice packets at the last check
+    std::unique_ptr<CallNotifier> m_notifier;      // null without desktop notifications
+    std::unique_ptr<ServicePublisher> m_publisher; // null until the settings are read, or without DNS-SD
+    QTimer* m_peerCheck = nullptr;                 // a child; runs checkPeerActivity every second
+    quint64 m_picturesFromPeer = 0;                // pictures shown during the current call
+    quint64 m_activityAtLastCheck = 0;             // pictures plus voice packets at the last check
     int m_silentSeconds = 0;
-    bool m_peerSilenceShown = false; // null until the settings are read, or without DNS-SD
+    bool m_peerSilenceShown = false; // the status line says the peer fell silent
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture;
+    SpeakerVolumeWorker m_speaker;
     std::unique_ptr<CallSession> m_call; // last: it goes first and talks to all of the above
 
     QString m_localAddress;

@@ -104,6 +104,7 @@ void MainWindow::attachDialogs(QWidget* addressBook, QWidget* settings) {
 void MainWindow::connectPhone() {
     connect(&m_phone, &Phone::localAddressChanged, m_addressLabel, &QLabel::setText);
     connect(&m_phone, &Phone::started, this, &MainWindow::onStarted);
+    connect(&m_phone, &Phone::speakerVolumeRead, m_speakerSlider, &TrackBar::setPosition);
     connect(&m_phone, &Phone::pictureReceived, m_remotePicture, &PictureView::setPicture);
     connect(&m_phone, &Phone::idlePictureRequested, this,
             [this] { m_remotePicture->setPicture(m_idlePicture); });
@@ -347,10 +348,9 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     layoutAreas();
 }
 
-void MainWindow::onStarted(int micVolume, int speakerVolume) {
+void MainWindow::onStarted(int micVolume) {
     m_previewPanel->move(0, m_videoArea->height() - m_previewPanel->height());
     m_micSlider->setPosition(micVolume);
-    m_speakerSlider->setPosition(speakerVolume);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

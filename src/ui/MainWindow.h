@@ -39,7 +39,7 @@ private:
     void buildVideoArea();
     void connectPhone();
     void layoutAreas();
-    void onStarted(int micVolume, int speakerVolume);
+    void onStarted(int micVolume);
     void onCallClicked();
     void onEndClicked();
     void onMuteClicked();

@@ -16,7 +16,7 @@ class PulseConnection;
 std::uint32_t speakerToPulseVolume(quint16 volume);
 quint16 pulseToSpeakerVolume(std::uint32_t pulseVolume);
 
-// The volume of the sound server's default output. Calls block the main thread for at most
+// The volume of the sound server's default output. Calls block their thread for at most
 // `timeoutMs` (the connection has its own event thread); after a failure the next call connects
 // anew, so a server started later is found. Left channels (front, rear, side left) take the left
 // value, right channels the right one, any others (mono, centre, LFE) the louder of the two;

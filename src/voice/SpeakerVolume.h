@@ -18,6 +18,7 @@ inline constexpr quint32 packSpeakerVolume(quint16 left, quint16 right) {
     return quint32{left} | (quint32{right} << 16);
 }
 
+// Both calls wait for the sound server: the phone makes them through a SpeakerVolumeWorker.
 class SpeakerVolume {
 public:
     virtual ~SpeakerVolume() = default;

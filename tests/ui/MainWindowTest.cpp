@@ -523,22 +523,22 @@ TEST_F(MainWindowTest, SpeakerVolumeStartsFromTheLeftChannelAndWritesBoth) {
     speaker.right = 20000;
     auto w = makeWindow();
     start(*w);
-    EXPECT_EQ(control<TrackBar>(*w, "TrbVoice").position(), 40000);
+    auto& slider = control<TrackBar>(*w, "TrbVoice");
+    ASSERT_TRUE(waitUntil([&] { return slider.position() == 40000; })); // as the server answered
+    ASSERT_TRUE(waitUntil([&] { return speaker.right == 40000; }));     // and written back to both
     EXPECT_EQ(speaker.left, 40000);
-    EXPECT_EQ(speaker.right, 40000);
-    control<TrackBar>(*w, "TrbVoice").setPosition(65535);
-    EXPECT_EQ(speaker.left, 65535);
-    EXPECT_EQ(speaker.right, 65535);
-    control<TrackBar>(*w, "TrbVoice").setPosition(0);
-    EXPECT_EQ(speaker.left, 0);
-    EXPECT_EQ(speaker.right, 0);
+    for (const quint16 position : {quint16(65535), quint16(0)}) {
+        slider.setPosition(position);
+        EXPECT_TRUE(waitUntil([&] { return speaker.left == position && speaker.right == position; }));
+    }
 }
 
 TEST_F(MainWindowTest, SpeakerWithoutVolumeControlLeavesTheSliderAtMiddle) {
     speaker.hasVolumeControl = false;
     auto w = makeWindow();
     start(*w);
-    EXPECT_EQ(control<TrackBar>(*w, "TrbVoice").position(), 32767);
+    EXPECT_TRUE(waitUntil([&] { return control<TrackBar>(*w, "TrbVoice").position() == 32767; }));
+    test::pumpEvents(100);
     EXPECT_EQ(speaker.writes, 0);
 }
 

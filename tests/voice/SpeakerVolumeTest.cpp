@@ -1,5 +1,9 @@
 #include "FakeSpeakerVolume.h"
+#include "support/EventLoop.h"
 #include "voice/PulseSpeakerVolume.h"
+#include "voice/SpeakerVolumeWorker.h"
+
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +45,30 @@ TEST(SpeakerVolume, FakeWithoutVolumeControlWritesNothing) {
     EXPECT_TRUE(reading.ok);
     EXPECT_EQ(reading.left, 40000);
     EXPECT_EQ(reading.right, 20000);
+}
+
+// A server that hangs holds up neither the window nor the slider: reads answer later on the
+// asking thread, and of the positions a drag passed through while it hung, only the last is
+// written.
+TEST(SpeakerVolumeWorker, TheWindowNeverWaitsAndOnlyTheLatestPositionIsWritten) {
+    FakeSpeakerVolume fake;
+    fake.left = 1234;
+    SpeakerVolumeWorker worker(fake);
+    std::optional<SpeakerVolumeReading> read;
+    {
+        const std::lock_guard hang(fake.server);
+        worker.read([&](const SpeakerVolumeReading& r) { read = r; });
+        for (quint16 position = 0; position < 1000; ++position) {
+            worker.write(packSpeakerVolume(position, position));
+        }
+        test::pumpEvents(50);
+        EXPECT_FALSE(read);
+        EXPECT_EQ(fake.writes, 0);
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return read.has_value() && fake.left == 999; }));
+    EXPECT_EQ(read->left, 1234);
+    test::pumpEvents(50);
+    EXPECT_LE(fake.writes, 2); // the one that may have started before the drag, and the last
 }
 
 TEST(SpeakerVolume, NoSoundServerMeansFalse) {
