@@ -1,5 +1,6 @@
 #include "app/Program.h"
 
+#include "app/MainThreadLag.h"
 #include "base/HostResolver.h"
 #include "call/MediaRingTonePlayer.h"
 #include "call/RingTimer.h"
@@ -53,6 +54,11 @@ Program::Program(const CommandLine& options, const QString& programDir)
             },
     });
     m_messages->setParent(&m_assembly->mainWindow());
+    if (const QString lagReport = qEnvironmentVariable("TALVORA_MEASURE_LAG"); !lagReport.isEmpty()) {
+        m_lag = std::make_unique<MainThreadLag>(lagReport);
+        QObject::connect(&m_assembly->phone(), &Phone::pictureReceived, m_lag.get(),
+                         &MainThreadLag::pictureShown);
+    }
     m_assembly->start();
 }
 

@@ -8,6 +8,7 @@
 
 namespace talvora {
 
+class MainThreadLag;
 class MainWindow;
 class Phone;
 class PhoneAssembly;
@@ -33,6 +34,7 @@ private:
     std::unique_ptr<SpeakerVolume> m_speaker;
     std::unique_ptr<VoiceEngine> m_voice; // outlives the phone and its call session
     std::unique_ptr<PhoneAssembly> m_assembly;
+    std::unique_ptr<MainThreadLag> m_lag; // a measurement, when asked for
 };
 
 } // namespace talvora

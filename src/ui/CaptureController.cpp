@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include "base/MessageService.h"
+#include "capture/CaptureThread.h"
 #include "ui/CaptureFormatDialog.h"
 #include "ui/CaptureSourceDialog.h"
 #include "ui/DialogFrame.h"
@@ -13,7 +14,6 @@ CaptureController::CaptureController(BackendFactory factory) : m_factory(std::mo
 
 CaptureController::~CaptureController() {
     destroyCaptureWindow();
-    m_retired.clear();
 }
 
 void CaptureController::setVideoPanel(QWidget* panel) {
@@ -34,11 +34,12 @@ bool CaptureController::createCaptureWindow() {
     window->setGeometry(0, 0, m_videoPanel->width(), m_videoPanel->height());
     window->show();
     m_captureWindow = window;
-    m_backend = m_factory ? m_factory() : nullptr;
-    if (!m_backend) {
+    auto backend = std::make_unique<CaptureThread>(m_factory);
+    if (!backend->valid()) {
         destroyCaptureWindow();
         return false;
     }
+    m_backend = std::move(backend);
     m_backend->setStatusCallback(nullptr);
     m_backend->setStatusCallback(
         [this](CaptureBackend::StatusId id, const QString& text) { showStatus(id, text); });
@@ -69,7 +70,7 @@ bool CaptureController::connectFirstDriver() {
 }
 
 void CaptureController::chooseCamera(int index) {
-    if (!m_captureWindow || !m_backend || m_inFrameHandler.active())
+    if (!m_captureWindow || !m_backend)
         return;
     CaptureDriverCaps caps;
     if (m_backend->getDriverCaps(caps) && int(caps.deviceIndex) == index)
@@ -86,7 +87,7 @@ void CaptureController::chooseCamera(int index) {
 
 // A camera plugged in after the start, or again after it was pulled out.
 void CaptureController::deviceAppeared() {
-    if (!m_captureWindow || !m_backend || m_backend->isConnected() || m_inFrameHandler.active())
+    if (!m_captureWindow || !m_backend || m_backend->isConnected())
         return;
     if (!connectFirstDriver())
         return;
@@ -160,25 +161,10 @@ void CaptureController::destroyCaptureWindow() {
         m_backend->setFrameCallback(nullptr);
         m_backend->setDeviceAppearedCallback(nullptr);
         m_backend->disconnectDriver();
-        retireBackend();
+        m_backend.reset(); // its thread ends after the frame in hand
     }
-    if (m_captureWindow) {
-        m_captureWindow->hide();
-        // Inside a frame handler the window is still in use below us: delete it from the loop.
-        if (m_inFrameHandler.active())
-            m_captureWindow->deleteLater();
-        else
-            delete m_captureWindow;
-    }
+    delete m_captureWindow.data();
     m_captureWindow = nullptr;
-}
-
-void CaptureController::retireBackend() {
-    if (!m_inFrameHandler.active()) {
-        m_backend.reset();
-        return;
-    }
-    m_retired.push_back(std::move(m_backend));
 }
 
 bool CaptureController::hasSourceDialog() const {
@@ -247,35 +233,30 @@ QByteArray CaptureController::videoFormat() const {
     return m_captureWindow && m_backend ? m_backend->videoFormat() : QByteArray();
 }
 
+// On the camera thread: the picture for the preview, and an error for the box, go over to the
+// window's thread; nothing here waits for it.
 void CaptureController::frameArrived(const uchar* data, qsizetype size) {
     if (!m_frameHandler)
         return;
-    QImage picture;
-    {
-        const ReentrancyGuard::Entry entry(m_inFrameHandler);
-        try {
-            picture = m_frameHandler(data, size);
-        } catch (const Error& e) {
-            if (m_messages)
-                showStandardError(*m_messages, e.text());
-        } catch (const std::exception& e) {
-            if (m_messages)
-                showStandardError(*m_messages, QString::fromUtf8(e.what()));
-        }
+    try {
+        const QImage picture = m_frameHandler(data, size);
+        if (!picture.isNull())
+            m_previews.post(picture);
+    } catch (const Error& e) {
+        m_frameErrors.post(e.text());
+    } catch (const std::exception& e) {
+        m_frameErrors.post(QString::fromUtf8(e.what()));
     }
-    // The handler may have run a nested event loop that closed the window.
-    if (m_captureWindow && !picture.isNull())
+}
+
+void CaptureController::showPreview(const QImage& picture) {
+    if (m_captureWindow)
         m_captureWindow->showFrame(picture);
-    if (!m_inFrameHandler.active() && !m_retired.empty()) {
-        // The retired back end is still on the stack below us: free it from the event loop.
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this] {
-                if (!m_inFrameHandler.active())
-                    m_retired.clear();
-            },
-            Qt::QueuedConnection);
-    }
+}
+
+void CaptureController::showFrameError(const QString& text) {
+    if (m_messages)
+        showStandardError(*m_messages, text);
 }
 
 } // namespace talvora

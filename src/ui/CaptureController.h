@@ -9,9 +9,8 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
-#include "base/ReentrancyGuard.h"
+#include "base/LatestValue.h"
 #include "capture/CaptureBackend.h"
 #include "convert/CaptureFormatSource.h"
 #include "ui/CaptureWindow.h"
@@ -23,12 +22,15 @@ namespace talvora {
 class MessageService;
 
 // The one webcam capture of the process: the capture window (a child of the preview panel),
-// the back end behind it, the preview and the status texts. The operations keep the names
-// the rest of the program knows them by.
+// the back end behind it on the camera thread (CaptureThread), the preview and the status
+// texts. The operations keep the names the rest of the program knows them by. Frames are
+// handled on the camera thread by the frame handler, whose picture the capture window shows:
+// only the newest picture crosses to the window's thread, so a busy window never falls behind.
 class CaptureController final : public CaptureFormatSource {
 public:
     // Converts one frame (laid out as videoFormat() describes) and returns the 24-bit picture,
-    // or a null image when the frame is dropped. The preview shows the picture scaled.
+    // or a null image when the frame is dropped. The preview shows the picture scaled. Runs on
+    // the camera thread; it may throw talvora::Error, shown in the standard error box.
     using FrameHandler = std::function<QImage(const uchar* data, qsizetype size)>;
     // Makes the back end of a new capture window; null means the window cannot be created.
     using BackendFactory = std::function<std::unique_ptr<CaptureBackend>()>;
@@ -67,6 +69,7 @@ public:
     // Shows a status text of the back end on the status label at once.
     void showStatus(CaptureBackend::StatusId statusId, const QString& text);
 
+    // Set before the capture window is created: frames read it on the camera thread.
     void setFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
     // Where an error escaping the frame handler is shown (the standard error box); without one
     // such a frame is dropped silently.
@@ -82,6 +85,7 @@ public:
     void chooseCamera(int index);
 
     CaptureWindow* captureWindow() const { return m_captureWindow; }
+    // Calls made through it run on the camera thread, each in turn after the frame in hand.
     CaptureBackend* backend() const { return m_backend.get(); }
 
     // The format operations the frame buffers use.
@@ -96,20 +100,20 @@ private:
     void resumeAfterConnecting();
     void runDialog(QDialog* dialog, std::function<void()> afterwards);
     void closeDriverDialog();
-    void retireBackend();
     void showPanelWhileConnected();
+    void showPreview(const QImage& picture);
+    void showFrameError(const QString& text);
 
     BackendFactory m_factory;
     QPointer<QWidget> m_videoPanel;
     QPointer<QLabel> m_statusLabel;
     QPointer<CaptureWindow> m_captureWindow;
+    // The camera thread's pictures and errors, on their way to the window's thread; they outlive
+    // the back end that posts them.
+    LatestValue<QImage> m_previews{[this](QImage picture) { showPreview(picture); }};
+    LatestValue<QString> m_frameErrors{[this](QString text) { showFrameError(text); }};
     std::unique_ptr<CaptureBackend> m_backend;
-    // A back end destroyed from inside its own callback (a nested event loop closed the window)
-    // lives until the callback has unwound.
-    std::vector<std::unique_ptr<CaptureBackend>> m_retired;
     QObject m_context;
-    // Inside the frame handler: the window and the back end are still in use below it.
-    ReentrancyGuard m_inFrameHandler;
     FrameHandler m_frameHandler;
     MessageService* m_messages = nullptr;
     DialogRunner m_dialogRunner;

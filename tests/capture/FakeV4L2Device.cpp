@@ -1,6 +1,9 @@
 #include "capture/FakeV4L2Device.h"
 
 #include <sys/eventfd.h>
+
+#include <QMetaObject>
+#include <QThread>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -59,6 +62,7 @@ FakeV4L2Device::Node& FakeV4L2Device::addNode(int index) {
 }
 
 FakeV4L2Device::Node& FakeV4L2Device::addNode(int index, Node node) {
+    const std::lock_guard lock(m_lock);
     if (node.formats.isEmpty() && (node.deviceCaps & V4L2_CAP_VIDEO_CAPTURE))
         node.formats.append(Format{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, {}, {{1, 30}, {1, 15}}});
     if (!node.formats.isEmpty()) {
@@ -157,6 +161,7 @@ void FakeV4L2Device::drainWakeups() {
 }
 
 bool FakeV4L2Device::deliverFrame(const QByteArray& bytes, quint32 flags, quint64 timestampUs) {
+    const std::lock_guard lock(m_lock);
     if (!m_streaming)
         return false;
     // The oldest queued buffer that is not yet done, as a driver fills them in queue order.
@@ -178,11 +183,13 @@ bool FakeV4L2Device::deliverFrame(const QByteArray& bytes, quint32 flags, quint6
 }
 
 void FakeV4L2Device::deliverBogusIndex(quint32 index) {
+    const std::lock_guard lock(m_lock);
     m_done.push_back({index, true});
     wake();
 }
 
 void FakeV4L2Device::unplug(int index) {
+    const std::lock_guard lock(m_lock);
     m_nodes.at(index).unplugged = true;
     wake();
 }
@@ -198,20 +205,43 @@ FakeV4L2Device::Node& FakeV4L2Device::plugIn(int index) {
 
 FakeV4L2Device::Node& FakeV4L2Device::plugIn(int index, Node node) {
     Node& added = addNode(index, std::move(node));
-    if (const std::function<void()> changed = m_nodesChanged)
-        changed();
+    std::function<void()> changed;
+    QObject* watcher = nullptr;
+    {
+        const std::lock_guard lock(m_lock);
+        changed = m_nodesChanged;
+        watcher = m_watcher.get();
+    }
+    // The watcher hears of it on its own thread, as a file-system watcher would tell it; the
+    // test goes on once it has.
+    if (changed && watcher != nullptr) {
+        QMetaObject::invokeMethod(watcher, changed,
+                                  QThread::currentThread() == watcher->thread()
+                                      ? Qt::DirectConnection
+                                      : Qt::BlockingQueuedConnection);
+    }
     return added;
 }
 
+void FakeV4L2Device::watchNodes(const QString& directory, std::function<void()> changed) {
+    const std::lock_guard lock(m_lock);
+    m_watchedDirectory = directory;
+    m_nodesChanged = std::move(changed);
+    m_watcher = std::make_unique<QObject>(); // on the watching thread
+}
+
 int FakeV4L2Device::queuedBuffers() const {
+    const std::lock_guard lock(m_lock);
     return int(std::count_if(m_buffers.begin(), m_buffers.end(), [](const Buffer& b) { return b.queued; }));
 }
 
 int FakeV4L2Device::mappedBuffers() const {
+    const std::lock_guard lock(m_lock);
     return int(std::count_if(m_buffers.begin(), m_buffers.end(), [](const Buffer& b) { return b.mapped; }));
 }
 
 QList<FakeV4L2Device::Call> FakeV4L2Device::callsOf(unsigned long request) const {
+    const std::lock_guard lock(m_lock);
     QList<Call> out;
     for (const Call& call : m_calls) {
         if (call.request == request)
@@ -221,6 +251,7 @@ QList<FakeV4L2Device::Call> FakeV4L2Device::callsOf(unsigned long request) const
 }
 
 int FakeV4L2Device::open(const char* path, int) {
+    const std::lock_guard lock(m_lock);
     const QString text = QString::fromLocal8Bit(path);
     if (!text.startsWith(QLatin1String("/dev/video")))
         return fail(ENOENT);
@@ -239,6 +270,7 @@ int FakeV4L2Device::open(const char* path, int) {
 }
 
 int FakeV4L2Device::close(int fd) {
+    const std::lock_guard lock(m_lock);
     if (m_open.erase(fd) == 0)
         return fail(EBADF);
     if (fd == m_streamFd) {
@@ -252,6 +284,7 @@ int FakeV4L2Device::close(int fd) {
 }
 
 void* FakeV4L2Device::mmap(std::size_t length, int, int, int fd, off_t offset) {
+    const std::lock_guard lock(m_lock);
     if (!m_open.count(fd) || fd != m_streamFd || offset % kOffsetStride != 0) {
         errno = EINVAL;
         return MAP_FAILED;
@@ -266,6 +299,7 @@ void* FakeV4L2Device::mmap(std::size_t length, int, int, int fd, off_t offset) {
 }
 
 int FakeV4L2Device::munmap(void* address, std::size_t) {
+    const std::lock_guard lock(m_lock);
     for (Buffer& buffer : m_buffers) {
         if (buffer.memory.data() == address && buffer.mapped) {
             buffer.mapped = false;
@@ -276,6 +310,7 @@ int FakeV4L2Device::munmap(void* address, std::size_t) {
 }
 
 int FakeV4L2Device::ioctl(int fd, unsigned long request, void* arg) {
+    const std::lock_guard lock(m_lock);
     const auto open = m_open.find(fd);
     if (open == m_open.end())
         return fail(EBADF);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QString>
 
 #include <linux/videodev2.h>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "capture/V4L2Device.h"
@@ -21,7 +23,8 @@ namespace talvora::test {
 // formats with sizes and intervals, format negotiation, mmap streaming, controls and inputs.
 // open() hands out an eventfd, which is readable while dequeued frames wait, so the back end's
 // QSocketNotifier path runs for real. Tests push frames with deliverFrame() and break the
-// device with the fault methods.
+// device with the fault methods, from their own thread while the back end streams on the camera
+// thread: every call takes the device's lock, as the kernel serialises a device's ioctls.
 class FakeV4L2Device final : public V4L2Device {
 public:
     struct Format {
@@ -84,29 +87,50 @@ public:
     // and the watcher hears of it.
     Node& plugIn(int index);
     Node& plugIn(int index, Node node);
-    bool watching() const { return bool(m_nodesChanged); }
+    bool watching() const {
+        const std::lock_guard lock(m_lock);
+        return bool(m_nodesChanged);
+    }
 
     int queuedBuffers() const;
     // Every delivered frame dequeued and every buffer back with the driver.
-    bool idle() const { return m_done.empty() && queuedBuffers() == bufferCount(); }
-    int bufferCount() const { return int(m_buffers.size()); }
-    bool streaming() const { return m_streaming; }
-    int openDescriptors() const { return int(m_open.size()); }
+    bool idle() const {
+        const std::lock_guard lock(m_lock);
+        return m_done.empty() && queuedBuffers() == bufferCount();
+    }
+    int bufferCount() const {
+        const std::lock_guard lock(m_lock);
+        return int(m_buffers.size());
+    }
+    bool streaming() const {
+        const std::lock_guard lock(m_lock);
+        return m_streaming;
+    }
+    int openDescriptors() const {
+        const std::lock_guard lock(m_lock);
+        return int(m_open.size());
+    }
     int mappedBuffers() const;
-    const std::vector<Call>& calls() const { return m_calls; }
+    std::vector<Call> calls() const {
+        const std::lock_guard lock(m_lock);
+        return m_calls;
+    }
     QList<Call> callsOf(unsigned long request) const;
-    void clearCalls() { m_calls.clear(); }
+    void clearCalls() {
+        const std::lock_guard lock(m_lock);
+        m_calls.clear();
+    }
 
     int open(const char* path, int flags) override;
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void* arg) override;
     void* mmap(std::size_t length, int prot, int flags, int fd, off_t offset) override;
     int munmap(void* address, std::size_t length) override;
-    void watchNodes(const QString& directory, std::function<void()> changed) override {
-        m_watchedDirectory = directory;
-        m_nodesChanged = std::move(changed);
+    void watchNodes(const QString& directory, std::function<void()> changed) override;
+    QString watchedDirectory() const {
+        const std::lock_guard lock(m_lock);
+        return m_watchedDirectory;
     }
-    QString watchedDirectory() const { return m_watchedDirectory; }
 
 private:
     struct Buffer {
@@ -137,7 +161,10 @@ private:
     bool m_streaming = false;
     std::vector<Call> m_calls;
     std::function<void()> m_nodesChanged;
+    std::unique_ptr<QObject> m_watcher; // made on the thread that watches
     QString m_watchedDirectory;
+    // Recursive: some calls are made of others (plugIn of addNode, idle of queuedBuffers).
+    mutable std::recursive_mutex m_lock;
 };
 
 } // namespace talvora::test

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
 #include <QStringList>
 
 #include "capture/CaptureBackend.h"
@@ -77,10 +81,20 @@ public:
     CaptureFormatChoice currentFormatChoice() const override { return {}; }
     bool applyFormatChoice(const CaptureFormatChoice&) override { return false; }
 
+    // A frame from the device, on the back end's own thread (the camera thread when it runs
+    // on one); returns once it has been handled.
     void fireFrame(const QByteArray& bytes) {
+        if (QThread::currentThread() != m_home.thread()) {
+            QMetaObject::invokeMethod(
+                &m_home, [this, bytes] { fireFrame(bytes); }, Qt::BlockingQueuedConnection);
+            return;
+        }
         if (frameCallback)
             frameCallback(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size());
     }
+
+private:
+    QObject m_home; // on the thread the back end was made on
 };
 
 } // namespace talvora::test

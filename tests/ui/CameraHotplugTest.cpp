@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <QLabel>
 #include <QWidget>
 
@@ -25,7 +27,7 @@ struct HotplugRig {
     std::shared_ptr<FakeV4L2Device> device = std::make_shared<FakeV4L2Device>();
     CaptureController cap{[this] { return std::make_unique<V4L2Capture>(device); }};
     int formatReads = 0;
-    int frames = 0;
+    std::atomic<int> frames = 0;
     QByteArray formatAtRead;
 
     HotplugRig() {
@@ -83,15 +85,16 @@ TEST(CameraHotplugTest, UnpluggedCameraPluggedBackInResumesThePreviewInItsFormat
 
     rig.device->unplug(0);
     ASSERT_TRUE(test::waitUntil([&] { return !rig.cap.backend()->isPreviewing(); }));
-    EXPECT_EQ(rig.label->text(), QStringLiteral("The camera USB Camera was disconnected"));
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return rig.label->text() == QStringLiteral("The camera USB Camera was disconnected"); }));
     EXPECT_TRUE(rig.panel->isHidden());
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     EXPECT_EQ(rig.formatReads, 0);
 
     rig.device->clearCalls();
-    rig.device->plugIn(0);
-    ASSERT_TRUE(rig.cap.backend()->isConnected());
-    EXPECT_TRUE(rig.cap.backend()->isPreviewing());
+    rig.device->plugIn(0); // the window's thread hears of it from the event loop
+    ASSERT_TRUE(test::waitUntil([&] { return rig.cap.backend()->isPreviewing(); }));
+    EXPECT_TRUE(rig.cap.backend()->isConnected());
     EXPECT_FALSE(rig.panel->isHidden());
     // The program's size was asked for again, and read before the first frame came.
     ASSERT_FALSE(rig.device->callsOf(VIDIOC_S_FMT).isEmpty());
@@ -104,8 +107,8 @@ TEST(CameraHotplugTest, UnpluggedCameraPluggedBackInResumesThePreviewInItsFormat
     rig.device->unplug(0);
     ASSERT_TRUE(test::waitUntil([&] { return !rig.cap.backend()->isConnected(); }));
     rig.device->plugIn(0);
+    EXPECT_TRUE(test::waitUntil([&] { return rig.formatReads == 2; }));
     EXPECT_TRUE(rig.cap.backend()->isPreviewing());
-    EXPECT_EQ(rig.formatReads, 2);
     EXPECT_TRUE(rig.frameGetsThrough());
 }
 
@@ -141,6 +144,7 @@ TEST(CameraHotplugTest, WhatAnAppearingCameraChanges) {
         }
         const int opensBefore = rig.device->openDescriptors();
         rig.device->plugIn(1, HotplugRig::camera("Second Camera"));
+        test::pumpEvents(50); // the window's thread hears of it from the event loop
         EXPECT_EQ(rig.formatReads, c.formatReads);
         if (!c.captureWindowKept)
             continue;
