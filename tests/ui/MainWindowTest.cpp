@@ -16,22 +16,26 @@
 #include "ui/CaptureController.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
+#include "ui/QtMessageService.h"
 #include "ui/RbButton.h"
 #include "ui/TrackBar.h"
 #include "voice/FakeSpeakerVolume.h"
 #include "voice/SpeakerVolume.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -417,6 +421,136 @@ TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
     EXPECT_FALSE(host.hasFocus());
 }
 
+TEST_F(MainWindowTest, EveryControlHasANameAndItsHintForScreenReaders) {
+    auto w = makeWindow();
+    const struct {
+        const char* object;
+        const char* name;
+        const char* description;
+        QAccessible::Role role;
+    } controls[] = {
+        {"Image4", "Call", "Make / Answer Call", QAccessible::Button},
+        {"Image5", "End", "End / Decline Call", QAccessible::Button},
+        {"Image7", "Settings", "Settings...", QAccessible::Button},
+        {"Image6", "Address Book", "Hailing Frequencies...", QAccessible::Button},
+        {"Image9", "Snapshot", "Take Snapshot", QAccessible::Button},
+        {"Image8", "Maximize", "Maximize / Restore", QAccessible::Button},
+        {"Image11", "Mute", "Mute Microphone", QAccessible::Button},
+        {"Image10", "Exit", "Close Talvora", QAccessible::Button},
+        {"btnAddress", "Address Book", "Address Book...", QAccessible::Button},
+        {"TrbMic", "Microphone Level", "Microphone Level", QAccessible::Slider},
+        {"TrbVoice", "Volume Level", "Volume Level", QAccessible::Slider},
+        {"edtHostName", "Hailing Frequency", "Address or host name to call; Enter calls",
+         QAccessible::EditableText},
+    };
+    for (const auto& c : controls) {
+        QWidget& widget = control<QWidget>(*w, c.object);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&widget);
+        ASSERT_NE(a, nullptr) << c.object;
+        EXPECT_EQ(a->text(QAccessible::Name), c.name) << c.object;
+        EXPECT_EQ(a->text(QAccessible::Description), c.description) << c.object;
+        EXPECT_EQ(a->role(), c.role) << c.object;
+        if (c.role == QAccessible::Button) { // the hint on hover stays as it was
+            EXPECT_EQ(widget.toolTip(), c.description) << c.object;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, TabWalksThePanelAsItReads) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    control<QLineEdit>(*w, "edtHostName").setFocus();
+    const QStringList order = {"Image4",  "Image5",  "Image7", "Image6",   "Image9",     "Image8",
+                               "Image11", "Image10", "TrbMic", "TrbVoice", "edtHostName"};
+    QStringList visited;
+    for (int i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(visited, order);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "TrbVoice");
+}
+
+TEST_F(MainWindowTest, MaximiseAndRestoreKeepThePreviewAndTheLinesInTheirCorners) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    MainWindow& main = w->mainWindow();
+    const QString longCaller = QString(200, QLatin1Char('B'));
+    emit w->phone().callerIdText(longCaller);
+    const QSize screen = main.screen()->availableGeometry().size();
+    const struct {
+        const char* state;
+        QSize window;
+        QRect preview, status, caller;
+    } layouts[] = {
+        {"maximised", screen, QRect(0, screen.height() - 188, 250, 188),
+         QRect(256, screen.height() - 18, screen.width() - 200 - 255, 16),
+         QRect(8, 5, screen.width() - 200 - 15, 16)},
+        {"restored", QSize(1000, 650), QRect(0, 462, 250, 188), QRect(256, 632, 545, 16),
+         QRect(8, 5, 785, 16)},
+    };
+    ASSERT_NE(screen, QSize(1000, 650));
+    for (const auto& l : layouts) {
+        click(*w, "SpeedButton8");
+        ASSERT_TRUE(waitUntil([&] { return main.size() == l.window; })) << l.state;
+        EXPECT_EQ(control<QWidget>(*w, "RbPanel1").geometry(),
+                  QRect(l.window.width() - 200, 0, 200, l.window.height()))
+            << l.state;
+        EXPECT_EQ(control<QWidget>(*w, "pnlVideoArea").geometry(), l.preview) << l.state;
+        EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").geometry(), l.status) << l.state;
+        EXPECT_EQ(control<QLabel>(*w, "lblCallerID").geometry(), l.caller) << l.state;
+        // The caller line is cut again for its new width.
+        const QLabel& caller = control<QLabel>(*w, "lblCallerID");
+        EXPECT_EQ(caller.text(),
+                  caller.fontMetrics().elidedText(longCaller, Qt::ElideRight, l.caller.width()))
+            << l.state;
+    }
+}
+
+TEST_F(MainWindowTest, DialogsAndMessageBoxesAreTransientForThePhonesWindow) {
+    auto w = makeWindow();
+    activate(w->mainWindow());
+    QWindow* phoneWindow = w->mainWindow().windowHandle();
+    ASSERT_NE(phoneWindow, nullptr);
+    auto transientParentWhileShown = [](QWidget& dialog) {
+        dialog.show();
+        QWindow* parent = dialog.windowHandle() ? dialog.windowHandle()->transientParent() : nullptr;
+        dialog.hide();
+        return parent;
+    };
+    for (QWidget* window : w->windowsInCreationOrder()) {
+        if (window != &w->mainWindow()) {
+            EXPECT_EQ(transientParentWhileShown(*window), phoneWindow) << window->objectName().toStdString();
+        }
+    }
+    QStringList captureDialogs;
+    w->capture().setDialogRunner([&](QDialog& dialog) {
+        captureDialogs << dialog.metaObject()->className();
+        EXPECT_EQ(transientParentWhileShown(dialog), phoneWindow) << captureDialogs.last().toStdString();
+    });
+    w->capture().showSourceDialog();
+    w->capture().showFormatDialog();
+    EXPECT_EQ(captureDialogs.size(), 2);
+
+    // The program's own message boxes, answered as soon as they show.
+    QtMessageService boxes;
+    boxes.setParent(&w->mainWindow());
+    QList<QWindow*> boxParents;
+    auto answerBox = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            boxParents << box->windowHandle()->transientParent();
+            box->done(QMessageBox::No);
+        }
+    };
+    QTimer::singleShot(0, answerBox);
+    boxes.warning("Talvora Video Phone", "a warning");
+    QTimer::singleShot(0, answerBox);
+    EXPECT_FALSE(boxes.question("Talvora Video Phone", "a question"));
+    EXPECT_EQ(boxParents, (QList<QWindow*>{phoneWindow, phoneWindow}));
+}
+
 } // namespace
 } // namespace talvora
 
@@ -439,6 +573,31 @@ protected:
     }
     QStringList levelsSent() const { return voice.log.filter("SetMicLevel"); }
 };
+
+// A whole call from the keyboard: Enter in the host field answers as the Call picture does, then
+// the pictures take the focus with Tab and Space or Enter press them.
+TEST_F(LevelControlsTest, AnsweredMutedAndEndedFromTheKeyboard) {
+    auto tabTo = [](const char* name) {
+        for (int i = 0; i < 12 && QApplication::focusWidget()->objectName() != name; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        return QApplication::focusWidget()->objectName() == name;
+    };
+    control<QLineEdit>(*w, "edtHostName").setFocus();
+    callSession(*w).callRequestReceived("Bob", "127.0.0.25");
+    QTest::keyClick(&control<QLineEdit>(*w, "edtHostName"), Qt::Key_Return);
+    ASSERT_NE(callSession(*w).voiceSession(), nullptr);
+
+    ASSERT_TRUE(tabTo("Image11"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 85);
+
+    ASSERT_TRUE(tabTo("Image5"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(callSession(*w).voiceSession(), nullptr);
+}
 
 TEST_F(LevelControlsTest, MuteWithoutACallChangesNothing) {
     control<TrackBar>(*w, "TrbMic").setPosition(60);
