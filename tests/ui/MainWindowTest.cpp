@@ -500,9 +500,17 @@ TEST_F(MainWindowTest, DialogsAndMessageBoxesAreTransientForThePhonesWindow) {
     auto w = makeWindow();
     activate(w->mainWindow());
     QWindow* phoneWindow = w->mainWindow().windowHandle();
+    // And each of its controls has a name for screen readers.
     auto expectOverThePhone = [&](QWidget& dialog) {
         dialog.show();
         EXPECT_EQ(dialog.windowHandle()->transientParent(), phoneWindow) << dialog.objectName().toStdString();
+        for (QWidget* c : dialog.findChildren<QWidget*>()) {
+            if (c->isVisible() && (c->focusPolicy() & Qt::TabFocus) && !c->focusProxy()) {
+                EXPECT_FALSE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty())
+                    << dialog.metaObject()->className() << " " << c->metaObject()->className() << " "
+                    << c->objectName().toStdString();
+            }
+        }
         dialog.hide();
     };
     for (QWidget* dialog : w->windowsInCreationOrder().mid(1)) {
