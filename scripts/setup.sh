@@ -16,6 +16,9 @@ packages=(
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2
   librsvg2-bin desktop-file-utils appstream lintian dpkg-dev file # desktop files, the package
+  # the desktops the phone is tried on: Wayland (weston, Qt's Wayland plugin), an X11 window
+  # manager (openbox), and a screen reader's view through AT-SPI
+  weston qt6-wayland openbox at-spi2-core python3-pyatspi
   # fuzzing (optional builds): clang with libFuzzer
   clang libclang-rt-14-dev
 )

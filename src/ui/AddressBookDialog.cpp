@@ -68,9 +68,13 @@ AddressBookDialog::AddressBookDialog(QString filePath, MessageService& messages,
     m_addressEdit = addEdit("edtIP", 256);
     // An address the file could not give back is never typed in.
     m_addressEdit->setValidator(new Utf8LengthValidator(kAddressMaxBytes, m_addressEdit));
+    // Screen readers name the boxes after the captions over them.
+    m_nameEdit->setAccessibleName(QStringLiteral("Contact Name"));
+    m_addressEdit->setAccessibleName(QStringLiteral("Host Name / Hailing Frequency"));
 
     m_list = new QListView(m_panel);
     m_list->setObjectName(QStringLiteral("ListBox1"));
+    m_list->setAccessibleName(QStringLiteral("Contacts"));
     m_list->setGeometry(14, 96, 467, 257);
     m_list->setModel(m_book);
     m_list->setItemDelegate(new ContactItemDelegate(m_list));

@@ -57,6 +57,7 @@ void CaptureSourceDialog::build() {
             auto* rowLayout = new QHBoxLayout(row);
             rowLayout->setContentsMargins(0, 0, 0, 0);
             auto* slider = new QSlider(Qt::Horizontal, row);
+            slider->setAccessibleName(control.name); // the form's caption names the row, not it
             slider->setRange(control.minimum, control.maximum);
             slider->setSingleStep(control.step);
             slider->setPageStep(std::max(control.step, (control.maximum - control.minimum) / 10));

@@ -1,7 +1,6 @@
 #include "ui/ContactItemDelegate.h"
 
 #include "ui/GradientFill.h"
-#include "ui/PictureButton.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -17,8 +16,7 @@ const QColor kOutline(197, 197, 197);
 } // namespace
 
 ContactItemDelegate::ContactItemDelegate(QObject* parent)
-    : QStyledItemDelegate(parent),
-      m_picture(renderSvg(QStringLiteral(":/icons/contact.svg"), QSize(24, 24))) {}
+    : QStyledItemDelegate(parent), m_picture(QStringLiteral(":/icons/contact.svg")) {}
 
 QList<QColor> ContactItemDelegate::selectedGradient() {
     return {QColor(255, 245, 221), QColor(255, 245, 221), QColor(255, 210, 94)};
@@ -45,7 +43,7 @@ void ContactItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     } else {
         painter->fillRect(r, Qt::white);
     }
-    painter->drawImage(r.topLeft() + QPoint(7, 7), m_picture);
+    m_picture.paint(*painter, QRect(r.topLeft() + QPoint(7, 7), QSize(24, 24)));
 
     QFont font(QStringLiteral("Verdana"));
     font.setPixelSize(16);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QImage>
+#include "ui/SvgArtwork.h"
+
 #include <QStyledItemDelegate>
 
 namespace talvora {
@@ -23,7 +24,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    QImage m_picture;
+    SvgArtwork m_picture;
 };
 
 } // namespace talvora

@@ -59,10 +59,12 @@ DiscoveryDialog::DiscoveryDialog(AddressBook& book, NetworkSource& source, QWidg
     m_refresh->setIcon(QIcon(QStringLiteral(":/icons/refresh.svg")));
     m_refresh->setIconSize(QSize(16, 16));
     m_refresh->setToolTip(QStringLiteral("Refresh List"));
+    m_refresh->setAccessibleName(m_refresh->toolTip());
     connect(m_refresh, &QToolButton::clicked, this, &DiscoveryDialog::onRefreshClicked);
 
     m_list = new QListWidget(panel);
     m_list->setObjectName(QStringLiteral("ListBox1"));
+    m_list->setAccessibleName(QStringLiteral("Network clients that are currently online"));
     m_list->setGeometry(16, 40, 623, 289);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setUniformItemSizes(true);

@@ -7,6 +7,7 @@
 #include "ui/PictureView.h"
 #include "ui/RbPanel.h"
 #include "ui/Snapshot.h"
+#include "ui/SvgPicture.h"
 #include "ui/TrackBar.h"
 #include "ui/WindowDrag.h"
 
@@ -24,6 +25,14 @@ namespace talvora {
 namespace {
 
 constexpr int kPanelWidth = 200;
+// The lines over the picture (in the 800x650 video area of a normal window: the caller line at
+// 8, 5, 785 wide; the status line at 256, 632, 545 wide).
+constexpr int kLineHeight = 16;
+constexpr int kCallerLineLeft = 8;
+constexpr int kCallerLineTop = 5;
+constexpr int kCallerLineMargins = 15;
+constexpr int kStatusLineLeft = 256;
+constexpr int kStatusLineFromBottom = 18;
 constexpr QSize kNormalClientSize(1000, 650);
 const QColor kCallerBlue(0, 163, 240); // 15770368
 QFont makeFont(const char* family, int pixelSize, bool bold = false) {
@@ -135,11 +144,12 @@ void MainWindow::buildVideoArea() {
     m_remotePicture->setObjectName(QStringLiteral("Image1"));
     connect(m_remotePicture, &PictureView::mousePressed, this, [this](QMouseEvent* e) {
         e->accept();
-        beginDrag(m_remotePicture, e->globalPosition().toPoint());
+        m_drag->begin(m_remotePicture, e->globalPosition().toPoint(), e->button());
     });
-    m_idlePicture = PictureView::renderIdlePicture();
-    m_remotePicture->setIdlePicture(m_idlePicture);
-    m_remotePicture->showIdlePicture();
+    // The view's own idle picture, which it draws from the artwork at any size.
+    m_idlePicture = m_remotePicture->idlePicture();
+    m_remotePicture->setAccessibleName(QStringLiteral("Picture"));
+    m_remotePicture->setAccessibleDescription(QStringLiteral("The picture of the other phone's camera"));
 
     m_callerLabel = makeLabel(m_videoArea, QString(), makeFont("MS Sans Serif", 13, true), kCallerBlue,
                               QRect(8, 5, 785, 16), Qt::AlignCenter);
@@ -160,7 +170,9 @@ void MainWindow::buildVideoArea() {
 
 void MainWindow::buildControlPanel() {
     auto* panel = new ControlPanel(this);
-    panel->onPress = [this, panel](QMouseEvent* e) { beginDrag(panel, e->globalPosition().toPoint()); };
+    panel->onPress = [this, panel](QMouseEvent* e) {
+        m_drag->begin(panel, e->globalPosition().toPoint(), e->button());
+    };
     m_controlPanel = panel;
     m_controlPanel->setObjectName(QStringLiteral("RbPanel1"));
 
@@ -175,9 +187,14 @@ void MainWindow::buildControlPanel() {
     m_hostEdit->setObjectName(QStringLiteral("edtHostName"));
     m_hostEdit->setFont(makeFont("Arial", 13));
     m_hostEdit->setGeometry(24, 152, 153, 24);
+    m_hostEdit->setAccessibleName(QStringLiteral("Hailing Frequency"));
+    m_hostEdit->setAccessibleDescription(QStringLiteral("Address or host name to call; Enter calls"));
+    // Enter does what the Call picture does: places the call, or answers one that rings.
+    connect(m_hostEdit, &QLineEdit::returnPressed, this, &MainWindow::onCallClicked);
 
     // Each command exists twice: the picture the user clicks and a hidden button under it, with
-    // the same hint and handler.
+    // the same hint and handler. A screen reader names the picture by its command and reads the
+    // hint as its description.
     struct Command {
         PictureButton*& picture;
         QPushButton*& button;
@@ -186,6 +203,7 @@ void MainWindow::buildControlPanel() {
         QString hint, buttonHint;
         void (MainWindow::*handler)();
         const char* buttonName;
+        QString spokenName;
     };
     const Command commands[] = {
         {m_callPicture,
@@ -196,7 +214,8 @@ void MainWindow::buildControlPanel() {
          "Make / Answer Call",
          {},
          &MainWindow::onCallClicked,
-         "btnCall"},
+         "btnCall",
+         "Call"},
         {m_endPicture,
          m_endButton,
          ":/icons/end.svg",
@@ -205,7 +224,8 @@ void MainWindow::buildControlPanel() {
          "End / Decline Call",
          {},
          &MainWindow::onEndClicked,
-         "btnEnd"},
+         "btnEnd",
+         "End"},
         {m_settingsPicture,
          m_settingsButton,
          ":/icons/settings.svg",
@@ -214,7 +234,8 @@ void MainWindow::buildControlPanel() {
          "Settings...",
          {},
          &MainWindow::onSettingsClicked,
-         "SpeedButton5"},
+         "SpeedButton5",
+         "Settings"},
         {m_addressBookPicture,
          m_addressBookButton,
          ":/icons/address.svg",
@@ -223,7 +244,8 @@ void MainWindow::buildControlPanel() {
          "Hailing Frequencies...",
          "Address Book...",
          &MainWindow::onAddressBookClicked,
-         "btnAddress"},
+         "btnAddress",
+         "Address Book"},
         {m_snapshotPicture,
          m_snapshotButton,
          ":/icons/snapshot.svg",
@@ -232,7 +254,8 @@ void MainWindow::buildControlPanel() {
          "Take Snapshot",
          {},
          &MainWindow::onSnapshotClicked,
-         "SpeedButton6"},
+         "SpeedButton6",
+         "Snapshot"},
         {m_maximizePicture,
          m_maximizeButton,
          ":/icons/maximize.svg",
@@ -241,7 +264,8 @@ void MainWindow::buildControlPanel() {
          "Maximize / Restore",
          {},
          &MainWindow::onMaximizeClicked,
-         "SpeedButton8"},
+         "SpeedButton8",
+         "Maximize"},
         {m_mutePicture,
          m_muteButton,
          ":/icons/mute.svg",
@@ -250,7 +274,8 @@ void MainWindow::buildControlPanel() {
          "Mute Microphone",
          {},
          &MainWindow::onMuteClicked,
-         "btnMute"},
+         "btnMute",
+         "Mute"},
         {m_exitPicture,
          m_exitButton,
          ":/icons/exit.svg",
@@ -259,7 +284,8 @@ void MainWindow::buildControlPanel() {
          "Close Talvora",
          {},
          &MainWindow::onExitClicked,
-         "btnExit"},
+         "btnExit",
+         "Exit"},
     };
     for (const Command& c : commands) {
         c.button = new QPushButton(m_controlPanel);
@@ -268,12 +294,16 @@ void MainWindow::buildControlPanel() {
         c.button->setGeometry(QRect(c.buttonPos, QSize(52, 52)));
         c.button->setToolTip(c.buttonHint.isEmpty() ? c.hint : c.buttonHint);
         c.button->setCursor(Qt::PointingHandCursor);
+        c.button->setAccessibleName(c.spokenName);
+        c.button->setAccessibleDescription(c.button->toolTip());
         c.button->hide();
         connect(c.button, &QPushButton::clicked, this, c.handler);
 
         c.picture = new PictureButton(QString::fromLatin1(c.svg), QSize(48, 48), m_controlPanel);
         c.picture->move(c.picturePos);
         c.picture->setToolTip(c.hint);
+        c.picture->setAccessibleName(c.spokenName);
+        c.picture->setAccessibleDescription(c.hint);
         connect(c.picture, &PictureButton::clicked, this, c.handler);
     }
     const std::pair<PictureButton*, const char*> names[] = {
@@ -292,6 +322,8 @@ void MainWindow::buildControlPanel() {
     m_micSlider->setTickPosition(QSlider::TicksRight);
     m_micSlider->setGeometry(32, 416, 35, 180);
     m_micSlider->setToolTip(QStringLiteral("Microphone Level"));
+    m_micSlider->setAccessibleName(m_micSlider->toolTip());
+    m_micSlider->setAccessibleDescription(m_micSlider->toolTip());
     connect(m_micSlider, &TrackBar::changed, this, &MainWindow::onMicSliderChanged);
 
     m_speakerSlider = new TrackBar(m_controlPanel);
@@ -301,6 +333,8 @@ void MainWindow::buildControlPanel() {
     m_speakerSlider->setTickPosition(QSlider::TicksLeft);
     m_speakerSlider->setGeometry(136, 416, 35, 180);
     m_speakerSlider->setToolTip(QStringLiteral("Volume Level"));
+    m_speakerSlider->setAccessibleName(m_speakerSlider->toolTip());
+    m_speakerSlider->setAccessibleDescription(m_speakerSlider->toolTip());
     connect(m_speakerSlider, &TrackBar::changed, this, &MainWindow::onSpeakerSliderChanged);
 
     const QFont small = makeFont("Arial", 11);
@@ -310,19 +344,29 @@ void MainWindow::buildControlPanel() {
     m_speakerMinLabel = makeLabel(m_controlPanel, QStringLiteral("0"), small, white, QRect(117, 416, 0, 0));
     m_speakerMaxLabel = makeLabel(m_controlPanel, QStringLiteral("100"), small, white, QRect(111, 583, 0, 0));
 
-    m_micIcon = new QLabel(m_controlPanel);
-    m_micIcon->setPixmap(
-        QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/mic-small.svg"), QSize(24, 24))));
+    m_micIcon = new SvgPicture(QStringLiteral(":/icons/mic-small.svg"), m_controlPanel);
+    m_micIcon->setObjectName(QStringLiteral("Image3"));
+    m_micIcon->setAccessibleName(QStringLiteral("Microphone"));
     m_micIcon->setGeometry(38, 608, 24, 24);
-    m_speakerIcon = new QLabel(m_controlPanel);
-    m_speakerIcon->setPixmap(
-        QPixmap::fromImage(renderSvg(QStringLiteral(":/icons/speaker-small.svg"), QSize(24, 24))));
+    m_speakerIcon = new SvgPicture(QStringLiteral(":/icons/speaker-small.svg"), m_controlPanel);
+    m_speakerIcon->setObjectName(QStringLiteral("Image2"));
+    m_speakerIcon->setAccessibleName(QStringLiteral("Loudspeaker"));
     m_speakerIcon->setGeometry(140, 608, 24, 24);
+
+    // Tab walks the panel as it reads, from the host field on: the commands row by row, then the
+    // two sliders.
+    QWidget* const order[] = {m_hostEdit,           m_callPicture,     m_endPicture,      m_settingsPicture,
+                              m_addressBookPicture, m_snapshotPicture, m_maximizePicture, m_mutePicture,
+                              m_exitPicture,        m_micSlider,       m_speakerSlider};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        QWidget::setTabOrder(order[i], order[i + 1]);
+    }
 }
 
 // A caller ID comes from the wire and may be long: its start stays visible and the line ends in
 // "..."; the whole text is in the tooltip then.
 void MainWindow::showCallerLine(const QString& text) {
+    m_callerText = text;
     const QString shown =
         m_callerLabel->fontMetrics().elidedText(text, Qt::ElideRight, m_callerLabel->width());
     m_callerLabel->setText(shown);
@@ -335,12 +379,25 @@ void MainWindow::showCallerLine(const QString& text) {
 
 void MainWindow::layoutAreas() {
     // The panel keeps its width at the right edge; the video area and its picture take the rest.
-    // The preview panel and the two labels keep their places from the area's top-left corner.
     const int panelWidth = qMin(kPanelWidth, width());
-    m_controlPanel->setGeometry(width() - panelWidth, 0, panelWidth, height());
-    m_videoArea->setGeometry(0, 0, width() - panelWidth, height());
+    const int videoWidth = width() - panelWidth;
+    const int videoHeight = height();
+    m_controlPanel->setGeometry(videoWidth, 0, panelWidth, videoHeight);
+    m_videoArea->setGeometry(0, 0, videoWidth, videoHeight);
     m_remotePicture->setGeometry(m_videoArea->rect());
     m_remotePicture->lower();
+    // At any size the caller line runs along the top, the status line along the bottom, and the
+    // started preview sits in the bottom-left corner; the margins are those of the 1000x650
+    // window, so restoring puts everything back where it was.
+    m_callerLabel->setGeometry(kCallerLineLeft, kCallerLineTop, videoWidth - kCallerLineMargins, kLineHeight);
+    if (!m_callerText.isEmpty()) {
+        showCallerLine(m_callerText); // elided again for the new width
+    }
+    m_statusLabel->setGeometry(kStatusLineLeft, videoHeight - kStatusLineFromBottom,
+                               videoWidth - kStatusLineLeft + 1, kLineHeight);
+    if (m_previewDocked) {
+        m_previewPanel->move(0, videoHeight - m_previewPanel->height());
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -349,7 +406,8 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::onStarted(int micVolume) {
-    m_previewPanel->move(0, m_videoArea->height() - m_previewPanel->height());
+    m_previewDocked = true;
+    layoutAreas();
     m_micSlider->setPosition(micVolume);
 }
 
@@ -392,10 +450,6 @@ void MainWindow::onMaximizeClicked() {
     } else {
         showMaximized();
     }
-}
-
-void MainWindow::beginDrag(QWidget* source, QPoint globalPos) {
-    m_drag->begin(source, globalPos);
 }
 
 // The dialogs block the main window while they are up; nothing waits for them to close.

@@ -12,6 +12,7 @@ namespace talvora {
 class Phone;
 class PictureButton;
 class PictureView;
+class SvgPicture;
 class TrackBar;
 class WindowDrag;
 
@@ -52,7 +53,6 @@ private:
     void onSnapshotClicked();
     void onHostFocusRequested();
     void showCallerLine(const QString& text);
-    void beginDrag(QWidget* source, QPoint globalPos);
 
     Phone& m_phone;
     WindowDrag* m_drag = nullptr;
@@ -87,13 +87,15 @@ private:
     QLabel* m_micLevelLabel = nullptr;
     QLabel* m_speakerMinLabel = nullptr;
     QLabel* m_speakerMaxLabel = nullptr;
-    QLabel* m_speakerIcon = nullptr;
-    QLabel* m_micIcon = nullptr;
+    SvgPicture* m_speakerIcon = nullptr;
+    SvgPicture* m_micIcon = nullptr;
     PictureView* m_remotePicture = nullptr;
     QLabel* m_callerLabel = nullptr;
+    QString m_callerText; // whole, as the phone gave it; the label shows it elided to its width
     QLabel* m_statusLabel = nullptr;
     QWidget* m_previewPanel = nullptr;
-    QImage m_idlePicture; // copied back into the remote picture when a call ends
+    bool m_previewDocked = false; // from start-up on, the preview keeps to the bottom-left corner
+    QImage m_idlePicture;         // copied back into the remote picture when a call ends
 };
 
 } // namespace talvora

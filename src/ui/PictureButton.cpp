@@ -1,50 +1,52 @@
 #include "ui/PictureButton.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSvgRenderer>
 
 namespace talvora {
 
-QImage renderSvg(const QString& resource, QSize size) {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QSvgRenderer renderer(resource);
-    QPainter p(&image);
-    renderer.render(&p);
-    return image;
-}
-
 PictureButton::PictureButton(const QString& svgResource, QSize size, QWidget* parent)
-    : QWidget(parent), m_picture(QPixmap::fromImage(renderSvg(svgResource, size))) {
+    : QAbstractButton(parent), m_artwork(svgResource), m_size(size) {
     resize(size);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
 void PictureButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     // A pressed picture sinks by one pixel, the only feedback a picture gives.
-    p.drawPixmap(m_down ? QPoint(1, 1) : QPoint(0, 0), m_picture);
+    const QPoint offset = isDown() ? QPoint(1, 1) : QPoint(0, 0);
+    m_artwork.paint(p, QRect(offset, m_size));
+    if (hasFocus()) {
+        // A white ring along the picture's rounded edge, with a dark line inside it so that it
+        // shows on the blue panel and on a light picture alike.
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(Qt::NoBrush);
+        const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+        p.setPen(QPen(Qt::white, 2));
+        p.drawRoundedRect(r, 10, 10);
+        p.setPen(QPen(QColor(0, 0, 0, 160), 1));
+        p.drawRoundedRect(r.adjusted(1.5, 1.5, -1.5, -1.5), 8.5, 8.5);
+    }
+}
+
+void PictureButton::keyPressEvent(QKeyEvent* event) {
+    // Space is the base class's (down on press, click on release); Enter clicks at once.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && !event->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void PictureButton::mousePressEvent(QMouseEvent* event) {
-    emit pressed(event);
-    if (event->button() == Qt::LeftButton) {
-        m_down = true;
-        update();
-    }
-}
-
-void PictureButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !m_down) {
-        return;
-    }
-    m_down = false;
-    update();
-    if (rect().contains(event->position().toPoint())) {
-        emit clicked();
-    }
+    QAbstractButton::mousePressEvent(event);
+    // Other buttons do nothing on a picture; they must not reach the panel below it either,
+    // where a press starts a window move.
+    event->accept();
 }
 
 } // namespace talvora

@@ -9,7 +9,8 @@
 namespace talvora {
 
 PictureView::PictureView(QWidget* parent)
-    : QWidget(parent), m_picture(renderIdlePicture()), m_idle(m_picture) {
+    : QWidget(parent), m_picture(renderIdlePicture()), m_idle(m_picture),
+      m_idleArtwork(QStringLiteral(":/idle.svg")), m_idleArtworkKey(m_picture.cacheKey()) {
     // Every pixel is painted each time: black around the picture, the picture over the rest.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -48,6 +49,11 @@ void PictureView::paintEvent(QPaintEvent*) {
     const QRegion free = QRegion(rect()).subtracted(target);
     for (const QRect& r : free) {
         painter.fillRect(r, Qt::black);
+    }
+    if (m_picture.cacheKey() == m_idleArtworkKey) {
+        painter.fillRect(target, Qt::black);
+        m_idleArtwork.paint(painter, target);
+        return;
     }
     if (m_display.isNull()) {
         m_display = m_picture.format() == QImage::Format_RGB32

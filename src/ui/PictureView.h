@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/SvgArtwork.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -48,6 +50,10 @@ private:
     // scaling a 24-bit picture costs about three times as much per paint.
     QImage m_display;
     QImage m_idle;
+    // The artwork idle picture is drawn from its SVG at the size it is shown and the screen's
+    // pixel density, not enlarged from its 800x600 bitmap; the bitmap is what a snapshot copies.
+    SvgArtwork m_idleArtwork;
+    qint64 m_idleArtworkKey = 0;
 };
 
 } // namespace talvora

@@ -1,13 +1,16 @@
 #include "ui/QtMessageService.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 namespace talvora {
 
 namespace {
 
-QMessageBox* showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+QMessageBox* showBox(QWidget* mainWindow, QMessageBox::Icon icon, const QString& caption, const QString& text,
                      QMessageBox::StandardButtons buttons) {
+    // Over the dialog the user is in, if any, so that the window system stacks it on top.
+    QWidget* parent = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget() : mainWindow;
     auto* box = new QMessageBox(icon, caption, QString(), buttons, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Texts in boxes carry host names, file paths and resolver messages: never markup.

@@ -72,6 +72,11 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_callerIdEdit = addDialogEdit(m_panel, QRect(144, 144, 241, 21), this);
     m_callerIdEdit->setObjectName(QStringLiteral("edtCallerID"));
     m_callerIdEdit->setMaxLength(kTextMaxChars);
+    // The captions name their boxes for screen readers.
+    m_ringToneLabel->setBuddy(m_ringToneEdit);
+    m_ringTimeLabel->setBuddy(m_ringTimeSpin);
+    m_messageLabel->setBuddy(m_messageEdit);
+    m_callerIdLabel->setBuddy(m_callerIdEdit);
 
     m_saveButton = new RbButton(QStringLiteral("Save"), m_panel);
     m_saveButton->setObjectName(QStringLiteral("btnSave"));

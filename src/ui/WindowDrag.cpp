@@ -1,16 +1,29 @@
 #include "ui/WindowDrag.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
 
 namespace talvora {
 
-WindowDrag::WindowDrag(QWidget* window) : QObject(window), m_window(window) {}
+WindowDrag::WindowDrag(QWidget* window, SystemMove systemMove)
+    : QObject(window), m_window(window), m_systemMove(std::move(systemMove)) {
+    if (!m_systemMove) {
+        m_systemMove = [](QWindow& w) { return w.startSystemMove(); };
+    }
+}
 
-void WindowDrag::begin(QWidget* source, QPoint globalPos) {
+bool WindowDrag::systemMoveFollows(Qt::MouseButton button) {
+    // On X11 the move is asked for with the left button, and the window manager ends it when
+    // that button comes up: after a press of another button it never does, and the window would
+    // stick to the mouse. A Wayland compositor ends the move when every button is up.
+    return button == Qt::LeftButton || QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void WindowDrag::begin(QWidget* source, QPoint globalPos, Qt::MouseButton button) {
     QWindow* handle = m_window->windowHandle();
-    if (handle != nullptr && handle->startSystemMove()) {
+    if (handle != nullptr && systemMoveFollows(button) && m_systemMove(*handle)) {
         return;
     }
     // The press gives `source` the implicit mouse grab, so its moves and the release come here.

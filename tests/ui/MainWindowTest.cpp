@@ -13,27 +13,34 @@
 #include "transport/JpegCodec.h"
 #include "transport/VideoReceiver.h"
 #include "ui/CallingDialog.h"
+#include "ui/DialogFrame.h"
 #include "ui/CaptureController.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
+#include "ui/QtMessageService.h"
 #include "ui/RbButton.h"
 #include "ui/TrackBar.h"
 #include "voice/FakeSpeakerVolume.h"
 #include "voice/SpeakerVolume.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "support/Controls.h"
 
@@ -124,6 +131,12 @@ protected:
     static void start(PhoneAssembly& phone) {
         phone.start();
         phone.mainWindow().show();
+    }
+    // ... and the user turns to it: it has the keyboard.
+    static void startActive(PhoneAssembly& phone) {
+        start(phone);
+        phone.mainWindow().activateWindow();
+        ASSERT_TRUE(waitUntil([&] { return phone.mainWindow().isActiveWindow(); }));
     }
 };
 
@@ -424,8 +437,7 @@ TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
     EXPECT_EQ(phone.hostText(), "typed.example");
     emit phone.attentionRequested(); // no window manager here: nothing visible, and nothing breaks
 
-    w->mainWindow().activateWindow();
-    ASSERT_TRUE(waitUntil([&] { return w->mainWindow().isActiveWindow(); }));
+    startActive(*w);
     host.clearFocus();
     emit phone.hostFocusRequested();
     EXPECT_TRUE(host.hasFocus());
@@ -433,6 +445,131 @@ TEST_F(MainWindowTest, ShowsWhatThePhoneSignals) {
     host.setEnabled(false);
     emit phone.hostFocusRequested(); // a disabled field cannot take the focus
     EXPECT_FALSE(host.hasFocus());
+}
+
+// Tab walks the panel as it reads, from the host field round to it again; everything it visits
+// tells a screen reader its name, and its hint when it has one, and shows where the focus is.
+TEST_F(MainWindowTest, TabVisitsEveryControlInReadingOrderAndEachHasANameAndDescription) {
+    auto w = makeWindow();
+    startActive(*w);
+    control<QLineEdit>(*w, "edtHostName").setFocus();
+    const QStringList order = {"Image4",  "Image5",  "Image7", "Image6",   "Image9",     "Image8",
+                               "Image11", "Image10", "TrbMic", "TrbVoice", "edtHostName"};
+    QStringList visited;
+    for (int i = 0; i < order.size(); ++i) {
+        QWidget* before = QApplication::focusWidget();
+        const QImage focusedLook = before->grab().toImage();
+        QTest::keyClick(before, Qt::Key_Tab);
+        if (qobject_cast<PictureButton*>(before) != nullptr) {
+            EXPECT_NE(before->grab().toImage(), focusedLook) << before->objectName().toStdString();
+        }
+        QWidget* focused = QApplication::focusWidget();
+        visited << focused->objectName();
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(focused);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << visited.last().toStdString();
+        EXPECT_FALSE(a->text(QAccessible::Description).isEmpty()) << visited.last().toStdString();
+        if (!focused->toolTip().isEmpty()) {
+            EXPECT_EQ(a->text(QAccessible::Description), focused->toolTip()) << visited.last().toStdString();
+        }
+    }
+    EXPECT_EQ(visited, order);
+    const std::pair<const char*, const char*> spoken[] = {
+        {"Image4", "Call"}, {"Image5", "End"}, {"TrbMic", "Microphone Level"}};
+    for (const auto& [object, name] : spoken) {
+        EXPECT_EQ(
+            QAccessible::queryAccessibleInterface(&control<QWidget>(*w, object))->text(QAccessible::Name),
+            name);
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&control<QWidget>(*w, "Image4"))->role(),
+              QAccessible::Button);
+}
+
+TEST_F(MainWindowTest, MaximiseAndRestoreKeepThePreviewAndTheLinesInTheirCorners) {
+    auto w = makeWindow();
+    startActive(*w);
+    MainWindow& main = w->mainWindow();
+    const QString longCaller = QString(200, QLatin1Char('B'));
+    emit w->phone().callerIdText(longCaller);
+    const QSize screen = main.screen()->availableGeometry().size();
+    const struct {
+        const char* state;
+        QSize window;
+        QRect preview, status, caller;
+    } layouts[] = {
+        {"maximised", screen, QRect(0, screen.height() - 188, 250, 188),
+         QRect(256, screen.height() - 18, screen.width() - 200 - 255, 16),
+         QRect(8, 5, screen.width() - 200 - 15, 16)},
+        {"restored", QSize(1000, 650), QRect(0, 462, 250, 188), QRect(256, 632, 545, 16),
+         QRect(8, 5, 785, 16)},
+    };
+    ASSERT_NE(screen, QSize(1000, 650));
+    for (const auto& l : layouts) {
+        click(*w, "SpeedButton8");
+        ASSERT_TRUE(waitUntil([&] { return main.size() == l.window; })) << l.state;
+        EXPECT_EQ(control<QWidget>(*w, "RbPanel1").geometry(),
+                  QRect(l.window.width() - 200, 0, 200, l.window.height()))
+            << l.state;
+        EXPECT_EQ(control<QWidget>(*w, "pnlVideoArea").geometry(), l.preview) << l.state;
+        EXPECT_EQ(control<QLabel>(*w, "lblVideoArea").geometry(), l.status) << l.state;
+        EXPECT_EQ(control<QLabel>(*w, "lblCallerID").geometry(), l.caller) << l.state;
+        // The caller line is cut again for its new width.
+        const QLabel& caller = control<QLabel>(*w, "lblCallerID");
+        EXPECT_EQ(caller.text(),
+                  caller.fontMetrics().elidedText(longCaller, Qt::ElideRight, l.caller.width()))
+            << l.state;
+    }
+}
+
+// Every dialog and message box names the phone's window as its parent, so that the window
+// system puts it over the phone (Wayland ignores where a program places its windows).
+TEST_F(MainWindowTest, DialogsAndMessageBoxesAreTransientForThePhonesWindow) {
+    auto w = makeWindow();
+    start(*w);
+    QWindow* phoneWindow = w->mainWindow().windowHandle();
+    // And each of its controls has a name for screen readers.
+    auto expectOverThePhone = [&](QWidget& dialog) {
+        dialog.show();
+        EXPECT_EQ(dialog.windowHandle()->transientParent(), phoneWindow) << dialog.objectName().toStdString();
+        for (QWidget* c : dialog.findChildren<QWidget*>()) {
+            if (c->isVisible() && (c->focusPolicy() & Qt::TabFocus) && !c->focusProxy()) {
+                EXPECT_FALSE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty())
+                    << dialog.metaObject()->className() << " " << c->metaObject()->className() << " "
+                    << c->objectName().toStdString();
+            }
+        }
+        dialog.hide();
+    };
+    // The windows after the main one, but the voice engine's host, which is never shown.
+    for (QWidget* dialog : w->windowsInCreationOrder().mid(1, 6)) {
+        expectOverThePhone(*dialog);
+    }
+    int captureDialogs = 0;
+    w->capture().setDialogRunner([&](QDialog& dialog) {
+        ++captureDialogs;
+        expectOverThePhone(dialog);
+    });
+    w->capture().showSourceDialog();
+    w->capture().showFormatDialog();
+    EXPECT_EQ(captureDialogs, 2);
+
+    // A box stands over the phone, or over the dialog the user is in.
+    QtMessageService boxes;
+    boxes.setParent(&w->mainWindow());
+    auto* settings = w->windowsInCreationOrder().at(5);
+    for (QWidget* over : {static_cast<QWidget*>(&w->mainWindow()), settings}) {
+        if (over == settings) {
+            openOverEverything(*qobject_cast<QDialog*>(settings));
+        }
+        std::optional<bool> answer;
+        boxes.ask("Talvora Video Phone", "a question", [&](bool yes) { answer = yes; });
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowHandle()->transientParent(), over->windowHandle());
+        EXPECT_FALSE(answer); // nothing waits for it
+        box->done(QMessageBox::No);
+        EXPECT_TRUE(waitUntil([&] { return answer == false; }));
+        settings->hide();
+    }
 }
 
 } // namespace
@@ -457,6 +594,32 @@ protected:
     }
     QStringList levelsSent() const { return voice.log.filter("SetMicLevel"); }
 };
+
+// A whole call from the keyboard: Enter in the host field answers as the Call picture does, then
+// the pictures take the focus with Tab and Space or Enter press them.
+TEST_F(LevelControlsTest, AnsweredMutedAndEndedFromTheKeyboard) {
+    auto tabTo = [](const char* name) {
+        for (int i = 0; i < 12 && QApplication::focusWidget()->objectName() != name; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        return QApplication::focusWidget()->objectName() == name;
+    };
+    startActive(*w);
+    control<QLineEdit>(*w, "edtHostName").setFocus();
+    callSession(*w).callRequestReceived("Bob", "127.0.0.25");
+    QTest::keyClick(&control<QLineEdit>(*w, "edtHostName"), Qt::Key_Return);
+    ASSERT_NE(callSession(*w).voiceSession(), nullptr);
+
+    ASSERT_TRUE(tabTo("Image11"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(control<TrackBar>(*w, "TrbMic").position(), 85);
+
+    ASSERT_TRUE(tabTo("Image5"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(callSession(*w).voiceSession(), nullptr);
+}
 
 TEST_F(LevelControlsTest, MuteWithoutACallChangesNothing) {
     control<TrackBar>(*w, "TrbMic").setPosition(60);

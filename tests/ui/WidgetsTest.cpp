@@ -3,6 +3,7 @@
 #include "ui/RbPanel.h"
 #include "ui/RbSpinEdit.h"
 #include "ui/RxDice.h"
+#include "ui/WindowDrag.h"
 
 #include <QApplication>
 #include <QImage>
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +174,35 @@ TEST(RbButton, EnterAndSpacePressAFocusedButtonAndAClickTakesTheFocus) {
     EXPECT_EQ(clicks.count(), 4);
     QTest::keyClick(button, Qt::Key_A);
     EXPECT_EQ(clicks.count(), 4);
+}
+
+// --- the window move ----------------------------------------------------------------------------
+
+// The window system moves the window where it takes the move over; otherwise, and for buttons it
+// cannot follow (X11 ends a move at a left-button release only), the window follows the mouse.
+TEST(WindowDrag, AsksTheWindowSystemFirstForTheLeftButton) {
+    const struct {
+        Qt::MouseButton button;
+        bool systemMoves;
+        int systemAsked;
+        bool manual;
+    } cases[] = {{Qt::LeftButton, true, 1, false},
+                 {Qt::LeftButton, false, 1, true},
+                 {Qt::RightButton, true, 0, true},
+                 {Qt::MiddleButton, true, 0, true}};
+    for (const auto& c : cases) {
+        QWidget window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        int asked = 0;
+        WindowDrag drag(&window, [&](QWindow& w) {
+            asked += &w == window.windowHandle() ? 1 : 100;
+            return c.systemMoves;
+        });
+        drag.begin(&window, window.mapToGlobal(QPoint(10, 10)), c.button);
+        EXPECT_EQ(asked, c.systemAsked) << c.button << c.systemMoves;
+        EXPECT_EQ(drag.isManual(), c.manual) << c.button << c.systemMoves;
+    }
 }
 
 // --- the panel ----------------------------------------------------------------------------------
