@@ -28,6 +28,9 @@ TEST(TestCameraOptionTest, ParsesKindsAndSizes) {
         {"y41p:17x9", {kFourccY41P, 17, 9}},
         {"MJPG", {kFourccMJPG, 384, 288}},
         {"mjpg:1280x720", {kFourccMJPG, 1280, 720}},
+        {"YUY2:384x288:scene", {kFourccYUY2, 384, 288, TestPatternSettings::Scene}},
+        {"MJPG:1280x720:Scene", {kFourccMJPG, 1280, 720, TestPatternSettings::Scene}},
+        {"rgb:64x48:bars", {kBiRgb, 64, 48, TestPatternSettings::ColourBars}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -48,7 +51,10 @@ TEST(TestCameraOptionTest, RejectsBadValuesWithAClearText) {
         {"YUY2:", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:320", "Invalid test camera size \"320\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:-3x4", "Invalid test camera size \"-3x4\": use WIDTHxHEIGHT, for example 384x288."},
-        {"YUY2:320x240:1", "Invalid test camera size \"320x240:1\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:320x240:1", "Unknown test camera picture \"1\": use bars or scene."},
+        {"YUY2:320x240:", "Unknown test camera picture \"\": use bars or scene."},
+        {"YUY2:320x240:scene:x", "Unknown test camera picture \"scene:x\": use bars or scene."},
+        {"YUY2::scene", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:0x240", "Test camera size 0x240 is out of range: width and height must be 1 to 4096."},
         {"YUY2:4097x2", "Test camera size 4097x2 is out of range: width and height must be 1 to 4096."},
         {"YUY2:99999999999x2",
@@ -311,7 +317,8 @@ TEST(TestCameraTest, ControlsChangeThePicture) {
     ASSERT_TRUE(rig.camera->setPreview(true));
     const QList<CaptureControl> controls = rig.camera->controls();
     ASSERT_EQ(controls.size(), 4);
-    EXPECT_EQ(controls[0].menu.size(), 3);
+    EXPECT_EQ(controls[0].menu.size(), 4);
+    EXPECT_EQ(controls[0].menu.last().name, QStringLiteral("Scene"));
     EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Moving), 0));
     rig.ticker->tick();
     EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Brightness), 20));
