@@ -37,9 +37,14 @@ Phone::Phone(PhoneServices services, QObject* parent)
       m_frames(std::make_unique<FrameBuffers>(m_services.messages)),
       m_videoReceiver(new VideoReceiver(m_services.network, kVideoPort, this)),
       m_videoSink(std::make_unique<UdpDatagramSink>(m_services.network)),
-      m_videoSender(std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *m_videoSink,
-                                                  m_services.messages,
-                                                  [] { QCoreApplication::processEvents(); })),
+      m_videoSender(std::make_unique<VideoSender>(
+          static_cast<VideoSendState&>(*this), *m_videoSink,
+          [this](const QString& text) {
+              QMetaObject::invokeMethod(
+                  this,
+                  [this, text] { m_services.messages.information(QStringLiteral("Information"), text); },
+                  Qt::QueuedConnection);
+          })),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })) {
     connect(m_videoReceiver, &VideoReceiver::firstPeer, this,

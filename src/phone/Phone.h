@@ -131,7 +131,7 @@ private:
     void setVideoDestination(const QString& host) override;
     // VideoSendState: what the video sender reads and lowers.
     bool isSendingVideo() const override;
-    QString videoHost() const override { return m_videoHost; }
+    QHostAddress videoDestination() const override { return QHostAddress(m_videoHost); }
     void setJpegQuality(int quality) override { m_jpegQuality = quality; }
 
     PhoneServices m_services;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "transport/JpegSizeModel.h"
+#include "transport/ReassemblyBudget.h"
+
+#include <QtGlobal>
+
+namespace talvora {
+
+// What the next pictures may cost.
+struct PicturePlan {
+    // No picture larger than this; one datagram's limit while no loss is seen.
+    qsizetype ceilingBytes;
+    // At most this many pictures a second; 0: every camera frame.
+    double picturesPerSecond = 0;
+
+    bool limited() const;
+    bool operator==(const PicturePlan&) const = default;
+};
+
+// The picture budget: from the estimated packet loss on the path to the peer, how large and how
+// frequent pictures may be so that the incomplete ones never fill the peer's reassembly memory
+// (see ReassemblyBudget.h). While no loss is seen there is no budget, and pictures are as large
+// as the JPEG quality makes them. As loss rises the ceiling falls at once; the quality follows it
+// down to kQualityFloor, and below that the picture rate falls instead (to kMinPicturesPerSecond,
+// and only then the quality further). When the loss stops the budget climbs back slowly: the loss
+// it counts with halves every kClimbHalfLifeMs at the fastest, so that a burst of loss that
+// comes back finds the pictures still small. Pure: time is the caller's, in ms.
+class PictureBudget {
+public:
+    static constexpr int kQualityFloor = 30;
+    static constexpr double kMinPicturesPerSecond = 2;
+    static constexpr double kClimbHalfLifeMs = 5000;
+    // Predictions aim this far below the ceiling, so that most pictures fit at the first encode.
+    static constexpr double kAim = 0.9;
+
+    explicit PictureBudget(ReassemblyLimits limits = {}) : m_limits(limits) {}
+
+    // The latest estimate of the packet loss (0..1).
+    void setLoss(qint64 nowMs, double loss);
+    // The loss the budget counts with: the latest estimate, or the last higher one fading.
+    double effectiveLoss(qint64 nowMs) const;
+
+    // The plan for pictures from a camera that gives `cameraPicturesPerSecond`, whose pictures'
+    // sizes `sizes` predicts.
+    PicturePlan plan(qint64 nowMs, double cameraPicturesPerSecond, const JpegSizeModel& sizes) const;
+    // The quality to try first for a picture under `plan`, at most `maxQuality`.
+    static int qualityFor(const PicturePlan& plan, const JpegSizeModel& sizes, int maxQuality);
+
+    const ReassemblyLimits& limits() const { return m_limits; }
+
+private:
+    ReassemblyLimits m_limits;
+    double m_loss = 0;
+    qint64 m_lossMs = 0;
+};
+
+} // namespace talvora
