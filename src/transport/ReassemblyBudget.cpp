@@ -49,21 +49,30 @@ double reassemblyBytes(double loss, double picturesPerSecond, qsizetype payloadB
            heldBytesPerPicture(loss, fragmentsOf(payloadBytes, limits), limits);
 }
 
-qsizetype pictureCeiling(double loss, double picturesPerSecond, const ReassemblyLimits& limits) {
+qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes, const ReassemblyLimits& limits) {
     // The memory grows with the packets a picture takes: the first count that fits, from the top.
     for (int n = fragmentsOf(kMaxDatagramBytes, limits); n > 1; --n) {
         const qsizetype payload = payloadOf(n, limits);
-        if (reassemblyBytes(loss, picturesPerSecond, payload, limits) <= limits.memoryBytes)
+        if (reassemblyBytes(loss, picturesPerSecond, payload, limits) <= bytes)
             return payload;
     }
     return payloadOf(1, limits);
 }
 
-double pictureRateLimit(double loss, qsizetype payloadBytes, const ReassemblyLimits& limits) {
-    const double perPicture =
-        limits.holdSeconds *
-        heldBytesPerPicture(std::clamp(loss, 0.0, 1.0), fragmentsOf(payloadBytes, limits), limits);
-    return perPicture <= 0 ? std::numeric_limits<double>::infinity() : limits.memoryBytes / perPicture;
+qsizetype pictureCeiling(double loss, double picturesPerSecond, const ReassemblyLimits& limits) {
+    return pictureCeiling(loss, picturesPerSecond, limits.memoryBytes, limits);
+}
+
+double pictureRateLimit(double loss, qsizetype payloadBytes, double bytes, const ReassemblyLimits& limits) {
+    const double perPicture = limits.holdSeconds *
+                              heldBytesPerPicture(std::clamp(loss, 0.0, 1.0), fragmentsOf(payloadBytes, limits), limits);
+    if (perPicture <= 0)
+        return std::numeric_limits<double>::infinity();
+    return std::max(bytes, 0.0) / perPicture;
+}
+
+double strandedBytes(double loss, int fragments, const ReassemblyLimits& limits) {
+    return heldBytesPerPicture(std::clamp(loss, 0.0, 1.0), fragments, limits);
 }
 
 } // namespace talvora

@@ -17,7 +17,8 @@ namespace talvora {
 // more. A Wi-Fi driver's buffers may be larger; only half of the 4 MB is spent, which leaves
 // room for that and for the randomness of loss.
 struct ReassemblyLimits {
-    double memoryBytes = 2.0 * 1024 * 1024; // our share of ipfrag_high_thresh
+    double thresholdBytes = 4.0 * 1024 * 1024; // ipfrag_high_thresh
+    double memoryBytes = 2.0 * 1024 * 1024;    // what pictures may hold for good: half of it
     double holdSeconds = 30;                // ipfrag_time
     double fragmentTruesize = 2304;
     double queueBytes = 200;
@@ -37,6 +38,10 @@ qsizetype payloadOf(int fragments, const ReassemblyLimits& limits = {});
 // the chance `loss`.
 double incompleteChance(double loss, int fragments);
 
+// Reassembly memory one picture of `fragments` packets holds on average while the kernel keeps
+// it: the fragments that arrived of it, when some but not all did.
+double strandedBytes(double loss, int fragments, const ReassemblyLimits& limits = {});
+
 // Reassembly memory that incomplete pictures hold at the peer in the long run, for pictures of
 // `payloadBytes` sent `picturesPerSecond` with packet loss `loss`: each picture holds the
 // fragments that arrived of it for holdSeconds, unless all arrived (it is delivered) or none did.
@@ -44,12 +49,14 @@ double reassemblyBytes(double loss, double picturesPerSecond, qsizetype payloadB
                        const ReassemblyLimits& limits = {});
 
 // The largest picture (whole packets' worth, up to one datagram's 65,507 bytes) whose
-// incomplete copies stay within memoryBytes at this loss and rate. One packet's worth at least:
-// an unfragmented picture holds no reassembly memory, whatever the loss.
+// incomplete copies hold at most `bytes` in the long run at this loss and rate. One packet's
+// worth at least: an unfragmented picture holds no reassembly memory, whatever the loss.
+qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes, const ReassemblyLimits& limits = {});
+// The same within memoryBytes.
 qsizetype pictureCeiling(double loss, double picturesPerSecond, const ReassemblyLimits& limits = {});
 
-// The most pictures a second of `payloadBytes` that stay within memoryBytes at this loss;
-// infinity for a picture of one packet or no loss.
-double pictureRateLimit(double loss, qsizetype payloadBytes, const ReassemblyLimits& limits = {});
+// The most pictures a second of `payloadBytes` whose incomplete copies hold at most `bytes` in
+// the long run at this loss; infinity for a picture of one packet or no loss, 0 for no bytes.
+double pictureRateLimit(double loss, qsizetype payloadBytes, double bytes, const ReassemblyLimits& limits = {});
 
 } // namespace talvora

@@ -2,6 +2,9 @@
 
 #include "base/SocketOptions.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -16,6 +19,10 @@ UdpDatagramSink::UdpDatagramSink(const NetworkConfig& config) {
         throw Error(m_socket.errorString());
     }
     disableBroadcast(m_socket);
+    // Wi-Fi access points queue what is marked AF41 with video, ahead of bulk traffic. A socket
+    // that refuses the mark still sends, unmarked.
+    const int tos = kPictureTrafficClass;
+    ::setsockopt(int(m_socket.socketDescriptor()), IPPROTO_IP, IP_TOS, &tos, sizeof tos);
 }
 
 DatagramSendResult UdpDatagramSink::send(const uchar* data, qsizetype size, const QHostAddress& to,

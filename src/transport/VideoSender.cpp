@@ -139,6 +139,7 @@ VideoSendOutcome VideoSender::transmit(qsizetype bytes, int quality, int encodes
         m_lastQuality = quality;
         m_lastEncodes = encodes;
         m_lastError.clear();
+        m_budget.noteSent(m_lastFrameMs, bytes);
         m_picturesSent.fetch_add(1, std::memory_order_relaxed);
         m_packetsSent.fetch_add(quint64(fragmentsOf(bytes, m_budget.limits())), std::memory_order_relaxed);
         return VideoSendOutcome::Sent;

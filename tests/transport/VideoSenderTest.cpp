@@ -1,6 +1,10 @@
 #include "transport/VideoSender.h"
 
 #include "transport/JpegCodec.h"
+#include "transport/PeerPicture.h"
+#include "transport/ReassemblyBudget.h"
+
+#include "transport/CameraPictures.h"
 #include "transport/TestPictures.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +166,78 @@ TEST_F(SenderFixture, FailuresThatSayNothingOfTheSizeDropThePictureAndKeepTheQua
     EXPECT_TRUE(sink.sent.empty());
     state.setDestination(QHostAddress("127.0.0.3"));
     EXPECT_EQ(frame(test::cameraLikePicture(160, 120)), VideoSendOutcome::Sent);
+}
+
+// The test camera's scene compresses as a webcam's picture does: 40 to 60 kB at 384 x 288 and
+// quality 100 in every frame of its cycle, and more than one datagram at 720p (sent 640 x 360).
+TEST(ScenePictures, CompressLikeAWebcams) {
+    test::CameraPictures sd(QStringLiteral("YUY2:384x288:scene"));
+    for (quint64 n = 0; n < 90; n += 7) {
+        const QImage picture = sd.picture(n);
+        ASSERT_EQ(picture.size(), QSize(384, 288));
+        const qsizetype bytes = encodeJpeg(picture, 100).size();
+        EXPECT_GE(bytes, 40000) << n;
+        EXPECT_LE(bytes, 60000) << n;
+    }
+    test::CameraPictures hd(QStringLiteral("MJPG:1280x720:scene"));
+    for (quint64 n : {0, 45}) {
+        const QImage picture = pictureForPeer(hd.picture(n));
+        ASSERT_EQ(picture.size(), QSize(640, 360));
+        EXPECT_GT(encodeJpeg(picture, 100).size(), kMaxDatagramBytes) << n;
+    }
+}
+
+// Three seconds of the scene at 30 frames a second under each loss. Without loss every picture
+// is the encoder's file at the phone's quality, as before the budget; with loss every picture
+// sent fits the budget's ceiling, nearly all at the first encode, and the rate falls only where
+// the floor's quality would not fit.
+TEST(SenderUnderLoss, PicturesFitTheCeilingMostlyAtOneEncode) {
+    const struct {
+        double loss;
+        bool limited;
+        bool slower; // the floor's quality does not fit at 30 a second
+    } cases[] = {{0, false, false}, {0.01, true, false}, {0.03, true, false}, {0.1, true, true}};
+    test::CameraPictures camera(QStringLiteral("YUY2:384x288:scene"));
+    std::vector<QImage> pictures;
+    for (quint64 n = 0; n < 90; ++n)
+        pictures.push_back(camera.picture(n));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.loss);
+        VideoSendFields state;
+        state.sending = true;
+        state.setDestination(QHostAddress("127.0.0.3"));
+        RecordingSink sink;
+        ManualClock clock;
+        VideoSender sender(state, sink, {}, &clock);
+        sender.setPathLoss(c.loss);
+        int encodes = 0;
+        int held = 0;
+        for (const QImage& picture : pictures) {
+            clock.advanceMs(33);
+            const VideoSendOutcome outcome = sender.sendFrame(picture);
+            ASSERT_TRUE(outcome == VideoSendOutcome::Sent || outcome == VideoSendOutcome::Held);
+            EXPECT_EQ(sender.lastPlan().limited(), c.limited);
+            if (outcome == VideoSendOutcome::Held) {
+                ++held;
+                continue;
+            }
+            encodes += sender.lastEncodes();
+            const QByteArray& bytes = sink.sent.back().bytes;
+            EXPECT_LE(bytes.size(), sender.lastPlan().ceilingBytes);
+            if (!c.limited) {
+                EXPECT_EQ(bytes, encodeJpeg(picture, 100));
+            } else if (sender.lastPlan().picturesPerSecond > PictureBudget::kMinPicturesPerSecond) {
+                EXPECT_GE(sender.lastQuality(), PictureBudget::kQualityFloor);
+            }
+        }
+        const double sent = double(sink.sent.size());
+        const double rate = sender.lastPlan().picturesPerSecond;
+        EXPECT_EQ(rate > 0, c.slower);
+        EXPECT_NEAR(sent / 90, c.slower ? rate / 30 : 1.0, 0.05);
+        EXPECT_EQ(sink.sent.size() + std::size_t(held), 90u);
+        EXPECT_LE(encodes, int(sent * 1.2) + 1) << "most pictures cost one encode";
+        EXPECT_EQ(state.quality, 100) << "the budget leaves the step-down's quality alone";
+    }
 }
 
 } // namespace
