@@ -69,10 +69,10 @@ PicturePlan PictureBudget::plan(qint64 nowMs, double cameraPicturesPerSecond, co
         return {ceiling, 0};
     // Even the floor's quality is too large at this rate: fewer pictures, each allowed more.
     const qsizetype floorBytes = qsizetype(double(sizes.bytesAt(kQualityFloor)) / kAim);
-    const double slower =
-        std::clamp(std::min(pictureRateLimit(loss, floorBytes, m_limits.memoryBytes, m_limits),
-                            pictureRateLimit(loss, floorBytes, m_limits.thresholdBytes - committed, m_limits)),
-                   kMinPicturesPerSecond, rate);
+    const double slower = std::clamp(
+        std::min(pictureRateLimit(loss, floorBytes, m_limits.memoryBytes, m_limits),
+                 pictureRateLimit(loss, floorBytes, m_limits.thresholdBytes - committed, m_limits)),
+        kMinPicturesPerSecond, rate);
     if (slower >= rate)
         return {ceiling, 0};
     return {std::max(ceiling, ceilingAt(loss, slower, committed)), slower};

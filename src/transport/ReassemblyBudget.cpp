@@ -49,7 +49,8 @@ double reassemblyBytes(double loss, double picturesPerSecond, qsizetype payloadB
            heldBytesPerPicture(loss, fragmentsOf(payloadBytes, limits), limits);
 }
 
-qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes, const ReassemblyLimits& limits) {
+qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes,
+                         const ReassemblyLimits& limits) {
     // The memory grows with the packets a picture takes: the first count that fits, from the top.
     for (int n = fragmentsOf(kMaxDatagramBytes, limits); n > 1; --n) {
         const qsizetype payload = payloadOf(n, limits);
@@ -64,8 +65,9 @@ qsizetype pictureCeiling(double loss, double picturesPerSecond, const Reassembly
 }
 
 double pictureRateLimit(double loss, qsizetype payloadBytes, double bytes, const ReassemblyLimits& limits) {
-    const double perPicture = limits.holdSeconds *
-                              heldBytesPerPicture(std::clamp(loss, 0.0, 1.0), fragmentsOf(payloadBytes, limits), limits);
+    const double perPicture =
+        limits.holdSeconds *
+        heldBytesPerPicture(std::clamp(loss, 0.0, 1.0), fragmentsOf(payloadBytes, limits), limits);
     if (perPicture <= 0)
         return std::numeric_limits<double>::infinity();
     return std::max(bytes, 0.0) / perPicture;

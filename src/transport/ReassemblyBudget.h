@@ -19,7 +19,7 @@ namespace talvora {
 struct ReassemblyLimits {
     double thresholdBytes = 4.0 * 1024 * 1024; // ipfrag_high_thresh
     double memoryBytes = 2.0 * 1024 * 1024;    // what pictures may hold for good: half of it
-    double holdSeconds = 30;                // ipfrag_time
+    double holdSeconds = 30;                   // ipfrag_time
     double fragmentTruesize = 2304;
     double queueBytes = 200;
     // IP payload of one fragment on a 1,500-byte MTU (Ethernet and Wi-Fi): 1,500 less the
@@ -51,12 +51,14 @@ double reassemblyBytes(double loss, double picturesPerSecond, qsizetype payloadB
 // The largest picture (whole packets' worth, up to one datagram's 65,507 bytes) whose
 // incomplete copies hold at most `bytes` in the long run at this loss and rate. One packet's
 // worth at least: an unfragmented picture holds no reassembly memory, whatever the loss.
-qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes, const ReassemblyLimits& limits = {});
+qsizetype pictureCeiling(double loss, double picturesPerSecond, double bytes,
+                         const ReassemblyLimits& limits = {});
 // The same within memoryBytes.
 qsizetype pictureCeiling(double loss, double picturesPerSecond, const ReassemblyLimits& limits = {});
 
 // The most pictures a second of `payloadBytes` whose incomplete copies hold at most `bytes` in
 // the long run at this loss; infinity for a picture of one packet or no loss, 0 for no bytes.
-double pictureRateLimit(double loss, qsizetype payloadBytes, double bytes, const ReassemblyLimits& limits = {});
+double pictureRateLimit(double loss, qsizetype payloadBytes, double bytes,
+                        const ReassemblyLimits& limits = {});
 
 } // namespace talvora

@@ -1,7 +1,7 @@
 // The picture budget's parts as tables: the reassembly memory model against what the kernel was
 // measured to do, the loss estimator, the size model, and loss -> ceiling -> quality and rate.
-#include "transport/LossEstimator.h"
 #include "transport/PictureBudget.h"
+#include "transport/LossEstimator.h"
 #include "transport/ReassemblyBudget.h"
 
 #include "transport/DatagramSink.h"
@@ -53,10 +53,19 @@ TEST(ReassemblyBudgetTest, CeilingByLossAndRate) {
         double rate;
         qsizetype ceiling;
     } cases[] = {
-        {0, 30, 65507},      {0.0003, 30, 65507}, {0.001, 30, 47352}, {0.003, 30, 28112}, {0.01, 30, 14792},
-        {0.01, 15, 22192},   {0.01, 5, 38472},    {0.03, 30, 8872},   {0.1, 30, 5912},    {0.3, 30, 2952},
+        {0, 30, 65507},
+        {0.0003, 30, 65507},
+        {0.001, 30, 47352},
+        {0.003, 30, 28112},
+        {0.01, 30, 14792},
+        {0.01, 15, 22192},
+        {0.01, 5, 38472},
+        {0.03, 30, 8872},
+        {0.1, 30, 5912},
+        {0.3, 30, 2952},
         // So much is lost that few fragments arrive to be held: the memory falls again.
-        {0.9, 30, 13312},    {1, 30, 65507},
+        {0.9, 30, 13312},
+        {1, 30, 65507},
     };
     for (const auto& c : cases) {
         const qsizetype ceiling = pictureCeiling(c.loss, c.rate);
@@ -85,7 +94,10 @@ TEST(LossEstimatorTest, VoiceAndPictureCountsBecomeOnePacketLoss) {
         double tolerance;
     } cases[] = {
         {"nothing heard", {}, 0, 0, 0},
-        {"one voice packet of 50 lost: the prior holds it down", {{1000, Step::Voice, 50, 1, 0}}, 1000, 1.0 / 150,
+        {"one voice packet of 50 lost: the prior holds it down",
+         {{1000, Step::Voice, 50, 1, 0}},
+         1000,
+         1.0 / 150,
          1e-9},
         {"1 % of voice for a minute",
          [] {
@@ -118,7 +130,9 @@ TEST(LossEstimatorTest, VoiceAndPictureCountsBecomeOnePacketLoss) {
           {1000, Step::Pictures, 30, 40, 31},
           {1000, Step::Pictures, 0, 0, 31},
           {1000, Step::Pictures, 30, 30, std::nan("")}},
-         1000, 0, 0},
+         1000,
+         0,
+         0},
         {"every picture lost", {{1000, Step::Pictures, 30, 0, 31}}, 1000, 930.0 / 1030, 1e-9},
     };
     for (const auto& c : cases) {
@@ -165,10 +179,15 @@ TEST(PictureBudgetTest, LossToCeilingQualityAndRate) {
         double rate; // 0: every camera frame
         int quality;
     } cases[] = {
-        {0, kMaxDatagramBytes, 0, 100}, {0.0003, kMaxDatagramBytes, 0, 100}, {0.001, 47352, 0, 96},
-        {0.003, 28112, 0, 89},          {0.01, 14792, 0, 61},
+        {0, kMaxDatagramBytes, 0, 100},
+        {0.0003, kMaxDatagramBytes, 0, 100},
+        {0.001, 47352, 0, 96},
+        {0.003, 28112, 0, 89},
+        {0.01, 14792, 0, 61},
         // Below the floor at 30 a second: fewer pictures, at the floor's size or a little more.
-        {0.03, 11832, 20.11, 37},       {0.1, 11832, 7.97, 37},              {0.3, 11832, 5.81, 37},
+        {0.03, 11832, 20.11, 37},
+        {0.1, 11832, 7.97, 37},
+        {0.3, 11832, 5.81, 37},
     };
     for (const auto& c : cases) {
         PictureBudget budget;
@@ -178,9 +197,11 @@ TEST(PictureBudgetTest, LossToCeilingQualityAndRate) {
         EXPECT_NEAR(plan.picturesPerSecond, c.rate, 0.01) << c.loss;
         const int quality = PictureBudget::qualityFor(plan, sizes, 100);
         EXPECT_EQ(quality, c.quality) << c.loss;
-        EXPECT_EQ(PictureBudget::qualityFor(plan, sizes, 20), std::min(20, quality)) << "the step-down caps it";
+        EXPECT_EQ(PictureBudget::qualityFor(plan, sizes, 20), std::min(20, quality))
+            << "the step-down caps it";
         if (plan.picturesPerSecond != PictureBudget::kMinPicturesPerSecond) {
-            EXPECT_GE(quality, PictureBudget::kQualityFloor) << "the rate falls before the quality: " << c.loss;
+            EXPECT_GE(quality, PictureBudget::kQualityFloor)
+                << "the rate falls before the quality: " << c.loss;
         }
         EXPECT_EQ(plan.limited(), c.ceiling < kMaxDatagramBytes) << c.loss;
     }
@@ -198,8 +219,13 @@ TEST(PictureBudgetTest, FallsAtOnceAndClimbsBackOverTensOfSeconds) {
     const struct {
         qint64 atMs;
         qsizetype ceiling;
-    } climb[] = {{1000, 11832},  {6000, 11832},  {11000, 17752},           {16000, 25152},
-                 {21000, 34032}, {26000, 48832}, {31000, kMaxDatagramBytes}};
+    } climb[] = {{1000, 11832},
+                 {6000, 11832},
+                 {11000, 17752},
+                 {16000, 25152},
+                 {21000, 34032},
+                 {26000, 48832},
+                 {31000, kMaxDatagramBytes}};
     qsizetype last = 0;
     for (const auto& step : climb) {
         budget.setLoss(step.atMs, 0);

@@ -66,8 +66,8 @@ TEST(UdpDatagramSinkTest, PicturesLeaveMarkedAf41AndTooLargeOnesAreRefused) {
         UdpDatagramSink sink(NetworkConfig{loopback});
         sink.setSource(source);
         const QByteArray picture("\xFF\xD8 a picture \xFF\xD9");
-        const DatagramSendResult sent =
-            sink.send(reinterpret_cast<const uchar*>(picture.constData()), picture.size(), loopback, receiver.port);
+        const DatagramSendResult sent = sink.send(reinterpret_cast<const uchar*>(picture.constData()),
+                                                  picture.size(), loopback, receiver.port);
         EXPECT_EQ(sent.status, DatagramSendStatus::Sent);
         const auto [bytes, tos] = receiver.next();
         EXPECT_EQ(bytes, picture);
