@@ -9,14 +9,15 @@
 //     prints one line per window ("window I delivered N frag-memory BYTES"); reports the running
 //     count to A (192.0.2.1, port 18800) once a second, and with `voice` also sends A a stream
 //     of 50 numbered 160-byte packets a second (port 18500), as a peer's voice would arrive.
-//   bench_lossy_link send SECONDS today|budget [voice] [CAMERA] [at=EPOCH_SECONDS]
+//   bench_lossy_link send SECONDS today|budget [voice] [CAMERA] [start=PERCENT] [at=EPOCH_SECONDS]
 //     in A: sends the test camera's pictures (default the scene, YUY2:384x288:scene) at 30 a
 //     second to B's video port through the phone's VideoSender, and prints per window the
 //     pictures sent, their mean size and quality, the encodes per picture and the frames held
 //     back. `today` never learns of the loss: pictures are as large as quality 100 and the
 //     step-down make them. `budget` feeds a LossEstimator from B's reports (pictures that
 //     arrived against pictures sent), or with `voice` from the gaps in B's numbered packets,
-//     and hands its estimate to the sender.
+//     and hands its estimate to the sender; start= is the loss it assumes as the call starts
+//     (VideoSender::setLossAtCallStart).
 #include "transport/LossEstimator.h"
 #include "transport/UdpDatagramSink.h"
 #include "transport/VideoSender.h"
@@ -207,7 +208,7 @@ private:
     qint64 m_nextVoiceMs = 1000;
 };
 
-int send(int seconds, bool budget, bool voice, const QString& cameraOption) {
+int send(int seconds, bool budget, bool voice, const QString& cameraOption, double lossAtStart) {
     test::CameraPictures camera(cameraOption);
     // One cycle of the scene, made before the clock starts: the camera's own cost stays out.
     std::vector<QImage> pictures;
@@ -221,6 +222,7 @@ int send(int seconds, bool budget, bool voice, const QString& cameraOption) {
     UdpDatagramSink sink(network);
     voice::SteadyClock clock;
     VideoSender sender(state, sink, {}, &clock);
+    sender.setLossAtCallStart(lossAtStart);
     std::unique_ptr<Feedback> feedback = budget ? std::make_unique<Feedback>(sender, voice) : nullptr;
 
     waitForStart();
@@ -285,15 +287,18 @@ int main(int argc, char** argv) {
         return talvora::receive(args[2].toInt(), args.contains(QLatin1String("voice")));
     if (args.size() >= 4 && args[1] == QLatin1String("send")) {
         QString camera = QStringLiteral("YUY2:384x288:scene");
+        double start = 0;
         for (const QString& a : args.mid(4)) {
-            if (a.contains(QLatin1Char(':')) && !a.startsWith(QLatin1String("at=")))
+            if (a.startsWith(QLatin1String("start=")))
+                start = a.mid(6).toDouble() / 100;
+            else if (a.contains(QLatin1Char(':')) && !a.contains(QLatin1Char('=')))
                 camera = a;
         }
         return talvora::send(args[2].toInt(), args[3] == QLatin1String("budget"),
-                             args.contains(QLatin1String("voice")), camera);
+                             args.contains(QLatin1String("voice")), camera, start);
     }
-    std::fprintf(stderr,
-                 "usage: bench_lossy_link receive SECONDS [voice] [at=EPOCH_SECONDS]\n"
-                 "       bench_lossy_link send SECONDS today|budget [voice] [CAMERA] [at=EPOCH_SECONDS]\n");
+    std::fprintf(stderr, "usage: bench_lossy_link receive SECONDS [voice] [at=EPOCH_SECONDS]\n"
+                         "       bench_lossy_link send SECONDS today|budget [voice] [CAMERA] [start=PERCENT] "
+                         "[at=EPOCH_SECONDS]\n");
     return 2;
 }

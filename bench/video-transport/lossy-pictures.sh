@@ -9,7 +9,8 @@
 # budgeted sender's picture size, quality and rate.
 #   lossy-pictures.sh BUILD_DIR [SECONDS] [LOSS...]     (default 60 s; 0.3 1 3 %)
 # With FEED=voice the budget learns the loss from a stream of numbered packets from B instead of
-# reports, as with an older peer's voice, and the link loses as much on the way back.
+# reports, as with an older peer's voice, and the link loses as much on the way back. START=1
+# makes the budgeted sender assume 1 % loss as the call starts (VideoSender::setLossAtCallStart).
 # BUILD_DIR needs -DTALVORA_BUILD_BENCH=ON (scripts/bench.sh makes build-bench). Needs root.
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -47,10 +48,11 @@ for loss in "${losses[@]}"; do
   pids+=($!)
   ip netns exec "lt$id-a" "$program" send "$seconds" today "at=$at" >"$work/today-a" 2>/dev/null &
   pids+=($!)
-  ip netns exec "lb$id-a" "$program" send "$seconds" budget "${extra[@]}" "at=$at" >"$work/budget-a" 2>/dev/null &
+  ip netns exec "lb$id-a" "$program" send "$seconds" budget "${extra[@]}" "start=${START:-0}" "at=$at" \
+    >"$work/budget-a" 2>/dev/null &
   pids+=($!)
   wait
-  echo "loss $loss % on the way to B (feed: $feed), $seconds s, pictures delivered whole per 5 s window"
+  echo "loss $loss % on the way to B (feed: $feed, assumed at the start: ${START:-0} %), $seconds s, pictures delivered whole per 5 s window"
   printf '%6s | %-26s | %-26s | %s\n' window "today: received/sent" "budget: received/sent" \
     "budget: bytes, quality, rate/s, encodes a picture"
   join <(awk '/^window/ {print $2, $4, $6}' "$work/today-b") <(awk '/^window/ {print $2, $4}' "$work/today-a") |

@@ -75,7 +75,14 @@ PicturePlan PictureBudget::plan(qint64 nowMs, double cameraPicturesPerSecond, co
         kMinPicturesPerSecond, rate);
     if (slower >= rate)
         return {ceiling, 0};
-    return {std::max(ceiling, ceilingAt(loss, slower, committed)), slower};
+    qsizetype slowerCeiling = std::max(ceiling, ceilingAt(loss, slower, committed));
+    if (slower <= kMinPicturesPerSecond) {
+        // At the slowest rate the smallest picture goes out whatever it costs: a few packets
+        // twice a second hold little, and a picture that never leaves shows nothing.
+        slowerCeiling =
+            std::max(slowerCeiling, qsizetype(std::ceil(double(sizes.bytesAt(kMinJpegQuality)) / kAim)));
+    }
+    return {std::min(slowerCeiling, kMaxDatagramBytes), slower};
 }
 
 int PictureBudget::qualityFor(const PicturePlan& plan, const JpegSizeModel& sizes, int maxQuality) {

@@ -32,9 +32,10 @@ struct PicturePlan {
 // large pictures sent before the loss was known are paid for by smaller ones until they expire
 // (in the long run the two rules agree). The quality follows the ceiling down to kQualityFloor;
 // below that the picture rate falls instead (to kMinPicturesPerSecond, and only then the quality
-// further). When the loss stops the budget climbs back slowly: the loss it counts with halves
-// every kClimbHalfLifeMs at the fastest, so that a burst of loss that comes back finds the
-// pictures still small. Pure: time is the caller's, in ms.
+// further, though never below what quality 1 makes: at that rate the smallest picture goes out). When the
+// loss stops the budget climbs back slowly: the loss it counts with halves every kClimbHalfLifeMs at the
+// fastest, so that a burst of loss that comes back finds the pictures still small. Pure: time is the
+// caller's, in ms.
 class PictureBudget {
 public:
     static constexpr int kQualityFloor = 30;

@@ -26,10 +26,17 @@ VideoSender::VideoSender(VideoSendState& state, DatagramSink& sink, Notice notic
 VideoSender::~VideoSender() = default;
 
 VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
-    if (!m_state.isSendingVideo() || frame.isNull()) {
+    if (!m_state.isSendingVideo()) {
+        m_inCall = false;
+        return VideoSendOutcome::NotSending;
+    }
+    if (frame.isNull()) {
         return VideoSendOutcome::NotSending;
     }
     const qint64 nowMs = m_clock.nowMs();
+    if (!m_inCall) {
+        startCall(nowMs);
+    }
     noteFrame(nowMs);
 
     // The address was looked up once, when the call connected; a call without one sends nothing,
@@ -51,6 +58,17 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
         return VideoSendOutcome::Held;
     }
     return sendWithinBudget(pictureForPeer(frame), to);
+}
+
+void VideoSender::startCall(qint64 nowMs) {
+    // A new call may go elsewhere: what the last one's pictures hold at their peer, and the pace
+    // of its frames, say nothing of this one.
+    m_inCall = true;
+    m_budget = PictureBudget(m_budget.limits());
+    m_budget.setLoss(nowMs, m_lossAtCallStart.load(std::memory_order_relaxed));
+    m_lastFrameMs = -1;
+    m_lastTurnMs = -1;
+    m_credit = 1;
 }
 
 void VideoSender::noteFrame(qint64 nowMs) {

@@ -69,7 +69,16 @@ public:
     VideoSendOutcome sendFrame(const QImage& picture);
 
     // The packet loss on the path to the peer (0..1), as a LossEstimator has it; any thread.
+    // The estimate of the last call stands until it is replaced: start each call's at 0.
     void setPathLoss(double loss) { m_pathLoss.store(loss, std::memory_order_relaxed); }
+
+    // A loss the budget assumes when a call starts, fading as a measured one does
+    // (PictureBudget::kClimbHalfLifeMs); any thread. 0 by default: the first pictures are as
+    // large as the quality makes them, as before the budget. Where the loss is learnt from the
+    // peer's voice alone, a lossy path shows itself only after seconds, while pictures of quality
+    // 100 fill the peer's reassembly memory within five at 1 % loss: 0.01 here keeps the first
+    // pictures within what 1 % loss allows and lets them grow to full size over about 25 s.
+    void setLossAtCallStart(double loss) { m_lossAtCallStart.store(loss, std::memory_order_relaxed); }
 
     // Pictures and their IP packets sent so far (any thread): what the peer's reports are
     // compared with.
@@ -89,6 +98,7 @@ private:
     VideoSendOutcome sendWithinBudget(const QImage& picture, const QHostAddress& to);
     VideoSendOutcome transmit(qsizetype bytes, int quality, int encodes, const QHostAddress& to);
     VideoSendOutcome stepDown();
+    void startCall(qint64 nowMs);
     void noteFrame(qint64 nowMs);
     bool takeTurn(qint64 nowMs);
 
@@ -101,9 +111,11 @@ private:
     std::vector<uchar> m_sendBuffer;
 
     std::atomic<double> m_pathLoss{0};
+    std::atomic<double> m_lossAtCallStart{0};
     std::atomic<quint64> m_picturesSent{0};
     std::atomic<quint64> m_packetsSent{0};
 
+    bool m_inCall = false;
     PictureBudget m_budget;
     JpegSizeModel m_sizes;
     PicturePlan m_lastPlan{kMaxDatagramBytes, 0};

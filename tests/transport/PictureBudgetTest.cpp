@@ -262,6 +262,15 @@ TEST(PictureBudgetTest, PicturesAlreadySentAreCountedUntilTheyExpire) {
     EXPECT_TRUE(early.picturesPerSecond > 0 || early.ceilingBytes < late.ceilingBytes);
     EXPECT_GT(reassemblyBytes(0.03, 30, late.ceilingBytes), kFourMegabytes - committed)
         << "the long-run plan would have been too much while the early pictures were kept";
+
+    // Memory thought full: the slowest rate, and still the smallest picture goes out.
+    for (int i = 0; i < 200; ++i)
+        budget.noteSent(40000 + i, 54000);
+    const PicturePlan full = budget.plan(40200, 30, sizes);
+    EXPECT_GT(budget.committedBytes(40200), kFourMegabytes);
+    EXPECT_EQ(full.picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
+    EXPECT_GE(double(full.ceilingBytes) * PictureBudget::kAim, double(sizes.bytesAt(1)));
+    EXPECT_EQ(PictureBudget::qualityFor(full, sizes, 100), 1);
 }
 
 } // namespace

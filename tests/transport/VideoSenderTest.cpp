@@ -240,5 +240,22 @@ TEST(SenderUnderLoss, PicturesFitTheCeilingMostlyAtOneEncode) {
     }
 }
 
+// Each call starts its budget afresh: at the loss assumed for a call's start, which fades as a
+// measured one does, so that pictures reach their full size within half a minute.
+TEST_F(SenderFixture, EachCallStartsAtTheAssumedLossAndGrows) {
+    sender.setLossAtCallStart(0.01);
+    const QImage picture = test::cameraLikePicture(160, 120);
+    for (int call = 0; call < 2; ++call) {
+        state.sending = true;
+        ASSERT_EQ(frame(picture), VideoSendOutcome::Sent);
+        EXPECT_EQ(sender.lastPlan(), (PicturePlan{pictureCeiling(0.01, 30), 0})) << call;
+        clock.advanceMs(30000);
+        ASSERT_EQ(frame(picture), VideoSendOutcome::Sent);
+        EXPECT_FALSE(sender.lastPlan().limited()) << call;
+        state.sending = false;
+        EXPECT_EQ(frame(picture), VideoSendOutcome::NotSending);
+    }
+}
+
 } // namespace
 } // namespace talvora
