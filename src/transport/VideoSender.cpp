@@ -9,11 +9,9 @@ namespace talvora {
 
 namespace {
 
-// Frames further apart than this say nothing about the camera's rate (the call just started,
-// the camera stalled).
-constexpr double kLongestFrameIntervalMs = 1000;
-// How much each new frame interval counts in the camera's rate.
-constexpr double kFrameIntervalWeight = 0.1;
+// The camera's rate is the frames of the last second: a burst after a stall (a late wake-up, a
+// driver that hands over queued buffers at once) does not make it look faster than it is.
+constexpr qint64 kRateWindowMs = 1000;
 
 } // namespace
 
@@ -49,7 +47,7 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
 
     const double loss = m_pathLoss.load(std::memory_order_relaxed);
     m_budget.setLoss(nowMs, loss);
-    m_lastPlan = m_budget.plan(nowMs, 1000 / m_frameIntervalMs, m_sizes);
+    m_lastPlan = m_budget.plan(nowMs, cameraRate(nowMs), m_sizes);
     if (!m_lastPlan.limited()) {
         m_credit = 1;
         return sendAsToday(pictureForPeer(frame), to);
@@ -66,19 +64,26 @@ void VideoSender::startCall(qint64 nowMs) {
     m_inCall = true;
     m_budget = PictureBudget(m_budget.limits());
     m_budget.setLoss(nowMs, m_lossAtCallStart.load(std::memory_order_relaxed));
-    m_lastFrameMs = -1;
+    m_frameTimes.clear();
+    m_callStartMs = nowMs;
     m_lastTurnMs = -1;
     m_credit = 1;
 }
 
 void VideoSender::noteFrame(qint64 nowMs) {
-    if (m_lastFrameMs >= 0) {
-        const double interval = double(nowMs - m_lastFrameMs);
-        if (interval > 0 && interval <= kLongestFrameIntervalMs) {
-            m_frameIntervalMs += kFrameIntervalWeight * (interval - m_frameIntervalMs);
-        }
-    }
     m_lastFrameMs = nowMs;
+    m_frameTimes.push_back(nowMs);
+    while (m_frameTimes.front() <= nowMs - kRateWindowMs) {
+        m_frameTimes.pop_front();
+    }
+}
+
+double VideoSender::cameraRate(qint64 nowMs) const {
+    // Until the call has run a second, the frames counted are not yet a second's.
+    if (nowMs - m_callStartMs < kRateWindowMs) {
+        return kAssumedCameraRate;
+    }
+    return double(m_frameTimes.size()) * 1000.0 / double(kRateWindowMs);
 }
 
 bool VideoSender::takeTurn(qint64 nowMs) {

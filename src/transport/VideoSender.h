@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -100,6 +101,7 @@ private:
     VideoSendOutcome stepDown();
     void startCall(qint64 nowMs);
     void noteFrame(qint64 nowMs);
+    double cameraRate(qint64 nowMs) const;
     bool takeTurn(qint64 nowMs);
 
     VideoSendState& m_state;
@@ -119,8 +121,10 @@ private:
     PictureBudget m_budget;
     JpegSizeModel m_sizes;
     PicturePlan m_lastPlan{kMaxDatagramBytes, 0};
-    double m_frameIntervalMs = 1000 / kAssumedCameraRate;
-    qint64 m_lastFrameMs = -1;
+    // Frames of the last second, for the camera's rate.
+    std::deque<qint64> m_frameTimes;
+    qint64 m_callStartMs = 0;
+    qint64 m_lastFrameMs = 0;
     // Pictures the rate allows now (a bucket of at most one).
     double m_credit = 1;
     qint64 m_lastTurnMs = -1;

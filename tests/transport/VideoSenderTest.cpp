@@ -240,6 +240,25 @@ TEST(SenderUnderLoss, PicturesFitTheCeilingMostlyAtOneEncode) {
     }
 }
 
+// The budget counts with the camera's rate over the last second, not with its last interval: a
+// burst of frames after a stall is no faster camera.
+TEST_F(SenderFixture, TheBudgetCountsWithTheFramesOfTheLastSecond) {
+    state.sending = true;
+    sender.setPathLoss(0.01);
+    const QImage picture = test::cameraLikePicture(64, 48);
+    for (int i = 0; i < 40; ++i) { // 15 frames a second
+        clock.advanceMs(66);
+        sender.sendFrame(picture);
+    }
+    EXPECT_EQ(sender.lastPlan().ceilingBytes, pictureCeiling(0.01, 16)); // 16 frames within 1 s
+    clock.advanceMs(400);
+    for (int i = 0; i < 8; ++i) {
+        clock.advanceMs(1);
+        sender.sendFrame(picture);
+    }
+    EXPECT_EQ(sender.lastPlan().ceilingBytes, pictureCeiling(0.01, 17)); // 9 + 8
+}
+
 // Each call starts its budget afresh: at the loss assumed for a call's start, which fades as a
 // measured one does, so that pictures reach their full size within half a minute.
 TEST_F(SenderFixture, EachCallStartsAtTheAssumedLossAndGrows) {
