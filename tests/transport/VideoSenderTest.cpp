@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <thread>
 #include <vector>
 
 namespace talvora {
@@ -257,6 +258,38 @@ TEST_F(SenderFixture, TheBudgetCountsWithTheFramesOfTheLastSecond) {
         sender.sendFrame(picture);
     }
     EXPECT_EQ(sender.lastPlan().ceilingBytes, pictureCeiling(0.01, 17)); // 9 + 8
+}
+
+// The phone runs the sender on its capture thread while the window thread connects and ends
+// calls and hands in the loss: none of that may race (run under ThreadSanitizer too).
+TEST(SenderThreads, TheWindowThreadSteersWhileTheCaptureThreadSends) {
+    VideoSendFields state;
+    state.setDestination(QHostAddress("127.0.0.3"));
+    RecordingSink sink;
+    VideoSender sender(state, sink);
+    const QImage picture = test::cameraLikePicture(64, 48);
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {
+        while (!stop)
+            sender.sendFrame(picture);
+    });
+    quint64 seen = 0;
+    for (int i = 0; i < 3000; ++i) {
+        state.sending = i % 7 != 0;
+        state.setDestination(QHostAddress(i % 2 ? "127.0.0.3" : "127.0.0.4"));
+        sender.setPathLoss(i % 3 ? 0.0 : 0.02);
+        sender.setLossAtCallStart(0.001 * (i % 4));
+        EXPECT_GE(sender.picturesSent(), seen);
+        seen = sender.picturesSent();
+        if (i % 100 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop = true;
+    capture.join();
+    EXPECT_GT(sender.picturesSent(), 0u);
+    EXPECT_EQ(sender.picturesSent(), sink.sent.size());
+    for (const auto& d : sink.sent)
+        EXPECT_TRUE(d.to == QHostAddress("127.0.0.3") || d.to == QHostAddress("127.0.0.4"));
 }
 
 // Each call starts its budget afresh: at the loss assumed for a call's start, which fades as a
