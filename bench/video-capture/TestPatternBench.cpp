@@ -16,7 +16,8 @@ constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 
 quint32 kindOf(const benchmark::State& state) {
-    return state.range(0) == 0 ? talvora::kFourccYUY2 : talvora::kBiRgb;
+    const quint32 kinds[] = {talvora::kFourccYUY2, talvora::kBiRgb, talvora::kFourccMJPG};
+    return kinds[state.range(0)];
 }
 
 TestPatternSettings settingsOf(const benchmark::State& state) {
@@ -51,8 +52,8 @@ void BM_TestPatternRenderer(benchmark::State& state) {
     }
 }
 
-// Arguments: layout (0 YUY2, 1 RGB), pattern (0 bars, 1 gradient, 2 checkerboard).
-BENCHMARK(BM_TestPatternWhole)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TestPatternRenderer)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+// Arguments: layout (0 YUY2, 1 RGB, 2 MJPG), pattern (0 bars, 1 gradient, 2 checkerboard, 3 scene).
+BENCHMARK(BM_TestPatternWhole)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TestPatternRenderer)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})->Unit(benchmark::kMillisecond);
 
 } // namespace

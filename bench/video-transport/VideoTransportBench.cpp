@@ -54,18 +54,18 @@ void BM_SendPath(benchmark::State& state) {
     const QImage picture = benchPicture(state);
     VideoSendFields fields;
     fields.sending = true;
-    fields.host = QStringLiteral("127.0.0.1");
+    fields.setDestination(QHostAddress("127.0.0.1"));
     fields.quality = fittingQuality(picture);
     DiscardingSink sink;
     test::FakeMessageService messages;
-    VideoSender sender(fields, sink, messages, {});
+    VideoSender sender(fields, sink);
     for (auto _ : state) {
         if (sender.sendFrame(picture) != VideoSendOutcome::Sent) {
             state.SkipWithError("picture not sent");
             break;
         }
     }
-    state.counters["quality"] = fields.quality;
+    state.counters["quality"] = fields.quality.load();
     state.counters["bytes"] = double(sink.lastSize);
 }
 
@@ -135,11 +135,11 @@ void BM_GlassToGlass(benchmark::State& state) {
     NetworkConfig configB{QHostAddress(QStringLiteral("127.0.0.53"))};
     VideoSendFields fields;
     fields.sending = true;
-    fields.host = QStringLiteral("127.0.0.53");
+    fields.setDestination(QHostAddress("127.0.0.53"));
     fields.quality = fittingQuality(frames[0]);
     test::FakeMessageService messages;
     UdpDatagramSink sink(configA);
-    VideoSender sender(fields, sink, messages, {});
+    VideoSender sender(fields, sink);
     VideoReceiver receiver(configB);
     receiver.open();
     bool arrived = false;
@@ -185,7 +185,7 @@ void BM_GlassToGlass(benchmark::State& state) {
         state.counters["p50_ms"] = at(0.50);
         state.counters["p99_ms"] = at(0.99);
         state.counters["max_ms"] = latenciesMs.back();
-        state.counters["quality"] = fields.quality;
+        state.counters["quality"] = fields.quality.load();
     }
 }
 BENCHMARK(BM_GlassToGlass)->Args({640, 480})->Iterations(300)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -6,10 +6,12 @@ namespace talvora {
 
 namespace {
 
-const QString kUsageTail = QStringLiteral(R"(  --test-camera[=FOURCC[:WIDTHxHEIGHT]]
-                      Use a synthetic moving test pattern in place of the
-                      webcams (default YUY2:384x288; FOURCC is one of RGB,
-                      YUY2, UYVY, Y41P, YVU9, I420, Y8, Y211).
+const QString kUsageTail = QStringLiteral(R"(  --test-camera[=FOURCC[:WIDTHxHEIGHT[:PICTURE]]]
+                      Use a synthetic moving picture in place of the webcams
+                      (default YUY2:384x288:bars; FOURCC is one of RGB, YUY2,
+                      UYVY, Y41P, YVU9, I420, Y8, Y211, MJPG; PICTURE is bars
+                      or scene, a room that compresses like a webcam's
+                      picture).
 )");
 
 } // namespace

@@ -15,7 +15,7 @@ struct CommandLine {
     QString output;          // help or version text, or the error for Fail
     QString configDir;       // --config-dir DIR
     NetworkConfig network;   // --bind ADDRESS
-    bool testCamera = false; // --test-camera[=FOURCC[:WIDTHxHEIGHT]]
+    bool testCamera = false; // --test-camera[=FOURCC[:WIDTHxHEIGHT[:PICTURE]]]
     QString testCameraSpec;  // the part after "=", empty for the default pattern
 };
 

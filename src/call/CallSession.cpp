@@ -49,6 +49,11 @@ void CallSession::resetState() {
     setState(CallState::Idle);
 }
 
+void CallSession::setSendVideo(bool on) {
+    m_sendVideo = on;
+    m_parts.view.setSendingVideo(on);
+}
+
 void CallSession::setState(CallState state) {
     const CallState from = std::exchange(m_state, state);
     if (m_parts.stateChanged) { // also Ringing to Ringing: a second caller
@@ -148,7 +153,7 @@ void CallSession::answerCall() {
         endCallAndRethrow(std::current_exception());
     }
     m_parts.view.setVideoDestination(host);
-    m_sendVideo = true;
+    setSendVideo(true);
 }
 
 void CallSession::endCallAndRethrow(std::exception_ptr error) {
@@ -175,7 +180,7 @@ void CallSession::endCall() {
     m_calledAddress.clear();
     m_calledAddresses.clear();
     m_parts.view.setCallerLine({});
-    m_sendVideo = false;
+    setSendVideo(false);
 
     std::unique_ptr<VoiceSession> session = std::move(m_voice);
     std::exception_ptr stopError;
@@ -269,7 +274,7 @@ void CallSession::acceptReceived(const QString& sender) {
     bool isV4 = false;
     const quint32 v4 = from.toIPv4Address(&isV4);
     m_parts.view.setVideoDestination(isV4 ? QHostAddress(v4).toString() : sender);
-    m_sendVideo = true;
+    setSendVideo(true);
 }
 
 void CallSession::cancelReceived(const QString& sender) {
@@ -299,7 +304,7 @@ void CallSession::statusTextReceived(const QString& text) {
 VoiceSession* CallSession::replaceVoiceSession(const QString& remote) {
     if (m_voice) {
         // Pictures stop with the voice they belonged to, until the new call turns them on.
-        m_sendVideo = false;
+        setSendVideo(false);
         std::unique_ptr<VoiceSession> old = std::move(m_voice);
         try {
             old->stop();

@@ -103,6 +103,7 @@ private:
     void answerCall();
     bool placing() const;
     void setState(CallState state);
+    void setSendVideo(bool on);
     // Makes, configures and stores the voice session towards `remote`, first stopping and
     // destroying any session that is still there. Returns the new one.
     VoiceSession* replaceVoiceSession(const QString& remote);

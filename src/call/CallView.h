@@ -24,6 +24,8 @@ public:
     virtual void flashTaskbar() = 0;
     // Where outgoing camera pictures go while sending is on.
     virtual void setVideoDestination(const QString& host) = 0;
+    // Camera pictures go to the peer from now on, or no longer.
+    virtual void setSendingVideo(bool on) { (void)on; }
 };
 
 // The placeholder of the host field; it never names a peer.

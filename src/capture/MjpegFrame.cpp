@@ -49,6 +49,9 @@ struct DecodeJob {
     unsigned long size;
     JDIMENSION width;
     JDIMENSION height;
+    unsigned int scaleDenominator;
+    JDIMENSION outWidth;
+    JDIMENSION outHeight;
     uchar* dst;
     qsizetype dstStride;
     MjpegDecodeStatus status;
@@ -90,8 +93,11 @@ void runDecode(DecodeJob& job) {
         return;
     }
     cinfo.out_color_space = JCS_EXT_BGR;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = job.scaleDenominator;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_width != job.width || cinfo.output_height != job.height || cinfo.output_components != 3)
+    if (cinfo.output_width != job.outWidth || cinfo.output_height != job.outHeight ||
+        cinfo.output_components != 3)
         onError(reinterpret_cast<j_common_ptr>(&cinfo));
     JSAMPROW rows[16];
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -156,7 +162,16 @@ bool runEncode(EncodeJob& job) {
     return true;
 }
 
+int scaleDenominatorFor(int width) {
+    return width >= kMjpegHalfSizeWidth ? 2 : 1;
+}
+
 } // namespace
+
+QSize mjpegDeliveredSize(int width, int height) {
+    const int d = scaleDenominatorFor(width);
+    return {(width + d - 1) / d, (height + d - 1) / d};
+}
 
 QByteArray encodeMjpegFrame(const uchar* rgb, int width, int height, int quality) {
     if (rgb == nullptr || width <= 0 || height <= 0 || width > kMaxJpegFrameEdge ||
@@ -174,10 +189,21 @@ QByteArray encodeMjpegFrame(const uchar* rgb, int width, int height, int quality
 MjpegDecodeStatus decodeMjpegFrame(const uchar* data, qsizetype size, int width, int height, uchar* dst,
                                    qsizetype dstStride) {
     if (data == nullptr || size < 4 || dst == nullptr || width <= 0 || height <= 0 ||
-        width > kMaxJpegFrameEdge || height > kMaxJpegFrameEdge || dstStride < qsizetype(width) * 3)
+        width > kMaxJpegFrameEdge || height > kMaxJpegFrameEdge)
         return MjpegDecodeStatus::Refused;
-    DecodeJob job{data,      static_cast<unsigned long>(size), JDIMENSION(width), JDIMENSION(height), dst,
-                  dstStride, MjpegDecodeStatus::Corrupt};
+    const QSize out = mjpegDeliveredSize(width, height);
+    if (dstStride < qsizetype(out.width()) * 3)
+        return MjpegDecodeStatus::Refused;
+    DecodeJob job{data,
+                  static_cast<unsigned long>(size),
+                  JDIMENSION(width),
+                  JDIMENSION(height),
+                  unsigned(scaleDenominatorFor(width)),
+                  JDIMENSION(out.width()),
+                  JDIMENSION(out.height()),
+                  dst,
+                  dstStride,
+                  MjpegDecodeStatus::Corrupt};
     runDecode(job);
     return job.status;
 }

@@ -28,6 +28,7 @@ TestCamera::TestCamera(TestCameraConfig config, std::unique_ptr<FrameTicker> tic
     : m_config(config), m_ticker(std::move(ticker)) {
     if (testPatternFrameSize(m_config.compression, m_config.width, m_config.height) == 0)
         m_config = TestCameraConfig{};
+    m_settings.pattern = m_config.pattern;
     m_ticker->setCallback([this] { tick(); });
 }
 
@@ -136,11 +137,12 @@ QList<CaptureControl> TestCamera::controls() const {
     pattern.id = quint32(ControlId::Pattern);
     pattern.kind = CaptureControl::Kind::Menu;
     pattern.name = QStringLiteral("Pattern");
-    pattern.maximum = 2;
+    pattern.maximum = 3;
     pattern.value = m_settings.pattern;
     pattern.menu = {{0, QStringLiteral("Colour bars")},
                     {1, QStringLiteral("Gradient")},
-                    {2, QStringLiteral("Checkerboard")}};
+                    {2, QStringLiteral("Checkerboard")},
+                    {3, QStringLiteral("Scene")}};
 
     CaptureControl brightness;
     brightness.id = quint32(ControlId::Brightness);
@@ -171,7 +173,7 @@ bool TestCamera::setControl(quint32 id, qint32 value) {
     const auto inRange = [&](qint32 low, qint32 high) { return value >= low && value <= high; };
     switch (ControlId(id)) {
     case ControlId::Pattern:
-        if (!inRange(0, 2))
+        if (!inRange(0, 3))
             return false;
         m_settings.pattern = value;
         return true;
@@ -229,7 +231,7 @@ CaptureFormatChoice TestCamera::currentFormatChoice() const {
 bool TestCamera::applyFormatChoice(const CaptureFormatChoice& choice) {
     if (!m_connected || testPatternFrameSize(choice.code, choice.width, choice.height) == 0)
         return false;
-    m_config = {choice.code, choice.width, choice.height};
+    m_config = {choice.code, choice.width, choice.height, m_config.pattern};
     status(StatusId::Format, formatText(m_config));
     return true;
 }

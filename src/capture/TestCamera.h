@@ -13,7 +13,7 @@
 
 namespace talvora {
 
-// A synthetic camera at driver index 0: a moving test pattern in any of the eight frame
+// A synthetic camera at driver index 0: a moving test pattern or scene in any of the eight frame
 // layouts and any size, paced by a FrameTicker at the preview rate. It keeps the format it was
 // started with when the program asks for another (like a camera with one mode); its format
 // dialog changes it.

@@ -27,6 +27,15 @@ quint32 kindFromName(const QString& name) {
     throw Error(QStringLiteral("Unknown test camera format \"%1\": use %2.").arg(name, kKinds));
 }
 
+int pictureFromName(const QString& name) {
+    const QString lower = name.trimmed().toLower();
+    if (lower == QLatin1String("bars"))
+        return TestPatternSettings::ColourBars;
+    if (lower == QLatin1String("scene"))
+        return TestPatternSettings::Scene;
+    throw Error(QStringLiteral("Unknown test camera picture \"%1\": use bars or scene.").arg(name));
+}
+
 } // namespace
 
 TestCameraConfig parseTestCameraOption(const QString& value) {
@@ -37,7 +46,8 @@ TestCameraConfig parseTestCameraOption(const QString& value) {
     config.compression = kindFromName(colon < 0 ? value : value.left(colon));
     if (colon < 0)
         return config;
-    const QString size = value.mid(colon + 1);
+    const qsizetype second = value.indexOf(QLatin1Char(':'), colon + 1);
+    const QString size = second < 0 ? value.mid(colon + 1) : value.mid(colon + 1, second - colon - 1);
     static const QRegularExpression pattern(QStringLiteral("^(\\d{1,9})[xX](\\d{1,9})$"));
     const QRegularExpressionMatch match = pattern.match(size);
     if (!match.hasMatch())
@@ -53,6 +63,8 @@ TestCameraConfig parseTestCameraOption(const QString& value) {
                 .arg(kMaxTestPatternEdge));
     config.width = width;
     config.height = height;
+    if (second >= 0)
+        config.pattern = pictureFromName(value.mid(second + 1));
     return config;
 }
 

@@ -296,10 +296,12 @@ qsizetype requiredCaptureSize(const V4L2FrameGeometry& geometry) {
 }
 
 qsizetype deliveredFrameSize(const V4L2FrameGeometry& geometry) {
-    if (isCompressedPixelFormat(geometry.pixelFormat))
+    if (isCompressedPixelFormat(geometry.pixelFormat)) {
+        const QSize delivered = mjpegDeliveredSize(geometry.width, geometry.height);
         return isPlausibleGeometry(geometry)
-                   ? qsizetype(bitmapRowBytes(qint64(geometry.width) * 24) * geometry.height)
+                   ? qsizetype(bitmapRowBytes(qint64(delivered.width()) * 24) * delivered.height())
                    : 0;
+    }
     if (!isSupportedPixelFormat(geometry.pixelFormat))
         return isPlausibleGeometry(geometry) ? qsizetype(geometry.sizeImage) : 0;
     const Layout layout = captureLayout(geometry);
@@ -342,8 +344,11 @@ QByteArray formatBlockFor(const V4L2FrameGeometry& geometry) {
     if (!isSupportedPixelFormat(geometry.pixelFormat)) {
         header.biCompression = geometry.pixelFormat;
     } else if (isCompressedPixelFormat(geometry.pixelFormat)) {
-        header.biBitCount = 24; // decoded into a 24-bit bitmap
+        header.biBitCount = 24; // decoded into a 24-bit bitmap, large frames at half size
         header.biCompression = kBiRgb;
+        const QSize delivered = mjpegDeliveredSize(geometry.width, geometry.height);
+        header.biWidth = delivered.width();
+        header.biHeight = delivered.height();
     } else if (isRgbPixelFormat(geometry.pixelFormat)) {
         header.biBitCount = quint16(rgbBitCount(geometry.pixelFormat));
         if (geometry.pixelFormat == V4L2_PIX_FMT_RGB565) {
@@ -368,8 +373,9 @@ bool layoutFrame(const V4L2FrameGeometry& geometry, const uchar* src, qsizetype 
     if (isCompressedPixelFormat(geometry.pixelFormat)) {
         if (!isPlausibleGeometry(geometry) || dstSize < deliveredFrameSize(geometry))
             return false;
+        const QSize delivered = mjpegDeliveredSize(geometry.width, geometry.height);
         return decodeMjpegFrame(src, srcSize, geometry.width, geometry.height, dst,
-                                qsizetype(bitmapRowBytes(qint64(geometry.width) * 24))) ==
+                                qsizetype(bitmapRowBytes(qint64(delivered.width()) * 24))) ==
                MjpegDecodeStatus::Ok;
     }
     const Layout layout = captureLayout(geometry);

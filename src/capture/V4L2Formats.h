@@ -70,7 +70,8 @@ struct V4L2FrameGeometry {
 bool isPlausibleGeometry(const V4L2FrameGeometry& geometry);
 
 // The format block describing frames as the back end delivers them: BI_RGB (or BI_BITFIELDS
-// with three colour masks for RGB 5-6-5) for the RGB formats, BI_RGB 24 for the compressed ones, the FOURCC
+// with three colour masks for RGB 5-6-5) for the RGB formats, BI_RGB 24 for the compressed ones
+// (of mjpegDeliveredSize: frames 1280 wide and more come at half size), the FOURCC
 // for the YUV formats, and for any other pixel format its own FOURCC with the driver's image size, which the
 // converters do not read (its frames are dropped).
 QByteArray formatBlockFor(const V4L2FrameGeometry& geometry);

@@ -2,6 +2,7 @@
 
 #include "contacts/ServicePublisher.h"
 #include "phone/CallNotifier.h"
+#include "phone/MainThreadMessages.h"
 
 #include "base/LocalAddress.h"
 #include "base/MessageService.h"
@@ -35,11 +36,18 @@ constexpr int kSpeakerMiddle = 32767;
 Phone::Phone(PhoneServices services, PhoneCapture* capture, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_store(m_services.config.settingsPath()),
       m_signalling(std::make_unique<SignalEndpoint>(m_services.network, m_services.messages)),
-      m_frames(std::make_unique<FrameBuffers>(m_services.messages)),
+      m_frameMessages(std::make_unique<MainThreadMessages>(m_services.messages)),
+      m_frames(std::make_unique<FrameBuffers>(*m_frameMessages)),
       m_videoReceiver(new VideoReceiver(m_services.network, kVideoPort, this)),
       m_videoSink(std::make_unique<UdpDatagramSink>(m_services.network)),
-      m_videoSender(std::make_unique<VideoSender>(static_cast<VideoSendState&>(*this), *m_videoSink,
-                                                  m_services.messages, std::function<void()>())),
+      m_videoSender(std::make_unique<VideoSender>(
+          static_cast<VideoSendState&>(*this), *m_videoSink,
+          [this](const QString& text) {
+              QMetaObject::invokeMethod(
+                  this,
+                  [this, text] { m_services.messages.information(QStringLiteral("Information"), text); },
+                  Qt::QueuedConnection);
+          })),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
       m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })),
       m_capture(capture), m_speaker(m_services.speaker) {
@@ -177,6 +185,7 @@ void Phone::startVideo() {
     try {
         if (m_capture) {
             m_capture->startPreview();
+            const std::lock_guard frames(m_framesLock);
             m_frames->initFrameBuffers(m_capture->formatSource());
         }
         m_videoStarted = true;
@@ -196,6 +205,7 @@ void Phone::startVideo() {
 
 void Phone::stopVideo() {
     if (m_videoStarted) {
+        const std::lock_guard frames(m_framesLock);
         m_frames->freeFrameBuffers();
     }
     if (m_capture) {
@@ -219,7 +229,14 @@ void Phone::shutDown() {
 }
 
 QImage Phone::frameArrived(const uchar* data, qsizetype size) {
-    QImage picture = m_frames->frameToBitmap(data, size);
+    QImage picture;
+    {
+        const std::unique_lock frames(m_framesLock, std::try_to_lock);
+        if (!frames.owns_lock()) {
+            return {}; // the format is being changed: this frame may be in the old one
+        }
+        picture = m_frames->frameToBitmap(data, size);
+    }
     if (!picture.isNull()) {
         m_videoSender->sendFrame(picture); // nothing is encoded outside a call
     }
@@ -230,7 +247,10 @@ void Phone::readCaptureFormat() {
     // Reached from the video options dialog: a camera that went away meanwhile is an error box,
     // not the end of the program.
     if (m_capture) {
-        runGuarded(m_services.messages, [this] { m_frames->readCaptureFormat(m_capture->formatSource()); });
+        runGuarded(m_services.messages, [this] {
+            const std::lock_guard frames(m_framesLock);
+            m_frames->readCaptureFormat(m_capture->formatSource());
+        });
     }
 }
 
@@ -314,14 +334,19 @@ void Phone::flashTaskbar() {
 
 void Phone::setVideoDestination(const QString& host) {
     m_videoHost = host;
+    {
+        const std::lock_guard lock(m_destinationLock);
+        m_videoDestination = QHostAddress(host);
+    }
     // During the call only the peer's pictures are decoded: a stranger's flood costs nothing.
     m_videoReceiver->acceptOnlyFrom(QHostAddress(host));
     // Pictures leave from the address the peer reached us on, as the signalling replies do.
     m_videoSink->setSource(m_signalling->localAddressFor(QHostAddress(host)));
 }
 
-bool Phone::isSendingVideo() const {
-    return m_call && m_call->sendVideo();
+QHostAddress Phone::videoDestination() const {
+    const std::lock_guard lock(m_destinationLock);
+    return m_videoDestination;
 }
 
 void Phone::checkPeerActivity() {

@@ -11,13 +11,16 @@
 #include <QImage>
 #include <QObject>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 
 namespace talvora {
 
 class CallNotifier;
+class MessageService;
 class ServicePublisher;
 class CallSession;
 class CallingView;
@@ -77,7 +80,7 @@ public:
     int micVolume() const { return m_micVolume; }
     int micLevel() const { return m_micLevel; }
     int savedMicLevel() const { return m_savedMicLevel; }
-    int jpegQuality() const override { return m_jpegQuality; }
+    int jpegQuality() const override { return m_jpegQuality.load(); }
     QString hostText() const override { return m_hostText; }
 
     static constexpr int kPeerSilenceSeconds = 10;
@@ -134,14 +137,17 @@ private:
     void showIdlePicture() override;
     void flashTaskbar() override;
     void setVideoDestination(const QString& host) override;
+    void setSendingVideo(bool on) override { m_sendingVideo.store(on); }
     // VideoSendState: what the video sender reads and lowers.
-    bool isSendingVideo() const override;
-    QString videoHost() const override { return m_videoHost; }
-    void setJpegQuality(int quality) override { m_jpegQuality = quality; }
+    // They run on the camera thread: the fields they read are atomic or behind m_destinationLock.
+    bool isSendingVideo() const override { return m_sendingVideo.load(); }
+    QHostAddress videoDestination() const override;
+    void setJpegQuality(int quality) override { m_jpegQuality.store(quality); }
 
     PhoneServices m_services;
     SettingsStore m_store;
     std::unique_ptr<SignalEndpoint> m_signalling;
+    std::unique_ptr<MessageService> m_frameMessages; // the frame buffers' boxes, from the camera thread
     std::unique_ptr<FrameBuffers> m_frames;
     VideoReceiver* m_videoReceiver = nullptr; // a child
     std::unique_ptr<UdpDatagramSink> m_videoSink;
@@ -168,7 +174,13 @@ private:
     int m_savedMicLevel = 0;         // the level muting put aside
     int m_micPosition = 0;           // where the microphone slider stands
     bool m_micPositionKnown = false; // loaded into the slider, or moved by the user
-    int m_jpegQuality = 0;
+    std::atomic<int> m_jpegQuality = 0;
+    std::atomic<bool> m_sendingVideo = false;
+    mutable std::mutex m_destinationLock;
+    QHostAddress m_videoDestination; // guarded by m_destinationLock
+    // Held while the frame buffers convert a frame (camera thread) or change their format
+    // (window thread); a frame that finds it taken is dropped, so the camera never waits.
+    std::mutex m_framesLock;
     bool m_videoStarted = false;
 };
 

@@ -135,7 +135,9 @@ bool runEncode(EncodeJob& job) {
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    cinfo.dct_method = JDCT_FLOAT;
+    // The integer DCT: libjpeg-turbo's fastest accurate one (the floating-point one is slower
+    // and no more accurate), and no decoder can tell which made the picture.
+    cinfo.dct_method = JDCT_ISLOW;
     jpeg_set_quality(&cinfo, job.quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
 

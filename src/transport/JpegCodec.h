@@ -44,8 +44,8 @@ struct JpegEncodeResult {
 };
 
 // Compresses a 24-bit picture (QImage::Format_RGB888; other formats are converted first) as a
-// baseline JFIF file with three components: the library's defaults, then the floating-point
-// DCT, then `quality` (clamped to 1..100) with baseline-compatible tables forced. The file is
+// baseline JFIF file with three components: the library's defaults, then the integer DCT
+// (JDCT_ISLOW), then `quality` (clamped to 1..100) with baseline-compatible tables forced. The file is
 // written straight into `out`; when it needs more than `capacity` bytes the result is TooLarge
 // and the bytes in `out` are not a picture.
 JpegEncodeResult encodeJpeg(const QImage& picture, int quality, uchar* out, qsizetype capacity);

@@ -2,6 +2,9 @@
 
 #include "base/SocketOptions.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -16,26 +19,26 @@ UdpDatagramSink::UdpDatagramSink(const NetworkConfig& config) {
         throw Error(m_socket.errorString());
     }
     disableBroadcast(m_socket);
+    // Wi-Fi access points queue what is marked AF41 with video, ahead of bulk traffic. A socket
+    // that refuses the mark still sends, unmarked.
+    const int tos = kPictureTrafficClass;
+    ::setsockopt(int(m_socket.socketDescriptor()), IPPROTO_IP, IP_TOS, &tos, sizeof tos);
 }
 
 DatagramSendResult UdpDatagramSink::send(const uchar* data, qsizetype size, const QHostAddress& to,
                                          quint16 port) {
-    if (!m_source.isNull()) {
-        const QByteArray payload = QByteArray::fromRawData(reinterpret_cast<const char*>(data), size);
-        if (sendDatagramFrom(m_socket, payload, to, port, m_source) == size) {
-            return {DatagramSendStatus::Sent, {}};
-        }
-        const int err = errno;
-        return {err == EMSGSIZE ? DatagramSendStatus::TooLarge : DatagramSendStatus::Failed,
-                QString::fromLocal8Bit(std::strerror(err))};
+    bool isV4 = false;
+    const quint32 toV4 = to.toIPv4Address(&isV4);
+    if (!isV4) {
+        return {DatagramSendStatus::Failed, QString::fromLocal8Bit(std::strerror(EAFNOSUPPORT))};
     }
-    if (m_socket.writeDatagram(reinterpret_cast<const char*>(data), size, to, port) == size) {
+    if (sendToFrom(int(m_socket.socketDescriptor()), data, std::size_t(size), toV4, port, m_source.load()) ==
+        size) {
         return {DatagramSendStatus::Sent, {}};
     }
-    const auto status = m_socket.error() == QAbstractSocket::DatagramTooLargeError
-                            ? DatagramSendStatus::TooLarge
-                            : DatagramSendStatus::Failed;
-    return {status, m_socket.errorString()};
+    const int err = errno;
+    return {err == EMSGSIZE ? DatagramSendStatus::TooLarge : DatagramSendStatus::Failed,
+            QString::fromLocal8Bit(std::strerror(err))};
 }
 
 } // namespace talvora

@@ -1,40 +1,119 @@
 #include "transport/VideoSender.h"
 
-#include "base/HostResolver.h"
 #include "transport/JpegCodec.h"
+#include "transport/PeerPicture.h"
 
 #include <algorithm>
 
 namespace talvora {
 
-VideoSender::VideoSender(VideoSendState& state, DatagramSink& sink, MessageService& messages,
-                         std::function<void()> letPendingEventsRun, quint16 port)
-    : m_state(state), m_sink(sink), m_messages(messages),
-      m_letPendingEventsRun(std::move(letPendingEventsRun)), m_port(port),
-      m_sendBuffer(std::size_t(kSendBufferBytes)) {}
+namespace {
 
-VideoSendOutcome VideoSender::sendFrame(const QImage& picture) {
-    if (!m_state.isSendingVideo() || picture.isNull()) {
+// The camera's rate is the frames of the last second: a burst after a stall (a late wake-up, a
+// driver that hands over queued buffers at once) does not make it look faster than it is.
+constexpr qint64 kRateWindowMs = 1000;
+
+} // namespace
+
+VideoSender::VideoSender(VideoSendState& state, DatagramSink& sink, Notice notice, const voice::Clock* clock,
+                         quint16 port)
+    : m_state(state), m_sink(sink), m_notice(std::move(notice)),
+      m_ownClock(clock ? nullptr : std::make_unique<voice::SteadyClock>()),
+      m_clock(clock ? *clock : *m_ownClock), m_port(port), m_sendBuffer(std::size_t(kSendBufferBytes)) {}
+
+VideoSender::~VideoSender() = default;
+
+VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
+    if (!m_state.isSendingVideo()) {
+        m_inCall = false;
         return VideoSendOutcome::NotSending;
     }
+    if (frame.isNull()) {
+        return VideoSendOutcome::NotSending;
+    }
+    const qint64 nowMs = m_clock.nowMs();
+    if (!m_inCall) {
+        startCall(nowMs);
+    }
+    noteFrame(nowMs);
 
-    // The host is resolved for every picture, so a changed name or address takes effect at once.
-    // A name that does not resolve drops this picture only: it says nothing about the picture's
-    // size, so the quality stays.
-    QHostAddress to;
-    try {
-        to = resolveIPv4(m_state.videoHost());
-    } catch (const Error& e) {
-        m_lastError = e.text();
+    // The address was looked up once, when the call connected; a call without one sends nothing,
+    // and that says nothing about the picture's size, so the quality stays.
+    const QHostAddress to = m_state.videoDestination();
+    if (to.isNull()) {
+        m_lastError = QStringLiteral("no address for the peer's pictures");
         return VideoSendOutcome::Failed;
     }
 
+    const double loss = m_pathLoss.load(std::memory_order_relaxed);
+    m_budget.setLoss(nowMs, loss);
+    m_lastPlan = m_budget.plan(nowMs, cameraRate(nowMs), m_sizes);
+    if (!m_lastPlan.limited()) {
+        m_credit = 1;
+        return sendAsToday(pictureForPeer(frame), to);
+    }
+    if (!takeTurn(nowMs)) {
+        return VideoSendOutcome::Held;
+    }
+    return sendWithinBudget(pictureForPeer(frame), to);
+}
+
+void VideoSender::startCall(qint64 nowMs) {
+    // A new call may go elsewhere: what the last one's pictures hold at their peer, and the pace
+    // of its frames, say nothing of this one.
+    m_inCall = true;
+    m_budget = PictureBudget(m_budget.limits());
+    m_budget.setLoss(nowMs, m_lossAtCallStart.load(std::memory_order_relaxed));
+    m_frameTimes.clear();
+    m_callStartMs = nowMs;
+    m_lastTurnMs = -1;
+    m_credit = 1;
+}
+
+void VideoSender::noteFrame(qint64 nowMs) {
+    m_lastFrameMs = nowMs;
+    m_frameTimes.push_back(nowMs);
+    while (m_frameTimes.front() <= nowMs - kRateWindowMs) {
+        m_frameTimes.pop_front();
+    }
+}
+
+double VideoSender::cameraRate(qint64 nowMs) const {
+    // Until the call has run a second, the frames counted are not yet a second's.
+    if (nowMs - m_callStartMs < kRateWindowMs) {
+        return kAssumedCameraRate;
+    }
+    return double(m_frameTimes.size()) * 1000.0 / double(kRateWindowMs);
+}
+
+bool VideoSender::takeTurn(qint64 nowMs) {
+    if (m_lastPlan.picturesPerSecond <= 0) {
+        m_credit = 1;
+        m_lastTurnMs = nowMs;
+        return true;
+    }
+    // A bucket that fills at the allowed rate and holds one picture: frames come at the camera's
+    // rate, and every frame that finds a whole picture's credit goes out, so 20 of 30 frames a
+    // second leave at 20 a second, evenly, and never in a burst.
+    if (m_lastTurnMs >= 0 && nowMs > m_lastTurnMs) {
+        m_credit += double(nowMs - m_lastTurnMs) * m_lastPlan.picturesPerSecond / 1000;
+    }
+    m_lastTurnMs = nowMs;
+    const bool go = m_credit >= 1;
+    if (go) {
+        m_credit -= 1;
+    }
+    m_credit = std::min(m_credit, 1.0);
+    return go;
+}
+
+VideoSendOutcome VideoSender::sendAsToday(const QImage& picture, const QHostAddress& to) {
     // Compression stops as soon as the picture outgrows one datagram; the send buffer is larger,
     // so a datagram's limit is the one that counts.
-    const qsizetype capacity = std::min(kMaxDatagramBytes, kSendBufferBytes);
-    const JpegEncodeResult encoded =
-        encodeJpeg(picture, m_state.jpegQuality(), m_sendBuffer.data(), capacity);
+    const int quality = m_state.jpegQuality();
+    const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), kMaxDatagramBytes);
     if (encoded.status == JpegEncodeStatus::TooLarge) {
+        m_sizes.observeAbove(quality, kMaxDatagramBytes);
         m_lastError = QStringLiteral("picture larger than one datagram");
         return stepDown();
     }
@@ -42,12 +121,50 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& picture) {
         m_lastError = encoded.error;
         return VideoSendOutcome::Failed;
     }
+    m_sizes.observe(quality, encoded.size);
+    return transmit(encoded.size, quality, 1, to);
+}
 
-    const DatagramSendResult sent = m_sink.send(m_sendBuffer.data(), encoded.size, to, m_port);
+VideoSendOutcome VideoSender::sendWithinBudget(const QImage& picture, const QHostAddress& to) {
+    // Each try learns the picture's real size (up to one datagram), so that a second try, if
+    // any, lands close below the ceiling.
+    const qsizetype ceiling = m_lastPlan.ceilingBytes;
+    const int highest = m_state.jpegQuality();
+    int quality = PictureBudget::qualityFor(m_lastPlan, m_sizes, highest);
+    for (int encodes = 1; encodes <= kMaxEncodes; ++encodes) {
+        const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), kMaxDatagramBytes);
+        if (encoded.status == JpegEncodeStatus::Ok) {
+            m_sizes.observe(quality, encoded.size);
+            if (encoded.size <= ceiling) {
+                return transmit(encoded.size, quality, encodes, to);
+            }
+        } else if (encoded.status == JpegEncodeStatus::TooLarge) {
+            m_sizes.observeAbove(quality, kMaxDatagramBytes);
+        } else {
+            m_lastError = encoded.error;
+            return VideoSendOutcome::Failed;
+        }
+        if (quality <= kMinJpegQuality) {
+            break;
+        }
+        // Lower in any case, even where the prediction would try the same quality again.
+        quality = std::min(quality - 1, PictureBudget::qualityFor(m_lastPlan, m_sizes, highest));
+    }
+    m_lastError = QStringLiteral("picture larger than the budget allows");
+    return VideoSendOutcome::OverBudget;
+}
+
+VideoSendOutcome VideoSender::transmit(qsizetype bytes, int quality, int encodes, const QHostAddress& to) {
+    const DatagramSendResult sent = m_sink.send(m_sendBuffer.data(), bytes, to, m_port);
     switch (sent.status) {
     case DatagramSendStatus::Sent:
-        m_lastPictureBytes = encoded.size;
+        m_lastPictureBytes = bytes;
+        m_lastQuality = quality;
+        m_lastEncodes = encodes;
         m_lastError.clear();
+        m_budget.noteSent(m_lastFrameMs, bytes);
+        m_picturesSent.fetch_add(1, std::memory_order_relaxed);
+        m_packetsSent.fetch_add(quint64(fragmentsOf(bytes, m_budget.limits())), std::memory_order_relaxed);
         return VideoSendOutcome::Sent;
     case DatagramSendStatus::TooLarge:
         m_lastError = sent.error;
@@ -60,15 +177,11 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& picture) {
 }
 
 VideoSendOutcome VideoSender::stepDown() {
-    // Frames handled while events run may step down too; each step reads the quality afresh and
-    // only the step that lands on exactly 0 shows the message, so it appears once.
+    // Only the step that lands on exactly 0 tells, so the notice comes once.
     const int lowered = m_state.jpegQuality() - kQualityStep;
     m_state.setJpegQuality(lowered);
-    if (m_letPendingEventsRun) {
-        m_letPendingEventsRun();
-    }
-    if (lowered == 0) {
-        m_messages.information(QStringLiteral("Information"), kVideoFrameTooLargeText);
+    if (lowered == 0 && m_notice) {
+        m_notice(kVideoFrameTooLargeText);
     }
     return VideoSendOutcome::TooLarge;
 }

@@ -1,14 +1,19 @@
 #pragma once
 
-#include "base/MessageService.h"
+#include "base/Clock.h"
 #include "base/NetworkConfig.h"
 #include "transport/DatagramSink.h"
+#include "transport/JpegSizeModel.h"
+#include "transport/PictureBudget.h"
 #include "transport/VideoSendState.h"
 
 #include <QImage>
 #include <QString>
 
+#include <atomic>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace talvora {
@@ -21,42 +26,112 @@ inline const QString kVideoFrameTooLargeText =
 enum class VideoSendOutcome {
     NotSending, // no connected call: nothing encoded or sent
     Sent,
-    TooLarge, // the picture did not fit one datagram; the quality was lowered
-    Failed,   // the host did not resolve or the socket failed; the picture is dropped
+    TooLarge,   // the picture did not fit one datagram; the quality was lowered
+    Failed,     // no destination, or the socket failed; the picture is dropped
+    Held,       // the picture budget lowered the rate: this frame is not sent
+    OverBudget, // no quality tried fitted the budget's ceiling: the picture is dropped
 };
 
 // The sending half of the frame handler: every converted preview frame goes through
-// sendFrame(). While a call is connected the picture is compressed into the send buffer and
-// sent as one datagram to the peer's video port; a picture too large for one datagram lowers
-// the JPEG quality by 5 for the next frames.
+// sendFrame(). While a call is connected the picture (at most kMaxPeerPictureWidth wide, see
+// PeerPicture.h) is compressed into the send buffer and sent as one datagram to the peer's video
+// port: the wire is one JPEG per datagram, nothing more.
+//
+// While no loss is seen on the path, pictures are as large as the phone's JPEG quality makes
+// them: it starts at 100, and a picture too large for one datagram lowers it by 5 for the next
+// frames. Once setPathLoss() reports loss, the picture budget (PictureBudget.h) sets a ceiling on
+// the size and, when it must, on the rate: the quality of each picture is predicted from the
+// last one's size so that it usually costs one encode, and a picture that overshoots is encoded
+// again lower, at most kMaxEncodes times in all.
+//
+// Threads: sendFrame() runs on one thread (the capture thread in the phone) and never blocks on
+// another or shows anything; the "too large" notice is handed to a callback for the caller to
+// show. setPathLoss() and the counters may be used from any thread.
 class VideoSender {
 public:
     // Qualities step down by this much per picture that did not fit.
     static constexpr int kQualityStep = 5;
     // The staging buffer every picture is compressed into.
     static constexpr qsizetype kSendBufferBytes = 1024 * 1024;
+    static constexpr int kMaxEncodes = 3;
+    // The camera's rate until frames have shown their own.
+    static constexpr double kAssumedCameraRate = 30;
 
-    // `letPendingEventsRun` is called after a step-down (the phone passes a processEvents call);
-    // frames and datagrams handled in it may call sendFrame() again.
-    VideoSender(VideoSendState& state, DatagramSink& sink, MessageService& messages,
-                std::function<void()> letPendingEventsRun, quint16 port = kVideoPort);
+    // Receives kVideoFrameTooLargeText, once, on the thread of sendFrame(); the caller shows it
+    // on the window thread.
+    using Notice = std::function<void(const QString& text)>;
+
+    // `clock` times the frames for the budget (a steady clock when null; it must outlive the
+    // sender).
+    VideoSender(VideoSendState& state, DatagramSink& sink, Notice notice = {},
+                const voice::Clock* clock = nullptr, quint16 port = kVideoPort);
+    ~VideoSender();
 
     VideoSendOutcome sendFrame(const QImage& picture);
 
-    // Bytes of the last picture sent, and why the last send failed (for diagnostics and tests).
+    // The packet loss on the path to the peer (0..1), as a LossEstimator has it; any thread.
+    // The estimate of the last call stands until it is replaced: start each call's at 0.
+    void setPathLoss(double loss) { m_pathLoss.store(loss, std::memory_order_relaxed); }
+
+    // A loss the budget assumes when a call starts, fading as a measured one does
+    // (PictureBudget::kClimbHalfLifeMs); any thread. 0 by default: the first pictures are as
+    // large as the quality makes them, as before the budget. Where the loss is learnt from the
+    // peer's voice alone, a lossy path shows itself only after seconds, while pictures of quality
+    // 100 fill the peer's reassembly memory within five at 1 % loss: 0.01 here keeps the first
+    // pictures within what 1 % loss allows and lets them grow to full size over about 25 s.
+    void setLossAtCallStart(double loss) { m_lossAtCallStart.store(loss, std::memory_order_relaxed); }
+
+    // Pictures and their IP packets sent so far (any thread): what the peer's reports are
+    // compared with.
+    quint64 picturesSent() const { return m_picturesSent.load(std::memory_order_relaxed); }
+    quint64 packetsSent() const { return m_packetsSent.load(std::memory_order_relaxed); }
+
+    // For diagnostics and tests, on the thread of sendFrame(): the last picture sent (bytes,
+    // quality, encodes it took), the plan it was made under, and why the last send failed.
     qsizetype lastPictureBytes() const { return m_lastPictureBytes; }
+    int lastQuality() const { return m_lastQuality; }
+    int lastEncodes() const { return m_lastEncodes; }
+    const PicturePlan& lastPlan() const { return m_lastPlan; }
     const QString& lastError() const { return m_lastError; }
 
 private:
+    VideoSendOutcome sendAsToday(const QImage& picture, const QHostAddress& to);
+    VideoSendOutcome sendWithinBudget(const QImage& picture, const QHostAddress& to);
+    VideoSendOutcome transmit(qsizetype bytes, int quality, int encodes, const QHostAddress& to);
     VideoSendOutcome stepDown();
+    void startCall(qint64 nowMs);
+    void noteFrame(qint64 nowMs);
+    double cameraRate(qint64 nowMs) const;
+    bool takeTurn(qint64 nowMs);
 
     VideoSendState& m_state;
     DatagramSink& m_sink;
-    MessageService& m_messages;
-    std::function<void()> m_letPendingEventsRun;
+    Notice m_notice;
+    std::unique_ptr<voice::Clock> m_ownClock;
+    const voice::Clock& m_clock;
     quint16 m_port;
     std::vector<uchar> m_sendBuffer;
+
+    std::atomic<double> m_pathLoss{0};
+    std::atomic<double> m_lossAtCallStart{0};
+    std::atomic<quint64> m_picturesSent{0};
+    std::atomic<quint64> m_packetsSent{0};
+
+    bool m_inCall = false;
+    PictureBudget m_budget;
+    JpegSizeModel m_sizes;
+    PicturePlan m_lastPlan{kMaxDatagramBytes, 0};
+    // Frames of the last second, for the camera's rate.
+    std::deque<qint64> m_frameTimes;
+    qint64 m_callStartMs = 0;
+    qint64 m_lastFrameMs = 0;
+    // Pictures the rate allows now (a bucket of at most one).
+    double m_credit = 1;
+    qint64 m_lastTurnMs = -1;
+
     qsizetype m_lastPictureBytes = 0;
+    int m_lastQuality = 0;
+    int m_lastEncodes = 0;
     QString m_lastError;
 };
 

@@ -10,7 +10,8 @@ namespace {
 QMessageBox* showBox(QWidget* mainWindow, QMessageBox::Icon icon, const QString& caption, const QString& text,
                      QMessageBox::StandardButtons buttons) {
     // Over the dialog the user is in, if any, so that the window system stacks it on top.
-    QWidget* parent = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget() : mainWindow;
+    QWidget* parent =
+        QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget() : mainWindow;
     auto* box = new QMessageBox(icon, caption, QString(), buttons, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Texts in boxes carry host names, file paths and resolver messages: never markup.
@@ -27,15 +28,27 @@ QMessageBox* showBox(QWidget* mainWindow, QMessageBox::Icon icon, const QString&
 } // namespace
 
 void QtMessageService::information(const QString& caption, const QString& text) {
-    showBox(m_parent, QMessageBox::Information, caption, text, QMessageBox::Ok);
+    tell(QMessageBox::Information, caption, text);
 }
 
 void QtMessageService::warning(const QString& caption, const QString& text) {
-    showBox(m_parent, QMessageBox::Warning, caption, text, QMessageBox::Ok);
+    tell(QMessageBox::Warning, caption, text);
 }
 
 void QtMessageService::error(const QString& caption, const QString& text) {
-    showBox(m_parent, QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    tell(QMessageBox::Critical, caption, text);
+}
+
+// What a box says is said once: the same box again while it is still up (a camera frame that
+// fails thirty times a second) adds nothing.
+void QtMessageService::tell(int icon, const QString& caption, const QString& text) {
+    const QString key = caption + QLatin1Char('\n') + text;
+    if (m_onScreen.contains(key)) {
+        return;
+    }
+    m_onScreen.insert(key);
+    QMessageBox* box = showBox(m_parent, QMessageBox::Icon(icon), caption, text, QMessageBox::Ok);
+    QObject::connect(box, &QMessageBox::finished, box, [this, key] { m_onScreen.remove(key); });
 }
 
 void QtMessageService::ask(const QString& caption, const QString& text, std::function<void(bool)> answered) {

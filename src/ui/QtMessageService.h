@@ -3,6 +3,8 @@
 #include "base/MessageService.h"
 
 #include <QPointer>
+#include <QSet>
+#include <QString>
 #include <QWidget>
 
 namespace talvora {
@@ -19,7 +21,10 @@ public:
     void ask(const QString& caption, const QString& text, std::function<void(bool)> answered) override;
 
 private:
+    void tell(int icon, const QString& caption, const QString& text);
+
     QPointer<QWidget> m_parent;
+    QSet<QString> m_onScreen; // caption and text of the boxes up now
 };
 
 } // namespace talvora

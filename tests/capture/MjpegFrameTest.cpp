@@ -92,5 +92,30 @@ TEST(MjpegFrameTest, RefusesBadArguments) {
     EXPECT_EQ(decodeMjpegFrame(nullptr, 10, kWidth, kHeight, dst, kWidth * 3), MjpegDecodeStatus::Refused);
 }
 
+// A 1280 x 720 frame comes out at 640 x 360 through the decoder's DCT scaling: the picture of a
+// full decode, averaged over 2 x 2 blocks, within JPEG's losses.
+TEST(MjpegFrameTest, WideFramesAreDecodedAtHalfSize) {
+    const QImage picture = cameraPicture(1280, 720);
+    const QByteArray frame = test::jpegWithoutTables(picture);
+    const auto* data = reinterpret_cast<const uchar*>(frame.constData());
+    EXPECT_EQ(mjpegDeliveredSize(1280, 720), QSize(640, 360));
+    EXPECT_EQ(mjpegDeliveredSize(1279, 720), QSize(1279, 720));
+    const qsizetype stride = 640 * 3;
+    QByteArray half(stride * 360, '\0');
+    ASSERT_EQ(decodeMjpegFrame(data, frame.size(), 1280, 720, reinterpret_cast<uchar*>(half.data()), stride),
+              MjpegDecodeStatus::Ok);
+    const QImage reference = picture.convertToFormat(QImage::Format_RGB32)
+                                 .scaled(640, 360, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (const QPoint p :
+         {QPoint(0, 0), QPoint(639, 0), QPoint(320, 180), QPoint(5, 359), QPoint(600, 300)}) {
+        EXPECT_TRUE(closeColour(bitmapPixel(half, 640, 360, p.x(), p.y()), reference.pixel(p)))
+            << p.x() << "," << p.y();
+    }
+    // A buffer laid out for the full width is not needed, and one narrower than half is refused.
+    EXPECT_EQ(
+        decodeMjpegFrame(data, frame.size(), 1280, 720, reinterpret_cast<uchar*>(half.data()), stride - 1),
+        MjpegDecodeStatus::Refused);
+}
+
 } // namespace
 } // namespace talvora

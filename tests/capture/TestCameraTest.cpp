@@ -28,6 +28,9 @@ TEST(TestCameraOptionTest, ParsesKindsAndSizes) {
         {"y41p:17x9", {kFourccY41P, 17, 9}},
         {"MJPG", {kFourccMJPG, 384, 288}},
         {"mjpg:1280x720", {kFourccMJPG, 1280, 720}},
+        {"YUY2:384x288:scene", {kFourccYUY2, 384, 288, TestPatternSettings::Scene}},
+        {"MJPG:1280x720:Scene", {kFourccMJPG, 1280, 720, TestPatternSettings::Scene}},
+        {"rgb:64x48:bars", {kBiRgb, 64, 48, TestPatternSettings::ColourBars}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -48,7 +51,10 @@ TEST(TestCameraOptionTest, RejectsBadValuesWithAClearText) {
         {"YUY2:", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:320", "Invalid test camera size \"320\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:-3x4", "Invalid test camera size \"-3x4\": use WIDTHxHEIGHT, for example 384x288."},
-        {"YUY2:320x240:1", "Invalid test camera size \"320x240:1\": use WIDTHxHEIGHT, for example 384x288."},
+        {"YUY2:320x240:1", "Unknown test camera picture \"1\": use bars or scene."},
+        {"YUY2:320x240:", "Unknown test camera picture \"\": use bars or scene."},
+        {"YUY2:320x240:scene:x", "Unknown test camera picture \"scene:x\": use bars or scene."},
+        {"YUY2::scene", "Invalid test camera size \"\": use WIDTHxHEIGHT, for example 384x288."},
         {"YUY2:0x240", "Test camera size 0x240 is out of range: width and height must be 1 to 4096."},
         {"YUY2:4097x2", "Test camera size 4097x2 is out of range: width and height must be 1 to 4096."},
         {"YUY2:99999999999x2",
@@ -169,6 +175,9 @@ TEST(TestPatternRendererTest, FramesMatchTheWholeDrawing) {
         {TestPatternSettings::Checkerboard, 33, 70, true, -30},
         {TestPatternSettings::ColourBars, 24, 8, false, 10},
         {TestPatternSettings::Checkerboard, 8, 4, false, 0},
+        {TestPatternSettings::Scene, 64, 48, true, 0},
+        {TestPatternSettings::Scene, 37, 9, true, 15},
+        {TestPatternSettings::Scene, 24, 8, false, 0},
     };
     const quint32 kinds[] = {kBiRgb,      kFourccYUY2, kFourccUYVY, kFourccY41P, kFourccYVU9,
                              kFourccI420, kFourccY8,   kFourccY211, kFourccMJPG};
@@ -311,7 +320,8 @@ TEST(TestCameraTest, ControlsChangeThePicture) {
     ASSERT_TRUE(rig.camera->setPreview(true));
     const QList<CaptureControl> controls = rig.camera->controls();
     ASSERT_EQ(controls.size(), 4);
-    EXPECT_EQ(controls[0].menu.size(), 3);
+    EXPECT_EQ(controls[0].menu.size(), 4);
+    EXPECT_EQ(controls[0].menu.last().name, QStringLiteral("Scene"));
     EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Moving), 0));
     rig.ticker->tick();
     EXPECT_TRUE(rig.camera->setControl(quint32(TestCamera::ControlId::Brightness), 20));
@@ -370,6 +380,64 @@ TEST(TestCameraMjpegTest, FramesTakeTheWebcamsWayAndArriveDecoded) {
     for (qsizetype i = 0; i < size; ++i)
         totalError += std::abs(int(uchar(mjpeg[i])) - int(uchar(rgb[i])));
     EXPECT_LT(totalError / size, 12);
+}
+
+// The scene: a person who moves over a still room, and grain that changes every frame; all of
+// it repeats after one cycle, which is what lets the renderer keep the cycle's frames.
+TEST(TestPatternSceneTest, MovesAndTwinklesAndRepeatsEachCycle) {
+    constexpr int kWidth = 96, kHeight = 72;
+    TestPatternScene scene;
+    const auto frame = [&](quint64 n, bool moving) {
+        QByteArray rgb(kWidth * kHeight * 3, '\0');
+        scene.draw(kWidth, kHeight, n, moving, reinterpret_cast<uchar*>(rgb.data()));
+        return rgb;
+    };
+    // Mean difference per byte, and the share of bytes that differ by more than the grain.
+    const auto compare = [](const QByteArray& a, const QByteArray& b) {
+        qint64 sum = 0, moved = 0;
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            const int d = std::abs(int(uchar(a[i])) - int(uchar(b[i])));
+            sum += d;
+            moved += d > 2;
+        }
+        return std::pair<double, double>(double(sum) / double(a.size()), double(moved) / double(a.size()));
+    };
+    const QByteArray first = frame(0, true);
+    EXPECT_EQ(frame(TestPatternScene::kCycleFrames, true), first);
+    EXPECT_EQ(frame(3 * TestPatternScene::kCycleFrames, true), first);
+    const auto [grain, stillMoved] = compare(frame(0, false), frame(1, false));
+    EXPECT_GT(grain, 0.05) << "the grain changes every frame";
+    EXPECT_EQ(stillMoved, 0) << "and nothing else does while the person stands still";
+    const auto [change, moved] = compare(first, frame(TestPatternScene::kCycleFrames / 4, true));
+    EXPECT_GT(moved, 0.05) << "a quarter cycle on, the person stands elsewhere";
+    EXPECT_GT(change, grain);
+}
+
+TEST(TestCameraTest, TheOptionsPictureIsTheFirstShown) {
+    CameraRig rig({kFourccYUY2, 64, 48, TestPatternSettings::Scene});
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    EXPECT_EQ(rig.camera->controls()[0].value, TestPatternSettings::Scene);
+    ASSERT_TRUE(rig.camera->applyFormatChoice({kFourccI420, 32, 24, {1, 30}}));
+    EXPECT_EQ(rig.camera->config().pattern, TestPatternSettings::Scene) << "another format keeps the picture";
+}
+
+TEST(TestCameraMjpegTest, WideFramesArriveAtHalfSizeAndEverySizeIsOffered) {
+    CameraRig rig({kFourccMJPG, 1280, 720});
+    ASSERT_TRUE(rig.camera->connectDriver(0));
+    const BitmapInfoHeader header = readBitmapInfoHeader(rig.camera->videoFormat().constData());
+    EXPECT_EQ(header.biWidth, 640);
+    EXPECT_EQ(header.biHeight, 360);
+    EXPECT_EQ(rig.statuses.last(), QStringLiteral("Video format MJPG 1280x720"));
+    ASSERT_TRUE(rig.camera->setPreview(true));
+    rig.ticker->tick();
+    ASSERT_EQ(rig.frames.size(), 1);
+    EXPECT_EQ(rig.frames[0].size(), 640 * 3 * 360);
+    bool offered = false;
+    for (const CaptureFormatOption& option : rig.camera->formatOptions()) {
+        for (const auto& size : option.sizes)
+            offered = offered || (option.code == kFourccMJPG && size.width == 1280 && size.height == 720);
+    }
+    EXPECT_TRUE(offered) << "the format dialog still offers 1280 x 720";
 }
 
 TEST(TestCameraMjpegTest, EncodedFramesLackHuffmanTables) {

@@ -104,6 +104,20 @@ TEST(V4L2FormatsTest, CompressedFramesAreDeliveredAsTwentyFourBitBitmaps) {
         // Beyond the receiver's picture limit nothing is allocated.
         EXPECT_TRUE(formatBlockFor({format, 4097, 480, 0, 123456}).isEmpty());
         EXPECT_EQ(deliveredFrameSize({format, 640, 5000, 0, 0}), 0);
+        // From 1280 across, frames come at half size (rounded up).
+        const struct {
+            int width, height, deliveredWidth, deliveredHeight;
+        } sizes[] = {
+            {1279, 720, 1279, 720}, {1280, 720, 640, 360}, {1920, 1080, 960, 540}, {1281, 721, 641, 361}};
+        for (const auto& size : sizes) {
+            const QByteArray large = formatBlockFor({format, size.width, size.height, 0, 0});
+            EXPECT_EQ(headerOf(large).biWidth, size.deliveredWidth) << size.width;
+            EXPECT_EQ(headerOf(large).biHeight, size.deliveredHeight) << size.width;
+            const qsizetype bytes =
+                qsizetype(bitmapRowBytes(qint64(size.deliveredWidth) * 24)) * size.deliveredHeight;
+            EXPECT_EQ(deliveredFrameSize({format, size.width, size.height, 0, 0}), bytes) << size.width;
+            EXPECT_EQ(qsizetype(headerOf(large).biSizeImage), bytes) << size.width;
+        }
     }
 }
 
