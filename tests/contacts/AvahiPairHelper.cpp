@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <csignal>
