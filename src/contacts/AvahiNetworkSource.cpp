@@ -51,9 +51,11 @@ class AvahiNetworkSource::PendingResolve : public QObject {
 public:
     PendingResolve(Search& search, int kind, const DnsSdService& service);
     bool start(DnsSdClient& client, int boundMs);
+    // Gives it `ms` more from now.
+    void extend(int ms);
 
 private:
-    void end(const std::optional<DnsSdResolved>& result);
+    void end(const std::optional<DnsSdResolved>& result, bool answered);
 
     Search& m_search;
     int m_kind;
@@ -91,8 +93,16 @@ public:
     const Hosts& found() const { return m_found; }
 
     void resolveEnded(PendingResolve* ended, int kind, const DnsSdService& service,
-                      const std::optional<DnsSdResolved>& result) {
+                      const std::optional<DnsSdResolved>& result, bool answered) {
         --m_resolving;
+        std::erase(m_running, ended);
+        if (answered) {
+            // The daemon is answering: a resolve runs out of time only while it answers none.
+            // On a busy machine a whole round of answers can take longer than one bound.
+            for (const QPointer<PendingResolve>& running : m_running) {
+                running->extend(m_bounds.resolveMs);
+            }
+        }
         // It is freed from the event loop, not inside its own callback; its place goes to the next
         // one only then, so no more than resolvesAtOnce are ever open at the daemon.
         m_ended.push_back(ended);
@@ -130,7 +140,9 @@ private:
             m_waiting.pop_front();
             auto* pending = new PendingResolve(*this, kind, service);
             ++m_resolving;
-            if (!pending->start(m_client, m_bounds.resolveMs)) {
+            if (pending->start(m_client, m_bounds.resolveMs)) {
+                m_running.push_back(pending);
+            } else {
                 --m_resolving;
                 delete pending;
             }
@@ -194,7 +206,8 @@ private:
     int m_browsesPending = 0;
     std::deque<std::pair<int, DnsSdService>> m_waiting; // found, not yet being resolved
     int m_resolving = 0;
-    std::vector<QPointer<PendingResolve>> m_ended; // children to free
+    std::vector<QPointer<PendingResolve>> m_running; // children waiting for their answer
+    std::vector<QPointer<PendingResolve>> m_ended;   // children to free
     bool m_freeing = false;
     QTimer m_deadline;
     bool m_done = false;
@@ -204,24 +217,28 @@ private:
 AvahiNetworkSource::PendingResolve::PendingResolve(Search& search, int kind, const DnsSdService& service)
     : QObject(&search), m_search(search), m_kind(kind), m_service(service) {
     m_bound.setSingleShot(true);
-    connect(&m_bound, &QTimer::timeout, this, [this] { end(std::nullopt); });
+    connect(&m_bound, &QTimer::timeout, this, [this] { end(std::nullopt, false); });
 }
 
 bool AvahiNetworkSource::PendingResolve::start(DnsSdClient& client, int boundMs) {
-    m_resolve = client.resolve(m_service, [this](const std::optional<DnsSdResolved>& r) { end(r); });
+    m_resolve = client.resolve(m_service, [this](const std::optional<DnsSdResolved>& r) { end(r, true); });
     if (m_resolve) {
         m_bound.start(boundMs); // from when the daemon has it
     }
     return m_resolve != nullptr;
 }
 
-void AvahiNetworkSource::PendingResolve::end(const std::optional<DnsSdResolved>& result) {
+void AvahiNetworkSource::PendingResolve::extend(int ms) {
+    m_bound.start(ms);
+}
+
+void AvahiNetworkSource::PendingResolve::end(const std::optional<DnsSdResolved>& result, bool answered) {
     if (m_ended) {
         return; // a resolver may report again; the first answer counts
     }
     m_ended = true;
     m_bound.stop();
-    m_search.resolveEnded(this, m_kind, m_service, result);
+    m_search.resolveEnded(this, m_kind, m_service, result, answered);
 }
 
 AvahiNetworkSource::AvahiNetworkSource() : AvahiNetworkSource(std::make_unique<AvahiDnsSdClient>()) {}

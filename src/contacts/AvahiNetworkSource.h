@@ -14,7 +14,9 @@ namespace talvora {
 // How long a refresh of the network through DNS-SD may take.
 struct DiscoveryBounds {
     int maxWalkMs = 3000; // the whole refresh
-    int resolveMs = 1000; // one resolve, from its start: a silent host must not hold the others
+    // One resolve, while the daemon answers none of the others: a silent host must not hold
+    // the others.
+    int resolveMs = 1000;
     // Resolves running at once; the others wait their turn. Starting hundreds at once costs as
     // many blocking calls to the daemon before the first answer is read, which on a busy machine
     // takes longer than a resolve's bound, and the daemon refuses objects beyond its own limit.
