@@ -31,7 +31,7 @@ QByteArray txtEntry(const char* key, const QString& value) {
 
 using TxtList = std::unique_ptr<AvahiStringList, decltype(&avahi_string_list_free)>;
 
-// Avahi's list of the strings, in the order it announces them.
+// Avahi's list of the strings, built as avahi_entry_group_add_service builds it from its arguments.
 TxtList avahiTxt(const QList<QByteArray>& strings) {
     AvahiStringList* list = nullptr;
     for (const QByteArray& s : strings) {

@@ -9,10 +9,10 @@
 
 namespace talvora::test {
 
-// A DNS-SD daemon in memory, as faithful as the discovery needs: a browse reports every service
-// of its type and then "all for now", a resolve answers after the service's delay (or never), and
-// every callback runs from the event loop, bound to its operation, so that destroying an operation
-// stops it as freeing an Avahi browser or resolver does.
+// A DNS-SD daemon in memory: a browse reports every service of its type and then "all for now",
+// a resolve answers after the service's delay (or never), and every callback runs from the event
+// loop bound to its operation, so that destroying an operation stops it, as freeing an Avahi
+// browser or resolver does.
 class FakeDnsSdClient : public DnsSdClient {
 public:
     struct Service {
@@ -26,11 +26,11 @@ public:
     int resolvesStarted = 0;
     int mostResolvesAtOnce = 0;
 
-    int liveOperations() const { return m_live; }
+    int liveOperations() const { return m_browses + m_resolves; }
     void loseDaemon() { reportLost(); }
 
     std::unique_ptr<DnsSdOperation> browse(const QByteArray& type, BrowseEvents events) override {
-        auto op = std::make_unique<Operation>(m_live);
+        auto op = std::make_unique<Operation>(m_browses);
         QList<DnsSdService> found;
         for (const Service& s : services) {
             if (s.type == type) {
@@ -38,9 +38,7 @@ public:
             }
         }
         QTimer::singleShot(0, &op->context, [found, events] {
-            for (const DnsSdService& s : found) {
-                events.found(s);
-            }
+            std::for_each(found.cbegin(), found.cend(), events.found);
             events.allForNow();
         });
         return op;
@@ -48,8 +46,8 @@ public:
 
     std::unique_ptr<DnsSdOperation> resolve(const DnsSdService& service, ResolveDone done) override {
         ++resolvesStarted;
-        auto op = std::make_unique<Operation>(m_live, &m_resolving);
-        mostResolvesAtOnce = std::max(mostResolvesAtOnce, m_resolving);
+        auto op = std::make_unique<Operation>(m_resolves);
+        mostResolvesAtOnce = std::max(mostResolvesAtOnce, m_resolves);
         for (const Service& s : services) {
             if (s.type == service.type && s.name == service.name && s.resolveMs >= 0) {
                 QTimer::singleShot(s.resolveMs, &op->context,
@@ -63,24 +61,13 @@ public:
 
 private:
     struct Operation : DnsSdOperation {
-        explicit Operation(int& live, int* resolving = nullptr) : live(live), resolving(resolving) {
-            ++live;
-            if (resolving) {
-                ++*resolving;
-            }
-        }
-        ~Operation() override {
-            --live;
-            if (resolving) {
-                --*resolving;
-            }
-        }
-        int& live;
-        int* resolving;
+        explicit Operation(int& counter) : counter(counter) { ++counter; }
+        ~Operation() override { --counter; }
+        int& counter;
         QObject context;
     };
-    int m_live = 0;
-    int m_resolving = 0;
+    int m_browses = 0;
+    int m_resolves = 0;
 };
 
 } // namespace talvora::test
