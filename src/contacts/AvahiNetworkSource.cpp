@@ -71,8 +71,10 @@ public:
     Search(DnsSdClient& client, const DiscoveryBounds& bounds, std::function<void()> complete)
         : m_client(client), m_bounds(bounds), m_ownHost(client.ownHostName()),
           m_complete(std::move(complete)) {
-        m_deadline.setSingleShot(true);
-        connect(&m_deadline, &QTimer::timeout, this, [this] { completeNow(); });
+        for (QTimer* bound : {&m_quiet, &m_deadline}) {
+            bound->setSingleShot(true);
+            connect(bound, &QTimer::timeout, this, [this] { completeNow(); });
+        }
     }
 
     void start() {
@@ -87,6 +89,7 @@ public:
             }
         }
         m_deadline.start(m_bounds.maxWalkMs);
+        m_quiet.start(m_bounds.quietMs);
         completeIfDone();
     }
 
@@ -97,6 +100,7 @@ public:
         --m_resolving;
         std::erase(m_running, ended);
         if (answered) {
+            m_quiet.start(m_bounds.quietMs);
             // The daemon is answering: a resolve runs out of time only while it answers none.
             // On a busy machine a whole round of answers can take longer than one bound.
             for (const QPointer<PendingResolve>& running : m_running) {
@@ -118,6 +122,7 @@ public:
 
 private:
     void onFound(int kind, const DnsSdService& service) {
+        m_quiet.start(m_bounds.quietMs);
         if (m_done || service.local) {
             return; // late, or this machine's own
         }
@@ -152,6 +157,7 @@ private:
 
     void onAllForNow(int kind) {
         // Each browser says so once that counts; after that it stays but no longer holds the search.
+        m_quiet.start(m_bounds.quietMs);
         if (m_browsing[kind]) {
             m_browsing[kind] = false;
             --m_browsesPending;
@@ -193,6 +199,7 @@ private:
             return;
         }
         m_done = true;
+        m_quiet.stop();
         m_deadline.stop();
         m_complete();
     }
@@ -209,6 +216,7 @@ private:
     std::vector<QPointer<PendingResolve>> m_running; // children waiting for their answer
     std::vector<QPointer<PendingResolve>> m_ended;   // children to free
     bool m_freeing = false;
+    QTimer m_quiet;
     QTimer m_deadline;
     bool m_done = false;
     Hosts m_found;

@@ -13,7 +13,11 @@ namespace talvora {
 
 // How long a refresh of the network through DNS-SD may take.
 struct DiscoveryBounds {
-    int maxWalkMs = 3000; // the whole refresh
+    // A refresh ends once the daemon has said nothing for quietMs (it is stuck, or only silent
+    // hosts are left), and at the latest maxWalkMs after it began. On a busy machine the daemon's
+    // answers to a few hundred services can take longer than quietMs in all, but not between two.
+    int quietMs = 3000;
+    int maxWalkMs = 15000;
     // One resolve, while the daemon answers none of the others: a silent host must not hold
     // the others.
     int resolveMs = 1000;
@@ -32,12 +36,12 @@ struct DiscoveryBounds {
 // and a host whose entry would not read back (hostReadsBack) is left out.
 //
 // Each refresh is one search: it browses every type in the local domain afresh and resolves every
-// service found (a few at a time), so a phone that has gone is no longer listed. It is ready when every
-// browser has reported all it knows for now and every resolve has ended (each within its own bound), and at
-// the latest after the walk's bound. A search owns its browsers, resolvers and timers; a new
-// refresh, cancel() and the destructor stop it and everything it started, so nothing of one
-// refresh reaches another. Without a DNS-SD daemon a refresh is ready at once (from the event
-// loop), with an empty network.
+// service found (a few at a time), so a phone that has gone is no longer listed. It is ready when
+// every browser has reported all it knows for now and every resolve has ended (each within its
+// own bound), or when the daemon stays silent too long (DiscoveryBounds). A search owns its
+// browsers, resolvers and timers; a new refresh, cancel() and the destructor stop it and
+// everything it started, so nothing of one refresh reaches another. Without a DNS-SD daemon a
+// refresh is ready at once (from the event loop), with an empty network.
 class AvahiNetworkSource : public NetworkSource {
 public:
     // Through the machine's Avahi daemon.

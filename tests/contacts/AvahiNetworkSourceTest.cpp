@@ -18,7 +18,7 @@ namespace {
 
 struct Source {
     // By default, bounds no busy machine reaches: only a resolve that never answers meets one.
-    explicit Source(DiscoveryBounds bounds = {60000, 30000, 16}) {
+    explicit Source(DiscoveryBounds bounds = {60000, 60000, 30000, 16}) {
         auto fake = std::make_unique<test::FakeDnsSdClient>();
         dns = fake.get();
         source = std::make_unique<AvahiNetworkSource>(std::move(fake), bounds);
@@ -117,9 +117,13 @@ TEST(AvahiNetworkSource, BackToBackRefreshesListEveryHostEveryTime) {
 }
 
 TEST(AvahiNetworkSource, StoppedOrCutShortTheRefreshEndsWithNothingLeftRunning) {
-    Source net({60000, 100, 16});
+    Source net({60000, 60000, 100, 16});
     net.dns->services = {{"_talvora._udp", "a", "a.local", {}, 0}, {"_ssh._tcp", "b", "b.local", {}, -1}};
     EXPECT_EQ(net.listing().size(), 4); // b never answers and runs out of time; a is listed
+    Source stuck({200, 60000, 30000, 16});
+    stuck.dns->services = net.dns->services;
+    stuck.dns->browsesHang = true;
+    EXPECT_EQ(stuck.listing().size(), 4); // ends once the daemon has said nothing for a while
 
     int readies = 0;
     net.source->refresh([&readies] { ++readies; });

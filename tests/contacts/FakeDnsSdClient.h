@@ -23,6 +23,7 @@ public:
         int resolveMs = 0; // negative: never answers
     };
     QList<Service> services;
+    bool browsesHang = false; // never say "all for now"
     int resolvesStarted = 0;
     int mostResolvesAtOnce = 0;
 
@@ -37,9 +38,11 @@ public:
                 found.append({1, 0, s.name, s.type, "local", false});
             }
         }
-        QTimer::singleShot(0, &op->context, [found, events] {
+        QTimer::singleShot(0, &op->context, [found, events, hang = browsesHang] {
             std::for_each(found.cbegin(), found.cend(), events.found);
-            events.allForNow();
+            if (!hang) {
+                events.allForNow();
+            }
         });
         return op;
     }
