@@ -32,10 +32,12 @@ read -r _ nsA busA <<<"$(grep '^A ' <<<"$out")"
 read -r _ nsB busB <<<"$(grep '^B ' <<<"$out")"
 hostB=$(sed -n 's/^host-name=//p' "$dir/b/avahi.conf").local
 inA() { ip netns exec "$nsA" env DBUS_SYSTEM_BUS_ADDRESS="$busA" "$helper" "$@"; }
-inB() { ip netns exec "$nsB" env DBUS_SYSTEM_BUS_ADDRESS="$busB" "$helper" "$@"; }
+publish() { # the helper itself is the background job (ip netns exec and env exec it): $! stops it
+  ip netns exec "$nsB" env DBUS_SYSTEM_BUS_ADDRESS="$busB" "$helper" "$@" >"$dir/$1.log" 2>&1 &
+  publisher=$!
+}
 
-inB publish-hostile >"$dir/hostile.log" 2>&1 &
-publisher=$!
+publish publish-hostile
 hostile_added() { # the announcements take a moment to go out
   for _ in $(seq 1 20); do
     inA hostile "$hostB" >"$dir/hostile.out" && return 0
@@ -47,10 +49,9 @@ check "hostile caller IDs: the contacts survive, every host hails as announced, 
 grep -v '^walk' "$dir/hostile.out"
 stop_publisher
 
-inB publish-many "$count" >"$dir/many.log" 2>&1 &
-publisher=$!
+publish publish-many "$count"
 check "$count phones: $refreshes refreshes back to back and $refreshes after abandoned ones list every one" \
   inA refresh-many "$count" "$refreshes"
 stop_publisher
-[ "$failures" -ne 0 ] && { echo "publisher logs:"; cat "$dir/hostile.log" "$dir/many.log"; }
+[ "$failures" -ne 0 ] && { echo "publisher logs:"; cat "$dir"/publish-*.log; }
 checks_done
