@@ -30,7 +30,10 @@ QString decodeCp1252(QByteArrayView bytes) {
 } // namespace
 
 QString decodeText(QByteArrayView bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    // A leading U+FEFF is part of the text: a file's byte order mark is its reader's business,
+    // and a text that starts with the character must read back with it.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QString text = utf8(bytes);
     if (!utf8.hasError()) {
         return text;

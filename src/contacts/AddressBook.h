@@ -9,6 +9,9 @@ namespace talvora {
 // allowed (an entry equal to others goes after them). It is the model of the address book's
 // list view. `changed()` tells whether the user changed the list since it was last loaded or
 // saved, so that a file read only in part is never overwritten by its unchanged remainder.
+//
+// Every entry is held as it is stored (storableEntry), and the list never grows beyond what its
+// file can hold (the limits of AddressBookFile.h), so that a save always reads back as the list.
 class AddressBook : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -17,7 +20,11 @@ public:
     const QStringList& entries() const { return m_entries; }
     int count() const { return int(m_entries.size()); }
 
-    // Places the entry at its sorted position and returns that row.
+    // Whether `entry` can join the list: its line is at most kAddressBookMaxLineBytes, and the
+    // file stays within kAddressBookMaxEntries and kAddressBookEntryBytes.
+    bool canAdd(const QString& entry) const;
+    // Places the entry, as it is stored, at its sorted position and returns that row; -1, adding
+    // nothing, when it cannot join the list (canAdd).
     int add(const QString& entry);
     int addContact(const QString& name, const QString& address);
     void removeAt(int row);
@@ -36,6 +43,7 @@ public:
 
 private:
     QStringList m_entries;
+    qsizetype m_fileBytes = 0; // the entries' lines in the file, each with its CR LF
     bool m_changed = false;
 };
 

@@ -13,6 +13,8 @@ namespace talvora {
 
 namespace {
 
+const QByteArray kUtf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
+
 bool isLineEnd(char c) {
     return c == '\r' || c == '\n';
 }
@@ -28,6 +30,25 @@ QByteArray entryBytes(const QString& entry) {
 }
 
 } // namespace
+
+QString storableEntry(const QString& entry) {
+    QString out = entry;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        const QChar c = out.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0)) {
+            out[i] = QLatin1Char(' ');
+        } else if (c.isHighSurrogate() && i + 1 < out.size() && out.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            out[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return out;
+}
+
+qsizetype storedLineBytes(const QString& entry) {
+    return entryBytes(storableEntry(entry)).size();
+}
 
 AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize) {
     AddressBookText out;
@@ -49,7 +70,10 @@ AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize) {
         out.bytesBeyondLimit = fileSize - end;
     }
 
-    qsizetype pos = 0;
+    qsizetype pos = bytes.first(end).startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
+    // Lines are counted as they will be written back, each with CR LF, so that a file read
+    // whole is also written whole.
+    qsizetype room = kAddressBookEntryBytes;
     while (pos < end) {
         qsizetype stop = pos;
         while (stop < end && !isLineEnd(bytes[stop])) {
@@ -59,8 +83,12 @@ AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize) {
             ++out.entriesBeyondLimit;
         } else if (stop - pos > kAddressBookMaxLineBytes) {
             ++out.longLinesSkipped;
+        } else if (stop - pos + 2 > room) {
+            out.bytesBeyondLimit = fileSize - pos;
+            break;
         } else {
             out.entries << decodeText(bytes.sliced(pos, stop - pos));
+            room -= stop - pos + 2;
         }
         pos = stop;
         if (pos < end && bytes[pos] == '\r') {
@@ -78,8 +106,13 @@ AddressBookText parseAddressBook(QByteArrayView bytes, qsizetype fileSize) {
 QByteArray addressBookBytes(const QStringList& entries) {
     QByteArray out;
     for (const QString& entry : entries) {
-        out += entryBytes(entry);
+        out += entryBytes(storableEntry(entry));
         out += "\r\n";
+    }
+    // Reading takes a byte order mark off the start of the file: a first entry that starts with
+    // U+FEFF keeps it behind one.
+    if (out.startsWith(kUtf8Bom)) {
+        out.prepend(kUtf8Bom);
     }
     return out;
 }

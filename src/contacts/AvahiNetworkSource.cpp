@@ -1,11 +1,16 @@
 #include "contacts/AvahiNetworkSource.h"
 
-#include <avahi-client/lookup.h>
-#include <avahi-common/malloc.h>
-#include <avahi-common/strlst.h>
+#include "base/TextEncoding.h"
+#include "contacts/AvahiDnsSdClient.h"
+#include "contacts/ContactEntry.h"
+#include "contacts/NetworkText.h"
 
-#include <algorithm>
+#include <QPointer>
+#include <QTimer>
+
 #include <array>
+#include <deque>
+#include <vector>
 
 namespace talvora {
 
@@ -27,194 +32,276 @@ constexpr std::array<ServiceKind, 5> kKinds{{
 }};
 constexpr int kPhoneKind = 0;
 
-QString txtValue(AvahiStringList* txt, const char* key) {
-    AvahiStringList* item = avahi_string_list_find(txt, key);
-    char* k = nullptr;
-    char* v = nullptr;
-    size_t size = 0;
-    if (item == nullptr || avahi_string_list_get_pair(item, &k, &v, &size) < 0) {
-        return {};
+// The value of `key` in a TXT record, byte for byte; empty when the key is absent.
+QByteArray txtValue(const QList<QByteArray>& txt, QByteArrayView key) {
+    for (const QByteArray& item : txt) {
+        const qsizetype eq = item.indexOf('=');
+        if (eq >= 0 && QByteArrayView(item).first(eq).compare(key, Qt::CaseInsensitive) == 0) {
+            return item.mid(eq + 1);
+        }
     }
-    const QString value = v ? QString::fromUtf8(v, qsizetype(size)) : QString();
-    avahi_free(k);
-    avahi_free(v);
-    return value;
+    return {};
 }
 
 } // namespace
 
-struct AvahiNetworkSource::Resolve {
-    AvahiNetworkSource* source = nullptr;
-    int typeIndex = 0;
-    AvahiServiceResolver* resolver = nullptr;
+// One service being resolved, a child of its search: it owns the resolve and the timer that
+// bounds it, so both end with it, and it reports once (found, failed or out of time).
+class AvahiNetworkSource::PendingResolve : public QObject {
+public:
+    PendingResolve(Search& search, int kind, const DnsSdService& service);
+    bool start(DnsSdClient& client, int boundMs);
+    // Gives it `ms` more from now.
+    void extend(int ms);
+
+private:
+    void end(const std::optional<DnsSdResolved>& result, bool answered);
+
+    Search& m_search;
+    int m_kind;
+    DnsSdService m_service;
+    std::unique_ptr<DnsSdOperation> m_resolve;
+    QTimer m_bound;
+    bool m_ended = false;
 };
 
-AvahiNetworkSource::AvahiNetworkSource()
-    : m_connection(std::make_unique<AvahiConnection>([this](AvahiClientState s) { onClientState(s); })) {
-    m_deadline.setSingleShot(true);
-    QObject::connect(&m_deadline, &QTimer::timeout, [this] { finish(); });
+// One refresh: it owns its browses, and its resolves as QObject children.
+class AvahiNetworkSource::Search : public QObject {
+public:
+    Search(DnsSdClient& client, const DiscoveryBounds& bounds, std::function<void()> complete)
+        : m_client(client), m_bounds(bounds), m_ownHost(client.ownHostName()),
+          m_complete(std::move(complete)) {
+        for (QTimer* bound : {&m_quiet, &m_deadline}) {
+            bound->setSingleShot(true);
+            connect(bound, &QTimer::timeout, this, [this] { completeNow(); });
+        }
+    }
+
+    void start() {
+        for (int kind = 0; kind < int(kKinds.size()); ++kind) {
+            std::unique_ptr<DnsSdOperation> browse =
+                m_client.browse(kKinds[kind].type, {[this, kind](const DnsSdService& s) { onFound(kind, s); },
+                                                    [this, kind] { onAllForNow(kind); }});
+            if (browse) {
+                m_browses.push_back(std::move(browse));
+                m_browsing[kind] = true;
+                ++m_browsesPending;
+            }
+        }
+        m_deadline.start(m_bounds.maxWalkMs);
+        m_quiet.start(m_bounds.quietMs);
+        completeIfDone();
+    }
+
+    const Hosts& found() const { return m_found; }
+
+    void resolveEnded(PendingResolve* ended, int kind, const DnsSdService& service,
+                      const std::optional<DnsSdResolved>& result, bool answered) {
+        --m_resolving;
+        std::erase(m_running, ended);
+        if (answered) {
+            m_quiet.start(m_bounds.quietMs);
+            // The daemon is answering: a resolve runs out of time only while it answers none.
+            // On a busy machine a whole round of answers can take longer than one bound.
+            for (const QPointer<PendingResolve>& running : m_running) {
+                running->extend(m_bounds.resolveMs);
+            }
+        }
+        // It is freed from the event loop, not inside its own callback; its place goes to the next
+        // one only then, so no more than resolvesAtOnce are ever open at the daemon.
+        m_ended.push_back(ended);
+        if (!std::exchange(m_freeing, true)) {
+            QMetaObject::invokeMethod(
+                this, [this] { freeEndedAndGoOn(); }, Qt::QueuedConnection);
+        }
+        if (!m_done && result && !result->local) {
+            addHost(kind, service, *result);
+        }
+        completeIfDone();
+    }
+
+private:
+    void onFound(int kind, const DnsSdService& service) {
+        m_quiet.start(m_bounds.quietMs);
+        if (m_done || service.local) {
+            return; // late, or this machine's own
+        }
+        m_waiting.push_back({kind, service});
+        startResolves();
+    }
+
+    void freeEndedAndGoOn() {
+        m_freeing = false;
+        for (const QPointer<PendingResolve>& ended : std::exchange(m_ended, {})) {
+            delete ended.data();
+        }
+        startResolves();
+    }
+
+    void startResolves() {
+        const int atOnce = std::max(1, m_bounds.resolvesAtOnce);
+        while (!m_done && !m_waiting.empty() && m_resolving + int(m_ended.size()) < atOnce) {
+            const auto [kind, service] = m_waiting.front();
+            m_waiting.pop_front();
+            auto* pending = new PendingResolve(*this, kind, service);
+            ++m_resolving;
+            if (pending->start(m_client, m_bounds.resolveMs)) {
+                m_running.push_back(pending);
+            } else {
+                --m_resolving;
+                delete pending;
+            }
+        }
+        completeIfDone(); // when the last ones could not start
+    }
+
+    void onAllForNow(int kind) {
+        // Each browser says so once that counts; after that it stays but no longer holds the search.
+        m_quiet.start(m_bounds.quietMs);
+        if (m_browsing[kind]) {
+            m_browsing[kind] = false;
+            --m_browsesPending;
+        }
+        completeIfDone();
+    }
+
+    void addHost(int kind, const DnsSdService& service, const DnsSdResolved& resolved) {
+        // A host name is hailed as it stands: one that no entry would read back is left out, not
+        // mended into another host's name.
+        const QString hostName = decodeText(resolved.hostName);
+        if (hostName.isEmpty() || !hostReadsBack(hostName) ||
+            hostName.compare(m_ownHost, Qt::CaseInsensitive) == 0) {
+            return;
+        }
+        const QString key = hostName.toLower();
+        const auto it = m_found.constFind(key);
+        if (it != m_found.cend() && it->typeIndex <= kind) {
+            return; // already known by a service that ranks as high
+        }
+        QString comment;
+        if (kind == kPhoneKind) {
+            comment = networkText(txtValue(resolved.txt, "cid"));
+        }
+        if (comment.isEmpty()) {
+            comment = networkText(service.name);
+        }
+        m_found.insert(key, Host{kind, hostName, comment});
+    }
+
+    void completeIfDone() {
+        if (m_browsesPending == 0 && m_waiting.empty() && m_resolving == 0) {
+            completeNow();
+        }
+    }
+
+    void completeNow() {
+        if (m_done) {
+            return;
+        }
+        m_done = true;
+        m_quiet.stop();
+        m_deadline.stop();
+        m_complete();
+    }
+
+    DnsSdClient& m_client;
+    DiscoveryBounds m_bounds;
+    QString m_ownHost;
+    std::function<void()> m_complete;
+    std::vector<std::unique_ptr<DnsSdOperation>> m_browses;
+    std::array<bool, kKinds.size()> m_browsing{};
+    int m_browsesPending = 0;
+    std::deque<std::pair<int, DnsSdService>> m_waiting; // found, not yet being resolved
+    int m_resolving = 0;
+    std::vector<QPointer<PendingResolve>> m_running; // children waiting for their answer
+    std::vector<QPointer<PendingResolve>> m_ended;   // children to free
+    bool m_freeing = false;
+    QTimer m_quiet;
+    QTimer m_deadline;
+    bool m_done = false;
+    Hosts m_found;
+};
+
+AvahiNetworkSource::PendingResolve::PendingResolve(Search& search, int kind, const DnsSdService& service)
+    : QObject(&search), m_search(search), m_kind(kind), m_service(service) {
+    m_bound.setSingleShot(true);
+    connect(&m_bound, &QTimer::timeout, this, [this] { end(std::nullopt, false); });
+}
+
+bool AvahiNetworkSource::PendingResolve::start(DnsSdClient& client, int boundMs) {
+    m_resolve = client.resolve(m_service, [this](const std::optional<DnsSdResolved>& r) { end(r, true); });
+    if (m_resolve) {
+        m_bound.start(boundMs); // from when the daemon has it
+    }
+    return m_resolve != nullptr;
+}
+
+void AvahiNetworkSource::PendingResolve::extend(int ms) {
+    m_bound.start(ms);
+}
+
+void AvahiNetworkSource::PendingResolve::end(const std::optional<DnsSdResolved>& result, bool answered) {
+    if (m_ended) {
+        return; // a resolver may report again; the first answer counts
+    }
+    m_ended = true;
+    m_bound.stop();
+    m_search.resolveEnded(this, m_kind, m_service, result, answered);
+}
+
+AvahiNetworkSource::AvahiNetworkSource() : AvahiNetworkSource(std::make_unique<AvahiDnsSdClient>()) {}
+
+AvahiNetworkSource::AvahiNetworkSource(std::unique_ptr<DnsSdClient> client, DiscoveryBounds bounds)
+    : m_client(std::move(client)), m_bounds(bounds) {
+    m_client->setLostHandler([this] { onLost(); });
 }
 
 AvahiNetworkSource::~AvahiNetworkSource() {
-    m_ready = nullptr;
-    stopSearch();
-    m_connection.reset();
-}
-
-void AvahiNetworkSource::onClientState(AvahiClientState state) {
-    if (state == AVAHI_CLIENT_FAILURE && m_ready) {
-        // Browsers and resolvers die with their client: the refresh ends with what it has.
-        finish();
-    }
+    cancel();
+    m_client->setLostHandler(nullptr);
 }
 
 void AvahiNetworkSource::refresh(std::function<void()> ready) {
     cancel();
-    m_found.clear();
     m_ready = std::move(ready);
     m_started.start();
-    AvahiClient* client = m_connection->running() ? m_connection->client() : nullptr;
-    if (client != nullptr) {
-        for (const ServiceKind& kind : kKinds) {
-            if (AvahiServiceBrowser* b =
-                    avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kind.type, "local",
-                                              AvahiLookupFlags(0), &AvahiNetworkSource::browsed, this)) {
-                m_browsers.push_back(b);
-            }
-        }
-    }
-    m_browsersPending = int(m_browsers.size());
-    if (m_browsersPending == 0) {
-        finish();
-        return;
-    }
-    m_deadline.start(kMaxWalkMs);
+    const quint64 generation = m_generation;
+    m_search =
+        std::make_unique<Search>(*m_client, m_bounds, [this, generation] { searchComplete(generation); });
+    m_search->start();
 }
 
 void AvahiNetworkSource::cancel() {
+    ++m_generation;
     m_ready = nullptr;
-    stopSearch();
+    m_search.reset(); // its browses, resolves and timers with it
 }
 
-void AvahiNetworkSource::stopSearch() {
-    m_deadline.stop();
-    for (AvahiServiceBrowser* b : m_browsers) {
-        avahi_service_browser_free(b);
-    }
-    m_browsers.clear();
-    m_browsersPending = 0;
-    for (const auto& r : m_resolves) {
-        avahi_service_resolver_free(r->resolver);
-    }
-    m_resolves.clear();
+void AvahiNetworkSource::searchComplete(quint64 generation) {
+    m_found = m_search->found();
+    // The search completes inside one of its own callbacks: it is dropped from the event loop.
+    QTimer::singleShot(0, &m_context, [this, generation] { finish(generation); });
 }
 
-void AvahiNetworkSource::finishIfDone() {
-    if (m_ready && m_browsersPending == 0 && m_resolves.empty()) {
-        finish();
+void AvahiNetworkSource::onLost() {
+    // Every browse and resolve died with the daemon's client: the refresh ends with what it has.
+    if (m_search) {
+        m_found = m_search->found();
+        m_search.reset();
+        QTimer::singleShot(0, &m_context, [this, generation = m_generation] { finish(generation); });
     }
 }
 
-void AvahiNetworkSource::finish() {
-    stopSearch();
-    m_snapshot = m_found;
+void AvahiNetworkSource::finish(quint64 generation) {
+    if (generation != m_generation) {
+        return; // a completion of a refresh that was cancelled or replaced since
+    }
+    m_search.reset();
+    m_snapshot = std::exchange(m_found, {});
     m_lastRefreshMs = m_started.isValid() ? m_started.elapsed() : 0;
     if (auto ready = std::exchange(m_ready, nullptr)) {
         ready();
     }
-}
-
-void AvahiNetworkSource::browsed(AvahiServiceBrowser* b, AvahiIfIndex interface, AvahiProtocol protocol,
-                                 AvahiBrowserEvent event, const char* name, const char* type,
-                                 const char* domain, AvahiLookupResultFlags flags, void* self) {
-    auto* source = static_cast<AvahiNetworkSource*>(self);
-    if (std::find(source->m_browsers.begin(), source->m_browsers.end(), b) == source->m_browsers.end()) {
-        return; // a browser of an abandoned refresh
-    }
-    switch (event) {
-    case AVAHI_BROWSER_NEW: {
-        if (flags & AVAHI_LOOKUP_RESULT_LOCAL) {
-            return; // this machine's own services
-        }
-        const auto kind = std::find_if(kKinds.begin(), kKinds.end(),
-                                       [type](const ServiceKind& k) { return qstrcmp(k.type, type) == 0; });
-        auto resolve = std::make_unique<Resolve>();
-        resolve->source = source;
-        resolve->typeIndex = int(kind - kKinds.begin());
-        resolve->resolver = avahi_service_resolver_new(
-            avahi_service_browser_get_client(b), interface, protocol, name, type, domain, AVAHI_PROTO_UNSPEC,
-            AvahiLookupFlags(0), &AvahiNetworkSource::resolved, resolve.get());
-        if (resolve->resolver == nullptr) {
-            return;
-        }
-        AvahiServiceResolver* resolver = resolve->resolver;
-        source->m_resolves.push_back(std::move(resolve));
-        // Each resolve has its own bound; one silent host must not hold the others.
-        QTimer::singleShot(kResolveMs, &source->m_deadline, [source, resolver] {
-            auto& all = source->m_resolves;
-            const auto it = std::find_if(all.begin(), all.end(),
-                                         [resolver](const auto& r) { return r->resolver == resolver; });
-            if (it != all.end()) {
-                avahi_service_resolver_free(resolver);
-                all.erase(it);
-                source->finishIfDone();
-            }
-        });
-        break;
-    }
-    case AVAHI_BROWSER_ALL_FOR_NOW:
-    case AVAHI_BROWSER_FAILURE:
-        // Each browser says so once; after that the browser stays but no longer holds the walk.
-        if (source->m_browsersPending > 0) {
-            --source->m_browsersPending;
-        }
-        source->finishIfDone();
-        break;
-    case AVAHI_BROWSER_REMOVE:
-    case AVAHI_BROWSER_CACHE_EXHAUSTED:
-        break;
-    }
-}
-
-void AvahiNetworkSource::resolved(AvahiServiceResolver* r, AvahiIfIndex, AvahiProtocol,
-                                  AvahiResolverEvent event, const char* name, const char*, const char*,
-                                  const char* hostName, const AvahiAddress*, uint16_t, AvahiStringList* txt,
-                                  AvahiLookupResultFlags flags, void* resolveData) {
-    auto* resolve = static_cast<Resolve*>(resolveData);
-    AvahiNetworkSource* source = resolve->source;
-    if (event == AVAHI_RESOLVER_FOUND &&
-        !(flags & (AVAHI_LOOKUP_RESULT_LOCAL | AVAHI_LOOKUP_RESULT_OUR_OWN))) {
-        source->addHost(resolve->typeIndex, QString::fromUtf8(name), QString::fromUtf8(hostName), txt);
-    }
-    auto& all = source->m_resolves;
-    const auto it = std::find_if(all.begin(), all.end(), [r](const auto& x) { return x->resolver == r; });
-    avahi_service_resolver_free(r);
-    if (it != all.end()) {
-        all.erase(it); // `resolve` is gone from here on
-    }
-    source->finishIfDone();
-}
-
-void AvahiNetworkSource::addHost(int typeIndex, const QString& instance, const QString& hostName,
-                                 AvahiStringList* txt) {
-    const char* own =
-        m_connection->client() ? avahi_client_get_host_name_fqdn(m_connection->client()) : nullptr;
-    if (hostName.isEmpty() ||
-        (own != nullptr && hostName.compare(QString::fromUtf8(own), Qt::CaseInsensitive) == 0)) {
-        return;
-    }
-    const QString key = hostName.toLower();
-    const auto it = m_found.constFind(key);
-    if (it != m_found.cend() && it->typeIndex <= typeIndex) {
-        return; // already known by a service that ranks as high
-    }
-    QString comment = instance;
-    if (typeIndex == kPhoneKind) {
-        if (const QString cid = txtValue(txt, "cid"); !cid.isEmpty()) {
-            comment = cid;
-        }
-    }
-    m_found.insert(key, Host{typeIndex, hostName, comment});
 }
 
 std::optional<QList<NetworkResource>> AvahiNetworkSource::readContainer(int,

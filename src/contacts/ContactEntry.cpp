@@ -1,5 +1,9 @@
 #include "contacts/ContactEntry.h"
 
+#include "contacts/NetworkText.h"
+
+#include <algorithm>
+
 namespace talvora {
 
 QString contactEntry(const QString& name, const QString& address) {
@@ -33,6 +37,19 @@ QString listedHost(const QString& entry) {
 
 bool entryLess(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+
+QString networkContactName(const QString& name) {
+    QString clean = withoutControls(name);
+    clean.replace(QLatin1Char('<'), QChar(0x2039));
+    clean.replace(QLatin1Char('>'), QChar(0x203A));
+    return cutToUtf8Bytes(clean, kNetworkNameMaxBytes, true);
+}
+
+bool hostReadsBack(const QString& host) {
+    return host.isValidUtf16() && withoutControls(host) == host &&
+           std::none_of(host.cbegin(), host.cend(),
+                        [](QChar c) { return c == QLatin1Char('<') || c == QLatin1Char('>'); });
 }
 
 } // namespace talvora

@@ -1,6 +1,8 @@
 #include "contacts/DiscoveryWalk.h"
 
 #include "contacts/AddressBook.h"
+#include "contacts/AddressBookFile.h"
+#include "contacts/ContactEntry.h"
 
 namespace talvora {
 
@@ -62,8 +64,12 @@ int addListedHosts(const QStringList& lines, AddressBook& book) {
                 continue;
             }
             const QString host = line.mid(slashes + 2);
-            if (!book.isHostListed(host)) {
-                book.addContact(name, host);
+            if (!hostReadsBack(host)) {
+                continue; // its entry would hail another address
+            }
+            // The check compares the host as the entry will hold it.
+            const QString entry = storableEntry(contactEntry(networkContactName(name), host));
+            if (!book.isHostListed(listedHost(entry)) && book.add(entry) >= 0) {
                 ++added;
             }
         }

@@ -24,7 +24,9 @@ QStringList walkNetwork(NetworkSource& source, int resourceType, int filter);
 // first ":" and the blank after it); a line starting "Host" gives the host after its first "\\",
 // which is added with the current name unless the book already lists it (case counting), so a
 // host listed twice is added once. Other lines, and "Host" lines without "\\", are skipped.
-// Returns how many contacts were added.
+// The lines hold what strangers announced: the name is taken as networkContactName, a host that
+// would not read back from its entry (hostReadsBack) is skipped, and so is one the book has no
+// room for. Returns how many contacts were added.
 int addListedHosts(const QStringList& lines, AddressBook& book);
 
 } // namespace talvora

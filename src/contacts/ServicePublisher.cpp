@@ -1,8 +1,13 @@
 #include "contacts/ServicePublisher.h"
 
+#include "contacts/NetworkText.h"
+
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
+
+#include <memory>
 
 namespace talvora {
 
@@ -11,19 +16,29 @@ namespace {
 constexpr int kMaxLabelBytes = 63; // one DNS label
 constexpr int kMaxTxtBytes = 255;  // one TXT string
 
-// The caller ID as a DNS-SD instance name: at most one label, cut on a character boundary.
+// The caller ID as a DNS-SD instance name: at most one label, cut between two characters.
 QString instanceName(const QString& callerId) {
-    QString name = callerId.isEmpty() ? QStringLiteral("Talvora Video Phone") : callerId;
-    while (name.toUtf8().size() > kMaxLabelBytes) {
-        name.chop(1);
-    }
-    return name;
+    const QString name = callerId.isEmpty() ? QStringLiteral("Talvora Video Phone") : callerId;
+    return cutToUtf8Bytes(name, kMaxLabelBytes, false);
 }
 
+// "key=value" within one TXT string; a value that does not fit is cut between two characters and
+// ends in "…".
 QByteArray txtEntry(const char* key, const QString& value) {
-    QByteArray entry = QByteArray(key) + '=' + value.toUtf8();
-    entry.truncate(kMaxTxtBytes);
-    return entry;
+    const QByteArray head = QByteArray(key) + '=';
+    return head + cutToUtf8Bytes(value, kMaxTxtBytes - head.size(), true).toUtf8();
+}
+
+using TxtList = std::unique_ptr<AvahiStringList, decltype(&avahi_string_list_free)>;
+
+// Avahi's list of the strings, built as avahi_entry_group_add_service builds it from its arguments.
+TxtList avahiTxt(const QList<QByteArray>& strings) {
+    AvahiStringList* list = nullptr;
+    for (const QByteArray& s : strings) {
+        list = avahi_string_list_add_arbitrary(list, reinterpret_cast<const uint8_t*>(s.constData()),
+                                               size_t(s.size()));
+    }
+    return TxtList(list, &avahi_string_list_free);
 }
 
 } // namespace
@@ -69,12 +84,15 @@ void ServicePublisher::setBusy(bool busy) {
     m_busy = busy;
     if (m_group != nullptr && !avahi_entry_group_is_empty(m_group)) {
         const QByteArray name = m_name.toUtf8();
-        const QByteArray cid = txtEntry("cid", m_callerId);
-        avahi_entry_group_update_service_txt(m_group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                             AvahiPublishFlags(0), name.constData(), kPhoneServiceType,
-                                             nullptr, "txtvers=1", cid.constData(),
-                                             m_busy ? "status=busy" : "status=avail", nullptr);
+        avahi_entry_group_update_service_txt_strlst(m_group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                    AvahiPublishFlags(0), name.constData(), kPhoneServiceType,
+                                                    nullptr, avahiTxt(txtRecord()).get());
     }
+}
+
+QList<QByteArray> ServicePublisher::txtRecord() const {
+    return {txtEntry("txtvers", QStringLiteral("1")), txtEntry("cid", m_callerId),
+            txtEntry("status", m_busy ? QStringLiteral("busy") : QStringLiteral("avail"))};
 }
 
 void ServicePublisher::onClientState(AvahiClientState state) {
@@ -115,11 +133,9 @@ void ServicePublisher::publish() {
         return;
     }
     const QByteArray name = m_name.toUtf8();
-    const QByteArray cid = txtEntry("cid", m_callerId);
-    const int rc = avahi_entry_group_add_service(
+    const int rc = avahi_entry_group_add_service_strlst(
         m_group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name.constData(),
-        kPhoneServiceType, nullptr, nullptr, kPhoneServicePort, "txtvers=1", cid.constData(),
-        m_busy ? "status=busy" : "status=avail", nullptr);
+        kPhoneServiceType, nullptr, nullptr, kPhoneServicePort, avahiTxt(txtRecord()).get());
     if (rc == AVAHI_ERR_COLLISION) {
         rename();
         return;

@@ -4,6 +4,8 @@
 
 #include <avahi-client/publish.h>
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -30,6 +32,10 @@ public:
     // The instance name in use (after any renaming) and whether the daemon confirmed it.
     QString publishedName() const { return m_name; }
     bool established() const { return m_established; }
+
+    // The TXT strings announced, in order, each "key=value" within a TXT string's 255 bytes: a
+    // caller ID that does not fit is cut between two characters and ends in "…".
+    QList<QByteArray> txtRecord() const;
 
 private:
     void onClientState(AvahiClientState state);

@@ -8,31 +8,27 @@
 #include <QFileInfo>
 #include <QList>
 
-#include <cctype>
 #include <limits>
 
 namespace talvora {
 
 namespace {
 
-// Longest value a read returns; longer values are cut.
-constexpr qsizetype kMaxValueChars = 2047;
-
 // A file saved by an editor that marks UTF-8 starts with these bytes; they are no part of the
 // first line (which is usually the section header).
 const QByteArray kUtf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
 
-QByteArray withoutBom(QByteArray data, bool* hadBom = nullptr) {
+QByteArrayView withoutBom(QByteArrayView data, bool* hadBom = nullptr) {
     const bool bom = data.startsWith(kUtf8Bom);
     if (hadBom != nullptr) {
         *hadBom = bom;
     }
-    return bom ? data.mid(kUtf8Bom.size()) : data;
+    return bom ? data.sliced(kUtf8Bom.size()) : data;
 }
 
 // Splits the file into lines at LF, CR LF or CR, remembering which ending the file uses so that
 // a rewrite keeps it.
-QList<QByteArray> splitLines(const QByteArray& data, QByteArray& ending) {
+QList<QByteArray> splitLines(QByteArrayView data, QByteArray& ending) {
     QList<QByteArray> lines;
     ending = "\n";
     bool endingSeen = false;
@@ -42,7 +38,7 @@ QList<QByteArray> splitLines(const QByteArray& data, QByteArray& ending) {
         if (c != '\n' && c != '\r') {
             continue;
         }
-        lines.append(data.mid(start, i - start));
+        lines.append(data.sliced(start, i - start).toByteArray());
         const bool crlf = c == '\r' && i + 1 < data.size() && data[i + 1] == '\n';
         if (!endingSeen) {
             ending = crlf ? QByteArray("\r\n") : QByteArray(1, c);
@@ -54,7 +50,7 @@ QList<QByteArray> splitLines(const QByteArray& data, QByteArray& ending) {
         start = i + 1;
     }
     if (start < data.size()) {
-        lines.append(data.mid(start));
+        lines.append(data.sliced(start).toByteArray());
     }
     return lines;
 }
@@ -71,7 +67,21 @@ QString sectionName(const QByteArray& line) {
     return {};
 }
 
-// Splits "key=value"; false for lines without "=" and comment lines.
+bool isQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+// Blanks as QByteArray::trimmed() takes them off.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool quoted(const QByteArray& v) {
+    return v.size() >= 2 && isQuote(v.front()) && v.back() == v.front();
+}
+
+// Splits "key=value"; false for lines without "=" and comment lines. The value is without the
+// blanks around it and without one pair of quotes around that.
 bool splitKeyValue(const QByteArray& line, QString& key, QByteArray& value) {
     const QByteArray t = line.trimmed();
     if (t.isEmpty() || t.front() == ';' || t.front() == '[') {
@@ -83,6 +93,9 @@ bool splitKeyValue(const QByteArray& line, QString& key, QByteArray& value) {
     }
     key = decodeText(line.left(eq)).trimmed();
     value = line.mid(eq + 1).trimmed();
+    if (quoted(value)) {
+        value = value.mid(1, value.size() - 2);
+    }
     return true;
 }
 
@@ -90,25 +103,45 @@ bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// A value holds no line breaks in the file; a break would cut it and make a stray line.
-QByteArray singleLine(const QString& value) {
-    QString v = value;
-    v.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    v.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return encodeText(v);
+// At most `n` UTF-16 units, never half of a surrogate pair.
+QString leftChars(const QString& text, qsizetype n) {
+    if (text.size() <= n) {
+        return text;
+    }
+    return text.left(n > 0 && text.at(n - 1).isHighSurrogate() ? n - 1 : n);
+}
+
+// The value's bytes on its line: quoted where reading would otherwise take off its blanks or
+// its own quotes.
+QByteArray valueBytes(const QString& value) {
+    const QByteArray v = encodeText(storedIniValue(value));
+    if (!v.isEmpty() && (isBlank(v.front()) || isBlank(v.back()) || quoted(v))) {
+        return '"' + v + '"';
+    }
+    return v;
 }
 
 } // namespace
 
-IniFile::IniFile(QString path) : m_path(std::move(path)) {}
-
-QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return defaultValue;
+QString storedIniValue(const QString& value) {
+    // A line break would cut the value and make a stray line; a lone surrogate has no UTF-8.
+    QString v = value;
+    for (qsizetype i = 0; i < v.size(); ++i) {
+        const QChar c = v.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            v[i] = QLatin1Char(' ');
+        } else if (c.isHighSurrogate() && i + 1 < v.size() && v.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            v[i] = QChar::ReplacementCharacter;
+        }
     }
+    return leftChars(v, kIniMaxValueChars);
+}
+
+std::optional<QString> iniValue(QByteArrayView file, const QString& section, const QString& key) {
     QByteArray ending;
-    const QList<QByteArray> lines = splitLines(withoutBom(file.readAll()), ending);
+    const QList<QByteArray> lines = splitLines(withoutBom(file), ending);
     bool inSection = false;
     for (const QByteArray& line : lines) {
         const QString name = sectionName(line);
@@ -119,29 +152,18 @@ QString IniFile::readString(const QString& section, const QString& key, const QS
         QString k;
         QByteArray v;
         if (inSection && splitKeyValue(line, k, v) && sameName(k, key)) {
-            return decodeText(v).left(kMaxValueChars);
+            return leftChars(decodeText(v), kIniMaxValueChars);
         }
     }
-    return defaultValue;
+    return std::nullopt;
 }
 
-void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
-    const QString failure = QStringLiteral("Unable to write to %1").arg(m_path);
-
-    QByteArray original;
-    QFile existing(m_path);
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly) || !QFileInfo(m_path).isWritable()) {
-            throw Error(failure);
-        }
-        original = existing.readAll();
-        existing.close();
-    }
-
+QByteArray withIniValue(const QByteArray& file, const QString& section, const QString& key,
+                        const QString& value) {
     bool hadBom = false;
     QByteArray ending;
-    QList<QByteArray> lines = splitLines(withoutBom(original, &hadBom), ending);
-    const QByteArray newLine = encodeText(key) + '=' + singleLine(value);
+    QList<QByteArray> lines = splitLines(withoutBom(file, &hadBom), ending);
+    const QByteArray newLine = encodeText(key) + '=' + valueBytes(value);
 
     // Find the section, the key inside it, and the last non-empty line of the section.
     qsizetype sectionAt = -1;
@@ -188,9 +210,34 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         out += line;
         out += ending;
     }
+    return out;
+}
+
+IniFile::IniFile(QString path) : m_path(std::move(path)) {}
+
+QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const {
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return defaultValue;
+    }
+    return iniValue(file.readAll(), section, key).value_or(defaultValue);
+}
+
+void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
+    const QString failure = QStringLiteral("Unable to write to %1").arg(m_path);
+
+    QByteArray original;
+    QFile existing(m_path);
+    if (existing.exists()) {
+        if (!existing.open(QIODevice::ReadOnly) || !QFileInfo(m_path).isWritable()) {
+            throw Error(failure);
+        }
+        original = existing.readAll();
+        existing.close();
+    }
 
     // Nothing changes on disk unless every byte got there: a full disk keeps the old file.
-    if (!replaceFileContents(m_path, out)) {
+    if (!replaceFileContents(m_path, withIniValue(original, section, key, value))) {
         throw Error(failure);
     }
 }
@@ -213,10 +260,13 @@ bool parseSettingsInteger(const QString& text, int& value) {
     if (t.isEmpty()) {
         return false;
     }
-    for (QChar c : t) {
-        const bool digit =
-            base == 10 ? (c >= QLatin1Char('0') && c <= QLatin1Char('9')) : isxdigit(c.unicode()) != 0;
-        if (c.unicode() > 127 || !digit) {
+    // Only ASCII digits count; the test is written out, since <cctype> is undefined for values
+    // beyond unsigned char.
+    for (const QChar q : t) {
+        const char16_t c = q.unicode();
+        const bool digit = (c >= u'0' && c <= u'9') ||
+                           (base == 16 && ((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')));
+        if (!digit) {
             return false;
         }
     }

@@ -1,8 +1,32 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 namespace talvora {
+
+// The longest value a read returns; the writer stores no more, so what it writes reads back.
+inline constexpr qsizetype kIniMaxValueChars = 2047;
+
+// The file's text as pure functions, which IniFile reads and writes through. Lines end at LF,
+// CR LF or CR; a UTF-8 byte order mark at the start of the file is no part of the first line.
+// A value is one line, the blanks around it are not part of it, and one pair of quotes (" or ')
+// around it is taken off, as the profile files of Windows do; the writer quotes a value that would
+// otherwise lose its blanks or its quotes.
+
+// The value of section/key in `file`, at most kIniMaxValueChars; nothing when the section or the
+// key is missing.
+std::optional<QString> iniValue(QByteArrayView file, const QString& section, const QString& key);
+// `file` with section/key set to `value` (as storedIniValue), the section and the key created
+// when missing, every other line kept as it was and every line ending in the file's first ending.
+QByteArray withIniValue(const QByteArray& file, const QString& section, const QString& key,
+                        const QString& value);
+// What reading gives back after writing `value`: line breaks as blanks, and at most
+// kIniMaxValueChars (cut between two characters).
+QString storedIniValue(const QString& value);
 
 // A small INI file with the semantics the phone's settings need: sections and keys without
 // regard to case, values read up to 2047 characters, defaults for missing keys, and writes that

@@ -25,6 +25,8 @@ TEST(TextEncoding, Utf8FirstThenWindows1252) {
         EXPECT_EQ(decodeText(c.bytes), QString::fromUtf8(c.text, c.bytes == QByteArray("a\0b", 3) ? 3 : -1));
     }
     EXPECT_EQ(encodeText(QString::fromUtf8("€")), QByteArray("\xe2\x82\xac"));
+    // U+FEFF is text like any other; only a file's reader takes a byte order mark off.
+    EXPECT_EQ(decodeText("\xef\xbb\xbfx"), QString(QChar(0xFEFF)) + "x");
 }
 
 TEST(TextEncoding, Windows1252EncodesWhatItCanAndRefusesTheRest) {

@@ -1,4 +1,5 @@
 #include "contacts/AddressBookFile.h"
+#include "contacts/AddressBook.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,6 +105,67 @@ TEST(AddressBookFile, ReadsOnlyWhatFitsTheLimitsAndSaysWhatItSkipped) {
                 << said.toStdString();
         }
     }
+}
+
+// Whatever the list holds is written so that it reads back as the same list.
+TEST(AddressBookFile, WhatTheBookHoldsReadsBackWhole) {
+    const QChar bom(0xFEFF);
+    struct Case {
+        QString added;
+        QString stored;
+        QByteArray written;
+    } cases[] = {
+        {"a\r\nb <h>", "a  b <h>", "a  b <h>\r\n"},
+        {QString::fromUtf8("n\0ul", 4), "n ul", "n ul\r\n"},
+        {QString("x") + QChar(0xDC00), QString("x") + QChar::ReplacementCharacter, "x\xef\xbf\xbd\r\n"},
+        {QString("a") + bom, QString("a") + bom, "a\xef\xbb\xbf\r\n"},
+        {bom + QString("x"), bom + QString("x"), "\xef\xbb\xbf\xef\xbb\xbfx\r\n"}, // behind a mark
+    };
+    for (const auto& c : cases) {
+        AddressBook book;
+        ASSERT_EQ(book.add(c.added), 0);
+        EXPECT_EQ(book.entries(), QStringList{c.stored});
+        const QByteArray file = addressBookBytes(book.entries());
+        EXPECT_EQ(file, c.written);
+        const AddressBookText text = parseAddressBook(file, file.size());
+        EXPECT_TRUE(text.whole() && text.entries == book.entries()) << file.toHex(' ').constData();
+    }
+    // An editor's byte order mark is taken off the start of the file only.
+    EXPECT_EQ(parseAddressBook("\xef\xbb\xbf"
+                               "a\r\n\xef\xbb\xbf"
+                               "b\r\n",
+                               14)
+                  .entries,
+              (QStringList{"a", bom + QString("b")}));
+}
+
+TEST(AddressBookFile, TheBookTakesNoEntryItsFileCouldNotHold) {
+    AddressBook book;
+    EXPECT_EQ(book.add(QString(kAddressBookMaxLineBytes / 2 + 1, QChar(0x0141))), -1); // 2 bytes each
+    while (book.add(QString(kAddressBookMaxLineBytes, 'y')) >= 0) {
+    }
+    const QByteArray full = addressBookBytes(book.entries());
+    EXPECT_GT(full.size(), kAddressBookMaxBytes - kAddressBookMaxLineBytes - 8);
+    EXPECT_TRUE(parseAddressBook(full, full.size()).whole()); // within the limit, read whole
+    book.removeAt(0);
+    EXPECT_TRUE(book.canAdd(QString(kAddressBookMaxLineBytes, 'z')));
+
+    book.clear();
+    for (int i = 0; i < kAddressBookMaxEntries; ++i) {
+        ASSERT_GE(book.add("e"), 0);
+    }
+    EXPECT_EQ(book.add("e"), -1);
+}
+
+// A file with bare LF line ends grows as it is written back with CR LF: it is read only as far as
+// what can be written back whole.
+TEST(AddressBookFile, ReadsOnlyAsMuchAsWritesBackWithinTheLimit) {
+    const QByteArray line = QByteArray(2047, 'n') + "\n"; // 2048 bytes, 2049 written back
+    const QByteArray file = line.repeated(kAddressBookMaxBytes / line.size());
+    const AddressBookText text = parseAddressBook(file, file.size());
+    EXPECT_EQ(text.entries.size(), kAddressBookEntryBytes / 2049);
+    EXPECT_EQ(text.bytesBeyondLimit, file.size() - text.entries.size() * line.size());
+    EXPECT_LE(addressBookBytes(text.entries).size(), kAddressBookMaxBytes);
 }
 
 class AddressBookFileOnDisk : public ::testing::Test {

@@ -17,8 +17,26 @@
 //                                           refreshes until the phone is no longer listed (once
 //                                           when SECONDS is 0), printing each round; exits 0
 //                                           when it went within SECONDS
+//   avahi_pair_helper publish-hostile       announces the hostile phones of kHostile (each on a
+//                                           host name of its own, hostile-N.local, at
+//                                           192.0.2.2) and a phone whose caller ID is 126 "é"
+//                                           through the phone's own publisher, until stopped
+//   avahi_pair_helper hostile HOST          walks, adds what it lists to a book of two contacts,
+//                                           saves it, reads it back and prints each hostile name
+//                                           with what it reads back as; exits 0 when the two
+//                                           contacts survive and every host reads back as
+//                                           kHostile (and HOST, the 126 "é" phone) says
+//   avahi_pair_helper publish-many COUNT    announces COUNT phones, phone-N.local, until stopped
+//   avahi_pair_helper refresh-many COUNT ROUNDS
+//                                           waits until COUNT phones are listed, then refreshes
+//                                           ROUNDS times back to back (each refresh from the end
+//                                           of the last) and ROUNDS times abandoning a refresh
+//                                           part-way and starting the next at once; prints how
+//                                           many phones each listed; exits 0 when all did
 #include "base/HostResolver.h"
 #include "contacts/AddressBook.h"
+#include "contacts/AddressBookFile.h"
+#include "contacts/AvahiConnection.h"
 #include "contacts/AvahiNetworkSource.h"
 #include "contacts/ContactEntry.h"
 #include "contacts/DiscoveryWalk.h"
@@ -29,7 +47,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkDatagram>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <avahi-client/publish.h>
+#include <avahi-common/address.h>
+#include <avahi-common/strlst.h>
 
 #include <csignal>
 #include <cstdio>
@@ -40,11 +65,15 @@ namespace {
 
 constexpr quint16 kSignalPort = 6767;
 
-int publish(const QString& callerId) {
-    ServicePublisher publisher(callerId);
-    // SIGTERM ends the event loop, so that the publisher withdraws the service on the way out.
+// SIGTERM ends the event loop, so that the announcements are withdrawn on the way out.
+int runUntilStopped() {
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
     return QCoreApplication::exec();
+}
+
+int publish(const QString& callerId) {
+    ServicePublisher publisher(callerId);
+    return runUntilStopped();
 }
 
 void runFor(int ms) {
@@ -62,7 +91,7 @@ std::unique_ptr<AvahiNetworkSource> settledSource() {
 
 // One refresh and walk of the servers, as the discovery dialog does; prints how long it took and
 // every server listed.
-QStringList walkOnce(AvahiNetworkSource& source, int round) {
+QStringList walkOnce(AvahiNetworkSource& source, int round, bool printServers = true) {
     QElapsedTimer clock;
     clock.start();
     QEventLoop wait;
@@ -77,7 +106,7 @@ QStringList walkOnce(AvahiNetworkSource& source, int round) {
     const QStringList lines = walkNetwork(source, kResourceTypeDisk, kDisplayTypeServer);
     std::printf("walk %d: %lld ms, %lld lines\n", round, static_cast<long long>(clock.elapsed()),
                 static_cast<long long>(lines.size()));
-    for (int i = 0; i + 2 < lines.size(); i += 4) {
+    for (int i = 0; printServers && i + 2 < lines.size(); i += 4) {
         std::printf("  %s | %s | %s\n", qPrintable(lines[i]), qPrintable(lines[i + 1]),
                     qPrintable(lines[i + 2]));
     }
@@ -194,6 +223,231 @@ int gone(const QString& callerId, int seconds) {
     }
 }
 
+// Announcements as an attacker would make them: the caller ID bytes of each, and the name its
+// contact must read back as (an instance name stands in for a caller ID without text).
+struct Hostile {
+    const char* what;
+    QByteArray cid; // null: no "cid" at all
+    QString instance;
+    QString readBack;
+};
+
+const QList<Hostile>& hostileTable() {
+    static const QList<Hostile> table = {
+        {"NUL", QByteArray("\0a", 2), "Hostile 1", "a"},
+        {"CR LF", "Bob\r\nMallory <203.0.113.66>\r\n", "Hostile 2", "Bob Mallory ‹203.0.113.66›"},
+        {"LF", "Eve\nX <1.2.3.4>", "Hostile 3", "Eve X ‹1.2.3.4›"},
+        {"< and >", "<b>x</b> <h1.local>", "Hostile 4", "‹b›x‹/b› ‹h1.local›"},
+        {"a lone >", "a>b", "Hostile 5", "a›b"},
+        {"tab, DEL, C1", "a\tb\x7f\xc2\x85", "Hostile 6", "a b"},
+        {"terminal escapes", "\x1b[2J\x1b[31mred", "Hostile 7", "[2J [31mred"},
+        {"invalid UTF-8", "\xff\xfeJos\xe9", "Hostile 8", "ÿþJosé"},
+        {"251-byte UTF-8", QString(125, QChar(0xE9)).toUtf8() + "x", "Hostile 9",
+         QString(125, QChar(0xE9)) + "x"},
+        {"longest TXT", QByteArray(251, 'L'), "Hostile 10", QString(251, 'L')},
+        {"only controls", "\r\n\0", "Hostile 11", "Hostile 11"},
+        {"no cid, < > in the instance", QByteArray(), "Inst <i> 12", "Inst ‹i› 12"},
+    };
+    return table;
+}
+
+QString hostileHost(int index) {
+    return QStringLiteral("hostile-%1.local").arg(index + 1);
+}
+
+// Announces each (instance, host, TXT) as a phone of its own entry group, all at 192.0.2.2.
+class RawPhones {
+public:
+    struct Phone {
+        QString instance;
+        QString host;
+        QList<QByteArray> txt;
+    };
+    explicit RawPhones(QList<Phone> phones)
+        : m_phones(std::move(phones)), m_connection([this](AvahiClientState s) {
+              if (s == AVAHI_CLIENT_S_RUNNING) {
+                  publish();
+              }
+          }) {
+        if (m_connection.running()) {
+            publish();
+        }
+    }
+
+private:
+    void publish() {
+        AvahiAddress address{};
+        avahi_address_parse("192.0.2.2", AVAHI_PROTO_INET, &address);
+        for (const Phone& p : m_phones) {
+            AvahiEntryGroup* group = avahi_entry_group_new(m_connection.client(), nullptr, nullptr);
+            AvahiStringList* txt = nullptr;
+            for (const QByteArray& t : p.txt) {
+                txt = avahi_string_list_add_arbitrary(txt, reinterpret_cast<const uint8_t*>(t.constData()),
+                                                      size_t(t.size()));
+            }
+            const QByteArray host = p.host.toUtf8();
+            const QByteArray instance = p.instance.toUtf8();
+            const bool ok =
+                group != nullptr &&
+                avahi_entry_group_add_address(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
+                                              AVAHI_PUBLISH_NO_REVERSE, host.constData(), &address) >= 0 &&
+                avahi_entry_group_add_service_strlst(
+                    group, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, AvahiPublishFlags(0), instance.constData(),
+                    "_talvora._udp", nullptr, host.constData(), kSignalPort, txt) >= 0 &&
+                avahi_entry_group_commit(group) >= 0;
+            avahi_string_list_free(txt);
+            if (!ok) {
+                std::fprintf(stderr, "cannot announce %s on %s\n", qPrintable(p.instance),
+                             qPrintable(p.host));
+            }
+        }
+    }
+
+    QList<Phone> m_phones;
+    AvahiConnection m_connection; // frees the groups with its client
+};
+
+const QString kLongCallerId(126, QChar(0xE9)); // 252 bytes: "cid=" and it are one byte too many
+
+int publishHostile() {
+    QList<RawPhones::Phone> phones;
+    for (int i = 0; i < hostileTable().size(); ++i) {
+        const Hostile& h = hostileTable()[i];
+        QList<QByteArray> txt{"txtvers=1"};
+        if (!h.cid.isNull()) {
+            txt << "cid=" + h.cid;
+        }
+        phones.append({h.instance, hostileHost(i), txt});
+    }
+    RawPhones hostile(phones);
+    ServicePublisher publisher(kLongCallerId);
+    return runUntilStopped();
+}
+
+int publishMany(int count) {
+    QList<RawPhones::Phone> phones;
+    for (int i = 1; i <= count; ++i) {
+        phones.append({QStringLiteral("Phone %1").arg(i),
+                       QStringLiteral("phone-%1.local").arg(i),
+                       {"txtvers=1", "cid=Phone " + QByteArray::number(i), "status=avail"}});
+    }
+    RawPhones many(phones);
+    return runUntilStopped();
+}
+
+QString escaped(const QByteArray& bytes) {
+    QString out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += b >= 0x20 && b < 0x7F ? QString(QLatin1Char(c))
+                                     : QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+int hostile(const QString& longHost) {
+    const auto source = settledSource();
+    const QStringList lines = walkOnce(*source, 1);
+    const QStringList own = {"Anna <192.168.1.20>", "Zed <zed.local>"};
+    AddressBook book;
+    book.replace(own);
+    const int added = addListedHosts(lines, book);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("IPAddress.dat"));
+    const bool saved = writeAddressBookFile(path, book.entries());
+    const AddressBookRead read = readAddressBookFile(path);
+    AddressBook reread;
+    reread.replace(read.text.entries);
+
+    bool ok = saved && read.status == AddressBookRead::Status::Read && read.text.whole();
+    std::printf("added %d; saved %s, read back %s, %d entries\n", added, saved ? "yes" : "NO",
+                read.text.whole() ? "whole" : "IN PART", reread.count());
+    for (const QString& entry : own) {
+        const bool kept = reread.entries().contains(entry);
+        std::printf("  %s: %s\n", kept ? "kept" : "LOST", qPrintable(entry));
+        ok = ok && kept;
+    }
+    auto check = [&](const char* what, const QString& announced, const QString& host, const QString& name) {
+        const QString expected = contactEntry(name, host);
+        const auto it = std::find_if(reread.entries().cbegin(), reread.entries().cend(),
+                                     [&](const QString& e) { return hailingAddress(e) == host; });
+        const QString got = it == reread.entries().cend() ? QStringLiteral("(missing)") : *it;
+        const bool good = got == expected && listedHost(got) == host;
+        std::printf("  %-4s| %-28s| %s\n       -> %s\n", good ? "ok" : "BAD", what, qPrintable(announced),
+                    qPrintable(got));
+        ok = ok && good;
+    };
+    for (int i = 0; i < hostileTable().size(); ++i) {
+        const Hostile& h = hostileTable()[i];
+        check(h.what, h.cid.isNull() ? "(instance) " + h.instance : "cid=" + escaped(h.cid), hostileHost(i),
+              h.readBack);
+    }
+    check("126 x U+00E9 (our publisher)", "cid=" + kLongCallerId, longHost, QString(124, QChar(0xE9)) + "…");
+    const int again = addListedHosts(lines, reread);
+    std::printf("adding the same listing again adds %d\n", again);
+    ok = ok && again == 0 && reread.count() == own.size() + hostileTable().size() + 1;
+    return ok ? 0 : 1;
+}
+
+// The phones of publish-many listed (others may still be in the daemon's cache).
+int phonesListed(const QStringList& lines) {
+    const QRegularExpression many(
+        QStringLiteral("^Host Name and Connection Path: \\\\\\\\phone-\\d+\\.local$"));
+    return int(std::count_if(lines.cbegin(), lines.cend(),
+                             [&](const QString& l) { return many.match(l).hasMatch(); }));
+}
+
+int refreshMany(int count, int rounds) {
+    const auto source = settledSource();
+    QElapsedTimer clock;
+    clock.start();
+    int first = 0;
+    while ((first = phonesListed(walkOnce(*source, 0, false))) < count && clock.elapsed() < 60000) {
+        runFor(500);
+    }
+    std::printf("%d phones listed after %lld ms\n", first, static_cast<long long>(clock.elapsed()));
+    if (first < count) {
+        return 1;
+    }
+    // Each refresh starts from inside the last one's ready, as "Refresh List" pressed at once.
+    QList<int> listed;
+    QList<qint64> took;
+    QEventLoop loop;
+    std::function<void()> next = [&] {
+        if (listed.size() == rounds) {
+            loop.quit();
+            return;
+        }
+        clock.restart();
+        source->refresh([&] {
+            listed << phonesListed(walkNetwork(
+                *source, kResourceTypeDisk, kDisplayTypeServer, [] {}, [] { return true; }));
+            took << clock.elapsed();
+            next();
+        });
+    };
+    next();
+    loop.exec();
+    // The dialog closed during a search and opened again at once.
+    for (int round = 0; round < rounds; ++round) {
+        source->refresh([] {});
+        runFor(50 + 37 * round);
+        source->cancel();
+        clock.restart();
+        const QStringList lines = walkOnce(*source, 0, false);
+        listed << phonesListed(lines);
+        took << clock.elapsed();
+    }
+    bool ok = true;
+    for (int i = 0; i < listed.size(); ++i) {
+        std::printf("refresh %2d (%s): %d of %d phones, %lld ms\n", i + 1,
+                    i < rounds ? "back to back" : "after an abandoned one", listed[i], count,
+                    static_cast<long long>(took[i]));
+        ok = ok && listed[i] == count;
+    }
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -215,7 +469,21 @@ int main(int argc, char** argv) {
     if (command == "gone" && args.size() >= 4) {
         return gone(args[2], args[3].toInt());
     }
-    std::fprintf(stderr, "usage: avahi_pair_helper publish CALLER_ID | browse CALLER_ID HOST [ROUNDS] |"
-                         " add CALLER_ID HOST | call HOST MESSAGE | gone CALLER_ID SECONDS\n");
+    if (command == "publish-hostile") {
+        return publishHostile();
+    }
+    if (command == "hostile" && args.size() >= 3) {
+        return hostile(args[2]);
+    }
+    if (command == "publish-many" && args.size() >= 3) {
+        return publishMany(args[2].toInt());
+    }
+    if (command == "refresh-many" && args.size() >= 4) {
+        return refreshMany(args[2].toInt(), args[3].toInt());
+    }
+    std::fprintf(stderr,
+                 "usage: avahi_pair_helper publish CALLER_ID | browse CALLER_ID HOST [ROUNDS] |"
+                 " add CALLER_ID HOST | call HOST MESSAGE | gone CALLER_ID SECONDS |"
+                 " publish-hostile | hostile HOST | publish-many COUNT | refresh-many COUNT ROUNDS\n");
     return 2;
 }

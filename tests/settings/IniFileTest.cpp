@@ -152,6 +152,9 @@ TEST(ParseSettingsInteger, AcceptsDecimalAndHexadecimalOnly) {
         {"2147483648", false, 0},
         {"-2147483648", true, -2147483647 - 1},
         {"٣", false, 0},
+        {"0x€", false, 0},
+        {"0x٣", false, 0},
+        {"$fF", true, 255},
     };
     for (const auto& c : cases) {
         int v = 0;
@@ -160,6 +163,39 @@ TEST(ParseSettingsInteger, AcceptsDecimalAndHexadecimalOnly) {
             EXPECT_EQ(v, c.value) << c.text;
         }
     }
+}
+
+// Every value reads back as it was written, but for line breaks (blanks) and the length limit.
+TEST(IniText, ValuesReadBackAsWritten) {
+    const QString smile = QString::fromUtf8("\xf0\x9f\x98\x80");
+    const QChar bom(0xFEFF);
+    struct Case {
+        QString value;
+        QByteArray line; // as written
+        QString read;
+    } cases[] = {
+        {"Bob", "k=Bob", "Bob"},
+        {"", "k=", ""},
+        {" padded\t", "k=\" padded\t\"", " padded\t"},
+        {"\"quoted\"", "k=\"\"quoted\"\"", "\"quoted\""},
+        {"'x'", "k=\"'x'\"", "'x'"},
+        {"\"", "k=\"", "\""},
+        {"a\"", "k=a\"", "a\""},
+        {"two\r\nlines", "k=two  lines", "two  lines"},
+        {bom + QString("x"), "k=\xef\xbb\xbfx", bom + QString("x")},
+        {QString(3000, 'a'), "k=" + QByteArray(2047, 'a'), QString(2047, 'a')},
+        {QString(2046, 'a') + smile, "k=" + QByteArray(2046, 'a'), QString(2046, 'a')},
+        {QString(1, QChar(0xD800)) + "x", "k=\xef\xbf\xbdx", QString(QChar::ReplacementCharacter) + "x"},
+    };
+    for (const auto& c : cases) {
+        const QByteArray file = withIniValue("[S]\n", "S", "k", c.value);
+        EXPECT_EQ(file, "[S]\n" + c.line + "\n") << c.value.toStdString();
+        EXPECT_EQ(iniValue(file, "S", "k"), c.read) << c.value.toStdString();
+        EXPECT_EQ(storedIniValue(c.value), c.read) << c.value.toStdString();
+    }
+    // A file from elsewhere: quotes around a value are taken off, one pair only.
+    EXPECT_EQ(iniValue("[S]\nk = ' x ' \nj=\"\"y\"\"\n", "S", "k"), " x ");
+    EXPECT_EQ(iniValue("[S]\nk = ' x ' \nj=\"\"y\"\"\n", "S", "j"), "\"y\"");
 }
 
 // Editors that mark UTF-8 put a byte order mark before the section header; it is no part of

@@ -300,9 +300,10 @@ TEST_F(AddressBookDialogTest, AnOversizedFileIsReadInPartSaidAndKeptUntilTheList
     click("btnClose");
     EXPECT_EQ(file(), big); // unchanged: kept whole
     open();
+    dlg.book().removeAt(0); // a full book takes no more contacts: one makes room
     add("Anna", "a");
     click("btnClose");
-    EXPECT_EQ(file().size(), 10000 * 9 + 10); // what was read, and the new contact
+    EXPECT_EQ(file().size(), 9999 * 9 + 10); // what was read but one, and the new contact
 }
 
 TEST(ContactDrawing, SelectedEntryLinesFollowTheGradient) {
