@@ -198,6 +198,13 @@ void AddressBookDialog::onAddClicked() {
         m_nameEdit->setFocus();
         return;
     }
+    if (!m_book->canAdd(contactEntry(m_nameEdit->text(), m_addressEdit->text()))) {
+        // The file could not give it back: the texts stay for the user to shorten or move.
+        m_messages.warning(QStringLiteral("Warning"),
+                           QStringLiteral("The address book is full: it holds %1 contacts at most.")
+                               .arg(kAddressBookMaxEntries));
+        return;
+    }
     m_book->addContact(m_nameEdit->text(), m_addressEdit->text());
     m_nameEdit->clear();
     m_addressEdit->clear();

@@ -33,9 +33,7 @@ struct Source {
             loop.quit();
         });
         loop.exec();
-        return ready ? walkNetwork(
-                           *source, kResourceTypeDisk, kDisplayTypeServer, [] {}, [] { return true; })
-                     : QStringList();
+        return ready ? walkNetwork(*source, kResourceTypeDisk, kDisplayTypeServer) : QStringList();
     }
     test::FakeDnsSdClient* dns;
     std::unique_ptr<AvahiNetworkSource> source;

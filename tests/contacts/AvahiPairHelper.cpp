@@ -420,8 +420,7 @@ int refreshMany(int count, int rounds) {
         }
         clock.restart();
         source->refresh([&] {
-            listed << phonesListed(walkNetwork(
-                *source, kResourceTypeDisk, kDisplayTypeServer, [] {}, [] { return true; }));
+            listed << phonesListed(walkNetwork(*source, kResourceTypeDisk, kDisplayTypeServer));
             took << clock.elapsed();
             next();
         });

@@ -300,8 +300,14 @@ TEST_F(AddressBookDialogTest, AnOversizedFileIsReadInPartSaidAndKeptUntilTheList
     click("btnClose");
     EXPECT_EQ(file(), big); // unchanged: kept whole
     open();
-    dlg.book().removeAt(0); // a full book takes no more contacts: one makes room
-    add("Anna", "a");
+    messages.boxes.clear();
+    add("Anna", "a"); // a full book takes no more: it says so and keeps the texts
+    ASSERT_EQ(messages.boxes.size(), 1);
+    EXPECT_EQ(messages.boxes[0].text, "The address book is full: it holds 10000 contacts at most.");
+    EXPECT_EQ(control<QLineEdit>("edtName")->text(), "Anna");
+    EXPECT_EQ(entries().size(), 10000);
+    dlg.book().removeAt(0); // one makes room
+    click("btnAdd");
     click("btnClose");
     EXPECT_EQ(file().size(), 9999 * 9 + 10); // what was read but one, and the new contact
 }
