@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -34,6 +37,43 @@ TEST(UdpSocket, VoiceLeavesFromTheSourceAddressGiven) {
         EXPECT_EQ(got.bytes, 3u);
         EXPECT_EQ(got.address, c.seen);
     }
+}
+
+// Voice is marked Expedited Forwarding on the wire: the receiving kernel reports the TOS byte of
+// each datagram (IP_RECVTOS), as tcpdump -v shows it ("tos 0xb8").
+TEST(UdpSocket, VoiceIsMarkedExpeditedForwarding) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const int on = 1;
+    ASSERT_EQ(::setsockopt(fd, IPPROTO_IP, IP_RECVTOS, &on, sizeof on), 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(ip(127, 0, 0, 8));
+    socklen_t length = sizeof local;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+
+    auto sender = UdpSocket::bind(0, 0);
+    ASSERT_TRUE(sender);
+    const std::array<std::uint8_t, 3> packet{1, 2, 3};
+    ASSERT_TRUE(sender->sendTo(packet, ip(127, 0, 0, 8), ntohs(local.sin_port)));
+    std::array<std::uint8_t, 16> data{};
+    std::array<char, 64> control{};
+    iovec iov{data.data(), data.size()};
+    msghdr message{};
+    message.msg_iov = &iov;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    ASSERT_EQ(::recvmsg(fd, &message, 0), 3);
+    int tos = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS) {
+            tos = *CMSG_DATA(c);
+        }
+    }
+    ::close(fd);
+    EXPECT_EQ(tos, 0xb8);
 }
 
 } // namespace
