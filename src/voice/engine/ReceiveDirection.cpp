@@ -7,6 +7,7 @@
 #include "voice/engine/Resampler.h"
 #include "voice/engine/Rtp.h"
 #include "voice/engine/SilentSink.h"
+#include "voice/engine/SpscQueue.h"
 #include "voice/engine/UdpSocket.h"
 
 #include <array>
@@ -22,6 +23,19 @@ namespace {
 // How long the network thread waits for a datagram before it looks at its stop flag.
 constexpr int kReceivePollMs = 50;
 
+// A packet on its way from the network thread to the playback thread.
+struct Arrival {
+    std::int64_t arrivalMs = 0;
+    std::uint16_t sequence = 0;
+    bool newStream = false; // the peer restarted: the jitter buffer starts over with this one
+    std::uint16_t bytes = 0;
+    std::array<std::uint8_t, kMaxOpusPacketBytes> payload{};
+};
+
+// 1.28 s of 20 ms packets: a playback thread stalled longer than that would find them too late
+// to play anyway.
+using ArrivalQueue = SpscQueue<Arrival, 64>;
+
 } // namespace
 
 struct ReceiveDirection::Call {
@@ -34,6 +48,9 @@ struct ReceiveDirection::Call {
     std::vector<std::int16_t> resampled;
     std::array<std::int16_t, kFrameSamples> frame{};
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
+    ArrivalQueue arrivals;
+    Arrival arrival; // the network thread's, filled before it is queued
+    Arrival taken;   // the playback thread's, taken from the queue
 };
 
 ReceiveDirection::ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer,
@@ -54,18 +71,20 @@ bool ReceiveDirection::start(UdpSocket& socket, AudioProblem& missing) {
         }
         useStandIn(*call);
     }
-    {
-        std::lock_guard lock(m_jitterMutex);
-        m_jitter->reset();
-    }
+    m_jitter->reset();
+    publishJitterStats();
     m_havePeerSsrc = false;
     m_peerSsrc = 0;
     m_lastPeerPacketMs = 0;
+    m_reception.reset();
+    m_packetsHeard.store(0);
+    m_packetsExpected.store(0);
+    m_packetsLost.store(0);
 
     m_call = std::move(call);
     m_running.store(true);
     try {
-        m_networkThread = std::thread([this, &socket] { receive(socket); });
+        m_networkThread = std::thread([this, &socket, c = m_call.get()] { receive(socket, *c); });
         m_playbackThread = std::thread([this, c = m_call.get()] { play(*c); });
     } catch (const std::system_error&) {
         m_running.store(false);
@@ -88,15 +107,12 @@ void ReceiveDirection::stop() {
     m_call.reset();
 }
 
-bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs) {
+bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs, bool& takeover) {
+    takeover = false;
     if (!m_havePeerSsrc || (ssrc != m_peerSsrc && nowMs - m_lastPeerPacketMs >= kSsrcTakeoverMs)) {
-        const bool takeover = m_havePeerSsrc;
+        takeover = m_havePeerSsrc;
         m_havePeerSsrc = true;
         m_peerSsrc = ssrc;
-        if (takeover) {
-            std::lock_guard lock(m_jitterMutex);
-            m_jitter->reset();
-        }
     } else if (ssrc != m_peerSsrc) {
         return false;
     }
@@ -104,7 +120,7 @@ bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs) {
     return true;
 }
 
-void ReceiveDirection::receive(UdpSocket& socket) {
+void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
     pthread_setname_np(pthread_self(), "voice-network");
     std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
     while (m_running.load(std::memory_order_relaxed)) {
@@ -129,16 +145,49 @@ void ReceiveDirection::receive(UdpSocket& socket) {
             continue;
         }
         const std::int64_t nowMs = m_clock.nowMs();
-        if (!acceptSource(packet->header.ssrc, nowMs)) {
+        bool takeover = false;
+        if (!acceptSource(packet->header.ssrc, nowMs, takeover)) {
             m_refusedSsrc.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
-        {
-            std::lock_guard lock(m_jitterMutex);
-            m_jitter->put(packet->header.sequence, packet->payload, nowMs);
+        if (takeover) {
+            m_reception.newSource();
         }
+        m_reception.heard(packet->header.sequence);
+        m_packetsHeard.store(m_reception.packetsHeard(), std::memory_order_relaxed);
+        m_packetsExpected.store(m_reception.packetsExpected(), std::memory_order_relaxed);
+        m_packetsLost.store(m_reception.packetsLost(), std::memory_order_relaxed);
         m_packetsAccepted.fetch_add(1, std::memory_order_relaxed);
+
+        c.arrival.arrivalMs = nowMs;
+        c.arrival.sequence = packet->header.sequence;
+        // A packet that cannot be queued must not lose the news of a new stream.
+        c.arrival.newStream = c.arrival.newStream || takeover;
+        c.arrival.bytes = static_cast<std::uint16_t>(packet->payload.size());
+        std::copy(packet->payload.begin(), packet->payload.end(), c.arrival.payload.begin());
+        if (c.arrivals.push(c.arrival)) {
+            c.arrival.newStream = false;
+        }
     }
+}
+
+void ReceiveDirection::takeArrivals(Call& c) {
+    while (c.arrivals.pop(c.taken)) {
+        if (c.taken.newStream) {
+            m_jitter->reset();
+        }
+        m_jitter->put(c.taken.sequence, std::span(c.taken.payload).first(c.taken.bytes), c.taken.arrivalMs);
+    }
+}
+
+void ReceiveDirection::publishJitterStats() {
+    const JitterBuffer::Stats& j = m_jitter->stats();
+    m_framesLost.store(j.lost, std::memory_order_relaxed);
+    m_framesLate.store(j.late, std::memory_order_relaxed);
+    m_framesDuplicate.store(j.duplicates, std::memory_order_relaxed);
+    m_jitterRestarts.store(j.restarts, std::memory_order_relaxed);
+    m_jitterTargetMs.store(m_jitter->targetDelayMs(), std::memory_order_relaxed);
+    m_playoutDelayMs.store(m_jitter->lastPlayoutDelayMs(), std::memory_order_relaxed);
 }
 
 bool ReceiveDirection::useDevice(Call& c, std::unique_ptr<AudioSink> device) {
@@ -182,11 +231,9 @@ void ReceiveDirection::play(Call& c) {
                 c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
             }
         }
-        JitterBuffer::Frame frame;
-        {
-            std::lock_guard lock(m_jitterMutex);
-            frame = m_jitter->get(m_clock.nowMs(), c.packet);
-        }
+        takeArrivals(c);
+        const JitterBuffer::Frame frame = m_jitter->get(m_clock.nowMs(), c.packet);
+        publishJitterStats();
         c.pipeline.produce(frame, c.packet, m_level.load(std::memory_order_relaxed), c.frame);
         m_echo.push(c.frame);
         std::span<const std::int16_t> out(c.frame);
@@ -212,18 +259,19 @@ void ReceiveDirection::play(Call& c) {
 ReceiveStats ReceiveDirection::stats() const {
     ReceiveStats s;
     s.packetsAccepted = m_packetsAccepted.load();
+    s.packetsHeard = m_packetsHeard.load();
+    s.packetsExpected = m_packetsExpected.load();
+    s.packetsLost = m_packetsLost.load();
     s.refusedAddress = m_refusedAddress.load();
     s.refusedMalformed = m_refusedMalformed.load();
     s.refusedSsrc = m_refusedSsrc.load();
     s.framesPlayed = m_framesPlayed.load();
-    std::lock_guard lock(m_jitterMutex);
-    const JitterBuffer::Stats& j = m_jitter->stats();
-    s.framesLost = j.lost;
-    s.framesLate = j.late;
-    s.framesDuplicate = j.duplicates;
-    s.jitterRestarts = j.restarts;
-    s.jitterTargetMs = m_jitter->targetDelayMs();
-    s.playoutDelayMs = m_jitter->lastPlayoutDelayMs();
+    s.framesLost = m_framesLost.load();
+    s.framesLate = m_framesLate.load();
+    s.framesDuplicate = m_framesDuplicate.load();
+    s.jitterRestarts = m_jitterRestarts.load();
+    s.jitterTargetMs = m_jitterTargetMs.load();
+    s.playoutDelayMs = m_playoutDelayMs.load();
     return s;
 }
 
