@@ -6,6 +6,8 @@
 
 namespace talvora::voice {
 
+class ThreadPriority;
+
 // A microphone: 16-bit mono at the device's own rate. read() and interrupt() may be called from
 // different threads; read() is called from one thread only.
 class AudioSource {
@@ -40,6 +42,9 @@ enum class AudioProblem {
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
+    // The priority a backend's own threads ask for (a sound server connection's event thread).
+    // Given once, before any device is opened.
+    virtual void useThreadPriority(std::shared_ptr<ThreadPriority> priority) { (void)priority; }
     virtual std::unique_ptr<AudioSource> openSource(AudioProblem& problem) = 0;
     virtual std::unique_ptr<AudioSink> openSink(AudioProblem& problem) = 0;
 };

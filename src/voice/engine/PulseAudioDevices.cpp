@@ -245,8 +245,13 @@ std::shared_ptr<PulseConnection> PulseAudioBackend::connection() {
             return m_connection;
         }
     }
-    m_connection = PulseConnection::connect(kApplicationName, kPulseTimeoutMs);
+    m_connection = PulseConnection::connect(kApplicationName, kPulseTimeoutMs, m_priority);
     return m_connection;
+}
+
+void PulseAudioBackend::useThreadPriority(std::shared_ptr<ThreadPriority> priority) {
+    std::lock_guard lock(m_mutex);
+    m_priority = std::move(priority);
 }
 
 std::unique_ptr<AudioSource> PulseAudioBackend::openSource(AudioProblem& problem) {

@@ -88,14 +88,17 @@ public:
 
     std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override;
     std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override;
+    void useThreadPriority(std::shared_ptr<ThreadPriority> priority) override;
 
 private:
     std::shared_ptr<PulseConnection> connection();
 
     std::string m_sourceName;
     std::string m_sinkName;
-    std::mutex m_mutex; // guards m_connection: the capture and playback threads reopen devices
+    // Guards m_connection and m_priority: the capture and playback threads reopen devices.
+    std::mutex m_mutex;
     std::shared_ptr<PulseConnection> m_connection;
+    std::shared_ptr<ThreadPriority> m_priority;
 };
 
 } // namespace talvora::voice

@@ -54,9 +54,10 @@ struct ReceiveDirection::Call {
 };
 
 ReceiveDirection::ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer,
-                                   EchoReference& echo, std::function<void()> deviceStopped)
-    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_deviceStopped(std::move(deviceStopped)),
-      m_jitter(std::make_unique<JitterBuffer>()) {}
+                                   EchoReference& echo, ThreadPriority& priority,
+                                   std::function<void()> deviceStopped)
+    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_priority(priority),
+      m_deviceStopped(std::move(deviceStopped)), m_jitter(std::make_unique<JitterBuffer>()) {}
 
 ReceiveDirection::~ReceiveDirection() {
     stop();
@@ -122,6 +123,7 @@ bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs, bool
 
 void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
     pthread_setname_np(pthread_self(), "voice-network");
+    m_priority.raiseNetworkThread();
     std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
     while (m_running.load(std::memory_order_relaxed)) {
         const UdpSocket::Received received = socket.receive(buffer, kReceivePollMs);
@@ -221,6 +223,7 @@ void ReceiveDirection::useStandIn(Call& c) {
 
 void ReceiveDirection::play(Call& c) {
     pthread_setname_np(pthread_self(), "voice-playback");
+    m_priority.raiseAudioThread();
     while (m_running.load(std::memory_order_relaxed)) {
         if (c.onStandIn && m_clock.nowMs() >= c.nextRetryMs) {
             // The speaker (or the server's default one) may be back. Opening allocates and asks

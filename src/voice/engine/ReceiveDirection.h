@@ -6,6 +6,7 @@
 #include "voice/engine/Levels.h"
 #include "voice/engine/PeerAddress.h"
 #include "voice/engine/ReceptionCounter.h"
+#include "voice/engine/ThreadPriority.h"
 
 #include <atomic>
 #include <cstdint>
@@ -58,8 +59,10 @@ public:
     // `deviceStopped` is called on the playback thread, once a call, when the speaker fails
     // mid-call; the thread then goes on with a SilentSink and opens the speaker again as soon as
     // it can (also one that was missing when the call started).
+    // The playback thread asks `priority` for real-time scheduling before it begins, the network
+    // thread for a raised priority.
     ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
-                     std::function<void()> deviceStopped);
+                     ThreadPriority& priority, std::function<void()> deviceStopped);
     ~ReceiveDirection();
     ReceiveDirection(const ReceiveDirection&) = delete;
     ReceiveDirection& operator=(const ReceiveDirection&) = delete;
@@ -99,6 +102,7 @@ private:
     const Clock& m_clock;
     const PeerAddress& m_peer;
     EchoReference& m_echo;
+    ThreadPriority& m_priority;
     const std::function<void()> m_deviceStopped;
 
     std::atomic<bool> m_running{false};

@@ -52,8 +52,10 @@ struct TransmitDirection::Call {
 };
 
 TransmitDirection::TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer,
-                                     EchoReference& echo, std::function<void()> deviceStopped)
-    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_deviceStopped(std::move(deviceStopped)) {}
+                                     EchoReference& echo, ThreadPriority& priority,
+                                     std::function<void()> deviceStopped)
+    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_priority(priority),
+      m_deviceStopped(std::move(deviceStopped)) {}
 
 TransmitDirection::~TransmitDirection() {
     stop();
@@ -146,6 +148,7 @@ void TransmitDirection::useStandIn(Call& c) {
 
 void TransmitDirection::capture(Call& c) {
     pthread_setname_np(pthread_self(), "voice-capture");
+    m_priority.raiseAudioThread();
     while (m_echo.pop(c.reference)) {
         // stale playback from before this call
     }

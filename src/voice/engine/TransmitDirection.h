@@ -5,6 +5,7 @@
 #include "voice/engine/FrameRing.h"
 #include "voice/engine/Levels.h"
 #include "voice/engine/PeerAddress.h"
+#include "voice/engine/ThreadPriority.h"
 #include "voice/engine/TransmitPipeline.h"
 
 #include <atomic>
@@ -30,8 +31,9 @@ public:
     // `deviceStopped` is called on the capture thread, once a call, when the microphone fails
     // mid-call; the thread then goes on with a SilentSource and opens the microphone again as
     // soon as it can (also one that was missing when the call started).
+    // The capture thread asks `priority` for real-time scheduling before it begins.
     TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
-                      std::function<void()> deviceStopped);
+                      ThreadPriority& priority, std::function<void()> deviceStopped);
     ~TransmitDirection();
     TransmitDirection(const TransmitDirection&) = delete;
     TransmitDirection& operator=(const TransmitDirection&) = delete;
@@ -66,6 +68,7 @@ private:
     const Clock& m_clock;
     const PeerAddress& m_peer;
     EchoReference& m_echo;
+    ThreadPriority& m_priority;
     const std::function<void()> m_deviceStopped;
 
     std::atomic<bool> m_running{false};
