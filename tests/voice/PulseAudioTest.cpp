@@ -1,6 +1,7 @@
 // The real sound path, against the private PulseAudio daemon that scripts/test.sh starts: a null
 // sink "spk" (default output; its monitor records what plays) and a 440 Hz sine source "mic"
 // (default input). Without TALVORA_TEST_PULSE these tests are skipped.
+#include "FakePriority.h"
 #include "PulseTestSupport.h"
 #include "SignalAnalysis.h"
 #include "TestPhone.h"
@@ -127,6 +128,51 @@ TEST_F(PulseAudio, MissingDevicesAreReportedAsSuch) {
     // A read blocked on the device returns at once when interrupted.
     mic->interrupt();
     EXPECT_FALSE(mic->read(block));
+}
+
+// The server's own report of an underflow grows the speaker's buffer: half a second written at
+// the device's pace, then nothing until the server says the stream ran dry; the next write asks
+// for more, and the server confirms a longer queue. The connection's event thread asked for
+// real-time scheduling when it connected.
+TEST_F(PulseAudio, ForcedUnderflowGrowsThePlaybackBuffer) {
+    auto control = std::make_shared<test::FakePriorityControl>(true, true);
+    auto priority = std::make_shared<ThreadPriority>(control);
+    PulseAudioBackend backend;
+    backend.useThreadPriority(priority);
+    AudioProblem problem = AudioProblem::None;
+    auto sink = backend.openSink(problem);
+    ASSERT_TRUE(sink);
+    auto* pulse = dynamic_cast<PulseSink*>(sink.get());
+    ASSERT_NE(pulse, nullptr);
+    EXPECT_EQ(sink->bufferMs(), kPulsePlaybackStartMs);
+    EXPECT_TRUE(talvora::test::waitUntil([&] { return control->realtimeAsks >= 1; }, 2000))
+        << "the event thread asks once connected";
+
+    std::vector<std::int16_t> frame(static_cast<std::size_t>(sink->sampleRateHz() / 50), 1000);
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_TRUE(sink->write(frame));
+    }
+    const std::uint32_t queueBefore = pulse->serverQueueBytes();
+    const std::uint64_t underflowsBefore = sink->underflows();
+    const int before = sink->bufferMs();
+    ASSERT_GT(queueBefore, 0u);
+    ASSERT_TRUE(talvora::test::waitUntil([&] { return sink->underflows() > underflowsBefore; }, 3000))
+        << "the server reports the stream ran dry";
+    const std::uint64_t reported = sink->underflows() - underflowsBefore;
+    ASSERT_TRUE(sink->write(frame));
+    int expected = before;
+    for (std::uint64_t i = 0; i < reported; ++i) {
+        expected = std::min({expected * 2, expected + 10, kPulsePlaybackMaxMs});
+    }
+    EXPECT_EQ(sink->bufferMs(), expected);
+    EXPECT_GT(sink->bufferMs(), before);
+    EXPECT_TRUE(talvora::test::waitUntil(
+        [&] {
+            sink->write(frame);
+            return pulse->serverQueueBytes() > queueBefore;
+        },
+        3000))
+        << "the server's queue grew from " << queueBefore << " bytes";
 }
 
 } // namespace

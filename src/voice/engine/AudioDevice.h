@@ -28,6 +28,10 @@ public:
     virtual int sampleRateHz() const = 0;
     virtual bool write(std::span<const std::int16_t> samples) = 0;
     virtual void interrupt() = 0;
+    // What the device keeps queued ahead of the speaker, in milliseconds, and how often it ran
+    // dry since it was opened (0 where the device does not say). From the writing thread.
+    virtual int bufferMs() const { return 0; }
+    virtual std::uint64_t underflows() const { return 0; }
 };
 
 // Why a device could not be had.
