@@ -65,18 +65,22 @@ TEST(MediaTerminal, ToneArrivesAtItsFrequencyAndLevel) {
     b.stop();
 }
 
-TEST(MediaTerminal, BothDirectionsAtOnceThroughResampledDevices) {
-    // A's microphone runs at 32 kHz and B's speaker at 44.1 kHz: the engine converts both.
+TEST(MediaTerminal, BothDirectionsAtOnceThroughResampledDevicesAndPacketsOfEitherLength) {
+    // A's microphone runs at 32 kHz and B's speaker at 44.1 kHz: the engine converts both. A sends
+    // 10 ms packets and B 20 ms ones: each plays the other's at the length they carry.
     TestPhone a("127.0.0.2", {.sourceRateHz = 32000, .sinkRateHz = 48000, .signal = sine(440, 5000, 32000)});
     TestPhone b("127.0.0.3", {.sourceRateHz = 48000, .sinkRateHz = 44100, .signal = sine(1000, 5000)});
-    a.start("127.0.0.3");
-    b.start("127.0.0.2");
+    a.start("127.0.0.3", false, false, false, 10);
+    b.start("127.0.0.2", false, false, false, 20);
     const auto atB = playedAfter(b, settle(b, 0.6, 44100), 1.0, 44100);
     const auto atA = playedAfter(a, settle(a), 1.0);
     EXPECT_NEAR(dominantFrequency(atB, 44100), 440, 10);
     EXPECT_NEAR(cleanToneAmplitude(atB, 440, 44100), 5000, 5000 * 0.15);
     EXPECT_NEAR(dominantFrequency(atA), 1000, 10);
     EXPECT_NEAR(cleanToneAmplitude(atA, 1000), 5000, 5000 * 0.15);
+    const auto sentByA = a.terminal().stats().packetsSent;
+    const auto sentByB = b.terminal().stats().packetsSent;
+    EXPECT_NEAR(double(sentByA) / double(sentByB), 2.0, 0.3) << "100 packets a second against 50";
     a.stop();
     b.stop();
 }
@@ -379,7 +383,7 @@ TEST(MediaTerminal, AcceptsRepeatedCallsAndRefusesWhatItCannotDo) {
     EXPECT_FALSE(t.setTransmitLevel(50)) << "no call begun";
     EXPECT_TRUE(t.beginCall());
     EXPECT_TRUE(t.beginCall());
-    for (const int frameMs : {0, 10, 30, 60}) {
+    for (const int frameMs : {0, 5, 30, 40, 60}) {
         EXPECT_FALSE(t.openReceive({.frameMs = frameMs})) << frameMs << " ms";
         EXPECT_FALSE(t.openTransmit({.frameMs = frameMs})) << frameMs << " ms";
     }

@@ -60,7 +60,7 @@ bool MediaTerminal::endCall() {
 }
 
 bool MediaTerminal::openReceive(const ReceiveOptions& options) {
-    if (!m_inCall || options.codec != Codec::Opus || options.frameMs != kFrameDurationMs) {
+    if (!m_inCall || options.codec != Codec::Opus || !isSendableFrameMs(options.frameMs)) {
         return false;
     }
     m_receiveOpen = true;
@@ -68,7 +68,7 @@ bool MediaTerminal::openReceive(const ReceiveOptions& options) {
 }
 
 bool MediaTerminal::openTransmit(const TransmitOptions& options) {
-    if (!m_inCall || options.codec != Codec::Opus || options.frameMs != kFrameDurationMs) {
+    if (!m_inCall || options.codec != Codec::Opus || !isSendableFrameMs(options.frameMs)) {
         return false;
     }
     m_transmitOptions = options;
@@ -217,7 +217,7 @@ bool MediaTerminal::startTransmit() {
     const bool started = m_transmit.start(*m_socket,
                                           {m_transmitOptions.echoCancellation,
                                            m_transmitOptions.noiseSuppression, m_transmitOptions.gainControl},
-                                          missing);
+                                          m_transmitOptions.frameMs, missing);
     noteMissing(missing, true);
     return started;
 }

@@ -25,8 +25,8 @@ enum class Codec {
     Opus, // VOIP mode, 32 kbit/s, in-band FEC
 };
 
-// How a call's voice goes out. Only Opus in 20 ms frames is carried; other frame lengths are
-// refused. Both devices are the sound server's default ones.
+// How a call's voice goes out: Opus in frames of 10 or 20 ms; other frame lengths are refused.
+// Both devices are the sound server's default ones.
 struct TransmitOptions {
     Codec codec = Codec::Opus;
     int frameMs = kFrameDurationMs;
@@ -35,7 +35,8 @@ struct TransmitOptions {
     bool gainControl = true;
 };
 
-// How a call's voice comes in; the same rules as for TransmitOptions.
+// How a call's voice comes in; the same rules as for TransmitOptions. Whatever this says, the
+// peer's packets are played at the length they carry (10 to 60 ms).
 struct ReceiveOptions {
     Codec codec = Codec::Opus;
     int frameMs = kFrameDurationMs;

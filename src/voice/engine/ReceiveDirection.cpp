@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "voice/engine/DeviceSlot.h"
 #include "voice/engine/JitterBuffer.h"
+#include "voice/engine/OpusCodec.h"
 #include "voice/engine/ReceivePipeline.h"
 #include "voice/engine/Resampler.h"
 #include "voice/engine/Rtp.h"
@@ -27,7 +28,8 @@ constexpr int kReceivePollMs = 50;
 struct Arrival {
     std::int64_t arrivalMs = 0;
     std::uint16_t sequence = 0;
-    bool newStream = false; // the peer restarted: the jitter buffer starts over with this one
+    std::uint8_t frameMs = 0; // the length of sound the packet carries
+    bool newStream = false;   // the peer restarted: the jitter buffer starts over with this one
     std::uint16_t bytes = 0;
     std::array<std::uint8_t, kMaxOpusPacketBytes> payload{};
 };
@@ -44,9 +46,10 @@ struct ReceiveDirection::Call {
     std::unique_ptr<Resampler> resampler; // null when the sink runs at 48 kHz
     std::int64_t nextRetryMs = 0;         // when to try the speaker again while on the stand-in
     bool stopReported = false;            // deviceStopped was called in this call
+    std::uint64_t underflowsSeen = 0;     // of the device in use
     ReceivePipeline pipeline;
     std::vector<std::int16_t> resampled;
-    std::array<std::int16_t, kFrameSamples> frame{};
+    std::array<std::int16_t, kMaxReceivedFrameSamples> frame{};
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     ArrivalQueue arrivals;
     Arrival arrival; // the network thread's, filled before it is queued
@@ -81,6 +84,7 @@ bool ReceiveDirection::start(UdpSocket& socket, AudioProblem& missing) {
     m_packetsHeard.store(0);
     m_packetsExpected.store(0);
     m_packetsLost.store(0);
+    m_playbackUnderflows.store(0);
 
     m_call = std::move(call);
     m_running.store(true);
@@ -142,7 +146,8 @@ void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
         const auto packet =
             received.truncated ? std::nullopt
                                : parseRtpPacket(std::span<const std::uint8_t>(buffer.data(), received.bytes));
-        if (!packet) {
+        const int frameMs = packet ? OpusVoiceDecoder::packetMs(packet->payload) : 0;
+        if (frameMs == 0) {
             m_refusedMalformed.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
@@ -163,6 +168,7 @@ void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
 
         c.arrival.arrivalMs = nowMs;
         c.arrival.sequence = packet->header.sequence;
+        c.arrival.frameMs = static_cast<std::uint8_t>(frameMs);
         // A packet that cannot be queued must not lose the news of a new stream.
         c.arrival.newStream = c.arrival.newStream || takeover;
         c.arrival.bytes = static_cast<std::uint16_t>(packet->payload.size());
@@ -175,7 +181,10 @@ void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
 
 void ReceiveDirection::takeArrivals(Call& c) {
     while (c.arrivals.pop(c.taken)) {
-        if (c.taken.newStream) {
+        if (c.taken.frameMs != m_jitter->frameMs()) {
+            // The peer's packets changed length: a new stream as far as playout goes.
+            m_jitter->restart(c.taken.frameMs);
+        } else if (c.taken.newStream) {
             m_jitter->reset();
         }
         m_jitter->put(c.taken.sequence, std::span(c.taken.payload).first(c.taken.bytes), c.taken.arrivalMs);
@@ -203,13 +212,14 @@ bool ReceiveDirection::useDevice(Call& c, std::unique_ptr<AudioSink> device) {
         } catch (const Error&) {
             return false;
         }
-        if (c.resampled.size() < resampler->maxOutput(kFrameSamples)) {
-            c.resampled.resize(resampler->maxOutput(kFrameSamples));
+        if (c.resampled.size() < resampler->maxOutput(kMaxReceivedFrameSamples)) {
+            c.resampled.resize(resampler->maxOutput(kMaxReceivedFrameSamples));
         }
     }
     device = c.sink.replace(std::move(device));
     c.resampler = std::move(resampler);
     c.onStandIn = false;
+    c.underflowsSeen = 0;
     return true;
 }
 
@@ -218,6 +228,7 @@ void ReceiveDirection::useStandIn(Call& c) {
     c.sink.replace(std::make_unique<SilentSink>(m_clock, kSampleRateHz));
     c.resampler.reset();
     c.onStandIn = true;
+    c.underflowsSeen = 0;
     c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
 }
 
@@ -237,12 +248,14 @@ void ReceiveDirection::play(Call& c) {
         takeArrivals(c);
         const JitterBuffer::Frame frame = m_jitter->get(m_clock.nowMs(), c.packet);
         publishJitterStats();
-        c.pipeline.produce(frame, c.packet, m_level.load(std::memory_order_relaxed), c.frame);
-        m_echo.push(c.frame);
-        std::span<const std::int16_t> out(c.frame);
+        const std::span<std::int16_t> played = std::span(c.frame).first(samplesFor(m_jitter->frameMs()));
+        c.pipeline.produce(frame, c.packet, m_level.load(std::memory_order_relaxed), played);
+        for (std::size_t at = 0; at + kBlockSamples <= played.size(); at += kBlockSamples) {
+            m_echo.push(played.subspan(at, kBlockSamples));
+        }
+        std::span<const std::int16_t> out(played);
         if (c.resampler) {
-            out =
-                std::span<const std::int16_t>(c.resampled).first(c.resampler->process(c.frame, c.resampled));
+            out = std::span<const std::int16_t>(c.resampled).first(c.resampler->process(played, c.resampled));
         }
         if (!c.sink.get()->write(out)) {
             if (!m_running.load() || c.onStandIn) {
@@ -256,6 +269,13 @@ void ReceiveDirection::play(Call& c) {
             continue;
         }
         m_framesPlayed.fetch_add(1, std::memory_order_relaxed);
+        const AudioSink& sink = *c.sink.get();
+        const std::uint64_t underflows = sink.underflows();
+        if (underflows > c.underflowsSeen) {
+            m_playbackUnderflows.fetch_add(underflows - c.underflowsSeen, std::memory_order_relaxed);
+        }
+        c.underflowsSeen = underflows;
+        m_playbackBufferMs.store(sink.bufferMs(), std::memory_order_relaxed);
     }
 }
 
@@ -275,6 +295,8 @@ ReceiveStats ReceiveDirection::stats() const {
     s.jitterRestarts = m_jitterRestarts.load();
     s.jitterTargetMs = m_jitterTargetMs.load();
     s.playoutDelayMs = m_playoutDelayMs.load();
+    s.playbackBufferMs = m_playbackBufferMs.load();
+    s.playbackUnderflows = m_playbackUnderflows.load();
     return s;
 }
 

@@ -40,15 +40,20 @@ struct ReceiveStats {
     std::uint64_t jitterRestarts = 0;
     int jitterTargetMs = 0;
     int playoutDelayMs = 0;
+    // The speaker's buffer on the sound server in this call: its target now, and how often the
+    // server reported that it ran dry.
+    int playbackBufferMs = 0;
+    std::uint64_t playbackUnderflows = 0;
 };
 
 // The peer to the speaker, on two threads. The network thread takes RTP datagrams from the
 // peer's address only, refuses malformed ones and a second source, counts the stream's sequence
 // numbers and hands each payload with its arrival time to the playback thread through a
 // lock-free queue. The playback thread puts them in the jitter buffer, which it alone uses,
-// takes one frame per 20 ms from it, decodes it (or rebuilds it from the next packet's FEC data,
-// or conceals it), applies the receive level, hands it to the echo canceller and writes it to
-// the speaker, whose buffer paces the thread. Neither thread ever waits for the other, nor for
+// takes one frame at a time from it (of the length the peer's packets carry, 10 to 60 ms),
+// decodes it (or rebuilds it from the next packet's FEC data, or conceals it), applies the
+// receive level, hands it to the echo canceller and writes it to the speaker, whose buffer paces
+// the thread. Neither thread ever waits for the other, nor for
 // anyone reading the statistics: those cross in atomics.
 //
 // start() and stop() run on the main thread. start() builds everything the threads use (so they
@@ -136,6 +141,8 @@ private:
     std::atomic<std::uint64_t> m_jitterRestarts{0};
     std::atomic<int> m_jitterTargetMs{0};
     std::atomic<int> m_playoutDelayMs{0};
+    std::atomic<int> m_playbackBufferMs{0};
+    std::atomic<std::uint64_t> m_playbackUnderflows{0};
 };
 
 } // namespace talvora::voice
