@@ -41,6 +41,25 @@ long long configuredLatencyUs(const QString& name) {
     return -1;
 }
 
+// The streams playing on the sink `name` (the test microphone's tone plays on a sink of its own).
+QStringList sinkInputsOn(const QString& name) {
+    QString index;
+    for (const QString& line : pactl({"list", "short", "sinks"}).split('\n')) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() >= 2 && fields[1] == name) {
+            index = fields[0];
+        }
+    }
+    QStringList inputs;
+    for (const QString& line : pactl({"list", "short", "sink-inputs"}).split('\n')) {
+        const QStringList fields = line.split('\t');
+        if (!index.isEmpty() && fields.size() >= 2 && fields[1] == index) {
+            inputs << fields[0];
+        }
+    }
+    return inputs;
+}
+
 // The module that made the null sink `name`.
 QString nullSinkModule(const QString& name) {
     for (const QString& line : pactl({"list", "short", "modules"}).split('\n')) {
@@ -138,13 +157,14 @@ protected:
     QStringList m_notices;
 };
 
-// A call must not force the shared output device down to its smallest buffer, which every other
-// program on it would pay for in wake-ups and underruns.
+// A call asks the shared output device for its share of the speaker buffer (about 5 ms of the
+// 20 ms it starts with), never for the device's smallest (half a millisecond on a null sink),
+// which every other program on it would pay for in wake-ups and underruns.
 TEST_F(PulseCall, OutputDeviceKeepsAUsefulLatencyDuringACall) {
     startCall();
     const long long latencyUs = configuredLatencyUs("spk");
     std::cout << "spk configured latency during a call: " << latencyUs << " usec\n";
-    EXPECT_GE(latencyUs, 10000);
+    EXPECT_GE(latencyUs, 4000);
     EXPECT_NEAR(toneAmplitude(recordSpeaker(0.5), 1000), 6000, 1200) << "and the call is heard";
 }
 
@@ -173,11 +193,7 @@ TEST_F(PulseCall, SinkThatGoesAndComesBackResumesWithinASecond) {
     // The call's stream is back on the sink: an idle null sink renders in two-second blocks, so
     // its monitor cannot tell when the voice came back, the list of streams can.
     const auto reloaded = std::chrono::steady_clock::now();
-    ASSERT_TRUE(talvora::test::waitUntil(
-        [] {
-            return !pactl({"list", "short", "sink-inputs"}).isEmpty();
-        },
-        3000));
+    ASSERT_TRUE(talvora::test::waitUntil([] { return !sinkInputsOn("spk").isEmpty(); }, 3000));
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - reloaded);
     std::cout << "the call's stream was back on the reloaded sink after " << ms.count() << " ms\n";
