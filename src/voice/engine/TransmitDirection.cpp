@@ -20,12 +20,16 @@ namespace {
 
 // The echo canceller needs the speaker's sound in a steady relation to the microphone's: each
 // jump in that relation makes it converge anew. The two threads wake at their own moments, so
-// the capture side keeps a reserve of played 10 ms blocks (kEchoReserveBlocks) and takes a
-// frame's worth per microphone frame; it only realigns when the reserve runs dry or grows past
-// kMaxEchoBacklogBlocks (the two devices' clocks drift apart). The reserve delays the reference
-// by 40 ms, well inside the canceller's tail.
-constexpr std::size_t kEchoReserveBlocks = 4;
-constexpr std::size_t kMaxEchoBacklogBlocks = 12;
+// the capture side keeps a reserve of played 10 ms blocks (kEchoReserveBlocks, more than one
+// received frame) and takes a frame's worth per microphone frame, pairing them by count, not by
+// time: when the speaker's buffer grows, the playback thread writes ahead and the reserve grows
+// with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
+// kMaxEchoBacklogBlocks (the two devices' clocks drift apart; room for the speaker buffer's
+// growth from 20 to 80 ms besides). The reserve must stay shorter than the way round, speaker
+// buffer and microphone fragment and frame, or the echo would come before its reference: 30 ms
+// against at least 40 with the smallest speaker buffer and 10 ms frames.
+constexpr std::size_t kEchoReserveBlocks = 3;
+constexpr std::size_t kMaxEchoBacklogBlocks = 16;
 
 } // namespace
 
