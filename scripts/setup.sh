@@ -12,6 +12,8 @@ packages=(
   # run time: ring tones, sound server, discovery
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus python3
+  # measurements: the desktop's other sound server, and a loaded machine (bench/voice)
+  pipewire pipewire-pulse wireplumber stress-ng
   # test environment: screen, sound files, namespaces
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2
