@@ -200,6 +200,12 @@ public:
     }
     ~PhoneProcess() { finish(); }
 
+    // The call has settled (see phone()).
+    void markSettled() {
+        m_process.write("m");
+        m_process.waitForBytesWritten(1000);
+    }
+
     // Ends the call; the engine's last words: its counters.
     QString finish() {
         if (m_process.state() != QProcess::NotRunning) {
@@ -265,6 +271,8 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     PhoneProcess a(d.server(d.dirA), kAddressA, kRelay, d.options);
     PhoneProcess b(d.server(d.dirB), kAddressB, kRelay, d.options);
     std::this_thread::sleep_for(kSettle);
+    a.markSettled();
+    b.markSettled();
     bench::PulseRecorder heard(d.server(d.dirB).toStdString(), "spk.monitor");
     bench::PulseRecorder mic(d.server(d.dirA).toStdString(), "mic");
     const UnderrunCount underruns(d.dirB + "/log");
@@ -422,9 +430,15 @@ int phone(QCoreApplication& app, const QString& bind, const QString& peer, const
                       .gainControl = options.processing});
     std::printf("ready\n");
     std::fflush(stdout);
-    std::thread watch([&app] {
+    // "m" on standard input marks the end of the settling: what the speaker's stream did at the
+    // start of the call is told apart from what it did during it.
+    std::atomic<std::uint64_t> underflowsAtMark{0};
+    std::thread watch([&app, &terminal, &underflowsAtMark] {
         char c;
         while (::read(STDIN_FILENO, &c, 1) > 0) {
+            if (c == 'm') {
+                underflowsAtMark = terminal.stats().playbackUnderflows;
+            }
         }
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
@@ -434,10 +448,11 @@ int phone(QCoreApplication& app, const QString& bind, const QString& peer, const
     const ThreadPriority::Counts granted = terminal.priorityCounts();
     test::stopVoice(terminal);
     std::printf("%llu frames played, %llu lost, %llu late, jitter target %d ms; speaker buffer %d ms, %llu "
-                "underflows; threads real-time %d, raised %d, normal %d\n",
+                "underflows (%llu after the settling); threads real-time %d, raised %d, normal %d\n",
                 static_cast<unsigned long long>(s.framesPlayed),
                 static_cast<unsigned long long>(s.framesLost), static_cast<unsigned long long>(s.framesLate),
                 s.jitterTargetMs, s.playbackBufferMs, static_cast<unsigned long long>(s.playbackUnderflows),
+                static_cast<unsigned long long>(s.playbackUnderflows - underflowsAtMark.load()),
                 granted.realtime, granted.raised, granted.normal);
     return 0;
 }

@@ -34,6 +34,16 @@ trap cleanup EXIT
 # measurement counts beside what the engines were told.
 PULSE_LOG_LEVEL=debug bash "$start" start "$tmp/a" pipe >/dev/null
 PULSE_LOG_LEVEL=debug bash "$start" start "$tmp/b" pipe >/dev/null
+if [ "$server" = pulse ]; then
+  # The pipe microphone stands for a sound card, whose source thread PulseAudio runs at real-time
+  # priority; its pipe source's thread does not ask, and a busy machine would delay the
+  # microphone itself. (PipeWire reads the pipe in its real-time data thread.)
+  for d in "$tmp/a" "$tmp/b"; do
+    for tid in $(ps -L -o tid=,comm= -p "$(cat "$d/pid")" | awk '$2 == "pipe-source" { print $1 }'); do
+      chrt -r -p 5 "$tid" || true
+    done
+  done
+fi
 
 if [ -n "${TALVORA_LOAD:-}" ]; then
   stress-ng --cpu "$TALVORA_LOAD" --timeout 0 --quiet &
