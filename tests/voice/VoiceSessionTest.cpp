@@ -64,7 +64,7 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         EXPECT_TRUE(terminal->transmitting());
         EXPECT_TRUE(terminal->receiving());
         EXPECT_EQ(terminal->transmitOptions().codec, voice::Codec::Opus);
-        EXPECT_EQ(terminal->transmitOptions().frameMs, 20);
+        EXPECT_EQ(terminal->transmitOptions().frameMs, 10);
         EXPECT_TRUE(terminal->transmitOptions().echoCancellation);
         EXPECT_TRUE(terminal->transmitOptions().noiseSuppression);
         EXPECT_TRUE(terminal->transmitOptions().gainControl);
