@@ -1,16 +1,12 @@
-// The voice threads' priority: what they ask for and what they settle for, through a fake
-// system; that a refusal reaches the log once and never the user; and the system's own control
-// where this machine can show it.
+// The voice threads' priority through a fake system: what they ask for, what they settle for, and
+// that a refusal reaches the log once and never the user; and the system's own control as far as
+// this machine can show it.
 #include "FakePriority.h"
 #include "TestPhone.h"
 #include "support/EventLoop.h"
 
 #include <gtest/gtest.h>
 
-#include <QtGlobal>
-
-#include <cstdlib>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <thread>
@@ -24,8 +20,7 @@ using test::FakePriorityControl;
 TEST(ThreadPriority, FallsBackFromRealtimeToANiceLevelToNormal) {
     struct Row {
         const char* name;
-        bool realtime, highPriority; // what the system grants
-        bool network;                // the network thread asks, not an audio thread
+        bool realtime, highPriority, network; // what the system grants; the network thread asks
         PriorityGrant expected;
         int realtimeAsks, highPriorityAsks;
     };
@@ -40,17 +35,13 @@ TEST(ThreadPriority, FallsBackFromRealtimeToANiceLevelToNormal) {
         auto control = std::make_shared<FakePriorityControl>(row.realtime, row.highPriority);
         int saidNormal = 0;
         ThreadPriority priority(control, [&] { ++saidNormal; });
-        const PriorityGrant grant = row.network ? priority.raiseNetworkThread() : priority.raiseAudioThread();
-        EXPECT_EQ(grant, row.expected) << row.name;
+        EXPECT_EQ(row.network ? priority.raiseNetworkThread() : priority.raiseAudioThread(), row.expected)
+            << row.name;
         EXPECT_EQ(control->realtimeAsks, row.realtimeAsks) << row.name;
         EXPECT_EQ(control->highPriorityAsks, row.highPriorityAsks) << row.name;
         EXPECT_EQ(saidNormal, row.expected == PriorityGrant::Normal ? 1 : 0) << row.name;
-        if (row.realtimeAsks > 0) {
-            EXPECT_EQ(control->realtimePriority, kVoiceRealtimePriority) << row.name;
-        }
-        if (row.highPriorityAsks > 0) {
-            EXPECT_EQ(control->niceLevel, kVoiceNiceLevel) << row.name;
-        }
+        EXPECT_EQ(control->realtimePriority, row.realtimeAsks > 0 ? kVoiceRealtimePriority : 0) << row.name;
+        EXPECT_EQ(control->niceLevel, row.highPriorityAsks > 0 ? kVoiceNiceLevel : 0) << row.name;
     }
 }
 
@@ -61,97 +52,73 @@ void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& t
     }
 }
 
-// A terminal's threads ask as each call starts; a refusal is said in the log once in the
-// terminal's life, whatever the number of threads and calls, and never as a notice to the user.
+// Each call's three threads ask as they start (capture and playback for real time, the network
+// thread for a nice level); a refusal is said in the log once in the terminal's life, never as a
+// notice to the user.
 TEST(ThreadPriority, TerminalSaysNormalPriorityOnceInTheLog) {
     struct Row {
-        const char* name;
         bool realtime, highPriority;
         int warnings;
-        ThreadPriority::Counts perCall; // capture and playback, then the network thread
+        ThreadPriority::Counts twoCalls;
     };
-    const Row rows[] = {
-        {"granted", true, true, 0, {2, 1, 0}},
-        {"refused, rtkit raises the nice level", false, true, 0, {0, 3, 0}},
-        {"no rtkit", false, false, 1, {0, 0, 3}},
-    };
-    for (const Row& row : rows) {
+    for (const Row& row :
+         {Row{true, true, 0, {4, 2, 0}}, Row{false, true, 0, {0, 6, 0}}, Row{false, false, 1, {0, 0, 6}}}) {
         g_warnings.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-        auto control = std::make_shared<FakePriorityControl>(row.realtime, row.highPriority);
         QStringList notices;
+        ThreadPriority::Counts counts;
         {
             NetworkConfig network;
             network.bindAddress = QHostAddress("127.0.0.2");
             MediaTerminal terminal(
                 network,
                 std::make_unique<FakeAudioBackend>(test::TestPhone::clock(), FakeAudioBackend::Config{}),
-                test::TestPhone::clock(), control);
+                test::TestPhone::clock(),
+                std::make_shared<FakePriorityControl>(row.realtime, row.highPriority));
             QObject::connect(&terminal, &MediaTerminal::notice,
                              [&](const QString& text) { notices << text; });
-            for (int call = 0; call < 2; ++call) {
+            for (int call = 1; call <= 2; ++call) {
                 test::startVoice(terminal, "127.0.0.3", 8500, {});
-                ASSERT_TRUE(talvora::test::waitUntil(
-                    [&] {
-                        const auto c = terminal.priorityCounts();
-                        return c.realtime + c.raised + c.normal == 3 * (call + 1);
-                    },
-                    5000))
-                    << row.name;
+                talvora::test::waitUntil([&] {
+                    const auto c = terminal.priorityCounts();
+                    return c.realtime + c.raised + c.normal == 3 * call;
+                });
                 test::stopVoice(terminal);
                 talvora::test::pumpEvents(20);
             }
-            const ThreadPriority::Counts counts = terminal.priorityCounts();
-            EXPECT_EQ(counts.realtime, 2 * row.perCall.realtime) << row.name;
-            EXPECT_EQ(counts.raised, 2 * row.perCall.raised) << row.name;
-            EXPECT_EQ(counts.normal, 2 * row.perCall.normal) << row.name;
+            counts = terminal.priorityCounts();
         }
         qInstallMessageHandler(previous);
-        EXPECT_EQ(g_warnings.size(), row.warnings) << row.name << ": " << g_warnings.join('|').toStdString();
-        if (row.warnings > 0) {
-            EXPECT_TRUE(g_warnings.front().contains("normal priority")) << g_warnings.front().toStdString();
-        }
-        EXPECT_TRUE(notices.isEmpty()) << row.name;
+        EXPECT_EQ(counts.realtime, row.twoCalls.realtime);
+        EXPECT_EQ(counts.raised, row.twoCalls.raised);
+        EXPECT_EQ(counts.normal, row.twoCalls.normal);
+        ASSERT_EQ(g_warnings.size(), row.warnings) << g_warnings.join('|').toStdString();
+        EXPECT_TRUE(row.warnings == 0 || g_warnings.front().contains("normal priority"));
+        EXPECT_TRUE(notices.isEmpty());
     }
 }
 
-// The system's own control, as far as this machine can show it: without a system bus there is
-// no rtkit, so a nice level is raised only where the process may do it itself, and then it is
-// the calling thread's; SCHED_RR likewise.
+// The system's own control: without a system bus there is no rtkit, so a nice level or SCHED_RR
+// is had only where the process may take it itself (root here), and then for the calling thread.
 TEST(ThreadPriority, SystemControlAsksTheRealSystem) {
     const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/talvora-test-bus");
     SystemPriorityControl system;
-    bool raised = false;
-    int nice = 0;
+    bool raised = false, realtime = false;
+    int nice = 0, policy = -1;
     std::thread([&] {
         raised = system.makeHighPriority(kVoiceNiceLevel);
         nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-    }).join();
-    if (geteuid() == 0) {
-        EXPECT_TRUE(raised) << "root may raise its own threads";
-    }
-    if (raised) {
-        EXPECT_EQ(nice, kVoiceNiceLevel);
-        EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), 0) << "only that thread was raised";
-    }
-
-    int policy = -1;
-    bool realtime = false;
-    std::thread([&] {
         realtime = system.makeRealtime(kVoiceRealtimePriority);
         sched_param param{};
         pthread_getschedparam(pthread_self(), &policy, &param);
     }).join();
-    if (saved.isNull()) {
-        qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    } else {
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
-    }
-    if (!realtime) {
-        GTEST_SKIP() << "this process may not have SCHED_RR, and no rtkit is reachable";
-    }
-    EXPECT_EQ(policy & ~SCHED_RESET_ON_FORK, SCHED_RR);
+    saved.isNull() ? qunsetenv("DBUS_SYSTEM_BUS_ADDRESS") : qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
+    EXPECT_EQ(raised, geteuid() == 0);
+    EXPECT_EQ(realtime, geteuid() == 0);
+    EXPECT_TRUE(!raised || nice == kVoiceNiceLevel);
+    EXPECT_TRUE(!realtime || (policy & ~SCHED_RESET_ON_FORK) == SCHED_RR);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), 0) << "only that thread was raised";
 }
 
 } // namespace
