@@ -6,7 +6,9 @@
 # pulse (the default): two PulseAudio daemons; pipewire: two PipeWire instances with their
 # PulseAudio service. OPTIONS go to voice_mouth_to_ear (--cases, --frame-ms, --no-realtime,
 # --processing). With TALVORA_LOAD=N, N busy loops (stress-ng --cpu N) load the machine for the
-# whole measurement.
+# whole measurement. With TALVORA_RAISE_SERVERS=1 the servers' threads run at real-time priority
+# (below the phones'): on a machine busy with other work, it stands in for an idle one, where a
+# sound server's normal-priority threads are never kept waiting.
 set -euo pipefail
 build=$(realpath "$1")
 seconds=${2:-60}
@@ -45,6 +47,18 @@ if [ "$server" = pulse ]; then
   done
 fi
 
+if [ -n "${TALVORA_RAISE_SERVERS:-}" ] && [ "$TALVORA_RAISE_SERVERS" != 0 ]; then
+  # Every thread of both servers at real-time priority (below the phones' own), so that other
+  # programs' load on this machine does not reach them: a stand-in for an otherwise idle machine.
+  for d in "$tmp/a" "$tmp/b"; do
+    for pid in $(cat "$d/pid" "$d/pids" 2>/dev/null); do
+      for tid in $(ps -L -o tid=,cls= -p "$pid" | awk '$2 == "TS" { print $1 }'); do
+        chrt -r -p 3 "$tid" || true
+      done
+    done
+  done
+  echo "servers: every thread at real-time priority"
+fi
 if [ -n "${TALVORA_LOAD:-}" ]; then
   stress-ng --cpu "$TALVORA_LOAD" --timeout 0 --quiet &
   load=$!

@@ -73,7 +73,7 @@ public:
     explicit JitterBuffer(Config config);
 
     PutResult put(std::uint16_t sequence, std::span<const std::uint8_t> payload, std::int64_t arrivalMs);
-    // The next 20 ms frame. `out` must hold kMaxOpusPacketBytes.
+    // The next frame (frameMs() long). `out` must hold kMaxOpusPacketBytes.
     Frame get(std::int64_t nowMs, std::span<std::uint8_t> out);
     // Forgets every packet and the jitter history (a new stream); statistics are kept.
     void reset();

@@ -34,8 +34,8 @@ struct Arrival {
     std::array<std::uint8_t, kMaxOpusPacketBytes> payload{};
 };
 
-// 1.28 s of 20 ms packets: a playback thread stalled longer than that would find them too late
-// to play anyway.
+// 0.64 s of 10 ms packets (1.28 s of 20 ms ones): a playback thread stalled longer than that
+// would find them too late to play anyway.
 using ArrivalQueue = SpscQueue<Arrival, 64>;
 
 } // namespace
