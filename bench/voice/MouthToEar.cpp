@@ -181,6 +181,60 @@ private:
     std::thread m_thread;
 };
 
+// Whether the machine itself stalls: a thread of the harness's priority (above the phones') that
+// sleeps a millisecond at a time notes each wake-up more than kStallMs late. A stall it sees is one
+// no thread of the phones could have escaped, and it tells an underflow of the machine from one
+// of the phone.
+class StallProbe {
+public:
+    static constexpr double kStallMs = 10;
+    StallProbe() : m_thread([this] { run(); }) {}
+    ~StallProbe() {
+        m_running = false;
+        m_thread.join();
+    }
+    // Stalls are timed from here on, as the recordings are.
+    void startTiming() { m_startMs = steadyMs(); }
+    // "n stalls (the longest x ms, at t s ...)".
+    std::string summary() const {
+        std::lock_guard lock(m_mutex);
+        std::string s = std::to_string(m_stallsS.size()) + " stalls of the machine over " +
+                        std::to_string(int(kStallMs)) + " ms";
+        char text[64];
+        if (!m_stallsS.empty()) {
+            std::snprintf(text, sizeof text, " (the longest %.0f ms; at", m_longestMs);
+            s += text;
+            for (std::size_t i = 0; i < std::min<std::size_t>(m_stallsS.size(), 8); ++i) {
+                std::snprintf(text, sizeof text, " %.1f", m_stallsS[i]);
+                s += text;
+            }
+            s += m_stallsS.size() > 8 ? " ... s)" : " s)";
+        }
+        return s;
+    }
+
+private:
+    void run() {
+        while (m_running) {
+            const double before = steadyMs();
+            std::this_thread::sleep_for(1ms);
+            const double lateMs = steadyMs() - before - 1;
+            if (lateMs > kStallMs) {
+                std::lock_guard lock(m_mutex);
+                m_stallsS.push_back((before - m_startMs) / 1000);
+                m_longestMs = std::max(m_longestMs, lateMs);
+            }
+        }
+    }
+
+    std::atomic<bool> m_running{true};
+    std::atomic<double> m_startMs{steadyMs()};
+    mutable std::mutex m_mutex;
+    std::vector<double> m_stallsS; // guarded by m_mutex
+    double m_longestMs = 0;        // guarded by m_mutex
+    std::thread m_thread;
+};
+
 // One engine in a process of its own on one daemon: this program with --phone.
 class PhoneProcess {
 public:
@@ -255,6 +309,7 @@ struct Run {
     QString engineA;
     QString engineB;
     int underruns = 0; // of B's playback stream in its daemon's log, while recording
+    std::string stalls;
     std::uint64_t relayed = 0;
     std::uint64_t dropped = 0;
 };
@@ -267,6 +322,7 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     Feeder feeder(d.dirA + "/mic.fifo", std::move(signal));
     // B's microphone hears a quiet room, at a microphone's pace, so that A's speaker plays a call.
     Feeder quiet(d.dirB + "/mic.fifo", [](std::uint64_t) { return std::int16_t{0}; });
+    StallProbe probe;
     harnessPriority(false);
     PhoneProcess a(d.server(d.dirA), kAddressA, kRelay, d.options);
     PhoneProcess b(d.server(d.dirB), kAddressB, kRelay, d.options);
@@ -275,6 +331,7 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     b.markSettled();
     bench::PulseRecorder heard(d.server(d.dirB).toStdString(), "spk.monitor");
     bench::PulseRecorder mic(d.server(d.dirA).toStdString(), "mic");
+    probe.startTiming();
     const UnderrunCount underruns(d.dirB + "/log");
     feeder.noteClicks(true);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -290,6 +347,7 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     run.engineA = a.finish();
     run.relayed = relay.forwarded();
     run.dropped = relay.dropped();
+    run.stalls = probe.summary();
     return run;
 }
 
@@ -354,9 +412,9 @@ void reportSteps(const char* name, const Run& run) {
 void reportNetwork(const Run& run) {
     std::printf(
         "  relay: %llu forwarded, %llu dropped; B's daemon logged %d underruns\n  engine A: %s\n  engine B: "
-        "%s\n",
+        "%s\n  %s\n",
         static_cast<unsigned long long>(run.relayed), static_cast<unsigned long long>(run.dropped),
-        run.underruns, qPrintable(run.engineA), qPrintable(run.engineB));
+        run.underruns, qPrintable(run.engineA), qPrintable(run.engineB), run.stalls.c_str());
     std::fflush(stdout);
 }
 
