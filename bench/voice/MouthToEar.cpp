@@ -76,7 +76,7 @@ const char* const kRelay = "127.0.0.42";
 // 2 s ahead, and a new stream's first writes can wait that long before it plays them.
 constexpr auto kSettle = 3s;
 constexpr std::size_t kBlockSamples = 48;
-constexpr int kFifoMostMs = 6;
+constexpr int kFifoMostMs = 15;
 constexpr double kToneHz = 440;
 constexpr double kToneAmplitude = 8000;
 
