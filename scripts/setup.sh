@@ -7,11 +7,13 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6
-  libjpeg62-turbo-dev libopus-dev libspeexdsp-dev libpulse-dev libavahi-client-dev
+  libjpeg62-turbo-dev libopus-dev libspeexdsp-dev libpulse-dev libavahi-client-dev libdbus-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   # run time: ring tones, sound server, discovery
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus python3
+  # measurements: the desktop's other sound server, and a loaded machine (bench/voice)
+  pipewire pipewire-pulse wireplumber stress-ng
   # test environment: screen, sound files, namespaces
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2

@@ -1,8 +1,10 @@
 #pragma once
 
 // The click train of the delay measurements, and how a click is found again: a 10 ms
-// Hann-windowed chirp (500 Hz to 3 kHz) every 500 ms goes into one microphone, and each click is
-// located in the other side's speaker by normalised cross-correlation. Times come from timelines
+// Hann-windowed chirp (500 Hz to 3 kHz) every 503 ms goes into one microphone, and each click is
+// located in the other side's speaker by normalised cross-correlation. 503 ms is no multiple of
+// any frame or device block, so the clicks fall at every phase of them in turn and the
+// percentiles are those of the call, not of one lucky or unlucky phase. Times come from timelines
 // of blocks (BlockTime: the first sample of a block and when it passed), however the measurement
 // takes them.
 #include "FakeAudio.h"
@@ -18,8 +20,8 @@
 
 namespace talvora::voice::bench {
 
-inline constexpr std::uint64_t kClickPeriod = 48000 / 2; // a click every 500 ms
-inline constexpr std::size_t kClickSamples = 480;        // 10 ms
+inline constexpr std::uint64_t kClickPeriod = 48 * 503; // a click every 503 ms
+inline constexpr std::size_t kClickSamples = 480;       // 10 ms
 // A delay longer than this is not looked for (the next click comes 500 ms after).
 inline constexpr double kClickSearchMs = 450;
 // The search starts this long before the click went in: times read from a sound server's clock

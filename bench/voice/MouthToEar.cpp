@@ -1,28 +1,37 @@
 // Mouth-to-ear delay through real sound servers: two engines in two processes, each on its own
-// private PulseAudio daemon (a pipe microphone and a null sink, see scripts/testenv/pulse.sh),
-// talking RTP over loopback through the test suite's impairment relay; echo cancellation, noise
-// suppression and gain control off. A measurement, not a test; bench/voice/mouth-to-ear.sh
-// starts and stops the daemons around it.
+// private sound server (PulseAudio, or PipeWire with its PulseAudio service; a pipe microphone
+// and a null sink, see scripts/testenv/pulse.sh and pipewire.sh), talking RTP over loopback
+// through the test suite's impairment relay; echo cancellation, noise suppression and gain
+// control off unless asked. A measurement, not a test; bench/voice/mouth-to-ear.sh starts and
+// stops the servers around it.
 //
-// Entry: a click train is written into A's microphone FIFO in 5 ms blocks at the pace of the
+// Entry: a click train is written into A's microphone FIFO in 1 ms blocks at the pace of the
 // clock, each click at the start of a block; a click enters when its block has been written.
 // Exit: B's sink is recorded through its monitor with the server's timing (PulseRecorder): a
 // click leaves when B's sink plays it, its buffer included. Each click is found by
 // cross-correlation (ClickTrain.h).
 // Baseline: A's own microphone is recorded the same way. Its delay from the FIFO to the capture
 // is the error of the method on the way in: near zero, to the few milliseconds by which the
-// server's clock smooths over the pipe's 5 ms bursts.
+// server's clock smooths over the pipe's 1 ms bursts.
 // Click check: a 440 Hz tone instead of the clicks, clean and with loss, and the largest
 // sample-to-sample step in B's sink against the largest the tone itself makes; the same for A's
-// microphone, and the underruns of B's sink from its daemon's log, say where a click came from.
+// microphone, and the underflows of both speakers' streams as their servers reported them to the
+// engines (and B's from its daemon's log, on PulseAudio), say where a click came from.
+// Soak: the tone alone for a long call (run under load by the script), with the same counts.
+// The harness's own threads (the microphone's feeder, the relay) run at real-time priority where
+// they may, so that a loaded machine delays the phones, not the world around them.
 //
-//   voice_mouth_to_ear DIR_A DIR_B [seconds]   the daemons of `pulse.sh start DIR pipe` (with
-//                                               PULSE_LOG_LEVEL=debug for the underruns); each
-//                                               case runs `seconds` (60 unless given) after 3 s
-//                                               to settle
-//   voice_mouth_to_ear --phone BIND PEER       one engine on $PULSE_SERVER's default devices,
-//                                               until its standard input closes
+//   voice_mouth_to_ear [OPTIONS] DIR_A DIR_B [seconds]
+//       the servers of `pulse.sh start DIR pipe` or `pipewire.sh start DIR pipe` (PulseAudio with
+//       PULSE_LOG_LEVEL=debug for its underrun log); each case runs `seconds` (60 unless given)
+//       after 3 s to settle. OPTIONS: --cases delay,tone,soak (delay,tone unless given);
+//       --frame-ms 10|20 (the phones' packets); --no-realtime (the phones' threads are refused
+//       any raised priority); --processing (the phone's echo cancellation, noise suppression
+//       and gain control on)
+//   voice_mouth_to_ear --phone BIND PEER [OPTIONS]
+//       one engine on $PULSE_SERVER's default devices, until its standard input closes
 #include "ClickTrain.h"
+#include "FakePriority.h"
 #include "ImpairmentRelay.h"
 #include "PulseRecorder.h"
 #include "SignalAnalysis.h"
@@ -36,9 +45,13 @@
 #include <QRegularExpression>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -47,6 +60,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 using namespace talvora::voice;
 using namespace std::chrono_literals;
@@ -61,9 +75,42 @@ const char* const kRelay = "127.0.0.42";
 // The start of a call is not its steady delay. Besides, an idle null sink renders silence up to
 // 2 s ahead, and a new stream's first writes can wait that long before it plays them.
 constexpr auto kSettle = 3s;
-constexpr std::size_t kBlockSamples = 240;
+constexpr std::size_t kBlockSamples = 48;
+constexpr int kFifoMostMs = 15;
 constexpr double kToneHz = 440;
 constexpr double kToneAmplitude = 8000;
+
+// What the phones are asked to do, passed on to each phone process.
+struct PhoneOptions {
+    int frameMs = kFrameDurationMs;
+    bool realtime = true;
+    bool processing = false;
+
+    QStringList arguments() const {
+        QStringList args{"--frame-ms", QString::number(frameMs)};
+        if (!realtime) {
+            args << "--no-realtime";
+        }
+        if (processing) {
+            args << "--processing";
+        }
+        return args;
+    }
+};
+
+// The threads the harness starts next inherit this thread's priority: real time, above the
+// phones', for the world around them (the relay, the microphones' feeders), where the process may
+// have it; normal before the phones' processes start, which must ask for their own.
+void harnessPriority(bool realtime) {
+    sched_param param{};
+    param.sched_priority = realtime ? kVoiceRealtimePriority + 2 : 0;
+    if (pthread_setschedparam(pthread_self(), realtime ? SCHED_RR : SCHED_OTHER, &param) != 0 && realtime) {
+        static bool said = false;
+        if (!std::exchange(said, true)) {
+            std::printf("(the harness runs at normal priority)\n");
+        }
+    }
+}
 
 double steadyMs() {
     return double(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -72,13 +119,16 @@ double steadyMs() {
            1000.0;
 }
 
-// Writes a signal into a pipe microphone at the pace of the clock, 5 ms at a time, and notes
+// Writes a signal into a pipe microphone at the pace of the clock, 1 ms at a time, and notes
 // when the block that starts each click has been written. A late wake-up is not caught up: a
-// burst of old audio is not what a microphone delivers.
+// burst of old audio is not what a microphone delivers. Nor is a backlog: while more than
+// kFifoMostMs wait in the FIFO (nobody records yet, and PipeWire's pipe source reads one quantum
+// a cycle, so a backlog would stay for good), a block is dropped instead of written.
 class Feeder {
 public:
     Feeder(const QString& fifo, SignalFunction signal) : m_signal(std::move(signal)) {
-        m_fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        // Never blocked by a FIFO nobody reads: the block is dropped instead (see run()).
+        m_fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         if (m_fd < 0) {
             throw std::runtime_error("cannot open " + fifo.toStdString());
         }
@@ -106,14 +156,18 @@ private:
             for (std::int16_t& s : block) {
                 s = m_signal(sample++);
             }
-            if (::write(m_fd, block.data(), block.size() * sizeof(std::int16_t)) < 0) {
+            int waiting = 0;
+            if (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > kFifoMostMs * 96) {
+                // dropped, as a microphone nobody drains drops it
+            } else if (::write(m_fd, block.data(), block.size() * sizeof(std::int16_t)) < 0 &&
+                       errno != EAGAIN) {
                 return;
             }
             if (click && m_noting) {
                 std::lock_guard lock(m_mutex);
                 m_clicksMs.push_back(steadyMs());
             }
-            next = std::max(next + 5ms, std::chrono::steady_clock::now() - 5ms);
+            next = std::max(next + 1ms, std::chrono::steady_clock::now() - 1ms);
             std::this_thread::sleep_until(next);
         }
     }
@@ -127,15 +181,71 @@ private:
     std::thread m_thread;
 };
 
+// Whether the machine itself stalls: a thread of the harness's priority (above the phones') that
+// sleeps a millisecond at a time notes each wake-up more than kStallMs late. A stall it sees is one
+// no thread of the phones could have escaped, and it tells an underflow of the machine from one
+// of the phone.
+class StallProbe {
+public:
+    static constexpr double kStallMs = 10;
+    StallProbe() : m_thread([this] { run(); }) {}
+    ~StallProbe() {
+        m_running = false;
+        m_thread.join();
+    }
+    // Stalls are timed from here on, as the recordings are.
+    void startTiming() { m_startMs = steadyMs(); }
+    // "n stalls (the longest x ms, at t s ...)".
+    std::string summary() const {
+        std::lock_guard lock(m_mutex);
+        std::string s = std::to_string(m_stallsS.size()) + " stalls of the machine over " +
+                        std::to_string(int(kStallMs)) + " ms";
+        char text[64];
+        if (!m_stallsS.empty()) {
+            std::snprintf(text, sizeof text, " (the longest %.0f ms; at", m_longestMs);
+            s += text;
+            for (std::size_t i = 0; i < std::min<std::size_t>(m_stallsS.size(), 8); ++i) {
+                std::snprintf(text, sizeof text, " %.1f", m_stallsS[i]);
+                s += text;
+            }
+            s += m_stallsS.size() > 8 ? " ... s)" : " s)";
+        }
+        return s;
+    }
+
+private:
+    void run() {
+        while (m_running) {
+            const double before = steadyMs();
+            std::this_thread::sleep_for(1ms);
+            const double lateMs = steadyMs() - before - 1;
+            if (lateMs > kStallMs) {
+                std::lock_guard lock(m_mutex);
+                m_stallsS.push_back((before - m_startMs) / 1000);
+                m_longestMs = std::max(m_longestMs, lateMs);
+            }
+        }
+    }
+
+    std::atomic<bool> m_running{true};
+    std::atomic<double> m_startMs{steadyMs()};
+    mutable std::mutex m_mutex;
+    std::vector<double> m_stallsS; // guarded by m_mutex
+    double m_longestMs = 0;        // guarded by m_mutex
+    std::thread m_thread;
+};
+
 // One engine in a process of its own on one daemon: this program with --phone.
 class PhoneProcess {
 public:
-    PhoneProcess(const QString& server, const QString& bind, const QString& peer) {
+    PhoneProcess(const QString& server, const QString& bind, const QString& peer,
+                 const PhoneOptions& options) {
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("PULSE_SERVER", server);
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QCoreApplication::applicationFilePath(), {"--phone", bind, peer});
+        m_process.start(QCoreApplication::applicationFilePath(),
+                        QStringList{"--phone", bind, peer} + options.arguments());
         while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
         }
         if (m_process.readLine().trimmed() != "ready") {
@@ -143,6 +253,12 @@ public:
         }
     }
     ~PhoneProcess() { finish(); }
+
+    // The call has settled (see phone()).
+    void markSettled() {
+        m_process.write("m");
+        m_process.waitForBytesWritten(1000);
+    }
 
     // Ends the call; the engine's last words: its counters.
     QString finish() {
@@ -163,6 +279,7 @@ private:
 struct Daemons {
     QString dirA;
     QString dirB;
+    PhoneOptions options;
     QString server(const QString& dir) const { return "unix:" + dir + "/native"; }
 };
 
@@ -189,22 +306,32 @@ struct Run {
     bench::PulseRecorder::Take heard; // B's sink
     bench::PulseRecorder::Take mic;   // A's microphone
     std::vector<double> clicksMs;
+    QString engineA;
     QString engineB;
-    int underruns = 0; // of B's playback stream, while recording
+    int underruns = 0; // of B's playback stream in its daemon's log, while recording
+    std::string stalls;
     std::uint64_t relayed = 0;
     std::uint64_t dropped = 0;
 };
 
 Run record(const Daemons& d, int seconds, SignalFunction signal,
            test::ImpairmentRelay::Impairment impairment) {
+    harnessPriority(true);
     test::ImpairmentRelay relay(test::loopback(42), test::loopback(40), test::loopback(41), kVoicePort, 77);
     relay.setImpairment(impairment);
     Feeder feeder(d.dirA + "/mic.fifo", std::move(signal));
-    PhoneProcess a(d.server(d.dirA), kAddressA, kRelay);
-    PhoneProcess b(d.server(d.dirB), kAddressB, kRelay);
+    // B's microphone hears a quiet room, at a microphone's pace, so that A's speaker plays a call.
+    Feeder quiet(d.dirB + "/mic.fifo", [](std::uint64_t) { return std::int16_t{0}; });
+    StallProbe probe;
+    harnessPriority(false);
+    PhoneProcess a(d.server(d.dirA), kAddressA, kRelay, d.options);
+    PhoneProcess b(d.server(d.dirB), kAddressB, kRelay, d.options);
     std::this_thread::sleep_for(kSettle);
+    a.markSettled();
+    b.markSettled();
     bench::PulseRecorder heard(d.server(d.dirB).toStdString(), "spk.monitor");
     bench::PulseRecorder mic(d.server(d.dirA).toStdString(), "mic");
+    probe.startTiming();
     const UnderrunCount underruns(d.dirB + "/log");
     feeder.noteClicks(true);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -217,9 +344,10 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     run.underruns = underruns.sinceStart();
     run.clicksMs = feeder.clicksMs();
     run.engineB = b.finish();
-    a.finish();
+    run.engineA = a.finish();
     run.relayed = relay.forwarded();
     run.dropped = relay.dropped();
+    run.stalls = probe.summary();
     return run;
 }
 
@@ -282,78 +410,154 @@ void reportSteps(const char* name, const Run& run) {
 }
 
 void reportNetwork(const Run& run) {
-    std::printf("  relay: %llu forwarded, %llu dropped; engine B: %s; B's sink ran dry %d times\n",
-                static_cast<unsigned long long>(run.relayed), static_cast<unsigned long long>(run.dropped),
-                qPrintable(run.engineB), run.underruns);
+    std::printf(
+        "  relay: %llu forwarded, %llu dropped; B's daemon logged %d underruns\n  engine A: %s\n  engine B: "
+        "%s\n  %s\n",
+        static_cast<unsigned long long>(run.relayed), static_cast<unsigned long long>(run.dropped),
+        run.underruns, qPrintable(run.engineA), qPrintable(run.engineB), run.stalls.c_str());
     std::fflush(stdout);
 }
 
-int measure(const Daemons& d, int seconds) {
+// The server's name as its PulseAudio service tells it.
+QString serverName(const QString& server) {
+    QProcess pactl;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", server);
+    env.insert("LC_ALL", "C");
+    pactl.setProcessEnvironment(env);
+    pactl.start("pactl", {"info"});
+    pactl.waitForFinished(5000);
+    const auto match =
+        QRegularExpression("Server Name: (.*)").match(QString::fromUtf8(pactl.readAllStandardOutput()));
+    return match.hasMatch() ? match.captured(1).trimmed() : QStringLiteral("an unknown server");
+}
+
+int measure(const Daemons& d, int seconds, const QStringList& cases) {
     const test::ImpairmentRelay::Impairment clean{};
     const test::ImpairmentRelay::Impairment impaired{.lossRate = 0.05, .baseDelayMs = 20, .jitterMs = 20};
     const auto tone = test::sine(kToneHz, kToneAmplitude);
-    std::printf("mouth to ear through two PulseAudio daemons, %d s a case\n", seconds);
+    std::printf("mouth to ear through two servers (%s), %d ms packets, phones %s, %d s a case\n",
+                qPrintable(serverName(d.server(d.dirA))), d.options.frameMs,
+                d.options.realtime ? "asking for real-time priority" : "refused any raised priority",
+                seconds);
 
-    Run run = record(d, seconds, bench::clickTrain, clean);
-    reportDelays("baseline: FIFO to A's mic", run.clicksMs, run.mic);
-    reportDelays("clean", run.clicksMs, run.heard);
-    reportNetwork(run);
-    run = record(d, seconds, bench::clickTrain, impaired);
-    reportDelays("5% loss, 20 +- 20 ms", run.clicksMs, run.heard);
-    reportNetwork(run);
-    run = record(d, seconds, tone, clean);
-    reportSteps("tone, clean", run);
-    reportNetwork(run);
-    run = record(d, seconds, tone, impaired);
-    reportSteps("tone, 5% loss, 20 +- 20 ms", run);
-    reportNetwork(run);
+    if (cases.contains("delay")) {
+        Run run = record(d, seconds, bench::clickTrain, clean);
+        reportDelays("baseline: FIFO to A's mic", run.clicksMs, run.mic);
+        reportDelays("clean", run.clicksMs, run.heard);
+        reportNetwork(run);
+        run = record(d, seconds, bench::clickTrain, impaired);
+        reportDelays("5% loss, 20 +- 20 ms", run.clicksMs, run.heard);
+        reportNetwork(run);
+    }
+    if (cases.contains("tone")) {
+        Run run = record(d, seconds, tone, clean);
+        reportSteps("tone, clean", run);
+        reportNetwork(run);
+        run = record(d, seconds, tone, impaired);
+        reportSteps("tone, 5% loss, 20 +- 20 ms", run);
+        reportNetwork(run);
+    }
+    if (cases.contains("soak")) {
+        const Run run = record(d, seconds, tone, clean);
+        reportSteps("soak: tone, clean", run);
+        reportNetwork(run);
+    }
     return 0;
 }
 
-// The engine of one side, on the daemon in PULSE_SERVER: no echo cancellation, noise suppression
-// or gain control, so that what A's microphone hears reaches B's sink as it was.
-int phone(QCoreApplication& app, const QString& bind, const QString& peer) {
+// The engine of one side, on the daemon in PULSE_SERVER: without --processing no echo
+// cancellation, noise suppression or gain control, so that what A's microphone hears reaches B's
+// sink as it was.
+int phone(QCoreApplication& app, const QString& bind, const QString& peer, const PhoneOptions& options) {
     SteadyClock clock;
     talvora::NetworkConfig network;
     network.bindAddress = QHostAddress(bind);
-    MediaTerminal terminal(network, std::make_unique<PulseAudioBackend>(), clock);
+    std::shared_ptr<PriorityControl> priority = std::make_shared<SystemPriorityControl>();
+    if (!options.realtime) {
+        priority = std::make_shared<test::FakePriorityControl>(false, false);
+    }
+    MediaTerminal terminal(network, std::make_unique<PulseAudioBackend>(kDefaultSource, kDefaultSink, &clock),
+                           clock, priority);
     QObject::connect(&terminal, &MediaTerminal::notice,
                      [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
     test::startVoice(terminal, peer, kVoicePort,
-                     {.echoCancellation = false, .noiseSuppression = false, .gainControl = false});
+                     {.frameMs = options.frameMs,
+                      .echoCancellation = options.processing,
+                      .noiseSuppression = options.processing,
+                      .gainControl = options.processing});
     std::printf("ready\n");
     std::fflush(stdout);
-    std::thread watch([&app] {
+    // "m" on standard input marks the end of the settling: what the speaker's stream did at the
+    // start of the call is told apart from what it did during it.
+    std::atomic<std::uint64_t> underflowsAtMark{0};
+    std::thread watch([&app, &terminal, &underflowsAtMark] {
         char c;
         while (::read(STDIN_FILENO, &c, 1) > 0) {
+            if (c == 'm') {
+                underflowsAtMark = terminal.stats().playbackUnderflows;
+            }
         }
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     watch.join();
     const MediaTerminalStats s = terminal.stats();
+    const ThreadPriority::Counts granted = terminal.priorityCounts();
     test::stopVoice(terminal);
-    std::printf("%llu frames played, %llu lost, %llu late, jitter target %d ms\n",
+    std::printf("%llu frames played, %llu lost, %llu late, jitter target %d ms; speaker buffer %d ms, %llu "
+                "underflows (%llu after the settling); threads real-time %d, raised %d, normal %d\n",
                 static_cast<unsigned long long>(s.framesPlayed),
                 static_cast<unsigned long long>(s.framesLost), static_cast<unsigned long long>(s.framesLate),
-                s.jitterTargetMs);
+                s.jitterTargetMs, s.playbackBufferMs, static_cast<unsigned long long>(s.playbackUnderflows),
+                static_cast<unsigned long long>(s.playbackUnderflows - underflowsAtMark.load()),
+                granted.realtime, granted.raised, granted.normal);
     return 0;
+}
+
+// Takes the options out of `args`; false when one is not understood.
+bool takeOptions(QStringList& args, PhoneOptions& options, QStringList& cases) {
+    for (int i = 1; i < args.size();) {
+        if (args[i] == "--frame-ms" && i + 1 < args.size()) {
+            options.frameMs = args[i + 1].toInt();
+            args.remove(i, 2);
+        } else if (args[i] == "--cases" && i + 1 < args.size()) {
+            cases = args[i + 1].split(',');
+            args.remove(i, 2);
+        } else if (args[i] == "--no-realtime") {
+            options.realtime = false;
+            args.remove(i);
+        } else if (args[i] == "--processing") {
+            options.processing = true;
+            args.remove(i);
+        } else if (args[i].startsWith("--") && args[i] != "--phone") {
+            return false;
+        } else {
+            ++i;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == "--phone") {
-        return phone(app, args[2], args[3]);
+    QStringList args = app.arguments();
+    PhoneOptions options;
+    QStringList cases{"delay", "tone"};
+    const bool understood = takeOptions(args, options, cases);
+    if (understood && args.size() == 4 && args[1] == "--phone") {
+        return phone(app, args[2], args[3], options);
     }
-    if (args.size() < 3) {
-        std::fprintf(stderr, "usage: voice_mouth_to_ear DIR_A DIR_B [seconds]\n");
+    if (!understood || args.size() < 3) {
+        std::fprintf(stderr, "usage: voice_mouth_to_ear [--cases delay,tone,soak] [--frame-ms 10|20] "
+                             "[--no-realtime] [--processing] DIR_A DIR_B [seconds]\n");
         return 2;
     }
     try {
-        return measure({args[1], args[2]}, args.size() > 3 ? std::max(3, args[3].toInt()) : 60);
+        return measure({args[1], args[2], options}, args.size() > 3 ? std::max(3, args[3].toInt()) : 60,
+                       cases);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "voice_mouth_to_ear: %s\n", e.what());
         return 1;

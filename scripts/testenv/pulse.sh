@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts a private PulseAudio daemon for the tests: a null sink "spk" (its monitor records what
-# is played) and a 440 Hz sine source "mic", with its socket under DIR.
-#   pulse.sh start DIR [HZ]   prints the PULSE_SERVER value once the daemon answers; the sine
-#                             source plays HZ (default 440)
+# is played) and a microphone "mic" that hears a steady 440 Hz tone, with its socket under DIR.
+#   pulse.sh start DIR [HZ]   prints the PULSE_SERVER value once the daemon answers; the
+#                             microphone hears HZ (default 440), delivered as a microphone
+#                             delivers, in blocks of the latency its recorder asks for
 #   pulse.sh start DIR pipe   the same with "mic" a pipe source instead, fed through the FIFO
 #                             DIR/mic.fifo with 48 kHz mono s16le; it is not clocked: the writer
 #                             sets the pace
@@ -15,7 +16,14 @@ cmd=$1 dir=$2 hz=${3:-440}
 case "$cmd" in
 start)
   mkdir -p -m700 "$dir/xdg"
-  mic="module-sine-source source_name=mic rate=48000 frequency=$hz"
+  # The daemon's own sine source has a fixed latency of two seconds: it delivers two seconds of
+  # tone at once every two seconds, which a phone sends as a burst of a hundred packets and its
+  # peer plays as bursts between long silences. The tone is played instead into a null sink of
+  # its own, clocked like a sound card, whose monitor, remapped so that it is not taken for a
+  # monitor, is the microphone.
+  mic="module-null-sink sink_name=tone rate=48000 channels=1 sink_properties=device.description=Tone
+load-module module-sine sink=tone frequency=$hz
+load-module module-remap-source source_name=mic master=tone.monitor source_properties=device.description=Microphone"
   if [ "$hz" = pipe ]; then
     mic="module-pipe-source source_name=mic file=$dir/mic.fifo format=s16le rate=48000 channels=1"
   fi

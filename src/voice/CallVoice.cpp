@@ -54,4 +54,9 @@ quint64 CallVoice::packetsHeard() const {
     return m_terminal->stats().packetsAccepted;
 }
 
+VoiceNetworkStats CallVoice::networkStats() const {
+    const voice::MediaTerminalStats s = m_terminal->stats();
+    return {s.packetsHeard, s.packetsExpected, s.packetsLost};
+}
+
 } // namespace talvora

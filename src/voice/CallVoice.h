@@ -31,6 +31,7 @@ public:
     void start() override;
     void stop() override;
     quint64 packetsHeard() const override;
+    VoiceNetworkStats networkStats() const override;
     void setLocalAddress(const QString& address) override { m_localAddress = address; }
     void setMicLevel(int level) override;
 

@@ -26,7 +26,9 @@ private:
 };
 
 VoiceEngine::AudioFactory VoiceEngine::pulseAudio() {
-    return [](const voice::Clock&) { return std::make_unique<voice::PulseAudioBackend>(); };
+    return [](const voice::Clock& clock) {
+        return std::make_unique<voice::PulseAudioBackend>(voice::kDefaultSource, voice::kDefaultSink, &clock);
+    };
 }
 
 VoiceEngine::VoiceEngine(NetworkConfig network, AudioFactory audio, QObject* parent)

@@ -7,6 +7,16 @@
 
 namespace talvora {
 
+// What the network did to the peer's voice in this call, as RTCP receiver reports count it:
+// RTP packets heard, packets expected from the range of sequence numbers seen, and those lost in
+// its gaps (expected minus heard, never below 0). Voice packets are never fragmented, so their
+// loss is the path's loss.
+struct VoiceNetworkStats {
+    quint64 heard = 0;
+    quint64 expected = 0;
+    quint64 lost = 0;
+};
+
 // The voice of one call in both directions, as the call session uses it: configure, start once,
 // setMicLevel any number of times, stop; destroying the object ends the call on the engine
 // (stopping both directions if they still run). Operations run on the main thread.
@@ -24,6 +34,8 @@ public:
     // Voice packets accepted from the peer so far: a count that stops growing tells that the
     // peer went quiet (or away).
     virtual quint64 packetsHeard() const { return 0; }
+    // Current to the last packet; cheap, and never waits for the voice threads.
+    virtual VoiceNetworkStats networkStats() const { return {}; }
     // The local address the call's signalling came to; voice leaves from it (before start).
     virtual void setLocalAddress(const QString& address) { (void)address; }
 };

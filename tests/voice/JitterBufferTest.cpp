@@ -151,22 +151,31 @@ TEST(JitterBuffer, SenderRestartingBehindIsFollowedAfterARunOfLatePackets) {
     std::uint16_t seq = 980;
     Put last = Put::Stored;
     int late = 0;
-    for (int i = 0; i < JitterBuffer::kLateRunRestart + 2 && last != Put::Restarted; ++i, ++seq, t += 20) {
+    for (int i = 0; i < buffer.lateRunRestart() + 2 && last != Put::Restarted; ++i, ++seq, t += 20) {
         last = buffer.put(seq, payloadOf(seq), t);
         late += last == Put::Late;
         buffer.get(t + 10, out);
     }
     EXPECT_EQ(last, Put::Restarted);
-    EXPECT_EQ(late, JitterBuffer::kLateRunRestart - 1);
+    EXPECT_EQ(late, buffer.lateRunRestart() - 1);
     buffer.put(seq, payloadOf(seq), t);
     const auto frame = buffer.get(t + 10, out);
     EXPECT_EQ(frame.kind, Kind::Packet);
 }
 
+void adaptsToJitterAndSettles(int frameMs);
+
 // A long run with a seeded random network: jitter, loss in bursts, duplicates. Then the network
-// calms down and the delay must come back down.
+// calms down and the delay must come back down. The same for packets of 20 and of 10 ms.
 TEST(JitterBuffer, AdaptsToJitterAndSettlesAfterwards) {
-    JitterBuffer buffer;
+    for (const int frameMs : {20, 10}) {
+        SCOPED_TRACE(std::to_string(frameMs) + " ms packets");
+        adaptsToJitterAndSettles(frameMs);
+    }
+}
+
+void adaptsToJitterAndSettles(int frameMs) {
+    JitterBuffer buffer({.frameMs = frameMs});
     std::mt19937 rng(1234);
     std::uniform_int_distribution<int> jitter(0, 40);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
@@ -177,10 +186,10 @@ TEST(JitterBuffer, AdaptsToJitterAndSettlesAfterwards) {
         std::uint16_t seq;
     };
     std::vector<Arrival> arrivals;
-    const int impairedFrames = 500; // 10 s
-    const int calmFrames = 500;     // 10 s
+    const int impairedFrames = 10000 / frameMs; // 10 s
+    const int calmFrames = 10000 / frameMs;     // 10 s
     for (int i = 0; i < impairedFrames + calmFrames; ++i) {
-        const std::int64_t sent = i * 20;
+        const std::int64_t sent = i * frameMs;
         const auto seq = static_cast<std::uint16_t>(60000 + i); // wraps on the way
         if (i < impairedFrames) {
             if (chance(rng) < 0.05) {
@@ -203,7 +212,7 @@ TEST(JitterBuffer, AdaptsToJitterAndSettlesAfterwards) {
     int impairedMaxTarget = 0;
     int silentFrames = 0;
     std::vector<int> calmDelays;
-    for (std::int64_t now = 5; now < (impairedFrames + calmFrames) * 20; now += 20) {
+    for (std::int64_t now = 5; now < (impairedFrames + calmFrames) * frameMs; now += frameMs) {
         while (next < arrivals.size() && arrivals[next].t <= now) {
             buffer.put(arrivals[next].seq, payloadOf(arrivals[next].seq), arrivals[next].t);
             ++next;
@@ -212,9 +221,9 @@ TEST(JitterBuffer, AdaptsToJitterAndSettlesAfterwards) {
         if (now > 200 && frame.kind == Kind::Silence) {
             ++silentFrames;
         }
-        if (now < impairedFrames * 20) {
+        if (now < impairedFrames * frameMs) {
             impairedMaxTarget = std::max(impairedMaxTarget, buffer.targetDelayMs());
-        } else if (now > impairedFrames * 20 + 4000 && frame.kind == Kind::Packet) {
+        } else if (now > impairedFrames * frameMs + 4000 && frame.kind == Kind::Packet) {
             calmDelays.push_back(buffer.lastPlayoutDelayMs());
         }
     }

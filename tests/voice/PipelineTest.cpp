@@ -1,11 +1,14 @@
 #include "SignalAnalysis.h"
 #include "voice/engine/FrameRing.h"
+#include "voice/engine/PlaybackBuffer.h"
 #include "voice/engine/ReceivePipeline.h"
 #include "voice/engine/Resampler.h"
 #include "voice/engine/SampleFifo.h"
 #include "voice/engine/TransmitPipeline.h"
 
 #include <gtest/gtest.h>
+
+#include <opus/opus.h>
 
 #include <algorithm>
 #include <array>
@@ -74,7 +77,7 @@ TEST(Pipeline, ConcealsLostFramesAndRefusesGarbage) {
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::int16_t, kFrameSamples> frame{};
     for (int i = 0; i < 50; ++i) {
-        std::copy_n(input.begin() + i * 960, 960, frame.begin());
+        std::copy_n(input.begin() + i * static_cast<long>(kFrameSamples), kFrameSamples, frame.begin());
         const std::size_t bytes = tx.process(frame, {}, 80, packet);
         if (i % 10 == 5) {
             rx.produce({JitterBuffer::FrameKind::Conceal, 0}, packet, 80, frame);
@@ -97,20 +100,23 @@ TEST(Pipeline, ConcealsLostFramesAndRefusesGarbage) {
 
 // A tone through the jitter buffer and the receive pipeline on a simulated network, on a virtual
 // clock: loss (single packets and pairs, as the impairment relay drops them), jitter, packets
-// that come too late, and a playback side that stalls and then catches up. The buffer conceals,
-// rebuilds from FEC, inserts and drops frames; none of it may break the waveform. A sine of
+// that come too late, and a playback side that stalls and then catches up, or whose speaker
+// buffer grows on each underflow a stall causes, so that it asks for frames earlier from then on
+// (PlaybackBuffer on the same clock). The buffer conceals, rebuilds from FEC, inserts and drops
+// frames; none of it may break the waveform. A sine of
 // amplitude A moves at most 2 A sin(pi f / rate) from one sample to the next; a jump to silence
 // or in phase moves by up to 2 A, so three times the tone's own step is a click.
-TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
-    constexpr int kFrames = 1000;
+void concealmentAndPlayoutChangesMakeNoClicks(int frameMs) {
+    const int frames = 20000 / frameMs; // 20 s
+    const std::size_t frameSamples = samplesFor(frameMs);
     constexpr double kHz = 440, kAmplitude = 8000;
-    const auto input = tone(kHz, kAmplitude, kFrameSamples * kFrames);
-    TransmitPipeline tx({false, false, false});
+    const auto input = tone(kHz, kAmplitude, frameSamples * static_cast<std::size_t>(frames));
+    TransmitPipeline tx({false, false, false}, frameMs);
     std::vector<std::vector<std::uint8_t>> packets;
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
-    std::array<std::int16_t, kFrameSamples> frame{};
-    for (int i = 0; i < kFrames; ++i) {
-        std::copy_n(input.begin() + i * static_cast<long>(kFrameSamples), kFrameSamples, frame.begin());
+    std::vector<std::int16_t> frame(frameSamples);
+    for (int i = 0; i < frames; ++i) {
+        std::copy_n(input.begin() + i * static_cast<long>(frameSamples), frameSamples, frame.begin());
         packets.emplace_back(packet.begin(),
                              packet.begin() + static_cast<long>(tx.process(frame, {}, 80, packet)));
     }
@@ -119,36 +125,46 @@ TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
     struct Row {
         const char* name;
         double lossRate;
-        int jitterMs;   // each packet takes 20 +- this
-        int lateEvery;  // every this many packets one is 100 ms late (0: none)
-        int stallEvery; // every this many frames playback stops for 70 ms (0: never)
+        int jitterMs;                      // each packet takes 20 ms +- this
+        int lateEvery;                     // every this many packets one is 100 ms late (0: none)
+        int stallEvery;                    // every this many frames playback stops for 70 ms (0: never)
+        bool growingSpeakerBuffer = false; // a stall longer than the speaker's buffer grows it
     };
     for (const Row& row : {Row{"5 % loss", 0.05, 0, 0, 0}, Row{"5 % loss, 20 +- 20 ms", 0.05, 20, 0, 0},
-                           Row{"late packets", 0.0, 20, 97, 0}, Row{"playback stalls", 0.05, 20, 0, 150}}) {
+                           Row{"late packets", 0.0, 20, 97, 0}, Row{"playback stalls", 0.05, 20, 0, 150},
+                           Row{"underflows grow the speaker's buffer", 0.05, 20, 0, 150, true}}) {
         std::mt19937 rng(7);
         std::uniform_real_distribution<double> chance(0, 1);
         std::multimap<std::int64_t, int> arrivals;
-        for (int i = 0, burst = 0; i < kFrames; ++i) {
+        for (int i = 0, burst = 0; i < frames; ++i) {
             if (burst > 0 || chance(rng) < row.lossRate) {
                 burst = burst > 0 ? burst - 1 : chance(rng) < 0.5;
                 continue;
             }
             std::int64_t atMs =
-                20 * i + 20 + std::uniform_int_distribution<int>(-row.jitterMs, row.jitterMs)(rng);
-            if (row.lateEvery > 0 && i % row.lateEvery == row.lateEvery / 2) {
+                frameMs * i + 20 + std::uniform_int_distribution<int>(-row.jitterMs, row.jitterMs)(rng);
+            if (row.lateEvery > 0 && i % row.lateEvery == row.lateEvery / 2) { // packets, not ms
                 atMs += 100;
             }
             arrivals.emplace(atMs, i);
         }
-        JitterBuffer buffer;
+        JitterBuffer buffer({.frameMs = frameMs});
         ReceivePipeline rx;
         std::vector<std::int16_t> out;
         auto next = arrivals.begin();
         std::int64_t stalledUntilMs = 0;
-        for (int j = 0; j < kFrames; ++j) {
-            std::int64_t nowMs = 20 * j + 7;
-            if (row.stallEvery > 0 && j % row.stallEvery == row.stallEvery / 2) {
+        PlaybackBuffer speaker({}, 0);
+        for (int j = 0; j < frames; ++j) {
+            // The server asks for each frame as much ahead of its playing as its buffer holds.
+            const int aheadMs =
+                row.growingSpeakerBuffer ? speaker.targetAt(frameMs * j) - speaker.limits().startMs : 0;
+            std::int64_t nowMs = frameMs * j + 7 - aheadMs;
+            if (row.stallEvery > 0 && (j * frameMs / 20) % row.stallEvery == row.stallEvery / 2 &&
+                j * frameMs % 20 == 0) {
                 stalledUntilMs = nowMs + 70;
+                if (70 > speaker.targetMs()) {
+                    speaker.underflow(nowMs); // the stall outlasted what the speaker held
+                }
             }
             nowMs = std::max(nowMs, stalledUntilMs);
             for (; next != arrivals.end() && next->first <= nowMs; ++next) {
@@ -156,6 +172,9 @@ TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
             }
             rx.produce(buffer.get(nowMs, packet), packet, 80, frame);
             out.insert(out.end(), frame.begin(), frame.end());
+        }
+        if (row.growingSpeakerBuffer) {
+            EXPECT_GE(speaker.targetMs(), 60) << row.name << ": the speaker's buffer grew";
         }
         const JitterBuffer::Stats& stats = buffer.stats();
         EXPECT_GT(stats.lost + stats.inserted + stats.dropped, 10u)
@@ -169,6 +188,46 @@ TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
         EXPECT_EQ(clicks, 0u) << row.name << ": first at " << double(firstAt) / 48000 << " s; lost "
                               << stats.lost << ", late " << stats.late << ", inserted " << stats.inserted
                               << ", dropped " << stats.dropped;
+    }
+}
+
+TEST(Pipeline, ConcealmentAndPlayoutChangesMakeNoClicks) {
+    for (const int frameMs : {20, 10}) {
+        SCOPED_TRACE(std::to_string(frameMs) + " ms packets");
+        concealmentAndPlayoutChangesMakeNoClicks(frameMs);
+    }
+}
+
+// A peer may send any Opus frame length: every whole number of 10 ms up to 60 is played at its
+// length (and rebuilt from FEC or concealed at it); shorter frames, which our jitter buffer cannot
+// time, are refused as malformed.
+TEST(Pipeline, DecoderPlaysEveryFrameLengthAPeerMaySend) {
+    for (const int samples : {120, 240, 480, 960, 1920, 2880}) {
+        int err = 0;
+        OpusEncoder* encoder = opus_encoder_create(48000, 1, OPUS_APPLICATION_AUDIO, &err);
+        const auto input = tone(440, 8000, static_cast<std::size_t>(samples) * 20);
+        std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
+        std::vector<std::int16_t> frame(static_cast<std::size_t>(samples)), out;
+        OpusVoiceDecoder decoder;
+        int bytes = 0;
+        for (int i = 0; i < 20; ++i) {
+            bytes = opus_encode(encoder, input.data() + i * samples, samples, packet.data(), 1275);
+            const int ms =
+                OpusVoiceDecoder::packetMs(std::span(packet).first(static_cast<std::size_t>(bytes)));
+            ASSERT_EQ(ms, samples >= 480 ? samples / 48 : 0) << samples << " samples";
+            EXPECT_TRUE(ms == 0 ||
+                        decoder.decode(std::span(packet).first(static_cast<std::size_t>(bytes)), frame));
+            out.insert(out.end(), frame.begin(), frame.end());
+        }
+        opus_encoder_destroy(encoder);
+        if (samples >= 480) {
+            EXPECT_NEAR(toneAmplitude(std::span(out).last(out.size() / 2), 440), 8000, 8000 * 0.12)
+                << samples;
+            // A frame of another length than the packet's is concealed, never played as it is.
+            std::vector<std::int16_t> other(samples == 480 ? 960 : 480, 1234);
+            EXPECT_FALSE(decoder.decode(std::span(packet).first(static_cast<std::size_t>(bytes)), other));
+            EXPECT_EQ(std::count(other.begin(), other.end(), 1234), 0);
+        }
     }
 }
 

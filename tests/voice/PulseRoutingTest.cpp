@@ -138,13 +138,14 @@ protected:
     QStringList m_notices;
 };
 
-// A call must not force the shared output device down to its smallest buffer, which every other
-// program on it would pay for in wake-ups and underruns.
+// A call asks the shared output device for its share of the speaker buffer (about 5 ms of the
+// 20 ms it starts with), never for the device's smallest (half a millisecond on a null sink),
+// which every other program on it would pay for in wake-ups and underruns.
 TEST_F(PulseCall, OutputDeviceKeepsAUsefulLatencyDuringACall) {
     startCall();
     const long long latencyUs = configuredLatencyUs("spk");
     std::cout << "spk configured latency during a call: " << latencyUs << " usec\n";
-    EXPECT_GE(latencyUs, 10000);
+    EXPECT_GE(latencyUs, 4000);
     EXPECT_NEAR(toneAmplitude(recordSpeaker(0.5), 1000), 6000, 1200) << "and the call is heard";
 }
 
@@ -175,7 +176,7 @@ TEST_F(PulseCall, SinkThatGoesAndComesBackResumesWithinASecond) {
     const auto reloaded = std::chrono::steady_clock::now();
     ASSERT_TRUE(talvora::test::waitUntil(
         [] {
-            return !pactl({"list", "short", "sink-inputs"}).isEmpty();
+            return pactl({"list", "sink-inputs"}).contains("Voice call speaker");
         },
         3000));
     const auto ms =

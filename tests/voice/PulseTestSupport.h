@@ -20,9 +20,9 @@
 
 namespace talvora::voice::test {
 
-// The daemon's sine source delivers in two-second blocks, nothing like a microphone. For the
-// call through real devices, a pipe source fed in 20 ms blocks at the pace of the clock stands
-// in as the default microphone (440 Hz), and the sine source is restored afterwards.
+// A microphone of a given rate and channel count: a pipe source fed in 20 ms blocks of a 440 Hz
+// tone at the pace of the clock stands in as the default microphone, and the daemon's own is
+// restored afterwards.
 class PacedMicrophone {
 public:
     explicit PacedMicrophone(int rateHz = 48000, int channels = 1) : m_rateHz(rateHz), m_channels(channels) {

@@ -59,9 +59,10 @@ public:
     // The voice session's calls for a call to `peer`, with echo cancellation, noise suppression
     // and gain control off unless asked, so that a test tone arrives as it was sent.
     void start(const QString& peer, bool echoCancellation = false, bool noiseSuppression = false,
-               bool gainControl = false) {
+               bool gainControl = false, int frameMs = kFrameDurationMs) {
         startVoice(*m_terminal, peer, 8500,
-                   {.echoCancellation = echoCancellation,
+                   {.frameMs = frameMs,
+                    .echoCancellation = echoCancellation,
                     .noiseSuppression = noiseSuppression,
                     .gainControl = gainControl});
     }

@@ -64,7 +64,7 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         EXPECT_TRUE(terminal->transmitting());
         EXPECT_TRUE(terminal->receiving());
         EXPECT_EQ(terminal->transmitOptions().codec, voice::Codec::Opus);
-        EXPECT_EQ(terminal->transmitOptions().frameMs, 20);
+        EXPECT_EQ(terminal->transmitOptions().frameMs, 10);
         EXPECT_TRUE(terminal->transmitOptions().echoCancellation);
         EXPECT_TRUE(terminal->transmitOptions().noiseSuppression);
         EXPECT_TRUE(terminal->transmitOptions().gainControl);
@@ -82,6 +82,20 @@ TEST(CallVoice, DrivesTheTerminalThroughACall) {
         const std::array<std::uint8_t, 3> garbage{1, 2, 3};
         ASSERT_TRUE(peer->sendTo(garbage, loopback(2), 8500));
         EXPECT_TRUE(test::waitUntil([&] { return terminal->stats().refusedMalformed == 1; }));
+        // The peer's voice with gaps: the session tells what the network lost of it.
+        for (const std::uint16_t sequence : {10, 11, 13, 14, 17}) {
+            voice::RtpHeader header;
+            header.sequence = sequence;
+            header.ssrc = 0xCA11;
+            const std::array<std::uint8_t, 3> payload{0xF8, 0xFF, 0xFE}; // an Opus silence frame
+            std::array<std::uint8_t, 64> datagram{};
+            const std::size_t size = voice::writeRtpPacket(header, payload, datagram);
+            ASSERT_TRUE(peer->sendTo(std::span(datagram).first(size), loopback(2), 8500));
+        }
+        EXPECT_TRUE(test::waitUntil([&] { return session->networkStats().heard == 5; }));
+        const VoiceNetworkStats network = session->networkStats();
+        EXPECT_EQ(network.expected, 8u);
+        EXPECT_EQ(network.lost, 3u);
 
         for (const int level : {0, 100, 37}) {
             session->setMicLevel(level);

@@ -6,6 +6,8 @@
 
 namespace talvora::voice {
 
+class ThreadPriority;
+
 // A microphone: 16-bit mono at the device's own rate. read() and interrupt() may be called from
 // different threads; read() is called from one thread only.
 class AudioSource {
@@ -26,6 +28,10 @@ public:
     virtual int sampleRateHz() const = 0;
     virtual bool write(std::span<const std::int16_t> samples) = 0;
     virtual void interrupt() = 0;
+    // What the device keeps queued ahead of the speaker, in milliseconds, and how often it ran
+    // dry since it was opened (0 where the device does not say). From the writing thread.
+    virtual int bufferMs() const { return 0; }
+    virtual std::uint64_t underflows() const { return 0; }
 };
 
 // Why a device could not be had.
@@ -40,6 +46,9 @@ enum class AudioProblem {
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
+    // The priority a backend's own threads ask for (a sound server connection's event thread).
+    // Given once, before any device is opened.
+    virtual void useThreadPriority(std::shared_ptr<ThreadPriority> priority) { (void)priority; }
     virtual std::unique_ptr<AudioSource> openSource(AudioProblem& problem) = 0;
     virtual std::unique_ptr<AudioSink> openSink(AudioProblem& problem) = 0;
 };

@@ -58,8 +58,8 @@ private:
     std::atomic<std::size_t> m_tail{0};
 };
 
-// What the speaker played, for the echo canceller: the receive direction's playback thread
-// produces, the transmit direction's capture thread consumes.
-using EchoReference = FrameRing<kFrameSamples, 8>;
+// What the speaker played, for the echo canceller, in 10 ms blocks (320 ms of room): the receive
+// direction's playback thread produces, the transmit direction's capture thread consumes.
+using EchoReference = FrameRing<kBlockSamples, 32>;
 
 } // namespace talvora::voice

@@ -7,11 +7,26 @@ namespace talvora::voice {
 
 JitterBuffer::JitterBuffer() : JitterBuffer(Config{}) {}
 
-JitterBuffer::JitterBuffer(Config config) : m_config(config) {
-    m_config.windowPackets = std::clamp(m_config.windowPackets, 1, kMaxWindowPackets);
-    m_config.maxDelayMs = std::clamp(m_config.maxDelayMs, 0, (kSlotCount - 4) * kFrameMs);
-    m_config.idleAfterFrames = std::max(1, m_config.idleAfterFrames);
+JitterBuffer::JitterBuffer(Config config) {
+    configure(config);
+}
+
+void JitterBuffer::configure(Config config) {
+    m_config = config;
+    m_config.frameMs = std::clamp(m_config.frameMs, 1, 1000);
+    const int frameMs = m_config.frameMs;
+    m_config.maxDelayMs = std::clamp(m_config.maxDelayMs, 0, (kSlotCount - 4) * frameMs);
+    m_windowPackets = std::clamp(m_config.windowMs / frameMs, 1, kMaxWindowPackets);
+    m_idleAfterFrames = std::max(1, m_config.idleAfterMs / frameMs);
+    m_lateRunRestart = std::max(2, m_config.lateRunRestartMs / frameMs);
     m_targetDelayMs = std::min(m_config.marginMs, m_config.maxDelayMs);
+}
+
+void JitterBuffer::restart(int frameMs) {
+    Config config = m_config;
+    config.frameMs = frameMs;
+    configure(config);
+    reset();
 }
 
 void JitterBuffer::reset() {
@@ -72,9 +87,9 @@ void JitterBuffer::store(std::int64_t sequence, std::span<const std::uint8_t> pa
 }
 
 void JitterBuffer::learnTransit(std::int64_t sequence, std::int64_t arrivalMs) {
-    m_transit[static_cast<std::size_t>(m_transitPos)] = arrivalMs - sequence * kFrameMs;
-    m_transitPos = (m_transitPos + 1) % m_config.windowPackets;
-    m_transitCount = std::min(m_transitCount + 1, m_config.windowPackets);
+    m_transit[static_cast<std::size_t>(m_transitPos)] = arrivalMs - sequence * m_config.frameMs;
+    m_transitPos = (m_transitPos + 1) % m_windowPackets;
+    m_transitCount = std::min(m_transitCount + 1, m_windowPackets);
 
     // The spread runs from the fastest transit to the second slowest once the window has some
     // history, so one freak delay does not hold the delay up for the whole window.
@@ -123,7 +138,7 @@ JitterBuffer::PutResult JitterBuffer::put(std::uint16_t sequence, std::span<cons
     if (m_playing && ahead < 0 && ahead >= -kSlotCount) {
         // A few late packets are jitter; a steady run of them is a sender that restarted a
         // little behind us, which would otherwise stay late for ever.
-        if (++m_lateRun < kLateRunRestart) {
+        if (++m_lateRun < m_lateRunRestart) {
             m_haveCandidate = false;
             ++m_stats.late;
             learnTransit(extended, arrivalMs);
@@ -179,10 +194,11 @@ JitterBuffer::Frame JitterBuffer::get(std::int64_t nowMs, std::span<std::uint8_t
     }
     // How far playout lags behind the moment the next frame is due: positive means the delay is
     // above target, negative below.
-    auto lagMs = [&] { return nowMs - (m_minTransitMs + m_targetDelayMs + m_nextSequence * kFrameMs); };
+    const int frameMs = m_config.frameMs;
+    auto lagMs = [&] { return nowMs - (m_minTransitMs + m_targetDelayMs + m_nextSequence * frameMs); };
 
     if (!m_playing) {
-        if (lagMs() < -kFrameMs / 2) {
+        if (lagMs() < -frameMs / 2) {
             return {};
         }
         m_playing = true;
@@ -190,8 +206,8 @@ JitterBuffer::Frame JitterBuffer::get(std::int64_t nowMs, std::span<std::uint8_t
     }
 
     // Far behind (the playback side stalled, or the delay was huge): jump close to the target.
-    if (lagMs() > 4 * kFrameMs) {
-        const std::int64_t skip = lagMs() / kFrameMs - 1;
+    if (lagMs() > std::max(4 * frameMs, 80)) {
+        const std::int64_t skip = lagMs() / frameMs - 1;
         for (std::int64_t i = 0; i < skip; ++i) {
             if (Slot* slot = find(m_nextSequence)) {
                 clearSlot(*slot);
@@ -203,12 +219,12 @@ JitterBuffer::Frame JitterBuffer::get(std::int64_t nowMs, std::span<std::uint8_t
 
     Frame frame;
     if (Slot* slot = find(m_nextSequence)) {
-        if (lagMs() < -kFrameMs) {
+        if (lagMs() < -frameMs) {
             ++m_stats.inserted;
             frame.kind = FrameKind::Conceal;
             return frame;
         }
-        if (lagMs() > 3 * kFrameMs / 2) {
+        if (lagMs() > 3 * frameMs / 2) {
             if (Slot* next = find(m_nextSequence + 1)) {
                 clearSlot(*slot);
                 ++m_stats.dropped;
@@ -241,7 +257,7 @@ JitterBuffer::Frame JitterBuffer::get(std::int64_t nowMs, std::span<std::uint8_t
             frame.kind = FrameKind::Conceal;
         }
     }
-    if (m_framesWithoutPacket >= m_config.idleAfterFrames && m_buffered == 0) {
+    if (m_framesWithoutPacket >= m_idleAfterFrames && m_buffered == 0) {
         // The peer has stopped sending; the next packet anchors a new stream.
         m_playing = false;
     }

@@ -9,30 +9,31 @@
 
 namespace talvora::voice {
 
-// An adaptive playout buffer for 20 ms voice packets, keyed by RTP sequence number. It keeps the
-// playout point just behind the latest arrival the network has shown recently: the spread of
-// transit times over the last `windowPackets` arrivals plus a small margin. When the spread grows
-// it waits (the decoder conceals), when it shrinks it drops single frames until it is back on
-// target, so the delay settles after a burst of jitter.
+// An adaptive playout buffer for voice packets of one length (20 ms unless configured),
+// keyed by RTP sequence number. It keeps the playout point just behind the latest arrival the
+// network has shown recently: the spread of transit times over the last `windowMs` of arrivals
+// plus a small margin. When the spread grows it waits (the decoder conceals), when it shrinks it
+// drops single frames until it is back on target, so the delay settles after a burst of jitter.
 //
 // Time comes from the caller (milliseconds on any monotonic clock), so the behaviour is the same
 // in tests and in the engine. Not thread-safe: the engine serialises put and get.
 // Memory is fixed at construction; nothing is allocated afterwards.
 class JitterBuffer {
 public:
-    static constexpr int kFrameMs = 20;
-    // 1.28 s of audio: far beyond any delay we would accept, small enough to be cheap.
+    // 1.28 s of 20 ms packets, 0.64 s of 10 ms ones: beyond any delay we would accept, small
+    // enough to be cheap.
     static constexpr int kSlotCount = 64;
     static constexpr int kMaxWindowPackets = 256;
-    // This many late packets in a row (half a second) mean the sender restarted its sequence
-    // behind ours; a stall of the network shorter than that delivers fewer.
-    static constexpr int kLateRunRestart = 25;
 
     struct Config {
-        int marginMs = 10;        // kept above the measured spread of transit times
-        int maxDelayMs = 600;     // the target never exceeds this, whatever the network does
-        int windowPackets = 100;  // arrivals the spread is measured over (2 s)
-        int idleAfterFrames = 25; // this many frames without a packet: the stream has stopped
+        int frameMs = 20;      // what each packet carries
+        int marginMs = 10;     // kept above the measured spread of transit times
+        int maxDelayMs = 600;  // the target never exceeds this, whatever the network does
+        int windowMs = 2000;   // the arrivals the spread is measured over
+        int idleAfterMs = 500; // this long without a packet: the stream has stopped
+        // This long of late packets in a row means the sender restarted its sequence behind
+        // ours; a stall of the network shorter than that delivers fewer.
+        int lateRunRestartMs = 500;
     };
 
     enum class PutResult {
@@ -72,10 +73,16 @@ public:
     explicit JitterBuffer(Config config);
 
     PutResult put(std::uint16_t sequence, std::span<const std::uint8_t> payload, std::int64_t arrivalMs);
-    // The next 20 ms frame. `out` must hold kMaxOpusPacketBytes.
+    // The next frame (frameMs() long). `out` must hold kMaxOpusPacketBytes.
     Frame get(std::int64_t nowMs, std::span<std::uint8_t> out);
     // Forgets every packet and the jitter history (a new stream); statistics are kept.
     void reset();
+    // reset(), for a stream of packets `frameMs` long.
+    void restart(int frameMs);
+
+    int frameMs() const { return m_config.frameMs; }
+    // Late packets in a row that make a restart.
+    int lateRunRestart() const { return m_lateRunRestart; }
 
     int targetDelayMs() const { return m_targetDelayMs; }
     // How long the last played packet waited between arrival and playout.
@@ -104,7 +111,12 @@ private:
     void learnTransit(std::int64_t sequence, std::int64_t arrivalMs);
     std::size_t copyOut(const Slot& slot, std::span<std::uint8_t> out) const;
 
+    void configure(Config config);
+
     Config m_config;
+    int m_windowPackets = 0;
+    int m_idleAfterFrames = 0;
+    int m_lateRunRestart = 0;
     std::array<Slot, kSlotCount> m_slots;
     int m_buffered = 0;
 

@@ -14,10 +14,18 @@
 namespace talvora::voice {
 
 MediaTerminal::MediaTerminal(NetworkConfig network, std::unique_ptr<AudioBackend> audio, const Clock& clock,
-                             QObject* parent)
-    : QObject(parent), m_network(std::move(network)), m_audio(std::move(audio)),
-      m_transmit(*m_audio, clock, m_peer, m_echoReference, [this] { deviceStopped(kMicrophoneStopped); }),
-      m_receive(*m_audio, clock, m_peer, m_echoReference, [this] { deviceStopped(kSpeakerStopped); }) {}
+                             std::shared_ptr<PriorityControl> priority, QObject* parent)
+    : QObject(parent), m_network(std::move(network)),
+      m_priority(std::make_shared<ThreadPriority>(
+          std::move(priority),
+          // On the thread that was refused: only a wake-up of the main thread, which logs.
+          [this] { QMetaObject::invokeMethod(this, "noteNormalPriority", Qt::QueuedConnection); })),
+      m_audio(std::move(audio)), m_transmit(*m_audio, clock, m_peer, m_echoReference, *m_priority,
+                                            [this] { deviceStopped(kMicrophoneStopped); }),
+      m_receive(*m_audio, clock, m_peer, m_echoReference, *m_priority,
+                [this] { deviceStopped(kSpeakerStopped); }) {
+    m_audio->useThreadPriority(m_priority);
+}
 
 MediaTerminal::~MediaTerminal() {
     endCall();
@@ -52,7 +60,7 @@ bool MediaTerminal::endCall() {
 }
 
 bool MediaTerminal::openReceive(const ReceiveOptions& options) {
-    if (!m_inCall || options.codec != Codec::Opus || options.frameMs != kFrameDurationMs) {
+    if (!m_inCall || options.codec != Codec::Opus || !isSendableFrameMs(options.frameMs)) {
         return false;
     }
     m_receiveOpen = true;
@@ -60,7 +68,7 @@ bool MediaTerminal::openReceive(const ReceiveOptions& options) {
 }
 
 bool MediaTerminal::openTransmit(const TransmitOptions& options) {
-    if (!m_inCall || options.codec != Codec::Opus || options.frameMs != kFrameDurationMs) {
+    if (!m_inCall || options.codec != Codec::Opus || !isSendableFrameMs(options.frameMs)) {
         return false;
     }
     m_transmitOptions = options;
@@ -188,6 +196,13 @@ void MediaTerminal::noteStoppedDevices() {
     }
 }
 
+void MediaTerminal::noteNormalPriority() {
+    // The log, never a box: the call works, it is only less robust on a busy machine.
+    qWarning("Voice: neither real-time scheduling nor a raised priority was granted to the "
+             "voice threads (no rtkit, or it refused); they run at normal priority, and the "
+             "sound may break up while the machine is busy.");
+}
+
 bool MediaTerminal::startTransmit() {
     if (!m_inCall || !m_transmitOpen) {
         return false;
@@ -202,7 +217,7 @@ bool MediaTerminal::startTransmit() {
     const bool started = m_transmit.start(*m_socket,
                                           {m_transmitOptions.echoCancellation,
                                            m_transmitOptions.noiseSuppression, m_transmitOptions.gainControl},
-                                          missing);
+                                          m_transmitOptions.frameMs, missing);
     noteMissing(missing, true);
     return started;
 }

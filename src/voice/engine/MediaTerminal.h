@@ -7,6 +7,7 @@
 #include "voice/engine/FrameRing.h"
 #include "voice/engine/PeerAddress.h"
 #include "voice/engine/ReceiveDirection.h"
+#include "voice/engine/ThreadPriority.h"
 #include "voice/engine/TransmitDirection.h"
 
 #include <QObject>
@@ -24,8 +25,8 @@ enum class Codec {
     Opus, // VOIP mode, 32 kbit/s, in-band FEC
 };
 
-// How a call's voice goes out. Only Opus in 20 ms frames is carried; other frame lengths are
-// refused. Both devices are the sound server's default ones.
+// How a call's voice goes out: Opus in frames of 10 or 20 ms; other frame lengths are refused.
+// Both devices are the sound server's default ones.
 struct TransmitOptions {
     Codec codec = Codec::Opus;
     int frameMs = kFrameDurationMs;
@@ -34,7 +35,8 @@ struct TransmitOptions {
     bool gainControl = true;
 };
 
-// How a call's voice comes in; the same rules as for TransmitOptions.
+// How a call's voice comes in; the same rules as for TransmitOptions. Whatever this says, the
+// peer's packets are played at the length they carry (10 to 60 ms).
 struct ReceiveOptions {
     Codec codec = Codec::Opus;
     int frameMs = kFrameDurationMs;
@@ -64,7 +66,9 @@ class MediaTerminal : public QObject {
     Q_OBJECT
 
 public:
+    // `priority` raises the voice threads (the system's own unless a test brings another).
     MediaTerminal(NetworkConfig network, std::unique_ptr<AudioBackend> audio, const Clock& clock,
+                  std::shared_ptr<PriorityControl> priority = std::make_shared<SystemPriorityControl>(),
                   QObject* parent = nullptr);
     ~MediaTerminal() override;
 
@@ -96,6 +100,8 @@ public:
     int receiveLevel() const { return m_receive.level(); }
     const TransmitOptions& transmitOptions() const { return m_transmitOptions; }
     MediaTerminalStats stats() const;
+    // What the voice threads were given so far.
+    ThreadPriority::Counts priorityCounts() const { return m_priority->counts(); }
 
 signals:
     // A sentence for the status line: why this call has no sound, or lost it. Delivered on the
@@ -123,9 +129,13 @@ private:
     void deviceStopped(unsigned device);
     // Queued by deviceStopped() (by name: it carries no data across).
     Q_INVOKABLE void noteStoppedDevices();
+    // Queued once in the terminal's life when a voice thread was left at normal priority.
+    Q_INVOKABLE void noteNormalPriority();
     bool ensureSocket(std::uint16_t port, int* error = nullptr);
 
     const NetworkConfig m_network;
+    // Before the backend: the backend's threads may still ask through it while it goes.
+    const std::shared_ptr<ThreadPriority> m_priority;
     const std::unique_ptr<AudioBackend> m_audio;
 
     // Main thread only.

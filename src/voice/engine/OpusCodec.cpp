@@ -8,7 +8,10 @@
 
 namespace talvora::voice {
 
-OpusVoiceEncoder::OpusVoiceEncoder() {
+OpusVoiceEncoder::OpusVoiceEncoder(int frameMs) : m_frameSamples(samplesFor(frameMs)) {
+    if (!isSendableFrameMs(frameMs)) {
+        throw Error(QStringLiteral("The voice encoder does not make %1 ms frames.").arg(frameMs));
+    }
     int err = OPUS_OK;
     m_encoder = opus_encoder_create(kSampleRateHz, 1, OPUS_APPLICATION_VOIP, &err);
     if (m_encoder == nullptr || err != OPUS_OK) {
@@ -30,10 +33,10 @@ OpusVoiceEncoder::~OpusVoiceEncoder() {
 }
 
 std::size_t OpusVoiceEncoder::encode(std::span<const std::int16_t> frame, std::span<std::uint8_t> packet) {
-    if (frame.size() != kFrameSamples) {
+    if (frame.size() != m_frameSamples) {
         return 0;
     }
-    const opus_int32 bytes = opus_encode(m_encoder, frame.data(), static_cast<int>(kFrameSamples),
+    const opus_int32 bytes = opus_encode(m_encoder, frame.data(), static_cast<int>(m_frameSamples),
                                          packet.data(), static_cast<opus_int32>(packet.size()));
     return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
@@ -51,28 +54,41 @@ OpusVoiceDecoder::~OpusVoiceDecoder() {
     opus_decoder_destroy(m_decoder);
 }
 
+int OpusVoiceDecoder::packetMs(std::span<const std::uint8_t> packet) {
+    if (packet.empty()) {
+        return 0;
+    }
+    const int samples =
+        opus_packet_get_nb_samples(packet.data(), static_cast<opus_int32>(packet.size()), kSampleRateHz);
+    if (samples <= 0 || samples % static_cast<int>(kSamplesPerMs) != 0) {
+        return 0;
+    }
+    const int ms = samples / static_cast<int>(kSamplesPerMs);
+    return isReceivableFrameMs(ms) ? ms : 0;
+}
+
 bool OpusVoiceDecoder::decode(std::span<const std::uint8_t> packet, std::span<std::int16_t> frame) {
-    if (frame.size() != kFrameSamples) {
+    if (!isDecodableFrame(frame.size())) {
         return false;
     }
     const int samples = opus_decode(m_decoder, packet.data(), static_cast<opus_int32>(packet.size()),
-                                    frame.data(), static_cast<int>(kFrameSamples), 0);
-    if (samples == static_cast<int>(kFrameSamples)) {
+                                    frame.data(), static_cast<int>(frame.size()), 0);
+    if (samples == static_cast<int>(frame.size())) {
         return true;
     }
-    // A hostile or damaged packet, or one of another duration than ours: never play it.
+    // A hostile or damaged packet, or one of another length than the frame: never play it.
     conceal(frame);
     return false;
 }
 
 bool OpusVoiceDecoder::decodeFromNext(std::span<const std::uint8_t> nextPacket,
                                       std::span<std::int16_t> frame) {
-    if (frame.size() != kFrameSamples) {
+    if (!isDecodableFrame(frame.size())) {
         return false;
     }
     const int samples = opus_decode(m_decoder, nextPacket.data(), static_cast<opus_int32>(nextPacket.size()),
-                                    frame.data(), static_cast<int>(kFrameSamples), 1);
-    if (samples == static_cast<int>(kFrameSamples)) {
+                                    frame.data(), static_cast<int>(frame.size()), 1);
+    if (samples == static_cast<int>(frame.size())) {
         return true;
     }
     conceal(frame);
@@ -80,11 +96,11 @@ bool OpusVoiceDecoder::decodeFromNext(std::span<const std::uint8_t> nextPacket,
 }
 
 void OpusVoiceDecoder::conceal(std::span<std::int16_t> frame) {
-    if (frame.size() != kFrameSamples) {
+    if (!isDecodableFrame(frame.size())) {
         return;
     }
-    const int samples = opus_decode(m_decoder, nullptr, 0, frame.data(), static_cast<int>(kFrameSamples), 0);
-    if (samples != static_cast<int>(kFrameSamples)) {
+    const int samples = opus_decode(m_decoder, nullptr, 0, frame.data(), static_cast<int>(frame.size()), 0);
+    if (samples != static_cast<int>(frame.size())) {
         std::fill(frame.begin(), frame.end(), std::int16_t{0});
     }
 }

@@ -161,35 +161,87 @@ void PulseSource::interrupt() {
     pa_threaded_mainloop_signal(m_connection->mainloop(), 0);
 }
 
-PulseSink::PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz)
-    : m_connection(std::move(connection)), m_rateHz(rateHz) {}
+PulseSink::PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz, const Clock& clock,
+                     PlaybackBuffer::Limits buffer)
+    : m_connection(std::move(connection)), m_rateHz(rateHz), m_clock(clock), m_buffer(buffer, clock.nowMs()),
+      m_appliedMs(m_buffer.targetMs()) {}
+
+pa_buffer_attr PulseSink::attributesFor(int targetMs) const {
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = bytesFor(m_rateHz, targetMs);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = bytesFor(m_rateHz, kPulsePlaybackRequestMs);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
+}
 
 std::unique_ptr<PulseSink> PulseSink::open(std::shared_ptr<PulseConnection> connection,
-                                           const PulseDeviceInfo& device, const char* deviceName) {
-    std::unique_ptr<PulseSink> sink(new PulseSink(connection, validRate(device.sampleRateHz)));
+                                           const PulseDeviceInfo& device, const char* deviceName,
+                                           const Clock& clock, PlaybackBuffer::Limits buffer) {
+    std::unique_ptr<PulseSink> sink(new PulseSink(connection, validRate(device.sampleRateHz), clock, buffer));
     MainloopLock lock(connection->mainloop());
     sink->m_stream = newStream(*connection, "Voice call speaker", sink->m_rateHz);
     if (sink->m_stream == nullptr) {
         return nullptr;
     }
     pa_stream_set_write_callback(sink->m_stream, streamRequest, connection->mainloop());
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = bytesFor(sink->m_rateHz, kPulsePlaybackTargetMs);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = bytesFor(sink->m_rateHz, kPulsePlaybackRequestMs);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    pa_stream_set_underflow_callback(sink->m_stream, underflowed, sink.get());
+    const pa_buffer_attr attr = sink->attributesFor(sink->m_appliedMs);
     if (pa_stream_connect_playback(sink->m_stream, deviceName, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0 ||
         !waitReady(*connection, sink->m_stream)) {
         return nullptr;
     }
+    if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(sink->m_stream)) {
+        sink->m_serverQueueBytes.store(granted->tlength);
+    }
     return sink;
+}
+
+void PulseSink::underflowed(pa_stream*, void* self) {
+    static_cast<PulseSink*>(self)->m_underflows.fetch_add(1);
+}
+
+void PulseSink::attributesSet(pa_stream* stream, int success, void* self) {
+    if (success != 0) {
+        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream)) {
+            static_cast<PulseSink*>(self)->m_serverQueueBytes.store(granted->tlength);
+        }
+    }
+}
+
+void PulseSink::adaptBuffer() {
+    const std::int64_t nowMs = m_clock.nowMs();
+    const std::uint64_t underflows = m_underflows.load();
+    for (; m_underflowsSeen < underflows; ++m_underflowsSeen) {
+        m_buffer.underflow(nowMs);
+    }
+    const int targetMs = m_buffer.targetAt(nowMs);
+    if (targetMs == m_appliedMs) {
+        return;
+    }
+    // Asked, not waited for: the server applies it between two of our writes, and a refusal
+    // leaves the stream as it was.
+    const pa_buffer_attr attr = attributesFor(targetMs);
+    if (pa_operation* op = pa_stream_set_buffer_attr(m_stream, &attr, attributesSet, this)) {
+        if (m_pendingChange != nullptr) {
+            pa_operation_cancel(m_pendingChange);
+            pa_operation_unref(m_pendingChange);
+        }
+        m_pendingChange = op;
+        m_appliedMs = targetMs;
+    }
 }
 
 PulseSink::~PulseSink() {
     if (m_stream != nullptr) {
         MainloopLock lock(m_connection->mainloop());
+        pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+        if (m_pendingChange != nullptr) {
+            pa_operation_cancel(m_pendingChange);
+            pa_operation_unref(m_pendingChange);
+        }
         closeStream(m_stream);
     }
 }
@@ -201,6 +253,9 @@ bool PulseSink::write(std::span<const std::int16_t> samples) {
     const auto* src = reinterpret_cast<const std::uint8_t*>(samples.data());
     std::size_t remaining = samples.size_bytes();
     MainloopLock lock(m_connection->mainloop());
+    if (pa_stream_get_state(m_stream) == PA_STREAM_READY) {
+        adaptBuffer();
+    }
     while (remaining > 0) {
         if (m_interrupted.load() || pa_stream_get_state(m_stream) != PA_STREAM_READY) {
             return false;
@@ -234,8 +289,9 @@ void PulseSink::interrupt() {
     pa_threaded_mainloop_signal(m_connection->mainloop(), 0);
 }
 
-PulseAudioBackend::PulseAudioBackend(std::string sourceName, std::string sinkName)
-    : m_sourceName(std::move(sourceName)), m_sinkName(std::move(sinkName)) {}
+PulseAudioBackend::PulseAudioBackend(std::string sourceName, std::string sinkName, const Clock* clock)
+    : m_sourceName(std::move(sourceName)), m_sinkName(std::move(sinkName)),
+      m_clock(clock != nullptr ? *clock : m_steadyClock) {}
 
 std::shared_ptr<PulseConnection> PulseAudioBackend::connection() {
     std::lock_guard lock(m_mutex);
@@ -245,8 +301,13 @@ std::shared_ptr<PulseConnection> PulseAudioBackend::connection() {
             return m_connection;
         }
     }
-    m_connection = PulseConnection::connect(kApplicationName, kPulseTimeoutMs);
+    m_connection = PulseConnection::connect(kApplicationName, kPulseTimeoutMs, m_priority);
     return m_connection;
+}
+
+void PulseAudioBackend::useThreadPriority(std::shared_ptr<ThreadPriority> priority) {
+    std::lock_guard lock(m_mutex);
+    m_priority = std::move(priority);
 }
 
 std::unique_ptr<AudioSource> PulseAudioBackend::openSource(AudioProblem& problem) {
@@ -285,7 +346,8 @@ std::unique_ptr<AudioSink> PulseAudioBackend::openSink(AudioProblem& problem) {
         problem = AudioProblem::NoDevice;
         return nullptr;
     }
-    auto sink = PulseSink::open(conn, *info, deviceName(m_sinkName, kDefaultSink));
+    auto sink = PulseSink::open(conn, *info, deviceName(m_sinkName, kDefaultSink), m_clock,
+                                {.startMs = kPulsePlaybackStartMs, .maxMs = kPulsePlaybackMaxMs});
     problem = sink ? AudioProblem::None : AudioProblem::NoDevice;
     return sink;
 }

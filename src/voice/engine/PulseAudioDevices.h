@@ -1,6 +1,8 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "voice/engine/AudioDevice.h"
+#include "voice/engine/PlaybackBuffer.h"
 #include "voice/engine/PulseConnection.h"
 
 #include <array>
@@ -10,20 +12,23 @@
 #include <string>
 
 struct pa_stream;
+struct pa_operation;
+struct pa_buffer_attr;
 
 namespace talvora::voice {
 
 // How long any request to the sound server may take before we give up on it.
 inline constexpr int kPulseTimeoutMs = 2000;
-// Device buffers: 10 ms fragments for recording, so a 20 ms frame is taken as soon as it is
-// complete; for playback 40 ms in all, refilled in 5 ms steps. With PA_STREAM_ADJUST_LATENCY the
-// server gives the output device about (target - 2 * request) / 2 = 15 ms of it: the device is
-// shared with every other program, and a smaller target would drive it (and them) to its
-// minimum latency, waking it every half millisecond. A larger one adds its whole size to the
-// call's delay (60 ms made 114 ms mouth to ear through two sound servers, 40 ms 81 to 84).
+// Device buffers: 10 ms fragments for recording, so a frame is taken as soon as it is complete.
+// For playback the whole latency (PA_STREAM_ADJUST_LATENCY: the output device's share and the
+// stream's queue together) starts at kPulsePlaybackStartMs, refilled in 5 ms requests, and
+// adapts to the machine (PlaybackBuffer): the server gives the device about
+// (target - 2 * request) / 2 of it. Every millisecond of it is a millisecond of the call's delay
+// (a fixed 60 ms made 114 ms mouth to ear through two sound servers, 40 ms 81 to 84).
 // Prebuffering and the buffer's ceiling are left to the server.
 inline constexpr int kPulseRecordFragmentMs = 10;
-inline constexpr int kPulsePlaybackTargetMs = 40;
+inline constexpr int kPulsePlaybackStartMs = 20;
+inline constexpr int kPulsePlaybackMaxMs = 80;
 inline constexpr int kPulsePlaybackRequestMs = 5;
 
 // A recording stream at the device's own rate, tagged media.role=phone. read() blocks on the
@@ -54,23 +59,44 @@ private:
     std::size_t m_pendingOffset = 0;
 };
 
-// A playback stream at the device's own rate, tagged media.role=phone.
+// A playback stream at the device's own rate, tagged media.role=phone, whose buffer adapts to the
+// underflows the server reports (PlaybackBuffer, on `clock`): each write first applies what the
+// underflows reported since the last one call for.
 class PulseSink final : public AudioSink {
 public:
     static std::unique_ptr<PulseSink> open(std::shared_ptr<PulseConnection> connection,
-                                           const PulseDeviceInfo& device, const char* deviceName);
+                                           const PulseDeviceInfo& device, const char* deviceName,
+                                           const Clock& clock, PlaybackBuffer::Limits buffer = {});
     ~PulseSink() override;
 
     int sampleRateHz() const override { return m_rateHz; }
     bool write(std::span<const std::int16_t> samples) override;
     void interrupt() override;
+    int bufferMs() const override { return m_buffer.targetMs(); }
+    std::uint64_t underflows() const override { return m_underflows.load(); }
+    // The stream's own queue as the server last confirmed it (without the device's share), in
+    // bytes: what a change of the target did on the server's side. From any thread.
+    std::uint32_t serverQueueBytes() const { return m_serverQueueBytes.load(); }
 
 private:
-    PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz);
+    PulseSink(std::shared_ptr<PulseConnection> connection, int rateHz, const Clock& clock,
+              PlaybackBuffer::Limits buffer);
+    // With the loop locked.
+    void adaptBuffer();
+    pa_buffer_attr attributesFor(int targetMs) const;
+    static void underflowed(pa_stream* stream, void* self);
+    static void attributesSet(pa_stream* stream, int success, void* self);
 
     std::shared_ptr<PulseConnection> m_connection;
     pa_stream* m_stream = nullptr;
     int m_rateHz;
+    const Clock& m_clock;
+    PlaybackBuffer m_buffer;                 // the writing thread's
+    int m_appliedMs;                         // the target last asked of the server
+    pa_operation* m_pendingChange = nullptr; // cancelled when the sink goes, so no callback outlives it
+    std::uint64_t m_underflowsSeen = 0;
+    std::atomic<std::uint64_t> m_underflows{0}; // counted on the loop's thread
+    std::atomic<std::uint32_t> m_serverQueueBytes{0};
     std::atomic<bool> m_interrupted{false};
 };
 
@@ -84,18 +110,25 @@ inline constexpr const char* kDefaultSink = "@DEFAULT_SINK@";
 class PulseAudioBackend final : public AudioBackend {
 public:
     // `sourceName`/`sinkName` select devices other than the defaults (tests record a monitor).
-    explicit PulseAudioBackend(std::string sourceName = kDefaultSource, std::string sinkName = kDefaultSink);
+    // The playback buffer adapts on `clock` (the steady clock when null).
+    explicit PulseAudioBackend(std::string sourceName = kDefaultSource, std::string sinkName = kDefaultSink,
+                               const Clock* clock = nullptr);
 
     std::unique_ptr<AudioSource> openSource(AudioProblem& problem) override;
     std::unique_ptr<AudioSink> openSink(AudioProblem& problem) override;
+    void useThreadPriority(std::shared_ptr<ThreadPriority> priority) override;
 
 private:
     std::shared_ptr<PulseConnection> connection();
 
     std::string m_sourceName;
     std::string m_sinkName;
-    std::mutex m_mutex; // guards m_connection: the capture and playback threads reopen devices
+    SteadyClock m_steadyClock;
+    const Clock& m_clock;
+    // Guards m_connection and m_priority: the capture and playback threads reopen devices.
+    std::mutex m_mutex;
     std::shared_ptr<PulseConnection> m_connection;
+    std::shared_ptr<ThreadPriority> m_priority;
 };
 
 } // namespace talvora::voice

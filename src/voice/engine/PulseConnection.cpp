@@ -1,5 +1,7 @@
 #include "voice/engine/PulseConnection.h"
 
+#include "voice/engine/ThreadPriority.h"
+
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -63,7 +65,8 @@ void sinkInfoArrived(pa_context*, const pa_sink_info* info, int eol, void* userd
 
 } // namespace
 
-std::shared_ptr<PulseConnection> PulseConnection::connect(const std::string& applicationName, int timeoutMs) {
+std::shared_ptr<PulseConnection> PulseConnection::connect(const std::string& applicationName, int timeoutMs,
+                                                          std::shared_ptr<ThreadPriority> priority) {
     std::shared_ptr<PulseConnection> connection(new PulseConnection());
     connection->m_mainloop = pa_threaded_mainloop_new();
     if (connection->m_mainloop == nullptr) {
@@ -95,6 +98,15 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(const std::string& app
         timeoutMs);
     if (pa_context_get_state(context) != PA_CONTEXT_READY) {
         return nullptr;
+    }
+    if (priority) {
+        // The request runs on the event thread, without the lock: rtkit may take a moment, and
+        // nobody waits for it.
+        connection->m_priority = std::move(priority);
+        pa_threaded_mainloop_once_unlocked(
+            connection->m_mainloop,
+            [](pa_threaded_mainloop*, void* p) { static_cast<ThreadPriority*>(p)->raiseAudioThread(); },
+            connection->m_priority.get());
     }
     return connection;
 }

@@ -11,6 +11,8 @@ struct pa_operation;
 
 namespace talvora::voice {
 
+class ThreadPriority;
+
 // One connection to the sound server (PulseAudio, or PipeWire's PulseAudio service) with its own
 // event thread: libpulse's threaded main loop. Every libpulse call on our side happens with the
 // loop locked (MainloopLock); waits carry a time-out so a stuck server cannot hang a caller.
@@ -21,8 +23,10 @@ namespace talvora::voice {
 class PulseConnection {
 public:
     // Connects as `applicationName`, waiting at most `timeoutMs`. Null when no server answers.
-    // Never starts a server of its own.
-    static std::shared_ptr<PulseConnection> connect(const std::string& applicationName, int timeoutMs);
+    // Never starts a server of its own. The event thread asks `priority` (unless null) for
+    // real-time scheduling once connected: it carries every request of the streams.
+    static std::shared_ptr<PulseConnection> connect(const std::string& applicationName, int timeoutMs,
+                                                    std::shared_ptr<ThreadPriority> priority = nullptr);
 
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
@@ -45,6 +49,7 @@ private:
 
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
+    std::shared_ptr<ThreadPriority> m_priority; // kept for the event thread's request
 };
 
 // RAII lock of a threaded main loop.

@@ -3,10 +3,12 @@
 #include "base/Error.h"
 #include "voice/engine/DeviceSlot.h"
 #include "voice/engine/JitterBuffer.h"
+#include "voice/engine/OpusCodec.h"
 #include "voice/engine/ReceivePipeline.h"
 #include "voice/engine/Resampler.h"
 #include "voice/engine/Rtp.h"
 #include "voice/engine/SilentSink.h"
+#include "voice/engine/SpscQueue.h"
 #include "voice/engine/UdpSocket.h"
 
 #include <array>
@@ -22,6 +24,20 @@ namespace {
 // How long the network thread waits for a datagram before it looks at its stop flag.
 constexpr int kReceivePollMs = 50;
 
+// A packet on its way from the network thread to the playback thread.
+struct Arrival {
+    std::int64_t arrivalMs = 0;
+    std::uint16_t sequence = 0;
+    std::uint8_t frameMs = 0; // the length of sound the packet carries
+    bool newStream = false;   // the peer restarted: the jitter buffer starts over with this one
+    std::uint16_t bytes = 0;
+    std::array<std::uint8_t, kMaxOpusPacketBytes> payload{};
+};
+
+// 0.64 s of 10 ms packets (1.28 s of 20 ms ones): a playback thread stalled longer than that
+// would find them too late to play anyway.
+using ArrivalQueue = SpscQueue<Arrival, 64>;
+
 } // namespace
 
 struct ReceiveDirection::Call {
@@ -30,16 +46,21 @@ struct ReceiveDirection::Call {
     std::unique_ptr<Resampler> resampler; // null when the sink runs at 48 kHz
     std::int64_t nextRetryMs = 0;         // when to try the speaker again while on the stand-in
     bool stopReported = false;            // deviceStopped was called in this call
+    std::uint64_t underflowsSeen = 0;     // of the device in use
     ReceivePipeline pipeline;
     std::vector<std::int16_t> resampled;
-    std::array<std::int16_t, kFrameSamples> frame{};
+    std::array<std::int16_t, kMaxReceivedFrameSamples> frame{};
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
+    ArrivalQueue arrivals;
+    Arrival arrival; // the network thread's, filled before it is queued
+    Arrival taken;   // the playback thread's, taken from the queue
 };
 
 ReceiveDirection::ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer,
-                                   EchoReference& echo, std::function<void()> deviceStopped)
-    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_deviceStopped(std::move(deviceStopped)),
-      m_jitter(std::make_unique<JitterBuffer>()) {}
+                                   EchoReference& echo, ThreadPriority& priority,
+                                   std::function<void()> deviceStopped)
+    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_priority(priority),
+      m_deviceStopped(std::move(deviceStopped)), m_jitter(std::make_unique<JitterBuffer>()) {}
 
 ReceiveDirection::~ReceiveDirection() {
     stop();
@@ -54,18 +75,21 @@ bool ReceiveDirection::start(UdpSocket& socket, AudioProblem& missing) {
         }
         useStandIn(*call);
     }
-    {
-        std::lock_guard lock(m_jitterMutex);
-        m_jitter->reset();
-    }
+    m_jitter->reset();
+    publishJitterStats();
     m_havePeerSsrc = false;
     m_peerSsrc = 0;
     m_lastPeerPacketMs = 0;
+    m_reception.reset();
+    m_packetsHeard.store(0);
+    m_packetsExpected.store(0);
+    m_packetsLost.store(0);
+    m_playbackUnderflows.store(0);
 
     m_call = std::move(call);
     m_running.store(true);
     try {
-        m_networkThread = std::thread([this, &socket] { receive(socket); });
+        m_networkThread = std::thread([this, &socket, c = m_call.get()] { receive(socket, *c); });
         m_playbackThread = std::thread([this, c = m_call.get()] { play(*c); });
     } catch (const std::system_error&) {
         m_running.store(false);
@@ -88,15 +112,12 @@ void ReceiveDirection::stop() {
     m_call.reset();
 }
 
-bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs) {
+bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs, bool& takeover) {
+    takeover = false;
     if (!m_havePeerSsrc || (ssrc != m_peerSsrc && nowMs - m_lastPeerPacketMs >= kSsrcTakeoverMs)) {
-        const bool takeover = m_havePeerSsrc;
+        takeover = m_havePeerSsrc;
         m_havePeerSsrc = true;
         m_peerSsrc = ssrc;
-        if (takeover) {
-            std::lock_guard lock(m_jitterMutex);
-            m_jitter->reset();
-        }
     } else if (ssrc != m_peerSsrc) {
         return false;
     }
@@ -104,8 +125,9 @@ bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs) {
     return true;
 }
 
-void ReceiveDirection::receive(UdpSocket& socket) {
+void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
     pthread_setname_np(pthread_self(), "voice-network");
+    m_priority.raiseNetworkThread();
     std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
     while (m_running.load(std::memory_order_relaxed)) {
         const UdpSocket::Received received = socket.receive(buffer, kReceivePollMs);
@@ -124,21 +146,59 @@ void ReceiveDirection::receive(UdpSocket& socket) {
         const auto packet =
             received.truncated ? std::nullopt
                                : parseRtpPacket(std::span<const std::uint8_t>(buffer.data(), received.bytes));
-        if (!packet) {
+        const int frameMs = packet ? OpusVoiceDecoder::packetMs(packet->payload) : 0;
+        if (frameMs == 0) {
             m_refusedMalformed.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
         const std::int64_t nowMs = m_clock.nowMs();
-        if (!acceptSource(packet->header.ssrc, nowMs)) {
+        bool takeover = false;
+        if (!acceptSource(packet->header.ssrc, nowMs, takeover)) {
             m_refusedSsrc.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
-        {
-            std::lock_guard lock(m_jitterMutex);
-            m_jitter->put(packet->header.sequence, packet->payload, nowMs);
+        if (takeover) {
+            m_reception.newSource();
         }
+        m_reception.heard(packet->header.sequence);
+        m_packetsHeard.store(m_reception.packetsHeard(), std::memory_order_relaxed);
+        m_packetsExpected.store(m_reception.packetsExpected(), std::memory_order_relaxed);
+        m_packetsLost.store(m_reception.packetsLost(), std::memory_order_relaxed);
         m_packetsAccepted.fetch_add(1, std::memory_order_relaxed);
+
+        c.arrival.arrivalMs = nowMs;
+        c.arrival.sequence = packet->header.sequence;
+        c.arrival.frameMs = static_cast<std::uint8_t>(frameMs);
+        // A packet that cannot be queued must not lose the news of a new stream.
+        c.arrival.newStream = c.arrival.newStream || takeover;
+        c.arrival.bytes = static_cast<std::uint16_t>(packet->payload.size());
+        std::copy(packet->payload.begin(), packet->payload.end(), c.arrival.payload.begin());
+        if (c.arrivals.push(c.arrival)) {
+            c.arrival.newStream = false;
+        }
     }
+}
+
+void ReceiveDirection::takeArrivals(Call& c) {
+    while (c.arrivals.pop(c.taken)) {
+        if (c.taken.frameMs != m_jitter->frameMs()) {
+            // The peer's packets changed length: a new stream as far as playout goes.
+            m_jitter->restart(c.taken.frameMs);
+        } else if (c.taken.newStream) {
+            m_jitter->reset();
+        }
+        m_jitter->put(c.taken.sequence, std::span(c.taken.payload).first(c.taken.bytes), c.taken.arrivalMs);
+    }
+}
+
+void ReceiveDirection::publishJitterStats() {
+    const JitterBuffer::Stats& j = m_jitter->stats();
+    m_framesLost.store(j.lost, std::memory_order_relaxed);
+    m_framesLate.store(j.late, std::memory_order_relaxed);
+    m_framesDuplicate.store(j.duplicates, std::memory_order_relaxed);
+    m_jitterRestarts.store(j.restarts, std::memory_order_relaxed);
+    m_jitterTargetMs.store(m_jitter->targetDelayMs(), std::memory_order_relaxed);
+    m_playoutDelayMs.store(m_jitter->lastPlayoutDelayMs(), std::memory_order_relaxed);
 }
 
 bool ReceiveDirection::useDevice(Call& c, std::unique_ptr<AudioSink> device) {
@@ -152,13 +212,14 @@ bool ReceiveDirection::useDevice(Call& c, std::unique_ptr<AudioSink> device) {
         } catch (const Error&) {
             return false;
         }
-        if (c.resampled.size() < resampler->maxOutput(kFrameSamples)) {
-            c.resampled.resize(resampler->maxOutput(kFrameSamples));
+        if (c.resampled.size() < resampler->maxOutput(kMaxReceivedFrameSamples)) {
+            c.resampled.resize(resampler->maxOutput(kMaxReceivedFrameSamples));
         }
     }
     device = c.sink.replace(std::move(device));
     c.resampler = std::move(resampler);
     c.onStandIn = false;
+    c.underflowsSeen = 0;
     return true;
 }
 
@@ -167,11 +228,13 @@ void ReceiveDirection::useStandIn(Call& c) {
     c.sink.replace(std::make_unique<SilentSink>(m_clock, kSampleRateHz));
     c.resampler.reset();
     c.onStandIn = true;
+    c.underflowsSeen = 0;
     c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
 }
 
 void ReceiveDirection::play(Call& c) {
     pthread_setname_np(pthread_self(), "voice-playback");
+    m_priority.raiseAudioThread();
     while (m_running.load(std::memory_order_relaxed)) {
         if (c.onStandIn && m_clock.nowMs() >= c.nextRetryMs) {
             // The speaker (or the server's default one) may be back. Opening allocates and asks
@@ -182,17 +245,17 @@ void ReceiveDirection::play(Call& c) {
                 c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
             }
         }
-        JitterBuffer::Frame frame;
-        {
-            std::lock_guard lock(m_jitterMutex);
-            frame = m_jitter->get(m_clock.nowMs(), c.packet);
+        takeArrivals(c);
+        const JitterBuffer::Frame frame = m_jitter->get(m_clock.nowMs(), c.packet);
+        publishJitterStats();
+        const std::span<std::int16_t> played = std::span(c.frame).first(samplesFor(m_jitter->frameMs()));
+        c.pipeline.produce(frame, c.packet, m_level.load(std::memory_order_relaxed), played);
+        for (std::size_t at = 0; at + kBlockSamples <= played.size(); at += kBlockSamples) {
+            m_echo.push(played.subspan(at, kBlockSamples));
         }
-        c.pipeline.produce(frame, c.packet, m_level.load(std::memory_order_relaxed), c.frame);
-        m_echo.push(c.frame);
-        std::span<const std::int16_t> out(c.frame);
+        std::span<const std::int16_t> out(played);
         if (c.resampler) {
-            out =
-                std::span<const std::int16_t>(c.resampled).first(c.resampler->process(c.frame, c.resampled));
+            out = std::span<const std::int16_t>(c.resampled).first(c.resampler->process(played, c.resampled));
         }
         if (!c.sink.get()->write(out)) {
             if (!m_running.load() || c.onStandIn) {
@@ -206,24 +269,34 @@ void ReceiveDirection::play(Call& c) {
             continue;
         }
         m_framesPlayed.fetch_add(1, std::memory_order_relaxed);
+        const AudioSink& sink = *c.sink.get();
+        const std::uint64_t underflows = sink.underflows();
+        if (underflows > c.underflowsSeen) {
+            m_playbackUnderflows.fetch_add(underflows - c.underflowsSeen, std::memory_order_relaxed);
+        }
+        c.underflowsSeen = underflows;
+        m_playbackBufferMs.store(sink.bufferMs(), std::memory_order_relaxed);
     }
 }
 
 ReceiveStats ReceiveDirection::stats() const {
     ReceiveStats s;
     s.packetsAccepted = m_packetsAccepted.load();
+    s.packetsHeard = m_packetsHeard.load();
+    s.packetsExpected = m_packetsExpected.load();
+    s.packetsLost = m_packetsLost.load();
     s.refusedAddress = m_refusedAddress.load();
     s.refusedMalformed = m_refusedMalformed.load();
     s.refusedSsrc = m_refusedSsrc.load();
     s.framesPlayed = m_framesPlayed.load();
-    std::lock_guard lock(m_jitterMutex);
-    const JitterBuffer::Stats& j = m_jitter->stats();
-    s.framesLost = j.lost;
-    s.framesLate = j.late;
-    s.framesDuplicate = j.duplicates;
-    s.jitterRestarts = j.restarts;
-    s.jitterTargetMs = m_jitter->targetDelayMs();
-    s.playoutDelayMs = m_jitter->lastPlayoutDelayMs();
+    s.framesLost = m_framesLost.load();
+    s.framesLate = m_framesLate.load();
+    s.framesDuplicate = m_framesDuplicate.load();
+    s.jitterRestarts = m_jitterRestarts.load();
+    s.jitterTargetMs = m_jitterTargetMs.load();
+    s.playoutDelayMs = m_playoutDelayMs.load();
+    s.playbackBufferMs = m_playbackBufferMs.load();
+    s.playbackUnderflows = m_playbackUnderflows.load();
     return s;
 }
 

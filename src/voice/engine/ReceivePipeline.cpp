@@ -6,7 +6,7 @@ namespace talvora::voice {
 
 void ReceivePipeline::produce(const JitterBuffer::Frame& frame, std::span<const std::uint8_t> packet,
                               int level, std::span<std::int16_t> out) {
-    if (out.size() != kFrameSamples) {
+    if (!isDecodableFrame(out.size())) {
         return;
     }
     const auto bytes = packet.first(std::min(frame.bytes, packet.size()));

@@ -13,7 +13,8 @@ namespace talvora::voice {
 // FEC data or conceal it, apply the receive level. Allocates nothing after construction.
 class ReceivePipeline {
 public:
-    // Fills `out` (kFrameSamples) for `frame`, whose packet bytes (if any) are in `packet`.
+    // Fills `out` (the length of the jitter buffer's frames, a whole number of 10 ms) for
+    // `frame`, whose packet bytes (if any) are in `packet`.
     void produce(const JitterBuffer::Frame& frame, std::span<const std::uint8_t> packet, int level,
                  std::span<std::int16_t> out);
 

@@ -9,7 +9,7 @@
 namespace talvora::voice {
 
 // A first-in first-out store of samples with a capacity fixed at construction, used on one
-// thread to cut a device's blocks into 20 ms frames. Writing past the capacity drops the oldest
+// thread to cut a device's blocks into frames. Writing past the capacity drops the oldest
 // samples: on an audio path, late samples are worth less than new ones.
 class SampleFifo {
 public:

@@ -18,14 +18,18 @@ namespace talvora::voice {
 
 namespace {
 
-// The echo canceller needs the speaker's frames in a steady relation to the microphone's: each
+// The echo canceller needs the speaker's sound in a steady relation to the microphone's: each
 // jump in that relation makes it converge anew. The two threads wake at their own moments, so
-// the capture side keeps a reserve of played frames (kEchoReserveFrames) and takes one per
-// microphone frame; it only realigns when the reserve runs dry or grows past
-// kMaxEchoBacklogFrames (the two devices' clocks drift apart). The reserve delays the
-// reference by 40 ms, well inside the canceller's tail.
-constexpr std::size_t kEchoReserveFrames = 2;
-constexpr std::size_t kMaxEchoBacklogFrames = 6;
+// the capture side keeps a reserve of played 10 ms blocks (kEchoReserveBlocks, more than one
+// received frame) and takes a frame's worth per microphone frame, pairing them by count, not by
+// time: when the speaker's buffer grows, the playback thread writes ahead and the reserve grows
+// with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
+// kMaxEchoBacklogBlocks (the two devices' clocks drift apart; room for the speaker buffer's
+// growth from 20 to 80 ms besides). The reserve must stay shorter than the way round, speaker
+// buffer and microphone fragment and frame, or the echo would come before its reference: 30 ms
+// against at least 40 with the smallest speaker buffer and 10 ms frames.
+constexpr std::size_t kEchoReserveBlocks = 3;
+constexpr std::size_t kMaxEchoBacklogBlocks = 16;
 
 } // namespace
 
@@ -37,11 +41,12 @@ struct TransmitDirection::Call {
     std::int64_t nextRetryMs = 0;         // when to try the microphone again while on the stand-in
     bool stopReported = false;            // deviceStopped was called in this call
     std::unique_ptr<TransmitPipeline> pipeline;
-    std::vector<std::int16_t> block; // one 20 ms read at the source's rate
+    int frameMs = kFrameDurationMs;
+    std::vector<std::int16_t> block; // one frame's read at the source's rate
     std::vector<std::int16_t> resampled;
-    SampleFifo fifo{kFrameSamples * 4};
-    std::array<std::int16_t, kFrameSamples> frame{};
-    std::array<std::int16_t, kFrameSamples> reference{};
+    SampleFifo fifo{kMaxSentFrameSamples * 4};
+    std::vector<std::int16_t> frame;     // frameMs at 48 kHz
+    std::vector<std::int16_t> reference; // what the speaker played alongside it
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};
     bool referencePrimed = false; // the reserve of played frames is built up
@@ -52,16 +57,22 @@ struct TransmitDirection::Call {
 };
 
 TransmitDirection::TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer,
-                                     EchoReference& echo, std::function<void()> deviceStopped)
-    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_deviceStopped(std::move(deviceStopped)) {}
+                                     EchoReference& echo, ThreadPriority& priority,
+                                     std::function<void()> deviceStopped)
+    : m_audio(audio), m_clock(clock), m_peer(peer), m_echo(echo), m_priority(priority),
+      m_deviceStopped(std::move(deviceStopped)) {}
 
 TransmitDirection::~TransmitDirection() {
     stop();
 }
 
-bool TransmitDirection::start(UdpSocket& socket, const VoiceProcessing& processing, AudioProblem& missing) {
+bool TransmitDirection::start(UdpSocket& socket, const VoiceProcessing& processing, int frameMs,
+                              AudioProblem& missing) {
     auto call = std::make_unique<Call>();
     call->socket = &socket;
+    call->frameMs = frameMs;
+    call->frame.resize(samplesFor(frameMs));
+    call->reference.resize(samplesFor(frameMs));
     missing = AudioProblem::None;
     if (!useDevice(*call, m_audio.openSource(missing))) {
         if (missing == AudioProblem::None) {
@@ -69,7 +80,7 @@ bool TransmitDirection::start(UdpSocket& socket, const VoiceProcessing& processi
         }
         useStandIn(*call);
     }
-    call->pipeline = std::make_unique<TransmitPipeline>(processing);
+    call->pipeline = std::make_unique<TransmitPipeline>(processing, frameMs);
     std::random_device random;
     call->ssrc = random();
     call->sequence = static_cast<std::uint16_t>(random());
@@ -97,19 +108,23 @@ void TransmitDirection::stop() {
 }
 
 bool TransmitDirection::takePlayedFrame(Call& c) {
-    if (m_echo.size() > kMaxEchoBacklogFrames) {
-        while (m_echo.size() > kEchoReserveFrames) {
-            m_echo.pop(c.reference);
+    if (m_echo.size() > kMaxEchoBacklogBlocks) {
+        while (m_echo.size() > kEchoReserveBlocks) {
+            m_echo.pop(std::span(c.reference).first(kBlockSamples));
         }
     }
-    if (!c.referencePrimed && m_echo.size() >= kEchoReserveFrames) {
+    if (!c.referencePrimed && m_echo.size() >= kEchoReserveBlocks) {
         c.referencePrimed = true;
     }
-    const bool havePlayback = c.referencePrimed && m_echo.pop(c.reference);
-    if (!havePlayback) {
+    const std::size_t blocks = c.reference.size() / kBlockSamples;
+    if (!c.referencePrimed || m_echo.size() < blocks) {
         c.referencePrimed = false;
+        return false;
     }
-    return havePlayback;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        m_echo.pop(std::span(c.reference).subspan(b * kBlockSamples, kBlockSamples));
+    }
+    return true;
 }
 
 bool TransmitDirection::useDevice(Call& c, std::unique_ptr<AudioSource> device) {
@@ -125,7 +140,7 @@ bool TransmitDirection::useDevice(Call& c, std::unique_ptr<AudioSource> device) 
             return false;
         }
     }
-    c.block.resize(frameSamplesAt(rateHz));
+    c.block.resize(samplesAt(rateHz, c.frameMs));
     if (resampler && c.resampled.size() < resampler->maxOutput(c.block.size())) {
         c.resampled.resize(resampler->maxOutput(c.block.size()));
     }
@@ -139,14 +154,15 @@ void TransmitDirection::useStandIn(Call& c) {
     // A fresh stand-in each time: its pace starts now, not where a former one left off.
     c.source.replace(std::make_unique<SilentSource>(m_clock, kSampleRateHz));
     c.resampler.reset();
-    c.block.resize(kFrameSamples);
+    c.block.resize(samplesFor(c.frameMs));
     c.onStandIn = true;
     c.nextRetryMs = m_clock.nowMs() + kDeviceRetryMs;
 }
 
 void TransmitDirection::capture(Call& c) {
     pthread_setname_np(pthread_self(), "voice-capture");
-    while (m_echo.pop(c.reference)) {
+    m_priority.raiseAudioThread();
+    while (m_echo.pop(std::span(c.reference).first(kBlockSamples))) {
         // stale playback from before this call
     }
     bool firstPacket = true;
@@ -199,7 +215,7 @@ void TransmitDirection::capture(Call& c) {
             }
             // Time runs on whether or not the packet went out, so the peer sees the gap.
             ++c.sequence;
-            c.timestamp += static_cast<std::uint32_t>(kFrameSamples);
+            c.timestamp += static_cast<std::uint32_t>(c.frame.size());
         }
     }
 }

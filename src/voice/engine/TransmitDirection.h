@@ -5,6 +5,7 @@
 #include "voice/engine/FrameRing.h"
 #include "voice/engine/Levels.h"
 #include "voice/engine/PeerAddress.h"
+#include "voice/engine/ThreadPriority.h"
 #include "voice/engine/TransmitPipeline.h"
 
 #include <atomic>
@@ -17,10 +18,10 @@ namespace talvora::voice {
 
 class UdpSocket;
 
-// The microphone to the peer. Its capture thread reads 20 ms from the microphone (resampled to
-// 48 kHz when the device runs at another rate), cancels the echo of what the speaker played,
-// suppresses noise, applies the transmit level, encodes Opus and sends one RTP datagram to the
-// peer; time runs on while nobody is to be sent to, so the peer sees the gap.
+// The microphone to the peer. Its capture thread reads a frame (10 or 20 ms) from the microphone
+// (resampled to 48 kHz when the device runs at another rate), cancels the echo of what the
+// speaker played, suppresses noise, applies the transmit level, encodes Opus and sends one RTP
+// datagram to the peer; time runs on while nobody is to be sent to, so the peer sees the gap.
 //
 // start() and stop() run on the main thread. start() builds everything the capture thread uses
 // (so the thread never allocates) and stop() releases it after the thread has ended. The level
@@ -30,8 +31,9 @@ public:
     // `deviceStopped` is called on the capture thread, once a call, when the microphone fails
     // mid-call; the thread then goes on with a SilentSource and opens the microphone again as
     // soon as it can (also one that was missing when the call started).
+    // The capture thread asks `priority` for real-time scheduling before it begins.
     TransmitDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
-                      std::function<void()> deviceStopped);
+                      ThreadPriority& priority, std::function<void()> deviceStopped);
     ~TransmitDirection();
     TransmitDirection(const TransmitDirection&) = delete;
     TransmitDirection& operator=(const TransmitDirection&) = delete;
@@ -39,7 +41,8 @@ public:
     // Opens the microphone and starts the capture thread sending through `socket`, which must
     // stay until stop(). Without a microphone it runs on a SilentSource and `missing` says why
     // (AudioProblem::None when the microphone opened). False when no thread could be started.
-    bool start(UdpSocket& socket, const VoiceProcessing& processing, AudioProblem& missing);
+    // `frameMs` is the packets' length (isSendableFrameMs).
+    bool start(UdpSocket& socket, const VoiceProcessing& processing, int frameMs, AudioProblem& missing);
     // Accepted when not running.
     void stop();
 
@@ -66,6 +69,7 @@ private:
     const Clock& m_clock;
     const PeerAddress& m_peer;
     EchoReference& m_echo;
+    ThreadPriority& m_priority;
     const std::function<void()> m_deviceStopped;
 
     std::atomic<bool> m_running{false};

@@ -9,9 +9,10 @@
 
 namespace talvora::voice {
 
-TransmitPipeline::TransmitPipeline(VoiceProcessing options) : m_options(options) {
+TransmitPipeline::TransmitPipeline(VoiceProcessing options, int frameMs)
+    : m_options(options), m_frameSamples(samplesFor(frameMs)), m_encoder(frameMs) {
     if (m_options.echoCancellation) {
-        m_echo = speex_echo_state_init(static_cast<int>(kFrameSamples), kSampleRateHz / 1000 * kEchoTailMs);
+        m_echo = speex_echo_state_init(static_cast<int>(m_frameSamples), kSampleRateHz / 1000 * kEchoTailMs);
         if (m_echo == nullptr) {
             throw Error(QStringLiteral("The echo canceller cannot be started."));
         }
@@ -19,7 +20,7 @@ TransmitPipeline::TransmitPipeline(VoiceProcessing options) : m_options(options)
         speex_echo_ctl(m_echo, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
     }
     if (m_options.echoCancellation || m_options.noiseSuppression || m_options.gainControl) {
-        m_preprocess = speex_preprocess_state_init(static_cast<int>(kFrameSamples), kSampleRateHz);
+        m_preprocess = speex_preprocess_state_init(static_cast<int>(m_frameSamples), kSampleRateHz);
         if (m_preprocess == nullptr) {
             if (m_echo != nullptr) {
                 speex_echo_state_destroy(m_echo);
@@ -57,14 +58,14 @@ TransmitPipeline::~TransmitPipeline() {
 
 std::size_t TransmitPipeline::process(std::span<std::int16_t> mic, std::span<const std::int16_t> played,
                                       int level, std::span<std::uint8_t> packet) {
-    if (mic.size() != kFrameSamples) {
+    if (mic.size() != m_frameSamples) {
         return 0;
     }
     if (m_echo != nullptr) {
         // Without playback the canceller still runs, on silence, so its state follows the mic.
-        const std::int16_t* reference = played.size() == kFrameSamples ? played.data() : m_silence;
+        const std::int16_t* reference = played.size() == m_frameSamples ? played.data() : m_silence;
         speex_echo_cancellation(m_echo, mic.data(), reference, m_cleaned);
-        std::copy(std::begin(m_cleaned), std::end(m_cleaned), mic.begin());
+        std::copy_n(std::begin(m_cleaned), m_frameSamples, mic.begin());
     }
     if (m_preprocess != nullptr) {
         if (m_options.gainControl) {

@@ -39,24 +39,26 @@ inline constexpr int kEchoTailMs = 160;
 
 // Microphone frame to Opus packet: echo cancellation against what the speaker played, noise
 // suppression (with the canceller's residual echo suppression), automatic gain control, the
-// transmit level, encoding.
+// transmit level, encoding. Every stage works on the packet's frame, of `frameMs` (10 or 20).
 // Everything is allocated at construction; process() allocates nothing.
 class TransmitPipeline {
 public:
-    explicit TransmitPipeline(VoiceProcessing options = {});
+    explicit TransmitPipeline(VoiceProcessing options = {}, int frameMs = kFrameDurationMs);
     ~TransmitPipeline();
     TransmitPipeline(const TransmitPipeline&) = delete;
     TransmitPipeline& operator=(const TransmitPipeline&) = delete;
 
-    // `mic` (kFrameSamples) is processed in place. `played` is the frame the speaker played
+    // `mic` (frameSamples()) is processed in place. `played` is the frame the speaker played
     // alongside it, or empty when nothing plays. Returns the packet size, 0 when encoding failed.
     std::size_t process(std::span<std::int16_t> mic, std::span<const std::int16_t> played, int level,
                         std::span<std::uint8_t> packet);
 
     const VoiceProcessing& options() const { return m_options; }
+    std::size_t frameSamples() const { return m_frameSamples; }
 
 private:
     VoiceProcessing m_options;
+    std::size_t m_frameSamples;
     SpeexEchoState_* m_echo = nullptr;
     SpeexPreprocessState_* m_preprocess = nullptr;
     void holdGainWhileFarEndTalks(std::span<const std::int16_t> played);
@@ -64,8 +66,8 @@ private:
     bool m_gainRiseHeld = false;
     GainStage m_gain;
     OpusVoiceEncoder m_encoder;
-    std::int16_t m_cleaned[kFrameSamples]{};
-    std::int16_t m_silence[kFrameSamples]{};
+    std::int16_t m_cleaned[kMaxSentFrameSamples]{};
+    std::int16_t m_silence[kMaxSentFrameSamples]{};
 };
 
 } // namespace talvora::voice

@@ -19,6 +19,10 @@ std::unique_ptr<UdpSocket> UdpSocket::bind(std::uint32_t address, std::uint16_t 
         }
         return nullptr;
     }
+    // A network that ignores or rewrites the mark still carries the voice: the result is not
+    // a reason to refuse the call.
+    const int tos = kVoiceTypeOfService;
+    ::setsockopt(fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(address);

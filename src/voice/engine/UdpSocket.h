@@ -6,11 +6,16 @@
 
 namespace talvora::voice {
 
+// Voice goes out marked Expedited Forwarding (DSCP 46, the TOS byte 0xb8): Wi-Fi access points put
+// it in their voice queue, ahead of pictures and bulk traffic.
+inline constexpr int kVoiceTypeOfService = 46 << 2;
+
 // An IPv4 UDP socket for the engine's threads (plain POSIX: the real-time paths must not touch
 // Qt's event machinery). Addresses are in host byte order.
 class UdpSocket {
 public:
-    // Binds `address`:`port` (port 0: any free port). Null on failure, with errno in *error.
+    // Binds `address`:`port` (port 0: any free port), its datagrams marked kVoiceTypeOfService.
+    // Null on failure, with errno in *error.
     static std::unique_ptr<UdpSocket> bind(std::uint32_t address, std::uint16_t port, int* error = nullptr);
     ~UdpSocket();
     UdpSocket(const UdpSocket&) = delete;
