@@ -55,10 +55,11 @@ for loss in "${losses[@]}"; do
   echo "loss $loss % on the way to B (feed: $feed, assumed at the start: ${START:-0} %), $seconds s, pictures delivered whole per 5 s window"
   printf '%6s | %-26s | %-26s | %s\n' window "today: received/sent" "budget: received/sent" \
     "budget: bytes, quality, rate/s, encodes a picture"
-  join <(awk '/^window/ {print $2, $4, $6}' "$work/today-b") <(awk '/^window/ {print $2, $4}' "$work/today-a") |
-    join - <(awk '/^window/ {print $2, $4, $6}' "$work/budget-b") |
-    join - <(awk '/^window/ {r = $20 > 0 ? $20 : 30; print $2, $4, $6, $8, r, $10}' "$work/budget-a") |
-    awk '{ printf "%6d | %3d/%-3d  frag %7.2f MB  | %3d/%-3d  frag %7.2f MB  | %6d B  q %3d  %4.1f  %.2f\n",
+  # One line a window from each of the four: B's count and memory, A's sent (and the budget's plan).
+  paste -d ' ' <(awk '/^window/ {print $2, $4, $6}' "$work/today-b") <(awk '/^window/ {print $4}' "$work/today-a") \
+    <(awk '/^window/ {print $4, $6}' "$work/budget-b") \
+    <(awk '/^window/ {r = $20 > 0 ? $20 : 30; print $4, $6, $8, r, $10}' "$work/budget-a") |
+    awk 'NF == 11 { printf "%6d | %3d/%-3d  frag %7.2f MB  | %3d/%-3d  frag %7.2f MB  | %6d B  q %3d  %4.1f  %.2f\n",
            $1, $2, $4, $3 / 1048576, $5, $7, $6 / 1048576, $8, $9, $10, $11 }'
   awk '/^window/ { s += $4 } END { printf "total today %d", s }' "$work/today-b"
   awk '/^window/ { s += $4 } END { printf ", budget %d pictures delivered\n\n", s }' "$work/budget-b"

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,20 +19,19 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         socklen_t length = sizeof a;
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length);
         port = ntohs(a.sin_port);
         const int on = 1;
+        const timeval second{1, 0};
         ::setsockopt(m_fd, IPPROTO_IP, IP_RECVTOS, &on, sizeof on);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     }
     ~TosReceiver() { ::close(m_fd); }
 
-    // The payload and its type of service (-1 when none came within a second).
+    // The payload and its type of service (-1 when nothing came within a second).
     std::pair<QByteArray, int> next() {
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) != 1)
-            return {{}, -1};
         char data[2048];
         alignas(cmsghdr) char control[256];
         iovec io{data, sizeof data};
@@ -44,7 +42,7 @@ public:
         message.msg_controllen = sizeof control;
         const ssize_t n = ::recvmsg(m_fd, &message, 0);
         int tos = -1;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        for (cmsghdr* c = n < 0 ? nullptr : CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS)
                 tos = *reinterpret_cast<const uchar*>(CMSG_DATA(c));
         }
