@@ -143,7 +143,8 @@ OpenResult MediaOpener::open(std::span<const std::uint8_t> datagram, std::span<s
         break;
     }
     const Nonce nonce = nonceFor(datagram.first(kSealedHeaderBytes));
-    // The tag is checked before a byte is decrypted: a forged datagram leaves `out` untouched.
+    // The tag is checked before a byte is decrypted: a forged datagram yields no plain byte (libsodium
+    // clears `out`), and the window stays where it was.
     if (crypto_aead_chacha20poly1305_ietf_decrypt_detached(
             out.data(), nullptr, cipher.data(), plainBytes, datagram.data() + kSealedHeaderBytes + plainBytes,
             datagram.data(), kSealedHeaderBytes, nonce.data(), m_key.data()) != 0) {
