@@ -38,6 +38,12 @@ std::optional<QString> strictUtf8(QByteArrayView bytes) {
 
 // The record on `line`, or why it is not one.
 std::optional<VerifiedPeer> parseRecord(QByteArrayView line, QString& why) {
+    for (const char c : line) {
+        if ((uchar(c) < 0x20 && c != '\t') || c == 0x7f) {
+            why = QStringLiteral("it holds control characters");
+            return std::nullopt;
+        }
+    }
     const QList<QByteArray> fields = line.toByteArray().split('\t');
     if (fields.size() != 4) {
         why = QStringLiteral("it has %1 fields separated by tabs, not 4").arg(fields.size());
@@ -91,18 +97,17 @@ VerifiedPeersText parseVerifiedPeers(QByteArrayView bytes) {
         while (end < bytes.size() && bytes[end] != '\n') {
             ++end;
         }
-        QByteArrayView line = bytes.sliced(pos, end - pos);
+        const QByteArrayView line = bytes.sliced(pos, end - pos);
         pos = end + 1;
         ++number;
-        if (line.endsWith('\r')) {
-            line.chop(1);
-        }
-        if (line.trimmed().isEmpty() || line.startsWith('#')) {
+        // A record's line may end in CR LF; any other line is kept byte for byte, CR and all.
+        const QByteArrayView content = line.endsWith('\r') ? line.first(line.size() - 1) : line;
+        if (content.trimmed().isEmpty() || content.startsWith('#')) {
             out.lines.append({std::nullopt, line.toByteArray()});
             continue;
         }
         QString why;
-        if (std::optional<VerifiedPeer> peer = parseRecord(line, why)) {
+        if (std::optional<VerifiedPeer> peer = parseRecord(content, why)) {
             out.lines.append({std::move(peer), {}});
         } else {
             out.lines.append({std::nullopt, line.toByteArray()});

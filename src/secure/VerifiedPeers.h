@@ -24,12 +24,13 @@ struct VerifiedPeer {
 
 inline const QString kVerifiedPeersFileName = QStringLiteral("VerifiedPeers.dat");
 
-// "VerifiedPeers.dat", UTF-8 text, one line each, ended by LF (CR LF is read too):
+// "VerifiedPeers.dat", UTF-8 text, one line each, ended by LF (a record's CR LF is read too):
 //
 //   # a comment; blank lines are kept as they are
 //   <identity key: 64 hex digits> TAB <date verified: YYYY-MM-DD> TAB <address> TAB <name>
 //
-// The name may be empty; tabs and line breaks in a name or address are written as spaces. A line
+// The name may be empty; tabs and line breaks in a name or address are written as spaces, and no
+// field holds another control character. A line
 // that is neither a comment nor a record is kept byte for byte, where it was, and named in the
 // problems, so a file edited by hand loses nothing when the phone writes it again.
 struct VerifiedPeersLine {

@@ -99,6 +99,7 @@ TEST(VerifiedPeersFile, FormatByteForByteAndBadLinesKept) {
         {QByteArray(64, 'a') + "\t2024-05-01\t\tb", "the address is empty"},
         {QByteArray(64, 'a') + "\t2024-05-01\ta\t\xff", "it is not UTF-8 text"},
         {QByteArray(64, 'a') + "\t2024-05-01\ta\tb\tc", "it has 5 fields separated by tabs, not 4"},
+        {QByteArray(64, 'a') + "\t2024-05-01\ta\tb\rc", "it holds control characters"},
     };
     for (const auto& c : bad) {
         EXPECT_EQ(parseVerifiedPeers(c.line).problems, QStringList{"line 1: " + QString::fromLatin1(c.why)});
