@@ -139,7 +139,7 @@ void sealed(Input& in) {
     constexpr int kPool = 160;
     static const std::vector<std::vector<std::uint8_t>> pool = [] {
         std::array<std::uint8_t, 32> k = filled(9);
-        MediaSealer sealer(SealedMedium::Picture, SecretKey(k));
+        MediaSealer sealer(SealedMedium::Picture, AeadCipher::ChaCha20Poly1305, SecretKey(k));
         std::vector<std::vector<std::uint8_t>> out;
         for (int i = 0; i < kPool; ++i) {
             std::vector<std::uint8_t> plain(1 + i % 40, std::uint8_t(i));
@@ -149,7 +149,7 @@ void sealed(Input& in) {
         }
         return out;
     }();
-    MediaOpener opener(SealedMedium::Picture, SecretKey(filled(9)));
+    MediaOpener opener(SealedMedium::Picture, AeadCipher::ChaCha20Poly1305, SecretKey(filled(9)));
     std::set<std::uint32_t> opened;
     while (in.more()) {
         const std::uint8_t op = in.next();

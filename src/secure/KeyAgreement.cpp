@@ -71,6 +71,11 @@ QByteArray versioned(std::span<const std::uint8_t> body) {
     return out;
 }
 
+// A DH part offers ChaCha20-Poly1305 always; one that does not is not a version 1 phone's.
+bool offersBaseline(QByteArrayView dhPart) {
+    return (quint8(dhPart[kDhPartBytes - 1]) & quint8(AeadCipher::ChaCha20Poly1305)) != 0;
+}
+
 qsizetype expectedBytes(KeyMessageType type) {
     switch (type) {
     case KeyMessageType::Commit:
@@ -113,7 +118,7 @@ bool KeyAgreementStep::has(KeyAgreementEvent event) const {
 }
 
 KeyAgreement::KeyAgreement(KeyAgreementRole role, const IdentityKey& identity, Timing timing,
-                           std::optional<std::array<std::uint8_t, 32>> ephemeralSecret)
+                           std::optional<std::array<std::uint8_t, 32>> ephemeralSecret, std::uint8_t ciphers)
     : m_role(role), m_identity(identity), m_timing(timing) {
     ensureSodium();
     std::array<std::uint8_t, 32> secret{};
@@ -125,11 +130,11 @@ KeyAgreement::KeyAgreement(KeyAgreementRole role, const IdentityKey& identity, T
     }
     m_ephemeralSecret = SecretKey(secret);
     wipe(secret);
-    crypto_scalarmult_base(m_ephemeralPublic.data(), m_ephemeralSecret.data());
-    if (m_role == KeyAgreementRole::Initiator) {
-        m_ownDhPart2 = versioned(m_ephemeralPublic);
-        m_ownCommit = versioned(Hash().add(QByteArrayView(kCommitLabel)).add(m_ownDhPart2).finish());
-    }
+    std::array<std::uint8_t, 32> ephemeralPublic{};
+    crypto_scalarmult_base(ephemeralPublic.data(), m_ephemeralSecret.data());
+    m_ownDhPart = versioned(ephemeralPublic);
+    m_ownDhPart.append(char(ciphers | std::uint8_t(AeadCipher::ChaCha20Poly1305)));
+    m_ownCommit = versioned(Hash().add(QByteArrayView(kCommitLabel)).add(m_ownDhPart).finish());
 }
 
 KeyAgreement::~KeyAgreement() = default;
@@ -258,15 +263,19 @@ void KeyAgreement::asInitiator(KeyMessageType type, QByteArrayView payload, std:
         if (m_state != State::AwaitingDhPart1) {
             break;
         }
+        if (!offersBaseline(payload)) {
+            step.events.push_back(KeyAgreementEvent::Malformed);
+            return;
+        }
         m_commit = m_ownCommit;
         m_dhPart1 = payload.toByteArray();
-        m_dhPart2 = m_ownDhPart2;
-        if (!derive(payload.sliced(1))) {
+        m_dhPart2 = m_ownDhPart;
+        if (!derive(payload)) {
             fail(step, KeyAgreementFailure::WeakPublicKey);
             return;
         }
         m_state = State::AwaitingConfirm1;
-        sendNew(step, {quint8(KeyMessageType::DhPart2), m_ownDhPart2}, nowMs);
+        sendNew(step, {quint8(KeyMessageType::DhPart2), m_ownDhPart}, nowMs);
         return;
     case KeyMessageType::Confirm1:
         if (!m_confirm1.isEmpty()) {
@@ -325,7 +334,7 @@ void KeyAgreement::asResponder(KeyMessageType type, QByteArrayView payload, std:
             return;
         }
         m_commit = payload.toByteArray();
-        m_dhPart1 = versioned(m_ephemeralPublic);
+        m_dhPart1 = m_ownDhPart;
         m_dhPart1Answer = KeyMessage{quint8(KeyMessageType::DhPart1), m_dhPart1};
         m_state = State::AwaitingDhPart2;
         sendNew(step, *m_dhPart1Answer, nowMs);
@@ -343,8 +352,12 @@ void KeyAgreement::asResponder(KeyMessageType type, QByteArrayView payload, std:
             fail(step, KeyAgreementFailure::CommitmentMismatch);
             return;
         }
+        if (!offersBaseline(payload)) {
+            step.events.push_back(KeyAgreementEvent::Malformed);
+            return;
+        }
         m_dhPart2 = payload.toByteArray();
-        if (!derive(payload.sliced(1))) {
+        if (!derive(payload)) {
             fail(step, KeyAgreementFailure::WeakPublicKey);
             return;
         }
@@ -389,10 +402,10 @@ void KeyAgreement::asResponder(KeyMessageType type, QByteArrayView payload, std:
     step.events.push_back(KeyAgreementEvent::Unexpected);
 }
 
-bool KeyAgreement::derive(QByteArrayView peerPublic) {
+bool KeyAgreement::derive(QByteArrayView peerDhPart) {
     std::array<std::uint8_t, 32> shared{};
     // libsodium refuses a low-order point, whose result would not depend on our secret.
-    if (crypto_scalarmult(shared.data(), m_ephemeralSecret.data(), bytesOf(peerPublic)) != 0) {
+    if (crypto_scalarmult(shared.data(), m_ephemeralSecret.data(), bytesOf(peerDhPart) + 1) != 0) {
         return false;
     }
     m_ephemeralSecret = SecretKey(); // no longer needed: forget it
@@ -402,7 +415,9 @@ bool KeyAgreement::derive(QByteArrayView peerPublic) {
     wipe(shared);
 
     const bool initiator = m_role == KeyAgreementRole::Initiator;
+    const auto common = quint8(m_dhPart1.back()) & quint8(m_dhPart2.back());
     m_keys = SessionKeys{
+        common & quint8(AeadCipher::Aes256Gcm) ? AeadCipher::Aes256Gcm : AeadCipher::ChaCha20Poly1305,
         subkey(master, initiator ? kPicturesFromInitiator : kPicturesFromResponder),
         subkey(master, initiator ? kPicturesFromResponder : kPicturesFromInitiator),
         subkey(master, initiator ? kVoiceFromInitiator : kVoiceFromResponder),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "secure/IdentityKey.h"
+#include "secure/SealedDatagram.h"
 #include "secure/Sodium.h"
 
 #include <QByteArray>
@@ -21,6 +22,7 @@ namespace talvora {
 //   Commit     hash of the DhPart2 it will send   ->
 //                                               <-  DhPart1    its X25519 public key
 //   DhPart2    its X25519 public key              ->   (checked against the commitment)
+//              (each DH part also offers the AEADs its side can seal with)
 //                                               <-  Confirm1   sealed: identity key, signature
 //   Confirm2   sealed: identity key, signature    ->
 //                                               <-  Confirm2Ack
@@ -30,13 +32,15 @@ namespace talvora {
 // neither side can try keys until the code comes out as it wishes: someone in the middle gets
 // one guess at the 20-bit code per call.
 //
-// Every payload starts with the version, 1. All keys come from the X25519 result and the hash of
-// the transcript (the Commit, DhPart1 and DhPart2 payloads), by BLAKE2b and libsodium's KDF: one
-// key per medium and direction, one per confirmation, and the bytes of the short authentication
-// string. Each confirmation carries the sender's identity key and its Ed25519 signature of the
-// transcript hash and the sender's role, encrypted and authenticated (ChaCha20-Poly1305) with
-// the sender's confirmation key: it proves that the peer derived the same keys, and that whoever
-// holds that identity key took part in this exchange, while hiding the identity from onlookers.
+// Every payload starts with the version, 1. Media are sealed with AES-256-GCM when both sides
+// offer it and with ChaCha20-Poly1305 otherwise; the offers are part of the transcript, so nobody
+// in the middle can talk the phones down to the slower cipher unnoticed. All keys come from the X25519 result
+// and the hash of the transcript (the Commit, DhPart1 and DhPart2 payloads), by BLAKE2b and libsodium's KDF:
+// one key per medium and direction, one per confirmation, and the bytes of the short authentication string.
+// Each confirmation carries the sender's identity key and its Ed25519 signature of the transcript hash and
+// the sender's role, encrypted and authenticated (ChaCha20-Poly1305) with the sender's confirmation key: it
+// proves that the peer derived the same keys, and that whoever holds that identity key took part in this
+// exchange, while hiding the identity from onlookers.
 //
 // Lost messages: the initiator sends its last message again every retransmit interval until the
 // answer comes; the responder answers a repeat of a message with the answer it gave before. Both
@@ -53,7 +57,7 @@ enum class KeyMessageType : quint8 {
 
 inline constexpr quint8 kKeyAgreementVersion = 1;
 inline constexpr qsizetype kCommitBytes = 33;      // version, BLAKE2b-256 of the DhPart2 payload
-inline constexpr qsizetype kDhPartBytes = 33;      // version, X25519 public key
+inline constexpr qsizetype kDhPartBytes = 34;      // version, X25519 public key, AEADs offered (bits)
 inline constexpr qsizetype kConfirmBytes = 113;    // version, sealed (identity key 32, signature 64) + tag 16
 inline constexpr qsizetype kConfirm2AckBytes = 17; // version, tag 16 (of nothing)
 
@@ -94,8 +98,9 @@ struct KeyAgreementStep {
     bool has(KeyAgreementEvent event) const;
 };
 
-// The media keys of a call from one side's point of view.
+// The media keys of a call from one side's point of view, and the AEAD they are for.
 struct SessionKeys {
+    AeadCipher cipher = AeadCipher::ChaCha20Poly1305;
     SecretKey pictureSend, pictureReceive, voiceSend, voiceReceive;
 };
 
@@ -118,9 +123,11 @@ public:
     };
 
     // `ephemeralSecret` fixes the X25519 secret key (tests and fuzzing); without it a fresh one
-    // is drawn. `identity` must outlive the agreement.
+    // is drawn. `ciphers` are the AEADs this side offers (ChaCha20-Poly1305 is always among
+    // them). `identity` must outlive the agreement.
     KeyAgreement(KeyAgreementRole role, const IdentityKey& identity, Timing timing,
-                 std::optional<std::array<std::uint8_t, 32>> ephemeralSecret = std::nullopt);
+                 std::optional<std::array<std::uint8_t, 32>> ephemeralSecret = std::nullopt,
+                 std::uint8_t ciphers = availableCiphers());
     ~KeyAgreement();
     KeyAgreement(const KeyAgreement&) = delete;
     KeyAgreement& operator=(const KeyAgreement&) = delete;
@@ -148,7 +155,7 @@ public:
 private:
     void fail(KeyAgreementStep& step, KeyAgreementFailure why);
     void sendNew(KeyAgreementStep& step, KeyMessage message, std::int64_t nowMs);
-    bool derive(QByteArrayView peerPublic);
+    bool derive(QByteArrayView peerDhPart);
     QByteArray confirmation(KeyMessageType type);
     bool acceptConfirmation(KeyMessageType type, QByteArrayView payload, KeyAgreementStep& step);
     void asInitiator(KeyMessageType type, QByteArrayView payload, std::int64_t nowMs, KeyAgreementStep& step);
@@ -165,9 +172,8 @@ private:
     KeyAgreementFailure m_failure = KeyAgreementFailure::None;
 
     SecretKey m_ephemeralSecret;
-    std::array<std::uint8_t, 32> m_ephemeralPublic{};
-    QByteArray m_ownCommit;  // initiator: the Commit payload
-    QByteArray m_ownDhPart2; // initiator: the DhPart2 payload it committed to
+    QByteArray m_ownDhPart; // version, public key, offer
+    QByteArray m_ownCommit; // initiator: the Commit payload (of m_ownDhPart, its DhPart2)
     // The transcript, as both sides see it.
     QByteArray m_commit, m_dhPart1, m_dhPart2;
     QByteArray m_confirm1, m_confirm2, m_ack; // as taken, for telling repeats from conflicts

@@ -12,12 +12,12 @@ bool MediaGuard::decidePlain() {
     return true;
 }
 
-bool MediaGuard::decideSealed(SecretKey sendKey, SecretKey receiveKey) {
+bool MediaGuard::decideSealed(AeadCipher cipher, SecretKey sendKey, SecretKey receiveKey) {
     if (m_decided.exchange(true)) {
         return false;
     }
-    m_sealer.emplace(m_medium, std::move(sendKey));
-    m_opener.emplace(m_medium, std::move(receiveKey));
+    m_sealer.emplace(m_medium, cipher, std::move(sendKey));
+    m_opener.emplace(m_medium, cipher, std::move(receiveKey));
     m_mode.store(Mode::Sealed, std::memory_order_release);
     return true;
 }

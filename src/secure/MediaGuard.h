@@ -36,7 +36,7 @@ public:
 
     // Main thread, once per call: false (and nothing changes) when the guard has already decided.
     bool decidePlain();
-    bool decideSealed(SecretKey sendKey, SecretKey receiveKey);
+    bool decideSealed(AeadCipher cipher, SecretKey sendKey, SecretKey receiveKey);
 
     // The largest plain datagram that can go out now: the picture budget. Pictures sent in the
     // clear get the whole UDP payload; sealed (or not yet decided) ones lose the overhead.

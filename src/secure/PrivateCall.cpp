@@ -149,8 +149,8 @@ void PrivateCall::encrypted() {
     if (!keys) {
         return;
     }
-    m_pictures->decideSealed(std::move(keys->pictureSend), std::move(keys->pictureReceive));
-    m_voice->decideSealed(std::move(keys->voiceSend), std::move(keys->voiceReceive));
+    m_pictures->decideSealed(keys->cipher, std::move(keys->pictureSend), std::move(keys->pictureReceive));
+    m_voice->decideSealed(keys->cipher, std::move(keys->voiceSend), std::move(keys->voiceReceive));
     PrivateCallStatus status;
     status.state = PrivateCallState::Encrypted;
     status.code = m_agreement->shortAuthString();

@@ -9,10 +9,14 @@ namespace talvora {
 
 namespace {
 
-using Nonce = std::array<std::uint8_t, crypto_aead_chacha20poly1305_IETF_NPUBBYTES>;
+using Nonce = std::array<std::uint8_t, 12>;
 
-static_assert(crypto_aead_chacha20poly1305_IETF_ABYTES == kSealedTagBytes);
-static_assert(crypto_aead_chacha20poly1305_IETF_KEYBYTES == SecretKey::kBytes);
+static_assert(crypto_aead_chacha20poly1305_IETF_ABYTES == kSealedTagBytes &&
+              crypto_aead_aes256gcm_ABYTES == kSealedTagBytes);
+static_assert(crypto_aead_chacha20poly1305_IETF_KEYBYTES == SecretKey::kBytes &&
+              crypto_aead_aes256gcm_KEYBYTES == SecretKey::kBytes);
+static_assert(crypto_aead_chacha20poly1305_IETF_NPUBBYTES == 12 && crypto_aead_aes256gcm_NPUBBYTES == 12);
+static_assert(sizeof(crypto_aead_aes256gcm_state) == 512 && alignof(crypto_aead_aes256gcm_state) <= 16);
 
 std::uintptr_t address(const void* p) {
     return reinterpret_cast<std::uintptr_t>(p);
@@ -40,11 +44,57 @@ Nonce nonceFor(std::span<const std::uint8_t> header) {
     return nonce;
 }
 
+crypto_aead_aes256gcm_state* aesState(unsigned char* bytes) {
+    return reinterpret_cast<crypto_aead_aes256gcm_state*>(bytes);
+}
+
 } // namespace
 
-MediaSealer::MediaSealer(SealedMedium medium, SecretKey key) : m_medium(medium), m_key(std::move(key)) {
+std::uint8_t availableCiphers() {
     ensureSodium();
+    std::uint8_t ciphers = std::uint8_t(AeadCipher::ChaCha20Poly1305);
+    if (crypto_aead_aes256gcm_is_available() != 0) {
+        ciphers |= std::uint8_t(AeadCipher::Aes256Gcm);
+    }
+    return ciphers;
 }
+
+AeadKey::AeadKey(AeadCipher cipher, SecretKey key) : m_cipher(cipher), m_key(std::move(key)), m_aesState{} {
+    ensureSodium();
+    if (m_cipher == AeadCipher::Aes256Gcm) {
+        crypto_aead_aes256gcm_beforenm(aesState(m_aesState), m_key.data());
+    }
+}
+
+AeadKey::~AeadKey() {
+    wipe(m_aesState);
+}
+
+void AeadKey::seal(const std::uint8_t* plain, std::size_t size, std::uint8_t* out, std::uint8_t* tag,
+                   const std::uint8_t* ad, std::size_t adSize, const std::uint8_t* nonce) const {
+    if (m_cipher == AeadCipher::Aes256Gcm) {
+        crypto_aead_aes256gcm_encrypt_detached_afternm(out, tag, nullptr, plain, size, ad, adSize, nullptr,
+                                                       nonce,
+                                                       aesState(const_cast<unsigned char*>(m_aesState)));
+    } else {
+        crypto_aead_chacha20poly1305_ietf_encrypt_detached(out, tag, nullptr, plain, size, ad, adSize,
+                                                           nullptr, nonce, m_key.data());
+    }
+}
+
+bool AeadKey::open(const std::uint8_t* cipher, std::size_t size, const std::uint8_t* tag, std::uint8_t* out,
+                   const std::uint8_t* ad, std::size_t adSize, const std::uint8_t* nonce) const {
+    if (m_cipher == AeadCipher::Aes256Gcm) {
+        return crypto_aead_aes256gcm_decrypt_detached_afternm(
+                   out, nullptr, cipher, size, tag, ad, adSize, nonce,
+                   aesState(const_cast<unsigned char*>(m_aesState))) == 0;
+    }
+    return crypto_aead_chacha20poly1305_ietf_decrypt_detached(out, nullptr, cipher, size, tag, ad, adSize,
+                                                              nonce, m_key.data()) == 0;
+}
+
+MediaSealer::MediaSealer(SealedMedium medium, AeadCipher cipher, SecretKey key)
+    : m_medium(medium), m_key(cipher, std::move(key)) {}
 
 SealResult MediaSealer::seal(std::span<const std::uint8_t> plain, std::span<std::uint8_t> out) {
     if (plain.empty()) {
@@ -69,9 +119,8 @@ SealResult MediaSealer::seal(std::span<const std::uint8_t> plain, std::span<std:
     const Nonce nonce = nonceFor(header);
     // The header goes in after the encryption: sealing in place, plain[0..4] may lie under it.
     std::uint8_t* cipher = out.data() + kSealedHeaderBytes;
-    crypto_aead_chacha20poly1305_ietf_encrypt_detached(cipher, cipher + plain.size(), nullptr, plain.data(),
-                                                       plain.size(), header.data(), header.size(), nullptr,
-                                                       nonce.data(), m_key.data());
+    m_key.seal(plain.data(), plain.size(), cipher, cipher + plain.size(), header.data(), header.size(),
+               nonce.data());
     std::copy(header.begin(), header.end(), out.begin());
     return {SealStatus::Sealed, total};
 }
@@ -112,9 +161,8 @@ void ReplayWindow::accept(std::uint32_t sequence) {
     }
 }
 
-MediaOpener::MediaOpener(SealedMedium medium, SecretKey key) : m_medium(medium), m_key(std::move(key)) {
-    ensureSodium();
-}
+MediaOpener::MediaOpener(SealedMedium medium, AeadCipher cipher, SecretKey key)
+    : m_medium(medium), m_key(cipher, std::move(key)) {}
 
 OpenResult MediaOpener::open(std::span<const std::uint8_t> datagram, std::span<std::uint8_t> out) {
     if (datagram.size() <= kSealedOverheadBytes) {
@@ -145,9 +193,8 @@ OpenResult MediaOpener::open(std::span<const std::uint8_t> datagram, std::span<s
     const Nonce nonce = nonceFor(datagram.first(kSealedHeaderBytes));
     // The tag is checked before a byte is decrypted: a forged datagram yields no plain byte (libsodium
     // clears `out`), and the window stays where it was.
-    if (crypto_aead_chacha20poly1305_ietf_decrypt_detached(
-            out.data(), nullptr, cipher.data(), plainBytes, datagram.data() + kSealedHeaderBytes + plainBytes,
-            datagram.data(), kSealedHeaderBytes, nonce.data(), m_key.data()) != 0) {
+    if (!m_key.open(cipher.data(), plainBytes, cipher.data() + plainBytes, out.data(), datagram.data(),
+                    kSealedHeaderBytes, nonce.data())) {
         return {OpenStatus::Forged, 0, sequence};
     }
     m_window.accept(sequence);

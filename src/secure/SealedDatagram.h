@@ -14,16 +14,50 @@ namespace talvora {
 //
 //    0  1  medium: 'P' (0x50) picture, 'V' (0x56) voice
 //    1  4  sequence number, big-endian: 0 for the first datagram sealed with this key, then +1
-//    5  …  the plain datagram, encrypted (IETF ChaCha20-Poly1305)
-//  -16 16  the Poly1305 tag over bytes 0 to 4 and the encrypted bytes
+//    5  …  the plain datagram, encrypted with the call's AEAD (AeadCipher)
+//  -16 16  the AEAD's tag over bytes 0 to 4 and the encrypted bytes
 //
-// The nonce is the medium byte and the sequence number: each key seals one medium in one
-// direction of one call, so no nonce repeats under a key, and the sender stops rather than wrap.
+// The 12-byte nonce is seven zero bytes, the medium byte and the sequence number: each key seals
+// one medium in one direction of one call, so no nonce repeats under a key, and the sender stops
+// rather than wrap.
 //
 // What a sniffer sees: the first byte is never FF, so a sealed picture never starts like a JPEG
 // file (FF D8); and its top two bits are 01, RTP version 1, which every RTP parser refuses, so a
 // sealed voice packet is never taken for RTP. The RTP header and the Opus payload are both inside
 // the ciphertext; the rest of the datagram is indistinguishable from random bytes.
+// The AEADs two phones can agree on (as bits of the key agreement's offer).
+enum class AeadCipher : std::uint8_t {
+    ChaCha20Poly1305 = 1 << 0, // IETF; every phone has it
+    Aes256Gcm = 1 << 1,        // twice as fast where the processor has AES instructions
+};
+
+// What this machine can seal with: ChaCha20-Poly1305 always, and AES-256-GCM where libsodium
+// offers it (x86-64 with AES-NI and PCLMUL; elsewhere it has none).
+std::uint8_t availableCiphers();
+
+// One AEAD key, ready to use (AES's key schedule is expanded once, not per datagram); wiped when
+// it goes. No allocation, no lock.
+class AeadKey {
+public:
+    AeadKey(AeadCipher cipher, SecretKey key);
+    ~AeadKey();
+    AeadKey(const AeadKey&) = delete;
+    AeadKey& operator=(const AeadKey&) = delete;
+
+    AeadCipher cipher() const { return m_cipher; }
+    // `out` receives plain.size() bytes and may be `plain` itself; the tag goes to `tag`.
+    void seal(const std::uint8_t* plain, std::size_t size, std::uint8_t* out, std::uint8_t* tag,
+              const std::uint8_t* ad, std::size_t adSize, const std::uint8_t* nonce) const;
+    // False (and `out` cleared) when the tag does not match.
+    bool open(const std::uint8_t* cipher, std::size_t size, const std::uint8_t* tag, std::uint8_t* out,
+              const std::uint8_t* ad, std::size_t adSize, const std::uint8_t* nonce) const;
+
+private:
+    AeadCipher m_cipher;
+    SecretKey m_key;
+    alignas(16) unsigned char m_aesState[512]; // libsodium's crypto_aead_aes256gcm_state
+};
+
 enum class SealedMedium : std::uint8_t {
     Picture = 0x50,
     Voice = 0x56,
@@ -62,7 +96,7 @@ struct SealResult {
 // allocation, no lock, no logging, so the voice engine's real-time threads can call it.
 class MediaSealer {
 public:
-    MediaSealer(SealedMedium medium, SecretKey key);
+    MediaSealer(SealedMedium medium, AeadCipher cipher, SecretKey key);
 
     // Writes the sealed datagram for `plain` into `out`, which needs plain.size() +
     // kSealedOverheadBytes bytes. `plain` may already lie at out[kSealedHeaderBytes] (sealing in
@@ -75,7 +109,7 @@ public:
 
 private:
     SealedMedium m_medium;
-    SecretKey m_key;
+    AeadKey m_key;
     std::uint64_t m_next = 0; // up to 2^32; at 2^32 the key is used up
 };
 
@@ -118,7 +152,7 @@ struct OpenResult {
 // the sealer: one thread at a time, no allocation, no lock, no logging.
 class MediaOpener {
 public:
-    MediaOpener(SealedMedium medium, SecretKey key);
+    MediaOpener(SealedMedium medium, AeadCipher cipher, SecretKey key);
 
     // Opens `datagram` into `out`, which needs datagram.size() - kSealedOverheadBytes bytes. `out`
     // may start at datagram[kSealedHeaderBytes] (opening in place); any other overlap is refused.
@@ -128,7 +162,7 @@ public:
 
 private:
     SealedMedium m_medium;
-    SecretKey m_key;
+    AeadKey m_key;
     ReplayWindow m_window;
 };
 

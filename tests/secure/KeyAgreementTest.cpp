@@ -50,9 +50,10 @@ struct Exchange {
 
     explicit Exchange(Fault f = {}, std::optional<std::array<std::uint8_t, 32>> secretI = std::nullopt,
                       std::optional<std::array<std::uint8_t, 32>> secretR = std::nullopt,
-                      Role roleOfSecond = Role::Responder)
-        : initiator(Role::Initiator, idI, {200, 5000}, secretI),
-          responder(roleOfSecond, idR, {200, 5000}, secretR), fault(std::move(f)) {}
+                      Role roleOfSecond = Role::Responder, std::uint8_t ciphersI = availableCiphers(),
+                      std::uint8_t ciphersR = availableCiphers())
+        : initiator(Role::Initiator, idI, {200, 5000}, secretI, ciphersI),
+          responder(roleOfSecond, idR, {200, 5000}, secretR, ciphersR), fault(std::move(f)) {}
 
     void post(KeyAgreement& from, const KeyAgreementStep& step) {
         KeyAgreement* to = &from == &initiator ? &responder : &initiator;
@@ -94,11 +95,12 @@ void expectSameKeys(KeyAgreement& a, KeyAgreement& b, const char* name) {
     EXPECT_EQ(a.shortAuthString().size(), 4) << name;
     std::optional<SessionKeys> ka = a.takeKeys(), kb = b.takeKeys();
     ASSERT_TRUE(ka && kb) << name;
+    ASSERT_EQ(ka->cipher, kb->cipher) << name;
     const std::uint8_t plain[] = {1, 2, 3};
     std::uint8_t sealed[3 + kSealedOverheadBytes], opened[3];
     const auto check = [&](SealedMedium medium, SecretKey& send, SecretKey& receive) {
-        MediaSealer sealer(medium, std::move(send));
-        MediaOpener opener(medium, std::move(receive));
+        MediaSealer sealer(medium, ka->cipher, std::move(send));
+        MediaOpener opener(medium, ka->cipher, std::move(receive));
         ASSERT_EQ(sealer.seal(plain, sealed).status, SealStatus::Sealed) << name;
         EXPECT_EQ(opener.open(sealed, opened).status, OpenStatus::Opened) << name;
     };
@@ -111,16 +113,22 @@ void expectSameKeys(KeyAgreement& a, KeyAgreement& b, const char* name) {
 // The commitment and the code were worked out apart from this code: X25519 by OpenSSL, BLAKE2b and
 // libsodium's KDF (keyed BLAKE2b, subkey number as salt, context as personalisation) by Python.
 TEST(KeyAgreement, ExchangeByteForByteFromFixedKeys) {
-    Exchange x({}, kAliceSecret, kBobSecret);
+    const auto chacha = std::uint8_t(AeadCipher::ChaCha20Poly1305);
+    Exchange x({}, kAliceSecret, kBobSecret, Role::Responder, chacha, chacha);
     x.run();
     ASSERT_EQ(x.log.size(), 6u);
     const char* expected[] = {
+        // BLAKE2b of DhPart2
         "01"
-        "b70ddfbb449865e10537698ded0d3e4cc2e5dc2b881c231271ba5f887a40207b", // BLAKE2b of DhPart2
+        "93b212909ebd2a6c3820ff61a6b373f21ab7db936375ff21c626f451b0f7d5fb",
+        // Bob's public key, and the offer: ChaCha20-Poly1305
         "01"
-        "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f", // Bob's public key
+        "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f"
+        "01",
+        // Alice's
         "01"
-        "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a", // Alice's public key
+        "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a"
+        "01",
     };
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(x.log[i].type, 16 + i);
@@ -132,7 +140,7 @@ TEST(KeyAgreement, ExchangeByteForByteFromFixedKeys) {
         EXPECT_EQ(x.log[i].payload.size(), sizes[i - 3]);
         EXPECT_EQ(x.log[i].payload[0], 1);
     }
-    EXPECT_EQ(x.initiator.shortAuthString(), QStringLiteral("cskr"));
+    EXPECT_EQ(x.initiator.shortAuthString(), QStringLiteral("pg8h"));
     EXPECT_EQ(x.initiator.peerIdentity(), x.idR.publicKey());
     EXPECT_EQ(x.responder.peerIdentity(), x.idI.publicKey());
     EXPECT_EQ(x.nowMs, 0) << "nothing waited for a timer";
@@ -202,7 +210,7 @@ TEST(KeyAgreement, LostRepeatedAndForgedMessagesInBothRoles) {
         {"forged acknowledgement: rejected, the real one follows", forge(Type::Confirm2Ack), done, done},
         {"low-order point as DH part 1",
          [](Type type, int, const QByteArray& p) {
-             return type == Type::DhPart1 ? std::vector{QByteArray(1, 1) + QByteArray(32, 0)}
+             return type == Type::DhPart1 ? std::vector{QByteArray(1, 1) + QByteArray(32, 0) + '\x01'}
                                           : std::vector{p};
          },
          {false, Failure::WeakPublicKey},
@@ -233,7 +241,7 @@ TEST(KeyAgreement, MessagesOutOfPlaceAreIgnored) {
     IdentityKey id = IdentityKey::fromSeed(bytes32("03"));
     for (Role role : {Role::Initiator, Role::Responder}) {
         KeyAgreement k(role, id, {});
-        const QByteArray dh = QByteArray(1, 1) + QByteArray(32, 9);
+        const QByteArray dh = QByteArray(1, 1) + QByteArray(32, 9) + '\x01';
         EXPECT_TRUE(k.receive(quint8(Type::DhPart1), dh, 0).has(KeyAgreementEvent::Unexpected))
             << "before start";
         const KeyAgreementStep started = k.start(0);
@@ -258,6 +266,31 @@ TEST(KeyAgreement, MessagesOutOfPlaceAreIgnored) {
         EXPECT_FALSE(k.completed());
         EXPECT_NE(k.state(), KeyAgreement::State::Failed);
     }
+}
+
+// AES-256-GCM only when both offer it; an offer without ChaCha20-Poly1305 is no version 1 phone's.
+TEST(KeyAgreement, CipherAsBothOffer) {
+    const std::uint8_t chacha = 1, both = 3;
+    const struct {
+        std::uint8_t offerI, offerR;
+        AeadCipher expected;
+    } cases[] = {
+        {chacha, chacha, AeadCipher::ChaCha20Poly1305},
+        {both, chacha, AeadCipher::ChaCha20Poly1305},
+        {chacha, both, AeadCipher::ChaCha20Poly1305},
+        {both, both, AeadCipher::Aes256Gcm},
+    };
+    for (const auto& c : cases) {
+        Exchange x({}, std::nullopt, std::nullopt, Role::Responder, c.offerI, c.offerR);
+        x.run();
+        ASSERT_TRUE(x.initiator.completed());
+        EXPECT_EQ(x.initiator.takeKeys()->cipher, c.expected) << int(c.offerI) << int(c.offerR);
+    }
+    Exchange noBaseline([](Type type, int, const QByteArray& p) {
+        return type == Type::DhPart1 ? std::vector{p.left(33) + '\x02', p} : std::vector{p};
+    });
+    noBaseline.run();
+    expectSameKeys(noBaseline.initiator, noBaseline.responder, "the offer without the baseline is ignored");
 }
 
 // Both phones think they placed the call: the larger commitment keeps the initiator's part.

@@ -33,6 +33,17 @@ Bytes pictureLike(std::size_t size) {
     return b;
 }
 
+constexpr AeadCipher kChaCha = AeadCipher::ChaCha20Poly1305;
+
+// The ciphers this machine has, for the cases that run with each.
+std::vector<AeadCipher> ciphers() {
+    std::vector<AeadCipher> out{kChaCha};
+    if (availableCiphers() & std::uint8_t(AeadCipher::Aes256Gcm)) {
+        out.push_back(AeadCipher::Aes256Gcm);
+    }
+    return out;
+}
+
 Bytes sealOne(MediaSealer& sealer, const Bytes& plain) {
     Bytes out(plain.size() + kSealedOverheadBytes);
     EXPECT_EQ(sealer.seal(plain, out).status, SealStatus::Sealed);
@@ -41,7 +52,7 @@ Bytes sealOne(MediaSealer& sealer, const Bytes& plain) {
 
 // The layout as written in the header comment, checked with libsodium directly.
 TEST(SealedDatagram, LayoutByteForByte) {
-    MediaSealer sealer(SealedMedium::Voice, key(7));
+    MediaSealer sealer(SealedMedium::Voice, kChaCha, key(7));
     const Bytes plain = {0x80, 0x6f, 0x00, 0x01, 9, 9, 9, 9, 1, 2, 3, 4, 0xfc, 0xff, 0xfe}; // RTP and Opus
     sealOne(sealer, plain);
     const Bytes sealed = sealOne(sealer, plain); // the second: sequence 1
@@ -57,7 +68,7 @@ TEST(SealedDatagram, LayoutByteForByte) {
               0);
     EXPECT_EQ(opened, plain);
     // A sniffer takes neither medium for what it carries.
-    MediaSealer pictures(SealedMedium::Picture, key(7));
+    MediaSealer pictures(SealedMedium::Picture, kChaCha, key(7));
     const Bytes picture = sealOne(pictures, pictureLike(1000));
     EXPECT_NE(picture[0], 0xff);
     EXPECT_FALSE(voice::parseRtpPacket(sealed));
@@ -65,96 +76,102 @@ TEST(SealedDatagram, LayoutByteForByte) {
 }
 
 TEST(SealedDatagram, WhatComesOfEachDatagram) {
-    MediaSealer sealer(SealedMedium::Picture, key(1));
-    std::vector<Bytes> sealed;
-    for (int i = 0; i < 300; ++i) {
-        sealed.push_back(sealOne(sealer, pictureLike(100 + i)));
-    }
-    const auto tampered = [&](std::size_t at) {
-        Bytes b = sealed[5];
-        b[at] ^= 0x01;
-        return b;
-    };
-    const Bytes& s = sealed[5];
-    const struct {
-        const char* name;
-        std::vector<Bytes> before; // opened first, in order
-        Bytes datagram;
-        OpenStatus expected;
-        std::uint8_t keyFill = 1;
-    } cases[] = {
-        {"first", {}, s, OpenStatus::Opened},
-        {"tampered medium byte", {}, tampered(0), OpenStatus::NotSealed},
-        {"tampered sequence", {}, tampered(3), OpenStatus::Forged},
-        {"tampered body", {}, tampered(50), OpenStatus::Forged},
-        {"tampered tag", {}, tampered(s.size() - 1), OpenStatus::Forged},
-        {"wrong key", {}, s, OpenStatus::Forged, 2},
-        {"replayed", {s}, s, OpenStatus::Replayed},
-        {"reordered within the window", {sealed[130]}, s, OpenStatus::Opened},
-        {"reordered to the window's edge", {sealed[132]}, s, OpenStatus::Opened},
-        {"reordered beyond the window", {sealed[133]}, s, OpenStatus::TooOld},
-        {"replayed after newer ones", {s, sealed[9], sealed[7]}, s, OpenStatus::Replayed},
-        {"forgery does not move the window", {tampered(3), tampered(2)}, s, OpenStatus::Opened},
-        {"short", {}, Bytes(s.begin(), s.begin() + 21), OpenStatus::Short},
-        {"empty", {}, {}, OpenStatus::Short},
-        {"a plain JPEG file", {}, pictureLike(500), OpenStatus::NotSealed},
-        {"a voice datagram",
-         {},
-         [] {
-             MediaSealer v(SealedMedium::Voice, key(1));
-             return sealOne(v, Bytes(50, 3));
-         }(),
-         OpenStatus::NotSealed},
-        {"longer than any picture",
-         {},
-         [&] {
-             Bytes b = s;
-             b.resize(kMaxUdpPayloadBytes + 1);
-             return b;
-         }(),
-         OpenStatus::TooLarge},
-    };
-    for (const auto& c : cases) {
-        MediaOpener opener(SealedMedium::Picture, key(c.keyFill));
-        Bytes out(70000, 0xee);
-        for (const Bytes& b : c.before) {
-            opener.open(b, out);
+    for (AeadCipher cipher : ciphers()) {
+        MediaSealer sealer(SealedMedium::Picture, cipher, key(1));
+        std::vector<Bytes> sealed;
+        for (int i = 0; i < 300; ++i) {
+            sealed.push_back(sealOne(sealer, pictureLike(100 + i)));
         }
-        std::fill(out.begin(), out.end(), 0xee);
-        const OpenResult r = opener.open(c.datagram, out);
-        EXPECT_EQ(r.status, c.expected) << c.name;
-        if (r.status == OpenStatus::Opened) {
-            EXPECT_EQ(Bytes(out.begin(), out.begin() + r.bytes), pictureLike(105)) << c.name;
-        } else {
-            EXPECT_NE(out[0], 0xff) << c.name << ": no plain byte comes out";
+        const auto tampered = [&](std::size_t at) {
+            Bytes b = sealed[5];
+            b[at] ^= 0x01;
+            return b;
+        };
+        const Bytes& s = sealed[5];
+        const struct {
+            const char* name;
+            std::vector<Bytes> before; // opened first, in order
+            Bytes datagram;
+            OpenStatus expected;
+            std::uint8_t keyFill = 1;
+        } cases[] = {
+            {"first", {}, s, OpenStatus::Opened},
+            {"tampered medium byte", {}, tampered(0), OpenStatus::NotSealed},
+            {"tampered sequence", {}, tampered(3), OpenStatus::Forged},
+            {"tampered body", {}, tampered(50), OpenStatus::Forged},
+            {"tampered tag", {}, tampered(s.size() - 1), OpenStatus::Forged},
+            {"wrong key", {}, s, OpenStatus::Forged, 2},
+            {"replayed", {s}, s, OpenStatus::Replayed},
+            {"reordered within the window", {sealed[130]}, s, OpenStatus::Opened},
+            {"reordered to the window's edge", {sealed[132]}, s, OpenStatus::Opened},
+            {"reordered beyond the window", {sealed[133]}, s, OpenStatus::TooOld},
+            {"replayed after newer ones", {s, sealed[9], sealed[7]}, s, OpenStatus::Replayed},
+            {"forgery does not move the window", {tampered(3), tampered(2)}, s, OpenStatus::Opened},
+            {"short", {}, Bytes(s.begin(), s.begin() + 21), OpenStatus::Short},
+            {"empty", {}, {}, OpenStatus::Short},
+            {"a plain JPEG file", {}, pictureLike(500), OpenStatus::NotSealed},
+            {"a voice datagram",
+             {},
+             [&] {
+                 MediaSealer v(SealedMedium::Voice, cipher, key(1));
+                 return sealOne(v, Bytes(50, 3));
+             }(),
+             OpenStatus::NotSealed},
+            {"longer than any picture",
+             {},
+             [&] {
+                 Bytes b = s;
+                 b.resize(kMaxUdpPayloadBytes + 1);
+                 return b;
+             }(),
+             OpenStatus::TooLarge},
+        };
+        for (const auto& c : cases) {
+            MediaOpener opener(SealedMedium::Picture, cipher, key(c.keyFill));
+            Bytes out(70000, 0xee);
+            for (const Bytes& b : c.before) {
+                opener.open(b, out);
+            }
+            std::fill(out.begin(), out.end(), 0xee);
+            const OpenResult r = opener.open(c.datagram, out);
+            EXPECT_EQ(r.status, c.expected) << c.name;
+            if (r.status == OpenStatus::Opened) {
+                EXPECT_EQ(Bytes(out.begin(), out.begin() + r.bytes), pictureLike(105)) << c.name;
+            } else {
+                EXPECT_NE(out[0], 0xff) << c.name << ": no plain byte comes out";
+            }
         }
     }
 }
 
 TEST(SealedDatagram, SizesBuffersAndSealingInPlace) {
-    MediaSealer sealer(SealedMedium::Picture, key(4));
-    MediaOpener opener(SealedMedium::Picture, key(4));
-    Bytes big(kMaxUdpPayloadBytes);
-    EXPECT_EQ(sealer.seal(pictureLike(kMaxSealedPicturePlainBytes + 1), big).status, SealStatus::TooLarge);
-    EXPECT_EQ(sealer.seal({}, big).status, SealStatus::Empty);
-    EXPECT_EQ(sealer.seal(pictureLike(100), std::span(big).first(120)).status, SealStatus::NoRoom);
-    EXPECT_EQ(sealer.seal(std::span(big).subspan(3, 100), big).status, SealStatus::NoRoom) << "overlap";
-    EXPECT_EQ(sealer.nextSequence(), 0u) << "refusals use no sequence number";
+    for (AeadCipher cipher : ciphers()) {
+        MediaSealer sealer(SealedMedium::Picture, cipher, key(4));
+        MediaOpener opener(SealedMedium::Picture, cipher, key(4));
+        Bytes big(kMaxUdpPayloadBytes);
+        EXPECT_EQ(sealer.seal(pictureLike(kMaxSealedPicturePlainBytes + 1), big).status,
+                  SealStatus::TooLarge);
+        EXPECT_EQ(sealer.seal({}, big).status, SealStatus::Empty);
+        EXPECT_EQ(sealer.seal(pictureLike(100), std::span(big).first(120)).status, SealStatus::NoRoom);
+        EXPECT_EQ(sealer.seal(std::span(big).subspan(3, 100), big).status, SealStatus::NoRoom) << "overlap";
+        EXPECT_EQ(sealer.nextSequence(), 0u) << "refusals use no sequence number";
 
-    // The largest picture fills the largest datagram; sealed and opened where it lies.
-    const Bytes picture = pictureLike(kMaxSealedPicturePlainBytes);
-    std::copy(picture.begin(), picture.end(), big.begin() + kSealedHeaderBytes);
-    const SealResult sealed = sealer.seal(std::span(big).subspan(kSealedHeaderBytes, picture.size()), big);
-    ASSERT_EQ(sealed.status, SealStatus::Sealed);
-    EXPECT_EQ(sealed.bytes, kMaxUdpPayloadBytes);
-    const OpenResult opened = opener.open(big, std::span(big).subspan(kSealedHeaderBytes));
-    ASSERT_EQ(opened.status, OpenStatus::Opened);
-    EXPECT_TRUE(std::equal(picture.begin(), picture.end(), big.begin() + kSealedHeaderBytes));
+        // The largest picture fills the largest datagram; sealed and opened where it lies.
+        const Bytes picture = pictureLike(kMaxSealedPicturePlainBytes);
+        std::copy(picture.begin(), picture.end(), big.begin() + kSealedHeaderBytes);
+        const SealResult sealed =
+            sealer.seal(std::span(big).subspan(kSealedHeaderBytes, picture.size()), big);
+        ASSERT_EQ(sealed.status, SealStatus::Sealed);
+        EXPECT_EQ(sealed.bytes, kMaxUdpPayloadBytes);
+        const OpenResult opened = opener.open(big, std::span(big).subspan(kSealedHeaderBytes));
+        ASSERT_EQ(opened.status, OpenStatus::Opened);
+        EXPECT_TRUE(std::equal(picture.begin(), picture.end(), big.begin() + kSealedHeaderBytes));
 
-    MediaSealer voice(SealedMedium::Voice, key(4));
-    Bytes out(2000);
-    EXPECT_EQ(voice.seal(Bytes(kMaxSealedVoicePlainBytes), out).bytes, kMaxSealedVoiceDatagramBytes);
-    EXPECT_EQ(voice.seal(Bytes(kMaxSealedVoicePlainBytes + 1), out).status, SealStatus::TooLarge);
+        MediaSealer voice(SealedMedium::Voice, cipher, key(4));
+        Bytes out(2000);
+        EXPECT_EQ(voice.seal(Bytes(kMaxSealedVoicePlainBytes), out).bytes, kMaxSealedVoiceDatagramBytes);
+        EXPECT_EQ(voice.seal(Bytes(kMaxSealedVoicePlainBytes + 1), out).status, SealStatus::TooLarge);
+    }
 }
 
 TEST(MediaGuard, HoldsUntilDecidedThenPassesOrSeals) {
@@ -165,8 +182,8 @@ TEST(MediaGuard, HoldsUntilDecidedThenPassesOrSeals) {
     EXPECT_FALSE(b.incoming(rtp, in)) << "undecided: plain voice is not taken in either";
     EXPECT_EQ(a.maxPlainBytes(), kMaxSealedVoicePlainBytes);
 
-    ASSERT_TRUE(a.decideSealed(key(1), key(2)));
-    ASSERT_TRUE(b.decideSealed(key(2), key(1)));
+    ASSERT_TRUE(a.decideSealed(kChaCha, key(1), key(2)));
+    ASSERT_TRUE(b.decideSealed(kChaCha, key(2), key(1)));
     EXPECT_FALSE(a.decidePlain()) << "decided once";
     const MediaGuard::Outgoing sent = a.outgoing(rtp, out);
     ASSERT_EQ(sent.status, MediaGuard::Sent::Sealed);
@@ -211,8 +228,8 @@ TEST(MediaGuard, DecidedWhileTheMediaThreadsRun) {
             }
         }
     });
-    a.decideSealed(key(5), key(6));
-    b.decideSealed(key(6), key(5));
+    a.decideSealed(ciphers().back(), key(5), key(6));
+    b.decideSealed(ciphers().back(), key(6), key(5));
     while (opened.load() < 100) {
         std::this_thread::yield();
     }
