@@ -3,8 +3,8 @@
 //      delivers, drops, repeats, alters and injects messages and moves the clock. Whatever
 //      happens, two sides that both complete share the code and know each other's identity.
 //   1  sealed datagrams: each one either a stranger's bytes or one of a pool of authentic
-//      pictures, possibly altered, to an opener; what opens is exactly what was sealed, and no
-//      sequence number opens twice.
+//      pictures or voice packets, possibly altered, to an opener; what opens is exactly what was sealed, and
+//      no sequence number opens twice.
 //   2  the identity file and the verified peers file; what is read is written back the same.
 #include "secure/IdentityKey.h"
 #include "secure/KeyAgreement.h"
@@ -135,21 +135,35 @@ void agreement(Input& in) {
     }
 }
 
+// Authentic datagrams numbered 0 to kPool - 1; number i carries 1 + i % 40 bytes of value i.
+constexpr int kPool = 160;
+std::vector<std::vector<std::uint8_t>> sealedPool(SealedMedium medium, AeadCipher cipher) {
+    MediaSealer sealer(medium, cipher, SecretKey(filled(9)));
+    std::vector<std::vector<std::uint8_t>> out;
+    for (int i = 0; i < kPool; ++i) {
+        std::vector<std::uint8_t> plain(1 + i % 40, std::uint8_t(i));
+        std::vector<std::uint8_t> datagram(plain.size() + kSealedOverheadBytes);
+        sealer.seal(plain, datagram);
+        out.push_back(datagram);
+    }
+    return out;
+}
+
 void sealed(Input& in) {
-    constexpr int kPool = 160;
-    static const std::vector<std::vector<std::uint8_t>> pool = [] {
-        std::array<std::uint8_t, 32> k = filled(9);
-        MediaSealer sealer(SealedMedium::Picture, AeadCipher::ChaCha20Poly1305, SecretKey(k));
-        std::vector<std::vector<std::uint8_t>> out;
-        for (int i = 0; i < kPool; ++i) {
-            std::vector<std::uint8_t> plain(1 + i % 40, std::uint8_t(i));
-            std::vector<std::uint8_t> datagram(plain.size() + kSealedOverheadBytes);
-            sealer.seal(plain, datagram);
-            out.push_back(datagram);
-        }
-        return out;
-    }();
-    MediaOpener opener(SealedMedium::Picture, AeadCipher::ChaCha20Poly1305, SecretKey(filled(9)));
+    // Pictures or voice, with either cipher (AES where this machine has it).
+    const std::uint8_t setup = in.next();
+    const SealedMedium medium = setup & 1 ? SealedMedium::Voice : SealedMedium::Picture;
+    const bool aes = (setup & 2) && (availableCiphers() & std::uint8_t(AeadCipher::Aes256Gcm));
+    const AeadCipher cipher = aes ? AeadCipher::Aes256Gcm : AeadCipher::ChaCha20Poly1305;
+    static const std::vector<std::vector<std::uint8_t>> pools[2][2] = {
+        {sealedPool(SealedMedium::Picture, AeadCipher::ChaCha20Poly1305),
+         sealedPool(SealedMedium::Picture,
+                    availableCiphers() & 2 ? AeadCipher::Aes256Gcm : AeadCipher::ChaCha20Poly1305)},
+        {sealedPool(SealedMedium::Voice, AeadCipher::ChaCha20Poly1305),
+         sealedPool(SealedMedium::Voice,
+                    availableCiphers() & 2 ? AeadCipher::Aes256Gcm : AeadCipher::ChaCha20Poly1305)}};
+    const auto& pool = pools[setup & 1][aes ? 1 : 0];
+    MediaOpener opener(medium, cipher, SecretKey(filled(9)));
     std::set<std::uint32_t> opened;
     while (in.more()) {
         const std::uint8_t op = in.next();
