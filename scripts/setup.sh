@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6
   libjpeg62-turbo-dev libopus-dev libspeexdsp-dev libpulse-dev libavahi-client-dev libdbus-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
+  libsodium-dev libsrtp2-dev # private calls (libsrtp2: the benchmark that compares voice sealing with SRTP)
   # run time: ring tones, sound server, discovery
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
   pulseaudio pulseaudio-utils avahi-daemon avahi-utils dbus python3
