@@ -120,7 +120,7 @@ TEST(MediaTerminal, OnlyThePeerIsHeard) {
     auto stranger = UdpSocket::bind(loopback(9), 0);
     auto spoof = UdpSocket::bind(loopback(2), 0);
     ASSERT_TRUE(stranger && spoof);
-    OpusVoiceEncoder encoder;
+    OpusVoiceEncoder encoder(20);
     const auto loud = test::tone(3000, 20000, 960 * 100);
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};

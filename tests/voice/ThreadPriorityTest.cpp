@@ -20,27 +20,24 @@ using test::FakePriorityControl;
 TEST(ThreadPriority, FallsBackFromRealtimeToANiceLevelToNormal) {
     struct Row {
         const char* name;
-        bool realtime, highPriority, network; // what the system grants; the network thread asks
+        bool realtime, highPriority; // what the system grants
         PriorityGrant expected;
         int realtimeAsks, highPriorityAsks;
     };
     const Row rows[] = {
-        {"granted", true, true, false, PriorityGrant::Realtime, 1, 0},
-        {"refused, rtkit raises the nice level", false, true, false, PriorityGrant::Raised, 1, 1},
-        {"no rtkit", false, false, false, PriorityGrant::Normal, 1, 1},
-        {"network thread, never real-time", true, true, true, PriorityGrant::Raised, 0, 1},
-        {"network thread without rtkit", true, false, true, PriorityGrant::Normal, 0, 1},
+        {"granted", true, true, PriorityGrant::Realtime, 1, 0},
+        {"refused, rtkit raises the nice level", false, true, PriorityGrant::Raised, 1, 1},
+        {"no rtkit", false, false, PriorityGrant::Normal, 1, 1},
     };
     for (const Row& row : rows) {
         auto control = std::make_shared<FakePriorityControl>(row.realtime, row.highPriority);
         int saidNormal = 0;
         ThreadPriority priority(control, [&] { ++saidNormal; });
-        EXPECT_EQ(row.network ? priority.raiseNetworkThread() : priority.raiseAudioThread(), row.expected)
-            << row.name;
+        EXPECT_EQ(priority.raiseAudioThread(), row.expected) << row.name;
         EXPECT_EQ(control->realtimeAsks, row.realtimeAsks) << row.name;
         EXPECT_EQ(control->highPriorityAsks, row.highPriorityAsks) << row.name;
         EXPECT_EQ(saidNormal, row.expected == PriorityGrant::Normal ? 1 : 0) << row.name;
-        EXPECT_EQ(control->realtimePriority, row.realtimeAsks > 0 ? kVoiceRealtimePriority : 0) << row.name;
+        EXPECT_EQ(control->realtimePriority, kVoiceRealtimePriority) << row.name;
         EXPECT_EQ(control->niceLevel, row.highPriorityAsks > 0 ? kVoiceNiceLevel : 0) << row.name;
     }
 }
@@ -52,9 +49,8 @@ void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& t
     }
 }
 
-// Each call's three threads ask as they start (capture and playback for real time, the network
-// thread for a nice level); a refusal is said in the log once in the terminal's life, never as a
-// notice to the user.
+// Each call's three threads (capture, playback, network) ask as they start; a refusal is said in
+// the log once in the terminal's life, never as a notice to the user.
 TEST(ThreadPriority, TerminalSaysNormalPriorityOnceInTheLog) {
     struct Row {
         bool realtime, highPriority;
@@ -62,7 +58,7 @@ TEST(ThreadPriority, TerminalSaysNormalPriorityOnceInTheLog) {
         ThreadPriority::Counts twoCalls;
     };
     for (const Row& row :
-         {Row{true, true, 0, {4, 2, 0}}, Row{false, true, 0, {0, 6, 0}}, Row{false, false, 1, {0, 0, 6}}}) {
+         {Row{true, true, 0, {6, 0, 0}}, Row{false, true, 0, {0, 6, 0}}, Row{false, false, 1, {0, 0, 6}}}) {
         g_warnings.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
         QStringList notices;

@@ -24,6 +24,13 @@ namespace {
 // How long the network thread waits for a datagram before it looks at its stop flag.
 constexpr int kReceivePollMs = 50;
 
+// The network thread runs at real-time priority (a packet it takes late is one the playback
+// thread conceals), so a flood must not be able to hold a core: past kFloodDatagrams in one
+// kFloodWindowUs it sleeps out the rest of the window, and the kernel's queue takes (or drops)
+// what comes meanwhile. A call brings a hundred datagrams a second.
+constexpr int kFloodDatagrams = 200;
+constexpr std::int64_t kFloodWindowUs = 10000;
+
 // A packet on its way from the network thread to the playback thread.
 struct Arrival {
     std::int64_t arrivalMs = 0;
@@ -127,10 +134,19 @@ bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs, bool
 
 void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
     pthread_setname_np(pthread_self(), "voice-network");
-    m_priority.raiseNetworkThread();
+    m_priority.raiseAudioThread();
     std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
+    std::int64_t windowStartUs = m_clock.nowUs();
+    int inWindow = 0;
     while (m_running.load(std::memory_order_relaxed)) {
         const UdpSocket::Received received = socket.receive(buffer, kReceivePollMs);
+        const std::int64_t nowUs = m_clock.nowUs();
+        if (nowUs - windowStartUs >= kFloodWindowUs) {
+            windowStartUs = nowUs;
+            inWindow = 0;
+        } else if (received.arrived && ++inWindow > kFloodDatagrams) {
+            std::this_thread::sleep_for(std::chrono::microseconds(kFloodWindowUs - (nowUs - windowStartUs)));
+        }
         if (!received.arrived) {
             if (received.error) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(kReceivePollMs));

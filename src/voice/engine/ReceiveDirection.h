@@ -64,8 +64,7 @@ public:
     // `deviceStopped` is called on the playback thread, once a call, when the speaker fails
     // mid-call; the thread then goes on with a SilentSink and opens the speaker again as soon as
     // it can (also one that was missing when the call started).
-    // The playback thread asks `priority` for real-time scheduling before it begins, the network
-    // thread for a raised priority.
+    // Both threads ask `priority` for real-time scheduling before they begin.
     ReceiveDirection(AudioBackend& audio, const Clock& clock, const PeerAddress& peer, EchoReference& echo,
                      ThreadPriority& priority, std::function<void()> deviceStopped);
     ~ReceiveDirection();

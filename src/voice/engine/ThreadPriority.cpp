@@ -78,10 +78,6 @@ PriorityGrant ThreadPriority::raiseAudioThread() {
     if (m_control->makeRealtime(kVoiceRealtimePriority)) {
         return note(PriorityGrant::Realtime);
     }
-    return raiseNetworkThread();
-}
-
-PriorityGrant ThreadPriority::raiseNetworkThread() {
     return note(m_control->makeHighPriority(kVoiceNiceLevel) ? PriorityGrant::Raised : PriorityGrant::Normal);
 }
 

@@ -13,13 +13,13 @@ enum class PriorityGrant {
     Normal,
 };
 
-// The threads that meet the sound server's deadline every few milliseconds (capture, playback,
+// The threads that meet a deadline every few milliseconds (capture, playback, the network thread
 // and the sound server connection's own) run SCHED_RR at this priority: below the sound servers'
 // own threads (PulseAudio's 5, PipeWire's data loop), so the server is never kept from serving
 // us, and within rtkit's ceiling (20).
 inline constexpr int kVoiceRealtimePriority = 4;
-// The nice level asked for when real-time scheduling is refused, and for the network thread:
-// PulseAudio's own, within rtkit's floor (-15).
+// The nice level asked for when real-time scheduling is refused: PulseAudio's own, within rtkit's
+// floor (-15).
 inline constexpr int kVoiceNiceLevel = -11;
 // How the system raises the calling thread's priority: a seam, so that tests can grant and
 // refuse.
@@ -54,10 +54,6 @@ public:
 
     // On the thread to raise: real-time scheduling, else a raised nice level, else normal.
     PriorityGrant raiseAudioThread();
-    // On the network thread: a raised nice level at most. It wakes for each datagram, also for a
-    // stranger's flood, which must not hold a core at real-time priority.
-    PriorityGrant raiseNetworkThread();
-
     struct Counts {
         int realtime = 0;
         int raised = 0;
