@@ -100,7 +100,7 @@ done
 check "both pictures keep changing for ${callSeconds} s${frozen:+ (frozen:$frozen)}" test -z "$frozen"
 
 # End on A stops A's voice at once; B keeps sending until its own user ends.
-click "$winA" 952 104
+end_call "$winA"
 sleep 1.5
 shot 3-ended
 afterEnd=$(listen "$pa")
