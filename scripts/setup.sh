@@ -18,6 +18,7 @@ packages=(
   # test environment: screen, sound files, namespaces
   fonts-liberation2
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core sox lame iproute2
+  nftables # a lossy link between two namespaces, and counting what crosses it
   librsvg2-bin desktop-file-utils appstream lintian dpkg-dev file # desktop files, the package
   # the desktops the phone is tried on: Wayland (weston, Qt's Wayland plugin), an X11 window
   # manager (openbox), and a screen reader's view through AT-SPI

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# End to end on a lossy link: two copies of the phone in two network namespaces joined by a veth
+# pair that drops packets at random (lossy-link.sh), on one X display with a PulseAudio daemon
+# each (phones.sh), with the test camera's 720p scene. A calls B through its controls. The
+# pictures that arrive whole at each side are counted from outside the phones: an nftables
+# counter on the input hook for UDP 8800 in each namespace sees a datagram only once the kernel
+# has reassembled it, and every datagram is one picture. The counters are read every 5 s and each
+# window is printed as a row of a table.
+#   lossy-call.sh BUILD_DIR
+# Each call is placed on a clean link and the loss turned on once it is connected, so that a
+# lost call request cannot fail the test; a call's windows count from that moment. Skips (exit
+# 77) without root, nft or network namespaces.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+camera="=MJPG:1280x720:scene"
+
+skip() {
+  echo "skipped: $1"
+  exit 77
+}
+[ "$(id -u)" -eq 0 ] || skip "needs root, for network namespaces and nftables"
+command -v nft >/dev/null || skip "needs nft (Debian package nftables)"
+command -v ip >/dev/null && ip netns list >/dev/null 2>&1 || skip "needs ip netns (Debian package iproute2)"
+
+work=$(mktemp -d /tmp/talvora-lossy-call.XXXXXX)
+link=tlc$$
+source "$here/phones.sh"
+source "$here/lossy-link.sh"
+source "$here/../../tests/support/checks.sh"
+trap 'phones_cleanup; lossy_link_down "$link"; rm -rf "$work"' EXIT
+
+count_pictures() { # count_pictures SIDE: counters of the pictures SIDE sends and receives whole
+  ip netns exec "$link-$1" nft -f - <<NFT
+table inet pictures {
+  counter sent { }
+  counter whole { }
+  chain out {
+    type filter hook output priority 0;
+    udp dport 8800 counter name sent
+  }
+  chain in {
+    type filter hook input priority 0;
+    udp dport 8800 counter name whole
+  }
+}
+NFT
+}
+# pictures SIDE -> "SENT WHOLE BYTES OVERFLOWED ALL_OVERFLOWED" so far: pictures SIDE sent,
+# received whole (and their bytes), how many of those its picture socket (port 8800 = 0x2260)
+# dropped for a full receive buffer, so that the phone never read them, and the datagrams all
+# its UDP sockets (voice too) dropped so.
+pictures() {
+  ip netns exec "$link-$1" sh -c 'nft list counters table inet pictures && cat /proc/net/udp /proc/net/snmp' |
+    awk '/counter/ { c = $2 } /packets/ { n[c] = $2; b[c] = $4 } $2 ~ /:2260$/ { d += $NF }
+      $1 == "Udp:" { if (k) all = $k; else for (i = 2; i <= NF; i++) if ($i == "RcvbufErrors") k = i }
+      END { print n["sent"], n["whole"], b["whole"], d + 0, all + 0 }'
+}
+
+lossy_link_up "$link" || skip "could not make the network namespaces of a veth pair"
+count_pictures a && count_pictures b || skip "nftables cannot count in a network namespace here"
+nsA=$link-a nsB=$link-b addrA=192.0.2.1 addrB=192.0.2.2
+
+# windows SECONDS NAME LOSS: a row for each 5 s window of the call, on stdout and in $work/NAME:
+# when it began (s); for each way, the pictures a second the receiving phone read, its sender
+# sent, and its receiver's kernel got whole, with their average size (kB, IP headers included);
+# the reassembly memory (kB) each side holds at the window's end, and the datagrams each side's
+# UDP sockets dropped in the window for a full receive buffer.
+echo "load average at the start $(cut -d ' ' -f 1-3 /proc/loadavg)"
+printf '%-7s %6s %4s | %-28s | %-28s | %-13s | %s\n' call window loss "to B: read sent whole kB" \
+  "to A: read sent whole kB" "frag B, A kB" "ovf B, A"
+windows() {
+  local begun now before after elapsed row
+  begun=$(date +%s.%N)
+  before="$begun $(pictures a) $(pictures b)"
+  for ((elapsed = 0; elapsed < $1; elapsed += 5)); do
+    sleep 5
+    now=$(date +%s.%N)
+    after="$now $(pictures a) $(pictures b)"
+    row=$(awk -v w="$elapsed" -v b="$before" -v a="$after" -v fb="$(lossy_link_frag "$link" b)" \
+      -v fa="$(lossy_link_frag "$link" a)" 'BEGIN {
+        split(b, x, " "); split(a, y, " "); split(fb, p, " "); split(fa, q, " "); t = y[1] - x[1]
+        for (i = 2; i <= 11; i++) d[i] = y[i] - x[i]
+        # Fields: the time, then what A and what B sent, got whole, its bytes, and overflowed.
+        printf "%d %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %d %d %d %d\n",
+          w, (d[8] - d[10]) / t, d[2] / t, d[8] / t, d[8] ? d[9] / d[8] / 1000 : 0,
+          (d[3] - d[5]) / t, d[7] / t, d[3] / t, d[3] ? d[4] / d[3] / 1000 : 0,
+          p[2] / 1000, q[2] / 1000, d[11], d[6] }')
+    echo "$row" >>"$work/$2"
+    awk -v n="$2" -v l="$3" '{ printf "%-7s %6d %4s | %6.1f %6.1f %6.1f %7.1f | %6.1f %6.1f %6.1f %7.1f | %6d %6d | %4d %4d\n",
+      n, $1, l, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13 }' <<<"$row"
+    before=$after
+  done
+}
+lowest() { # lowest NAME FROM COLUMN... -> the fewest pictures a second read (column 2: by B, 6: by A) from FROM s on
+  awk -v from="$2" -v cs="${*:3}" 'BEGIN { n = split(cs, c, " ") }
+    $1 >= from { for (i = 1; i <= n; i++) if (min == "" || $c[i] < min) min = $c[i] } END { print min + 0 }' "$work/$1"
+}
+at_least() { awk -v v="$1" -v min="$2" 'BEGIN { exit !(v >= min) }'; }
+
+call() { # starts both phones and A calls B
+  start_phones "$camera" || exit 1
+  place_call
+}
+stop_phones() { # by their PIDs, waiting until both are gone
+  local pid
+  for pid in $(cat "$work/a.pid" "$work/b.pid"); do
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  done
+}
+
+begun=$SECONDS
+start_display
+start_daemons || exit 1
+
+# Between two Talvora phones: a clean link first, then 1 % loss both ways.
+call
+windows 20 clean 0
+low=$(lowest clean 0 2 6)
+check "0 % loss: at the camera's rate each way, at least 25 pictures/s in every window (fewest: $low)" \
+  at_least "$low" 25
+lossy_link_loss "$link" 1 1
+windows 60 talvora 1
+low=$(lowest talvora 10 2 6)
+check "1 % loss both ways: at least 15 pictures/s each way in every window after 10 s (fewest: $low)" \
+  at_least "$low" 15
+
+# A's End tells B, which stops sending within 2 s. The link is clean again for this, so that a
+# single lost hang-up message cannot fail the test.
+lossy_link_loss "$link" 0 0
+sleep 2
+end_call "$winA"
+sleep 2
+read -r _ before _ _ < <(pictures a)
+sleep 2
+read -r _ after _ _ < <(pictures a)
+check "after A's End, B stops sending within 2 s ($((after - before)) pictures arrived at A in the next 2 s)" \
+  test "$after" -eq "$before"
+
+# An older phone as B: no link port, so A learns the loss only from B's voice.
+stop_phones
+optsB=(--older-phone)
+call
+lossy_link_loss "$link" 1 1
+windows 60 older 1
+low=$(lowest older 15 2)
+check "1 % loss, older peer: at least 10 pictures/s from A to B in every window after 15 s (fewest: $low)" \
+  at_least "$low" 10
+
+echo "run time $((SECONDS - begun)) s, load average at the end $(cut -d ' ' -f 1-3 /proc/loadavg)"
+checks_done
