@@ -45,13 +45,26 @@ public:
 
 private:
     void deliver() {
+        // A handler that runs a nested event loop (a message box) gets the next value after it
+        // returns, not inside itself.
+        if (m_delivering) {
+            m_deliverAgain = true;
+            return;
+        }
         std::optional<T> value;
         {
             const std::lock_guard lock(m_lock);
             value.swap(m_value);
         }
         if (value) {
+            m_delivering = true;
             m_handler(std::move(*value));
+            m_delivering = false;
+        }
+        if (m_deliverAgain) {
+            m_deliverAgain = false;
+            QMetaObject::invokeMethod(
+                &m_receiver, [this] { deliver(); }, Qt::QueuedConnection);
         }
     }
 
@@ -61,6 +74,9 @@ private:
     // Guarded by m_lock: the value waiting for the handler, and the count of those replaced.
     std::optional<T> m_value;
     quint64 m_replaced = 0;
+    // On the receiving thread only.
+    bool m_delivering = false;
+    bool m_deliverAgain = false;
 };
 
 } // namespace talvora
