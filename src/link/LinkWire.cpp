@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::array<char, 4> kMagic{'T', 'L', 'V', 'R'};
 constexpr qsizetype kHelloBytes = 4;
-constexpr qsizetype kReportBytes = 16;
+constexpr qsizetype kReportBytes = 20;
 
 void appendBig32(QByteArray& out, quint32 value) {
     std::array<uchar, 4> bytes;
@@ -86,6 +86,7 @@ QByteArray encodeReport(const LinkReport& report) {
     appendBig32(out, report.picturesReceived);
     appendBig32(out, report.voicePacketsHeard);
     appendBig32(out, report.voicePacketsExpected);
+    appendBig32(out, report.picturesSent);
     return out;
 }
 
@@ -93,7 +94,8 @@ std::optional<LinkReport> decodeReport(QByteArrayView payload) {
     if (payload.size() != kReportBytes) {
         return std::nullopt;
     }
-    return LinkReport{big32(payload, 0), big32(payload, 4), big32(payload, 8), big32(payload, 12)};
+    return LinkReport{big32(payload, 0), big32(payload, 4), big32(payload, 8), big32(payload, 12),
+                      big32(payload, 16)};
 }
 
 } // namespace talvora

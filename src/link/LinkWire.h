@@ -67,6 +67,7 @@ struct LinkReport {
     quint32 picturesReceived = 0;     // pictures that arrived whole from the peer
     quint32 voicePacketsHeard = 0;    // voice packets that arrived
     quint32 voicePacketsExpected = 0; // the span of sequence numbers they cover
+    quint32 picturesSent = 0;         // pictures that left for the peer
     bool operator==(const LinkReport&) const = default;
 };
 

@@ -27,7 +27,7 @@ TEST(LinkWire, MessagesByteForByte) {
          "00000007"},
         {"report",
          encodeLinkMessage(LinkType::Report, 1, 0xfffffffffffffffe,
-                           encodeReport({2, 0x10203040, 300, 0xffffffff})),
+                           encodeReport({2, 0x10203040, 300, 0xffffffff, 7})),
          "544c5652"
          "01"
          "02"
@@ -37,7 +37,8 @@ TEST(LinkWire, MessagesByteForByte) {
          "00000002"
          "10203040"
          "0000012c"
-         "ffffffff"},
+         "ffffffff"
+         "00000007"},
         {"hang-up", encodeLinkMessage(LinkType::HangUp, 5, 6),
          "544c5652"
          "01"
@@ -56,7 +57,7 @@ TEST(LinkWire, MessagesByteForByte) {
             << c.name;
     }
     const auto report = decodeLinkMessage(cases[1].encoded);
-    EXPECT_EQ(decodeReport(report->payload), (LinkReport{2, 0x10203040, 300, 0xffffffff}));
+    EXPECT_EQ(decodeReport(report->payload), (LinkReport{2, 0x10203040, 300, 0xffffffff, 7}));
     EXPECT_EQ(decodeHello(decodeLinkMessage(cases[0].encoded)->payload), LinkHello{7});
 }
 
@@ -93,8 +94,8 @@ TEST(LinkWire, ForeignBytesAreNoMessage) {
 }
 
 TEST(LinkWire, PayloadsOfTheWrongSizeAreRefused) {
-    const QByteArray report = encodeReport({1, 2, 3, 4});
-    for (qsizetype size : {0, 4, 15, 17, 64}) {
+    const QByteArray report = encodeReport({1, 2, 3, 4, 5});
+    for (qsizetype size : {0, 4, 16, 19, 21, 64}) {
         const QByteArray payload = (report + QByteArray(64, '\0')).left(size);
         EXPECT_FALSE(decodeReport(payload)) << size;
         EXPECT_EQ(decodeHello(payload).has_value(), size == 4) << size;

@@ -73,12 +73,12 @@ TEST(PeerLink, TwoTalvoraPhonesHearEachOtherEvenWhenOneStartsLate) {
         EXPECT_EQ(a.link.counters().datagrams + b.link.counters().datagrams, settled) << lateMs;
 
         // Messages flow both ways.
-        ASSERT_TRUE(a.link.send(LinkType::Report, encodeReport({1, 30, 100, 101})));
+        ASSERT_TRUE(a.link.send(LinkType::Report, encodeReport({1, 30, 100, 101, 29})));
         ASSERT_TRUE(b.link.send(LinkType::HangUp));
         ASSERT_TRUE(a.link.send(LinkType(20), "commit"));
         ASSERT_TRUE(waitUntil(
             [&] { return b.reports.size() == 1 && a.hangUps.size() == 1 && !b.others.isEmpty(); }, kWaitMs));
-        EXPECT_EQ(b.reports.at(0).at(0).value<LinkReport>(), (LinkReport{1, 30, 100, 101}));
+        EXPECT_EQ(b.reports.at(0).at(0).value<LinkReport>(), (LinkReport{1, 30, 100, 101, 29}));
         EXPECT_EQ(b.others.at(0).at(0).toUInt(), 20u);
         EXPECT_EQ(b.others.at(0).at(1).toByteArray(), "commit");
         EXPECT_EQ(a.older.size() + b.older.size(), 0) << lateMs;
