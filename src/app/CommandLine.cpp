@@ -46,10 +46,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Bind the phone's UDP ports (6767, 8800, 8500) to one local IPv4 "
                        "address, so that several copies can run on one machine."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption olderPhone(
+        QStringLiteral("older-phone"),
+        QStringLiteral("Leave UDP port 6768 alone and call as older phones do: no hang-up message, "
+                       "no reports, no encryption (to try calls with an older phone)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(configDir);
     parser.addOption(bind);
+    parser.addOption(olderPhone);
 
     // The parser takes the program name first.
     if (!parser.parse(QStringList{QStringLiteral("talvora")} + rest)) {
@@ -94,6 +99,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         }
         result.network.bindAddress = address;
     }
+    result.network.linkPort = !parser.isSet(olderPhone);
     return result;
 }
 

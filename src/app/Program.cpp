@@ -44,7 +44,10 @@ Program::Program(const CommandLine& options, const QString& programDir)
                                                       QGuiApplication::desktopFileName());
             },
         .networkSources = [] { return std::make_unique<AvahiNetworkSource>(); },
-        .publishers = [](const QString& callerId) { return std::make_unique<ServicePublisher>(callerId); },
+        .publishers =
+            [linkPort = options.network.linkPort](const QString& callerId) {
+                return std::make_unique<ServicePublisher>(callerId, linkPort);
+            },
         // Discovered phones are called by their .local names: where the system resolver does not
         // know them, multicast DNS answers.
         .lookup =

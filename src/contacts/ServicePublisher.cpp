@@ -43,8 +43,8 @@ TxtList avahiTxt(const QList<QByteArray>& strings) {
 
 } // namespace
 
-ServicePublisher::ServicePublisher(QString callerId)
-    : m_callerId(std::move(callerId)), m_name(instanceName(m_callerId)),
+ServicePublisher::ServicePublisher(QString callerId, bool privateCalls)
+    : m_callerId(std::move(callerId)), m_name(instanceName(m_callerId)), m_privateCalls(privateCalls),
       m_connection(std::make_unique<AvahiConnection>([this](AvahiClientState s) { onClientState(s); })) {
     if (m_connection->running()) {
         publish();
@@ -91,8 +91,12 @@ void ServicePublisher::setBusy(bool busy) {
 }
 
 QList<QByteArray> ServicePublisher::txtRecord() const {
-    return {txtEntry("txtvers", QStringLiteral("1")), txtEntry("cid", m_callerId),
-            txtEntry("status", m_busy ? QStringLiteral("busy") : QStringLiteral("avail"))};
+    QList<QByteArray> txt{txtEntry("txtvers", QStringLiteral("1")), txtEntry("cid", m_callerId),
+                          txtEntry("status", m_busy ? QStringLiteral("busy") : QStringLiteral("avail"))};
+    if (m_privateCalls) {
+        txt << txtEntry("link", QStringLiteral("1"));
+    }
+    return txt;
 }
 
 void ServicePublisher::onClientState(AvahiClientState state) {

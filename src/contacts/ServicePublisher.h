@@ -22,7 +22,9 @@ inline constexpr quint16 kPhoneServicePort = 6767;
 // happens and nothing is said; a daemon that starts or restarts later gets the announcement.
 class ServicePublisher {
 public:
-    explicit ServicePublisher(QString callerId);
+    // `privateCalls`: the phone answers on UDP 6768 (hang-up, reports, encryption), which the
+    // announcement says with "link=1" for discovery to show; older phones announce no such key.
+    explicit ServicePublisher(QString callerId, bool privateCalls = true);
     ~ServicePublisher();
 
     void setCallerId(const QString& callerId);
@@ -47,6 +49,7 @@ private:
     QString m_callerId;
     QString m_name;
     bool m_busy = false;
+    bool m_privateCalls = true;
     bool m_established = false;
     AvahiEntryGroup* m_group = nullptr;
     std::unique_ptr<AvahiConnection> m_connection;

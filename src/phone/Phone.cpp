@@ -1,6 +1,7 @@
 #include "phone/Phone.h"
 
 #include "contacts/ServicePublisher.h"
+#include "phone/CallMonitor.h"
 #include "phone/CallNotifier.h"
 #include "phone/MainThreadMessages.h"
 
@@ -12,8 +13,10 @@
 #include "call/SignalEndpoint.h"
 #include "call/UnansweredMessage.h"
 #include "convert/FrameBuffers.h"
+#include "link/PeerLink.h"
 #include "phone/PhoneCapture.h"
 #include "phone/SliderLevelVoice.h"
+#include "secure/SealedDatagram.h"
 #include "transport/UdpDatagramSink.h"
 #include "transport/VideoReceiver.h"
 #include "transport/VideoSender.h"
@@ -22,6 +25,8 @@
 #include "voice/VoiceSession.h"
 
 #include <QCoreApplication>
+#include <QDate>
+#include <QDir>
 #include <QTimer>
 
 namespace talvora {
@@ -49,14 +54,40 @@ Phone::Phone(PhoneServices services, PhoneCapture* capture, QObject* parent)
                   Qt::QueuedConnection);
           })),
       m_ringTimer(m_services.ringTimers()), m_ringTone(m_services.ringTones()),
-      m_voice(std::make_unique<SliderLevelVoiceFactory>(m_services.voice, [this] { return m_micPosition; })),
+      m_voice(std::make_unique<SliderLevelVoiceFactory>(
+          m_services.voice, [this] { return m_micPosition; }, [this] { return callGuards(); })),
       m_capture(capture), m_speaker(m_services.speaker) {
     m_voice->setNoticeHandler([this](const QString& text) { showNotice(text); });
     connect(m_videoReceiver, &VideoReceiver::firstPeer, this,
             [this](const QString& peer) { setHostText(peer); });
+    // Outside a call nobody's pictures are shown: a stranger cannot put a picture on an idle
+    // phone's screen, and a picture still on its way when the call ended is dropped.
+    m_videoReceiver->acceptNobody();
     connect(m_videoReceiver, &VideoReceiver::pictureReceived, this, [this](const QImage& picture) {
-        ++m_picturesFromPeer;
-        emit pictureReceived(picture);
+        if (m_videoDestinationSet) {
+            emit pictureReceived(picture);
+        }
+    });
+    m_link = new PeerLink(m_services.network, kLinkReports | kLinkHangUp | kLinkPrivateCalls, this);
+    connect(m_link, &PeerLink::hangUpReceived, this, &Phone::peerHungUp);
+    connect(m_link, &PeerLink::peerIsTalvora, this, [this](quint32 capabilities) {
+        if (m_private != nullptr) {
+            m_private->peerIsTalvora(capabilities);
+        }
+    });
+    connect(m_link, &PeerLink::peerIsOlder, this, [this] {
+        if (m_private != nullptr) {
+            m_private->peerIsOlder();
+        }
+    });
+    connect(m_link, &PeerLink::messageReceived, this, [this](quint8 type, const QByteArray& payload) {
+        if (m_private != nullptr) {
+            m_private->messageReceived(type, payload);
+        }
+    });
+    connect(m_link, &PeerLink::reportReceived, this, [this](const LinkReport& report) {
+        ++m_reportsFromPeer;
+        m_lastReport = report;
     });
     m_peerCheck = new QTimer(this);
     m_peerCheck->setInterval(1000);
@@ -125,10 +156,16 @@ void Phone::start() {
             m_services.network.isBound() ? m_services.network.bindAddress.toString() : GetLocalIPAddress();
         emit localAddressChanged(m_localAddress);
         loadSettings();
+        loadIdentity();
         if (m_call) {
             m_call->resetState(); // no call, no ringing, no incoming call
         }
         m_signalling->open();
+        // Without its own port the phone still calls, as an older phone does.
+        if (m_services.network.linkPort && !m_link->open()) {
+            qWarning("talvora: UDP port %d is taken: calls go without reports, hang-up and privacy",
+                     kLinkPort);
+        }
         m_jpegQuality = 100;
         emit started(m_micVolume);
         // The speaker slider follows when the sound server has answered.
@@ -153,6 +190,7 @@ void Phone::loadSettings() {
         m_call->settings() = s;
     }
     m_micVolume = s.micVolume;
+    m_privateCallsOnly = s.privateCallsOnly;
     if (m_services.publishers && !m_publisher) {
         m_publisher = m_services.publishers(s.callerId);
     }
@@ -174,7 +212,9 @@ void Phone::applySettings(const PhoneSettings& settings) {
         s.ringTimeMs = settings.ringTimeMs;
         s.unansweredMessage = settings.unansweredMessage;
         s.callerId = settings.callerId;
+        s.privateCallsOnly = settings.privateCallsOnly;
     }
+    m_privateCallsOnly = settings.privateCallsOnly;
     if (m_publisher) {
         m_publisher->setCallerId(settings.callerId);
     }
@@ -323,8 +363,10 @@ void Phone::setCallerLine(const QString& text) {
 }
 
 void Phone::showIdlePicture() {
-    // The call is over: pictures from anyone are shown again.
-    m_videoReceiver->acceptOnlyFrom({});
+    endLinkedCall();
+    // The call is over: nobody's pictures are shown, the idle picture stays.
+    m_videoReceiver->acceptNobody();
+    m_videoDestinationSet = false;
     emit idlePictureRequested();
 }
 
@@ -340,6 +382,8 @@ void Phone::setVideoDestination(const QString& host) {
     }
     // During the call only the peer's pictures are decoded: a stranger's flood costs nothing.
     m_videoReceiver->acceptOnlyFrom(QHostAddress(host));
+    m_videoDestinationSet = true;
+    beginLinkedCall(QHostAddress(host));
     // Pictures leave from the address the peer reached us on, as the signalling replies do.
     m_videoSink->setSource(m_signalling->localAddressFor(QHostAddress(host)));
 }
@@ -349,33 +393,171 @@ QHostAddress Phone::videoDestination() const {
     return m_videoDestination;
 }
 
+QString Phone::peerName() const {
+    // The caller is known by its caller ID; a callee by what the user dialled.
+    if (m_call && m_call->state() == CallState::ConnectedCallee && !m_call->callerId().isEmpty()) {
+        return m_call->callerId();
+    }
+    if (m_call && m_call->state() == CallState::ConnectedCaller && !m_hostText.isEmpty()) {
+        return m_hostText;
+    }
+    return videoDestination().toString();
+}
+
+std::shared_ptr<DatagramGuard> Phone::callGuards() {
+    // Made for the call about to start, before any of its voice or pictures can go out.
+    if (!m_voiceGuard) {
+        m_voiceGuard = std::make_shared<PendingGuard>(kMaxSealedVoicePlainBytes);
+        m_pictureGuard = std::make_shared<PendingGuard>(kMaxSealedPicturePlainBytes);
+        m_videoSender->setDatagramGuard(m_pictureGuard);
+        m_videoReceiver->setDatagramGuard(m_pictureGuard);
+    }
+    return m_voiceGuard;
+}
+
+void Phone::loadIdentity() {
+    if (m_identity) {
+        return;
+    }
+    const QString dir = m_services.config.directory();
+    m_services.config.ensureDirectory();
+    IdentityLoad identity = loadOrCreateIdentity(QDir(dir).filePath(kIdentityFileName));
+    m_identity = std::make_unique<IdentityKey>(std::move(identity.key));
+    m_verifiedPeers = std::make_unique<VerifiedPeers>(QDir(dir).filePath(kVerifiedPeersFileName));
+    const QString verifiedProblem = m_verifiedPeers->load();
+    for (const QString& problem : {identity.problem, verifiedProblem}) {
+        if (!problem.isEmpty()) {
+            m_services.messages.warning(QStringLiteral("Private calls"), problem);
+        }
+    }
+}
+
+void Phone::beginLinkedCall(const QHostAddress& peer) {
+    callGuards();
+    if (m_private == nullptr && m_identity) {
+        const bool caller = m_call && m_call->state() == CallState::ConnectedCaller;
+        m_private = new PrivateCall(
+            caller ? KeyAgreementRole::Initiator : KeyAgreementRole::Responder, peer.toString(),
+            PrivateCallPolicy{.refusePlainCalls = m_privateCallsOnly},
+            [this](quint8 type, const QByteArray& payload) { return m_link->send(LinkType(type), payload); },
+            *m_identity, *m_verifiedPeers, m_secureClock, {}, this);
+        connect(m_private, &PrivateCall::statusChanged, this, &Phone::privacyStatusChanged);
+        m_voiceGuard->attach(m_private->voiceGuard());
+        m_pictureGuard->attach(m_private->pictureGuard());
+        privacyStatusChanged(m_private->status());
+    }
+    m_link->beginCall(peer, m_signalling->localAddressFor(peer));
+    if (m_private != nullptr && !m_link->isOpen()) {
+        m_private->peerIsOlder(); // without the link port this phone is an older phone
+    }
+    m_monitor.emplace(peerName());
+    m_callClock.start();
+    m_reportsFromPeer = 0;
+    m_lastReport.reset();
+    m_peerEnded = false;
+    m_picturesAtCallStart = m_videoReceiver->counters();
+    m_sentAtCallStart = {m_videoSender->picturesSent(), m_videoSender->packetsSent()};
+    m_videoSender->setPathLoss(0);
+    if (m_callLineShown) {
+        m_callLineShown = false;
+        emit statusText(QString()); // the last call's "ended" line goes with it
+    }
+}
+
+void Phone::endLinkedCall() {
+    if (m_link->inCall()) {
+        // A Talvora peer hears that the call is over, and stops sending its camera's pictures;
+        // an older one is told nothing, as ever.
+        if (!m_peerEnded && m_link->peerKind() == PeerLink::PeerKind::Talvora) {
+            m_link->send(LinkType::HangUp);
+        }
+        m_link->endCall();
+    }
+    m_monitor.reset();
+    // The next call has a privacy of its own. The voice session keeps its guard until its
+    // threads stop; the picture threads drop theirs here.
+    if (m_private != nullptr) {
+        m_private->deleteLater(); // this may run inside its own signal
+        m_private = nullptr;
+        emit privacyChanged(QString(), false, false);
+    }
+    m_voiceGuard.reset();
+    m_pictureGuard.reset();
+    m_videoSender->setDatagramGuard(nullptr);
+    m_videoReceiver->setDatagramGuard(nullptr);
+}
+
+void Phone::privacyStatusChanged(const PrivateCallStatus& status) {
+    emit privacyChanged(privateCallText(status), privateCallWarns(status),
+                        status.state == PrivateCallState::Encrypted && !status.verified);
+    if (m_private != nullptr && m_private->mustEnd() && m_call && m_call->inCall()) {
+        // This phone takes private calls only: a call that cannot be private ends at once, and
+        // the line says why.
+        const QString line = privateCallText(status);
+        end();
+        m_callLineShown = true;
+        emit statusText(line);
+    }
+}
+
+void Phone::markPeerVerified() {
+    if (m_private == nullptr) {
+        return;
+    }
+    QString error;
+    if (!m_private->markPeerVerified(peerName(), QDate::currentDate(), &error)) {
+        m_services.messages.warning(QStringLiteral("Private calls"), error);
+    }
+}
+
+void Phone::peerHungUp() {
+    if (!m_call || !m_call->inCall()) {
+        return;
+    }
+    const QString name = peerName();
+    m_peerEnded = true;
+    end(); // as if the user had pressed End
+    m_callLineShown = true;
+    emit statusText(QStringLiteral("%1 ended the call").arg(name));
+}
+
 void Phone::checkPeerActivity() {
-    VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr;
-    if (voice == nullptr || !m_call->inCall()) {
-        // No call: nothing to miss. A notice still up goes with the call.
-        if (m_peerSilenceShown) {
-            m_peerSilenceShown = false;
-            emit statusText(QString());
-        }
-        m_silentSeconds = 0;
+    if (!m_monitor) {
         return;
     }
-    const quint64 activity = m_picturesFromPeer + voice->packetsHeard();
-    if (activity != m_activityAtLastCheck) {
-        m_activityAtLastCheck = activity;
-        m_silentSeconds = 0;
-        if (m_peerSilenceShown) {
-            m_peerSilenceShown = false;
-            emit statusText(QString());
-        }
-        return;
+    const VoiceSession* voice = m_call ? m_call->voiceSession() : nullptr;
+    const VoiceNetworkStats heard = voice != nullptr ? voice->networkStats() : VoiceNetworkStats{};
+    const VideoReceiver::Counters pictures = m_videoReceiver->counters();
+    const auto kind = m_link->peerKind();
+    CallMonitor::Sample sample{
+        .nowMs = m_callClock.elapsed(),
+        .peer = kind == PeerLink::PeerKind::Talvora ? CallMonitor::Peer::Talvora
+                : kind == PeerLink::PeerKind::Older ? CallMonitor::Peer::Older
+                                                    : CallMonitor::Peer::Unknown,
+        // Every datagram from the peer is one picture that arrived whole.
+        .picturesFromPeer = (pictures.datagrams - pictures.strangers) -
+                            (m_picturesAtCallStart.datagrams - m_picturesAtCallStart.strangers),
+        .voiceHeard = heard.heard,
+        .voiceExpected = heard.expected,
+        .reportsFromPeer = m_reportsFromPeer,
+        .lastReport = m_lastReport,
+        .picturesSent = m_videoSender->picturesSent() - m_sentAtCallStart.first,
+        .packetsSent = m_videoSender->packetsSent() - m_sentAtCallStart.second,
+    };
+    const CallMonitor::Decision decision = m_monitor->tick(sample);
+    m_videoSender->setPathLoss(decision.pathLoss);
+    if (decision.report) {
+        m_link->send(LinkType::Report, encodeReport(*decision.report));
     }
-    // The call goes on until End, as ever; the user is only told that nothing arrives.
-    if (++m_silentSeconds == kPeerSilenceSeconds) {
-        m_peerSilenceShown = true;
-        emit statusText(QStringLiteral("No pictures or voice from %1 for %2 s")
-                            .arg(m_videoHost)
-                            .arg(kPeerSilenceSeconds));
+    if (decision.statusLine) {
+        emit statusText(*decision.statusLine);
+    }
+    if (decision.endCall) {
+        const QString line = decision.statusLine.value_or(QString());
+        m_peerEnded = true; // nobody there to tell
+        end();
+        m_callLineShown = true;
+        emit statusText(line);
     }
 }
 

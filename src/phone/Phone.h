@@ -1,19 +1,29 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "base/DatagramGuard.h"
 #include "call/CallState.h"
 #include "call/CallView.h"
+#include "link/LinkWire.h"
+#include "phone/CallMonitor.h"
 #include "phone/PhoneServices.h"
+#include "secure/IdentityKey.h"
+#include "secure/PrivateCall.h"
+#include "secure/VerifiedPeers.h"
 #include "settings/PhoneSettings.h"
 #include "settings/SettingsStore.h"
+#include "transport/VideoReceiver.h"
 #include "transport/VideoSendState.h"
 #include "voice/SpeakerVolumeWorker.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QTimer;
 
@@ -31,7 +41,7 @@ class RingTonePlayer;
 class SignalEndpoint;
 class SliderLevelVoiceFactory;
 class UdpDatagramSink;
-class VideoReceiver;
+class PeerLink;
 class VideoSender;
 
 // One running phone without its windows: the signalling endpoint and the call session, the ring
@@ -82,8 +92,8 @@ public:
     int savedMicLevel() const { return m_savedMicLevel; }
     int jpegQuality() const override { return m_jpegQuality.load(); }
     QString hostText() const override { return m_hostText; }
-
-    static constexpr int kPeerSilenceSeconds = 10;
+    // The link to a Talvora peer on UDP 6768 (for diagnostics and tests).
+    PeerLink& link() { return *m_link; }
 
 public slots:
     // The user's commands.
@@ -96,9 +106,13 @@ public slots:
     void setSpeakerVolume(int position);
     // The user typed into the host field.
     void hostEdited(const QString& text);
-    // Once a second during a call: after kPeerSilenceSeconds without a picture or a voice packet
-    // from the peer, the status line says so; it clears when they come back.
+    // Once a second during a call (CallMonitor): the status line when nothing or only the voice
+    // arrives from the peer, a report to a Talvora peer, the path's loss for the picture budget,
+    // and the end of a call whose Talvora peer went away without a word.
     void checkPeerActivity();
+    // The users compared the call's code and found it the same: the peer is remembered as
+    // verified, and later calls with it say so without a comparison.
+    void markPeerVerified();
     // An address chosen in the address book goes into the address box.
     void hail(const QString& address) { setHostText(address); }
     // A status notice for the line under the picture (from the voice engine).
@@ -122,9 +136,20 @@ signals:
     void micSliderRequested(int position);
     // The user clicked the incoming call's notification: bring the window to the front.
     void windowRaiseRequested();
+    // What the call's privacy comes to, for the line under the caller line ("" outside a call);
+    // `warning` when the user must not miss it; `canMarkVerified` while the users may compare
+    // the code and say that it matched.
+    void privacyChanged(const QString& text, bool warning, bool canMarkVerified);
 
 private:
     void callStateChanged(CallState from, CallState to);
+    QString peerName() const;
+    void beginLinkedCall(const QHostAddress& peer);
+    void endLinkedCall();
+    void peerHungUp();
+    std::shared_ptr<DatagramGuard> callGuards();
+    void privacyStatusChanged(const PrivateCallStatus& status);
+    void loadIdentity();
     void ringTimeout();
     void loadSettings();
     void startVideo();
@@ -157,10 +182,25 @@ private:
     std::unique_ptr<CallNotifier> m_notifier;      // null without desktop notifications
     std::unique_ptr<ServicePublisher> m_publisher; // null until the settings are read, or without DNS-SD
     QTimer* m_peerCheck = nullptr;                 // a child; runs checkPeerActivity every second
-    quint64 m_picturesFromPeer = 0;                // pictures shown during the current call
-    quint64 m_activityAtLastCheck = 0;             // pictures plus voice packets at the last check
-    int m_silentSeconds = 0;
-    bool m_peerSilenceShown = false; // the status line says the peer fell silent
+    PeerLink* m_link = nullptr;                    // a child: the link to a Talvora peer on UDP 6768
+    std::optional<CallMonitor> m_monitor;          // during a call
+    QElapsedTimer m_callClock;
+    quint64 m_reportsFromPeer = 0;
+    std::optional<LinkReport> m_lastReport;
+    VideoReceiver::Counters m_picturesAtCallStart;
+    std::pair<quint64, quint64> m_sentAtCallStart; // pictures and packets
+    bool m_peerEnded = false;                      // the peer hung up, or went away: it is told nothing
+    // The call's privacy: the phone's identity and the peers the user verified (from start()), the
+    // privacy of the call in progress, and the guards its media go through (made when the call's
+    // voice or pictures are about to start, holding everything until the privacy is known).
+    voice::SteadyClock m_secureClock;
+    std::unique_ptr<IdentityKey> m_identity;
+    std::unique_ptr<VerifiedPeers> m_verifiedPeers;
+    PrivateCall* m_private = nullptr; // a child, during a call
+    bool m_privateCallsOnly = false;  // the setting: a call that cannot be private is refused
+    std::shared_ptr<PendingGuard> m_voiceGuard;
+    std::shared_ptr<PendingGuard> m_pictureGuard;
+    bool m_callLineShown = false; // the status line says how the last call ended
     std::unique_ptr<SliderLevelVoiceFactory> m_voice;
     PhoneCapture* m_capture;
     SpeakerVolumeWorker m_speaker;
@@ -176,6 +216,7 @@ private:
     bool m_micPositionKnown = false; // loaded into the slider, or moved by the user
     std::atomic<int> m_jpegQuality = 0;
     std::atomic<bool> m_sendingVideo = false;
+    bool m_videoDestinationSet = false; // a call's peer is known: its pictures are shown
     mutable std::mutex m_destinationLock;
     QHostAddress m_videoDestination; // guarded by m_destinationLock
     // Held while the frame buffers convert a frame (camera thread) or change their format

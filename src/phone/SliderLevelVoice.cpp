@@ -19,6 +19,10 @@ public:
     void stop() override { m_inner->stop(); }
     void setMicLevel(int level) override { m_inner->setMicLevel(level); }
     quint64 packetsHeard() const override { return m_inner->packetsHeard(); }
+    VoiceNetworkStats networkStats() const override { return m_inner->networkStats(); }
+    void setDatagramGuard(std::shared_ptr<DatagramGuard> guard) override {
+        m_inner->setDatagramGuard(std::move(guard));
+    }
     void setLocalAddress(const QString& address) override { m_inner->setLocalAddress(address); }
 
 private:
@@ -29,7 +33,11 @@ private:
 } // namespace
 
 std::unique_ptr<VoiceSession> SliderLevelVoiceFactory::create() {
-    return std::make_unique<SliderLevelVoiceSession>(m_engine.create(), m_sliderLevel);
+    auto session = std::make_unique<SliderLevelVoiceSession>(m_engine.create(), m_sliderLevel);
+    if (m_guards) {
+        session->setDatagramGuard(m_guards());
+    }
+    return session;
 }
 
 } // namespace talvora

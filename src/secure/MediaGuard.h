@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/DatagramGuard.h"
 #include "secure/SealedDatagram.h"
 
 #include <atomic>
@@ -23,7 +24,7 @@ namespace talvora {
 // main thread. The sealer and opener are made before the mode says Sealed (release), and the media
 // threads read the mode first (acquire), so they never see half-made keys. The mode never changes
 // after the decision, so the keys live as long as the guard.
-class MediaGuard {
+class MediaGuard final : public DatagramGuard {
 public:
     enum class Mode : std::uint8_t { Hold, Plain, Sealed };
 
@@ -40,7 +41,7 @@ public:
 
     // The largest plain datagram that can go out now: the picture budget. Pictures sent in the
     // clear get the whole UDP payload; sealed (or not yet decided) ones lose the overhead.
-    std::size_t maxPlainBytes() const;
+    std::size_t maxPlainBytes() const override;
 
     enum class Sent { Plain, Sealed, Held, TooLarge, Failed };
     struct Outgoing {
@@ -56,6 +57,20 @@ public:
     // when it is dropped, and then counted.
     std::optional<std::span<const std::uint8_t>> incoming(std::span<const std::uint8_t> datagram,
                                                           std::span<std::uint8_t> out);
+
+    // The same for the media threads that know only a DatagramGuard.
+    std::optional<std::span<const std::uint8_t>> seal(std::span<const std::uint8_t> plain,
+                                                      std::span<std::uint8_t> out) override {
+        const Outgoing sent = outgoing(plain, out);
+        if (sent.status == Sent::Plain || sent.status == Sent::Sealed) {
+            return sent.bytes;
+        }
+        return std::nullopt;
+    }
+    std::optional<std::span<const std::uint8_t>> open(std::span<const std::uint8_t> datagram,
+                                                      std::span<std::uint8_t> out) override {
+        return incoming(datagram, out);
+    }
 
     struct Counters {
         std::uint64_t sentPlain = 0;
@@ -80,6 +95,7 @@ private:
     static void bump(std::atomic<std::uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
     SealedMedium m_medium;
+    static_assert(kSealedOverheadBytes <= kMaxOverheadBytes);
     std::atomic<Mode> m_mode{Mode::Hold};
     std::atomic<bool> m_decided{false};  // main thread: decide*() runs once
     std::optional<MediaSealer> m_sealer; // set before m_mode is Sealed; then the sending thread's

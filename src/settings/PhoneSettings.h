@@ -20,6 +20,8 @@ struct PhoneSettings {
     QString callerId;     // sent with our call requests
     int micVolume = 85;   // microphone level restored at start-up
     QString cameraDevice; // the camera chosen in the source dialog (its node); empty for none
+    // A call that cannot be encrypted (an older peer, keys that could not be agreed) is ended.
+    bool privateCallsOnly = false;
 
     bool operator==(const PhoneSettings&) const = default;
 };

@@ -38,6 +38,8 @@ QString settingsText(const PhoneSettings& s, SettingsKey key) {
         return QString::number(s.micVolume);
     case SettingsKey::CameraDevice:
         return s.cameraDevice;
+    case SettingsKey::PrivateCallsOnly:
+        return QString::number(int(s.privateCallsOnly));
     }
     return {};
 }
@@ -75,6 +77,12 @@ QString takeSettingsText(PhoneSettings& s, SettingsKey key, const QString& text)
     case SettingsKey::CameraDevice:
         s.cameraDevice = text;
         return {};
+    case SettingsKey::PrivateCallsOnly: {
+        // Anything but a non-zero integer leaves plain calls allowed, as they are by default.
+        int on = 0;
+        s.privateCallsOnly = parseSettingsInteger(text, on) && on != 0;
+        return {};
+    }
     }
     return {};
 }
@@ -100,6 +108,12 @@ void SettingsStore::saveDialogValues(const PhoneSettings& settings) const {
     for (SettingsKey key :
          {SettingsKey::RingTone, SettingsKey::RingTime, SettingsKey::Message, SettingsKey::CallerId}) {
         file.writeString(kSettingsSection, settingsKeyName(key), settingsText(settings, key));
+    }
+    // Our own key appears once the user turns it on: a file that never had it stays as it was.
+    const QString privateOnly = settingsKeyName(SettingsKey::PrivateCallsOnly);
+    if (settings.privateCallsOnly || !file.readString(kSettingsSection, privateOnly, QString()).isNull()) {
+        file.writeString(kSettingsSection, privateOnly,
+                         settingsText(settings, SettingsKey::PrivateCallsOnly));
     }
 }
 

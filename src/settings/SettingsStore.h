@@ -10,7 +10,7 @@
 namespace talvora {
 
 // The keys of "Settings.ini", all in one section, in the order the phone reads them.
-enum class SettingsKey { RingTone, RingTime, Message, CallerId, MicVolume, CameraDevice };
+enum class SettingsKey { RingTone, RingTime, Message, CallerId, MicVolume, CameraDevice, PrivateCallsOnly };
 
 inline const QString kSettingsSection = QStringLiteral("Settings");
 
@@ -19,13 +19,14 @@ struct SettingsKeyInfo {
     const char* name; // as written in the file
 };
 
-inline constexpr std::array<SettingsKeyInfo, 6> kSettingsKeys{{
+inline constexpr std::array<SettingsKeyInfo, 7> kSettingsKeys{{
     {SettingsKey::RingTone, "RingTone"},
     {SettingsKey::RingTime, "RingTime"}, // whole seconds in the file
     {SettingsKey::Message, "Message"},
     {SettingsKey::CallerId, "CallerID"},
     {SettingsKey::MicVolume, "micVolume"},
-    {SettingsKey::CameraDevice, "CameraDevice"}, // the device node, /dev/videoN
+    {SettingsKey::CameraDevice, "CameraDevice"},         // the device node, /dev/videoN
+    {SettingsKey::PrivateCallsOnly, "PrivateCallsOnly"}, // 1 or 0
 }};
 
 QString settingsKeyName(SettingsKey key);

@@ -45,6 +45,14 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
         return VideoSendOutcome::Failed;
     }
 
+    {
+        const std::lock_guard lock(m_guardLock);
+        m_frameGuard = m_guard;
+    }
+    // A sealed picture carries the seal's overhead within the same datagram.
+    m_datagramLimit = m_frameGuard ? std::min(kMaxDatagramBytes, qsizetype(m_frameGuard->maxPlainBytes()))
+                                   : kMaxDatagramBytes;
+
     const double loss = m_pathLoss.load(std::memory_order_relaxed);
     m_budget.setLoss(nowMs, loss);
     m_lastPlan = m_budget.plan(nowMs, cameraRate(nowMs), m_sizes);
@@ -111,9 +119,9 @@ VideoSendOutcome VideoSender::sendAsToday(const QImage& picture, const QHostAddr
     // Compression stops as soon as the picture outgrows one datagram; the send buffer is larger,
     // so a datagram's limit is the one that counts.
     const int quality = m_state.jpegQuality();
-    const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), kMaxDatagramBytes);
+    const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), m_datagramLimit);
     if (encoded.status == JpegEncodeStatus::TooLarge) {
-        m_sizes.observeAbove(quality, kMaxDatagramBytes);
+        m_sizes.observeAbove(quality, m_datagramLimit);
         m_lastError = QStringLiteral("picture larger than one datagram");
         return stepDown();
     }
@@ -128,18 +136,18 @@ VideoSendOutcome VideoSender::sendAsToday(const QImage& picture, const QHostAddr
 VideoSendOutcome VideoSender::sendWithinBudget(const QImage& picture, const QHostAddress& to) {
     // Each try learns the picture's real size (up to one datagram), so that a second try, if
     // any, lands close below the ceiling.
-    const qsizetype ceiling = m_lastPlan.ceilingBytes;
+    const qsizetype ceiling = std::min(m_lastPlan.ceilingBytes, m_datagramLimit);
     const int highest = m_state.jpegQuality();
     int quality = PictureBudget::qualityFor(m_lastPlan, m_sizes, highest);
     for (int encodes = 1; encodes <= kMaxEncodes; ++encodes) {
-        const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), kMaxDatagramBytes);
+        const JpegEncodeResult encoded = encodeJpeg(picture, quality, m_sendBuffer.data(), m_datagramLimit);
         if (encoded.status == JpegEncodeStatus::Ok) {
             m_sizes.observe(quality, encoded.size);
             if (encoded.size <= ceiling) {
                 return transmit(encoded.size, quality, encodes, to);
             }
         } else if (encoded.status == JpegEncodeStatus::TooLarge) {
-            m_sizes.observeAbove(quality, kMaxDatagramBytes);
+            m_sizes.observeAbove(quality, m_datagramLimit);
         } else {
             m_lastError = encoded.error;
             return VideoSendOutcome::Failed;
@@ -155,7 +163,24 @@ VideoSendOutcome VideoSender::sendWithinBudget(const QImage& picture, const QHos
 }
 
 VideoSendOutcome VideoSender::transmit(qsizetype bytes, int quality, int encodes, const QHostAddress& to) {
-    const DatagramSendResult sent = m_sink.send(m_sendBuffer.data(), bytes, to, m_port);
+    const uchar* wire = m_sendBuffer.data();
+    qsizetype wireBytes = bytes;
+    if (m_frameGuard) {
+        // In a private call nothing leaves unsealed; while its keys are being agreed nothing
+        // leaves at all.
+        if (m_sealBuffer.empty()) {
+            m_sealBuffer.resize(std::size_t(kMaxDatagramBytes) + DatagramGuard::kMaxOverheadBytes);
+        }
+        const auto sealed = m_frameGuard->seal(
+            std::span<const std::uint8_t>(m_sendBuffer.data(), std::size_t(bytes)), m_sealBuffer);
+        if (!sealed) {
+            m_lastError = QStringLiteral("held: the call's keys are not agreed");
+            return VideoSendOutcome::Held;
+        }
+        wire = sealed->data();
+        wireBytes = qsizetype(sealed->size());
+    }
+    const DatagramSendResult sent = m_sink.send(wire, wireBytes, to, m_port);
     switch (sent.status) {
     case DatagramSendStatus::Sent:
         m_lastPictureBytes = bytes;
@@ -164,7 +189,8 @@ VideoSendOutcome VideoSender::transmit(qsizetype bytes, int quality, int encodes
         m_lastError.clear();
         m_budget.noteSent(m_lastFrameMs, bytes);
         m_picturesSent.fetch_add(1, std::memory_order_relaxed);
-        m_packetsSent.fetch_add(quint64(fragmentsOf(bytes, m_budget.limits())), std::memory_order_relaxed);
+        m_packetsSent.fetch_add(quint64(fragmentsOf(wireBytes, m_budget.limits())),
+                                std::memory_order_relaxed);
         return VideoSendOutcome::Sent;
     case DatagramSendStatus::TooLarge:
         m_lastError = sent.error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/DatagramGuard.h"
 #include "base/NetworkConfig.h"
 #include "transport/DatagramSink.h"
 #include "transport/JpegSizeModel.h"
@@ -14,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace talvora {
@@ -28,7 +30,7 @@ enum class VideoSendOutcome {
     Sent,
     TooLarge,   // the picture did not fit one datagram; the quality was lowered
     Failed,     // no destination, or the socket failed; the picture is dropped
-    Held,       // the picture budget lowered the rate: this frame is not sent
+    Held,       // the picture budget lowered the rate, or a private call holds pictures: not sent
     OverBudget, // no quality tried fitted the budget's ceiling: the picture is dropped
 };
 
@@ -79,6 +81,13 @@ public:
     // peer's voice alone, a lossy path shows itself only after seconds, while pictures of quality
     // 100 fill the peer's reassembly memory within five at 1 % loss: 0.01 here keeps the first
     // pictures within what 1 % loss allows and lets them grow to full size over about 25 s.
+    // Seals every picture of a private call, or holds it (null: pictures go as they are); any
+    // thread. The sender keeps the guard while it sends a picture.
+    void setDatagramGuard(std::shared_ptr<DatagramGuard> guard) {
+        const std::lock_guard lock(m_guardLock);
+        m_guard = std::move(guard);
+    }
+
     void setLossAtCallStart(double loss) { m_lossAtCallStart.store(loss, std::memory_order_relaxed); }
 
     // Pictures and their IP packets sent so far (any thread): what the peer's reports are
@@ -111,6 +120,12 @@ private:
     const voice::Clock& m_clock;
     quint16 m_port;
     std::vector<uchar> m_sendBuffer;
+    std::vector<uchar> m_sealBuffer; // a sealed picture, made on first use
+
+    std::mutex m_guardLock;
+    std::shared_ptr<DatagramGuard> m_guard;      // guarded by m_guardLock
+    std::shared_ptr<DatagramGuard> m_frameGuard; // the guard of the frame being sent
+    qsizetype m_datagramLimit = kMaxDatagramBytes;
 
     std::atomic<double> m_pathLoss{0};
     std::atomic<double> m_lossAtCallStart{0};

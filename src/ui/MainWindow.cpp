@@ -30,6 +30,8 @@ constexpr int kPanelWidth = 200;
 constexpr int kLineHeight = 16;
 constexpr int kCallerLineLeft = 8;
 constexpr int kCallerLineTop = 5;
+constexpr int kPrivacyLineTop = kCallerLineTop + 18;
+constexpr int kCodesMatchWidth = 150;
 constexpr int kCallerLineMargins = 15;
 constexpr int kStatusLineLeft = 256;
 constexpr int kStatusLineFromBottom = 18;
@@ -131,6 +133,8 @@ void MainWindow::connectPhone() {
         activateWindow();
     });
     connect(&m_phone, &Phone::statusText, m_statusLabel, &QLabel::setText);
+    connect(&m_phone, &Phone::privacyChanged, this, &MainWindow::showPrivacy);
+    connect(m_codesMatch, &QPushButton::clicked, &m_phone, &Phone::markPeerVerified);
     connect(&m_phone, &Phone::micSliderRequested, m_micSlider, &TrackBar::setPosition);
 }
 
@@ -160,6 +164,19 @@ void MainWindow::buildVideoArea() {
         makeLabel(m_videoArea, QString(), makeFont("Arial", 13), kCallerBlue, QRect(256, 632, 545, 16));
     m_statusLabel->setObjectName(QStringLiteral("lblVideoArea"));
     m_statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    m_privacyLabel = makeLabel(m_videoArea, QString(), makeFont("Arial", 13), kCallerBlue,
+                               QRect(kCallerLineLeft, kPrivacyLineTop, 785, kLineHeight), Qt::AlignCenter);
+    m_privacyLabel->setObjectName(QStringLiteral("lblPrivacy"));
+    m_privacyLabel->setWordWrap(true);
+    m_privacyLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_privacyLabel->setAccessibleName(QStringLiteral("Privacy"));
+    m_codesMatch = new QPushButton(QStringLiteral("The codes match"), m_videoArea);
+    m_codesMatch->setObjectName(QStringLiteral("btnCodesMatch"));
+    m_codesMatch->setToolTip(QStringLiteral("Press when the other person reads you the same code: "
+                                            "later calls with this phone need no comparison"));
+    m_codesMatch->setAccessibleDescription(m_codesMatch->toolTip());
+    m_codesMatch->hide();
 
     m_previewPanel = new QWidget(m_videoArea);
     m_previewPanel->setObjectName(QStringLiteral("pnlVideoArea"));
@@ -377,6 +394,19 @@ void MainWindow::showCallerLine(const QString& text) {
     m_callerLabel->setAttribute(Qt::WA_TransparentForMouseEvents, !elided);
 }
 
+void MainWindow::showPrivacy(const QString& text, bool warning, bool canMarkVerified) {
+    m_privacyWarns = warning;
+    m_privacyLabel->setText(text);
+    QPalette colours = m_privacyLabel->palette();
+    colours.setColor(QPalette::WindowText, warning ? QColor(Qt::red) : kCallerBlue);
+    m_privacyLabel->setPalette(colours);
+    QFont font = m_privacyLabel->font();
+    font.setBold(warning);
+    m_privacyLabel->setFont(font);
+    m_codesMatch->setVisible(canMarkVerified);
+    layoutAreas();
+}
+
 void MainWindow::layoutAreas() {
     // The panel keeps its width at the right edge; the video area and its picture take the rest.
     const int panelWidth = qMin(kPanelWidth, width());
@@ -395,6 +425,12 @@ void MainWindow::layoutAreas() {
     }
     m_statusLabel->setGeometry(kStatusLineLeft, videoHeight - kStatusLineFromBottom,
                                videoWidth - kStatusLineLeft + 1, kLineHeight);
+    // A warning takes as many lines as it needs; the button sits under the line.
+    const int privacyHeight = m_privacyWarns ? 4 * kLineHeight : kLineHeight;
+    m_privacyLabel->setGeometry(kCallerLineLeft, kPrivacyLineTop, videoWidth - kCallerLineMargins,
+                                privacyHeight);
+    m_codesMatch->setGeometry((videoWidth - kCodesMatchWidth) / 2, kPrivacyLineTop + privacyHeight + 4,
+                              kCodesMatchWidth, 24);
     if (m_previewDocked) {
         m_previewPanel->move(0, videoHeight - m_previewPanel->height());
     }

@@ -53,6 +53,7 @@ private:
     void onSnapshotClicked();
     void onHostFocusRequested();
     void showCallerLine(const QString& text);
+    void showPrivacy(const QString& text, bool warning, bool canMarkVerified);
 
     Phone& m_phone;
     WindowDrag* m_drag = nullptr;
@@ -93,6 +94,9 @@ private:
     QLabel* m_callerLabel = nullptr;
     QString m_callerText; // whole, as the phone gave it; the label shows it elided to its width
     QLabel* m_statusLabel = nullptr;
+    QLabel* m_privacyLabel = nullptr;    // under the caller line: what the call's privacy is
+    QPushButton* m_codesMatch = nullptr; // while the users may compare the call's code
+    bool m_privacyWarns = false;
     QWidget* m_previewPanel = nullptr;
     bool m_previewDocked = false; // from start-up on, the preview keeps to the bottom-left corner
     QImage m_idlePicture;         // copied back into the remote picture when a call ends

@@ -8,6 +8,7 @@
 #include "ui/RbPanel.h"
 #include "ui/RbSpinEdit.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -78,6 +79,14 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_messageLabel->setBuddy(m_messageEdit);
     m_callerIdLabel->setBuddy(m_callerIdEdit);
 
+    // Our own setting, under the caller ID: off, calls with older phones go unencrypted.
+    m_privateOnlyBox = new QCheckBox(QStringLiteral("Private calls only"), m_panel);
+    m_privateOnlyBox->setObjectName(QStringLiteral("chkPrivateCallsOnly"));
+    m_privateOnlyBox->setGeometry(144, 166, 241, 17);
+    m_privateOnlyBox->setToolTip(
+        QStringLiteral("End calls that cannot be encrypted, such as calls with older phones"));
+    m_privateOnlyBox->setAccessibleDescription(m_privateOnlyBox->toolTip());
+
     m_saveButton = new RbButton(QStringLiteral("Save"), m_panel);
     m_saveButton->setObjectName(QStringLiteral("btnSave"));
     m_saveButton->setGeometry(16, 184, 75, 25);
@@ -88,8 +97,8 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_videoOptionsButton->setObjectName(QStringLiteral("btnVideoOptions"));
     m_videoOptionsButton->setGeometry(200, 184, 89, 25);
 
-    QWidget* order[] = {m_ringToneEdit, m_browseButton, m_ringTimeSpin, m_messageEdit,
-                        m_callerIdEdit, m_saveButton,   m_closeButton,  m_videoOptionsButton};
+    QWidget* order[] = {m_ringToneEdit,   m_browseButton, m_ringTimeSpin, m_messageEdit,       m_callerIdEdit,
+                        m_privateOnlyBox, m_saveButton,   m_closeButton,  m_videoOptionsButton};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -127,6 +136,7 @@ void SettingsDialog::onOpened() {
     m_messageEdit->setText(m_edited.unansweredMessage);
     m_callerIdEdit->setMaxLength(qMax(kTextMaxChars, int(m_edited.callerId.size())));
     m_callerIdEdit->setText(m_edited.callerId);
+    m_privateOnlyBox->setChecked(m_edited.privateCallsOnly);
     m_ringToneEdit->setFocus();
 }
 
@@ -190,6 +200,7 @@ void SettingsDialog::onSaveClicked() {
     edited.ringTimeMs = ringTimeSec * 1000;
     edited.unansweredMessage = message;
     edited.callerId = callerId;
+    edited.privateCallsOnly = m_privateOnlyBox->isChecked();
     try {
         m_store.saveDialogValues(edited);
     } catch (const Error& e) {

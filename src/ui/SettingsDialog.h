@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 
@@ -83,6 +84,7 @@ private:
     RbSpinEdit* m_ringTimeSpin = nullptr;
     QLineEdit* m_messageEdit = nullptr;
     QLineEdit* m_callerIdEdit = nullptr;
+    QCheckBox* m_privateOnlyBox = nullptr;
     RbButton* m_saveButton = nullptr;
     RbButton* m_closeButton = nullptr;
     RbButton* m_videoOptionsButton = nullptr;

@@ -26,6 +26,7 @@ void CallVoice::setRemoteAddress(const QString& address) {
 }
 
 void CallVoice::start() {
+    m_terminal->setDatagramGuard(m_guard.get());
     m_terminal->openTransmit({.codec = voice::Codec::Opus,
                               .frameMs = voice::kFrameDurationMs,
                               .echoCancellation = true,

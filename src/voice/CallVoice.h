@@ -33,6 +33,7 @@ public:
     quint64 packetsHeard() const override;
     VoiceNetworkStats networkStats() const override;
     void setLocalAddress(const QString& address) override { m_localAddress = address; }
+    void setDatagramGuard(std::shared_ptr<DatagramGuard> guard) override { m_guard = std::move(guard); }
     void setMicLevel(int level) override;
 
 private:
@@ -41,6 +42,7 @@ private:
     int m_receivePort = 0;
     QString m_remoteAddress;
     QString m_localAddress;
+    std::shared_ptr<DatagramGuard> m_guard; // the terminal's threads use it until the call ends
 };
 
 } // namespace talvora

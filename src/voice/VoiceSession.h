@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/DatagramGuard.h"
+
 #include <QString>
 
 #include <functional>
@@ -38,6 +40,9 @@ public:
     virtual VoiceNetworkStats networkStats() const { return {}; }
     // The local address the call's signalling came to; voice leaves from it (before start).
     virtual void setLocalAddress(const QString& address) { (void)address; }
+    // What seals and opens this call's voice in a private call (before start); sessions that
+    // send no voice over the network ignore it.
+    virtual void setDatagramGuard(std::shared_ptr<DatagramGuard> guard) { (void)guard; }
 };
 
 // Makes voice sessions for the call session. Creating may raise an Error when the voice engine

@@ -6,6 +6,8 @@
 #include "call/SignalEndpoint.h"
 #include "capture/TestCamera.h"
 #include "convert/FrameBuffers.h"
+#include "link/PeerLink.h"
+#include "phone/CallMonitor.h"
 #include "phone/Phone.h"
 #include "transport/VideoReceiver.h"
 #include "ui/CallingDialog.h"
@@ -17,11 +19,16 @@
 #include "voice/SpeakerVolume.h"
 #include <QPushButton>
 
+#include <QBuffer>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkDatagram>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -54,17 +61,18 @@ template <class T> T& control(PhoneAssembly& phone, const char* name) {
 // One phone as the program wires it, with a test camera stepped by hand and fake voice, ring
 // tone and message boxes.
 struct TestPhone {
-    explicit TestPhone(const char* address) {
-        assembly = std::make_unique<PhoneAssembly>(PhoneServices{
-            messages, speaker,
-            [this] {
-                auto t = std::make_unique<test::ManualFrameTicker>();
-                ticker = t.get();
-                return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
-            },
-            voice, [] { return std::make_unique<test::FakeRingTonePlayer>(); },
-            [] { return std::make_unique<QtRingTimer>(); }, NetworkConfig{QHostAddress(QString(address))},
-            ConfigLocation(config.path(), config.path())});
+    explicit TestPhone(const char* address, bool linkPort = true) {
+        assembly = std::make_unique<PhoneAssembly>(
+            PhoneServices{messages, speaker,
+                          [this] {
+                              auto t = std::make_unique<test::ManualFrameTicker>();
+                              ticker = t.get();
+                              return std::make_unique<TestCamera>(TestCameraConfig{}, std::move(t));
+                          },
+                          voice, [] { return std::make_unique<test::FakeRingTonePlayer>(); },
+                          [] { return std::make_unique<QtRingTimer>(); },
+                          NetworkConfig{QHostAddress(QString(address)), linkPort},
+                          ConfigLocation(config.path(), config.path())});
         calling = &assembly->callingDialog();
         window = &assembly->mainWindow();
         assembly->start();
@@ -76,6 +84,8 @@ struct TestPhone {
     CallSession& call() { return *phone().callSession(); }
     QLineEdit& hostEdit() { return control<QLineEdit>(*assembly, "edtHostName"); }
     QLabel& callerLabel() { return control<QLabel>(*assembly, "lblCallerID"); }
+    QLabel& statusLine() { return control<QLabel>(*assembly, "lblVideoArea"); }
+    QLabel& privacyLine() { return control<QLabel>(*assembly, "lblPrivacy"); }
     const QImage& picture() { return control<PictureView>(*assembly, "Image1").picture(); }
     const QImage& idlePicture() { return control<PictureView>(*assembly, "Image1").idlePicture(); }
     void click(const char* button) { control<QPushButton>(*assembly, button).click(); }
@@ -114,12 +124,27 @@ protected:
     }
 };
 
-TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCallAndEndIsLocal) {
+// One JPEG picture, as a stranger on the LAN would send it to the picture port.
+void sendStrangersPicture(const char* to) {
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    QUdpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.39"), 0));
+    ASSERT_EQ(stranger.writeDatagram(jpeg, QHostAddress(to), kVideoPort), jpeg.size());
+}
+
+TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCall) {
     a.frame();
     b.frame();
+    sendStrangersPicture("127.0.0.32");
     test::pumpEvents(150);
     EXPECT_EQ(a.picture(), a.idlePicture()); // nothing is sent outside a call
-    EXPECT_EQ(b.picture(), b.idlePicture());
+    EXPECT_EQ(b.picture(), b.idlePicture()); // and a stranger's picture is not shown
+    EXPECT_EQ(b.phone().videoReceiver().counters().strangers, 1u);
 
     connect();
     EXPECT_EQ(a.voice.log.filter("SetRemoteAddress"), QStringList{"#1 SetRemoteAddress 127.0.0.32"});
@@ -130,15 +155,132 @@ TEST_F(TwoPhonesTest, PicturesFlowBothWaysOnlyDuringTheCallAndEndIsLocal) {
     ASSERT_TRUE(waitUntil([&] { return a.picture().size() == QSize(384, 288); }));
     ASSERT_TRUE(waitUntil([&] { return b.picture().size() == QSize(384, 288); }));
     EXPECT_EQ(a.phone().jpegQuality(), 100); // a 384x288 picture fits one datagram at once
-
-    // End on A: its voice stops and its idle picture returns; B goes on sending until its own End.
-    a.click("btnEnd");
-    EXPECT_EQ(a.call().voiceSession(), nullptr);
-    EXPECT_EQ(a.picture(), a.idlePicture());
-    EXPECT_NE(b.call().voiceSession(), nullptr);
-    EXPECT_NE(b.picture(), b.idlePicture());
     EXPECT_TRUE(a.messages.boxes.isEmpty());
     EXPECT_TRUE(b.messages.boxes.isEmpty());
+}
+
+// End on either side ends the call on both when both are Talvora phones: the hang-up goes over
+// the link port. The side that pressed End says nothing; the other names who hung up.
+TEST_F(TwoPhonesTest, HangingUpEndsTheCallOnBothSides) {
+    struct Case {
+        bool callerHangsUp;
+        const char* line; // the other side's status line
+    };
+    for (const Case& c :
+         {Case{true, "127.0.0.31 ended the call"}, Case{false, "127.0.0.32 ended the call"}}) {
+        SCOPED_TRACE(c.callerHangsUp ? "the caller hangs up" : "the callee hangs up");
+        connect();
+        ASSERT_TRUE(waitUntil([&] {
+            return a.phone().link().peerKind() == PeerLink::PeerKind::Talvora &&
+                   b.phone().link().peerKind() == PeerLink::PeerKind::Talvora;
+        }));
+        TestPhone& ender = c.callerHangsUp ? a : b;
+        TestPhone& other = c.callerHangsUp ? b : a;
+        ender.click("btnEnd");
+        ASSERT_TRUE(waitUntil([&] { return !other.call().inCall(); }));
+        EXPECT_EQ(other.call().voiceSession(), nullptr);
+        EXPECT_EQ(other.picture(), other.idlePicture());
+        EXPECT_EQ(other.statusLine().text(), c.line);
+        EXPECT_TRUE(a.messages.boxes.isEmpty());
+        EXPECT_TRUE(b.messages.boxes.isEmpty());
+    }
+}
+
+// A Talvora peer whose hang-up never arrived (lost, or the phone crashed) sends no reports
+// either: after 30 s of nothing the call ends by itself and says why.
+TEST_F(TwoPhonesTest, ACallWhoseHangUpWasLostEndsAfterThirtySecondsOfNothing) {
+    connect();
+    ASSERT_TRUE(waitUntil([&] { return b.phone().link().peerKind() == PeerLink::PeerKind::Talvora; }));
+    a.phone().link().endCall(); // A forgets B: its End sends nothing, and its reports stop
+    a.click("btnEnd");
+    b.phone().checkPeerActivity(); // takes in what was already on its way
+    int seconds = 0;
+    for (; seconds < 20; ++seconds) {
+        b.phone().checkPeerActivity();
+    }
+    EXPECT_TRUE(b.call().inCall()) << "not yet";
+    EXPECT_EQ(b.statusLine().text(), "No pictures or voice from 127.0.0.31 for 10 s");
+    for (; seconds < 40 && b.call().inCall(); ++seconds) {
+        b.phone().checkPeerActivity();
+    }
+    EXPECT_EQ(seconds, CallMonitor::kSilenceEndSeconds);
+    EXPECT_FALSE(b.call().inCall());
+    EXPECT_EQ(b.call().voiceSession(), nullptr);
+    EXPECT_EQ(b.statusLine().text(), "The call with 127.0.0.31 ended: nothing arrived for 30 s");
+    // The next call starts with a clean line.
+    connect();
+    EXPECT_EQ(b.statusLine().text(), "");
+}
+
+// Two Talvora phones agree on keys when the call connects: both windows show the same code,
+// pictures still flow (sealed), and once the users say the codes match, the next call with that
+// peer says it is verified without a code, on both sides that pressed.
+TEST_F(TwoPhonesTest, CallsArePrivateAndAVerifiedPeerIsRecognisedNextTime) {
+    connect();
+    const QRegularExpression coded("^Encrypted \u00b7 code (\\S+)$");
+    ASSERT_TRUE(waitUntil([&] {
+        return coded.match(a.privacyLine().text()).hasMatch() &&
+               coded.match(b.privacyLine().text()).hasMatch();
+    }));
+    EXPECT_EQ(a.privacyLine().text(), b.privacyLine().text()) << "the same code on both sides";
+    a.frame();
+    ASSERT_TRUE(waitUntil([&] { return b.picture().size() == QSize(384, 288); }));
+    EXPECT_EQ(b.phone().videoReceiver().counters().unopened, 0u);
+
+    auto& matchA = control<QPushButton>(*a.assembly, "btnCodesMatch");
+    ASSERT_TRUE(matchA.isVisible());
+    matchA.click();
+    control<QPushButton>(*b.assembly, "btnCodesMatch").click();
+    EXPECT_EQ(a.privacyLine().text(), QString::fromUtf8("Encrypted \u00b7 verified"));
+    EXPECT_FALSE(matchA.isVisible());
+    EXPECT_TRUE(QFile::exists(a.config.filePath("VerifiedPeers.dat")));
+
+    a.click("btnEnd");
+    ASSERT_TRUE(waitUntil([&] { return !b.call().inCall(); }));
+    EXPECT_EQ(a.privacyLine().text(), "");
+    connect();
+    ASSERT_TRUE(waitUntil([&] {
+        return a.privacyLine().text() == QString::fromUtf8("Encrypted \u00b7 verified") &&
+               b.privacyLine().text() == QString::fromUtf8("Encrypted \u00b7 verified");
+    }));
+}
+
+// An older peer has no link port: End is local as older phones know it, and the peer's call
+// goes on (with its silence notice) until its own End.
+TEST(TwoPhonesWithAnOlderPeer, EndIsLocalAndNothingGoesToTheLinkPort) {
+    TestPhone a{"127.0.0.33"};
+    TestPhone older{"127.0.0.34", /*linkPort=*/false};
+    QUdpSocket linkPortOfTheOlderPeer; // stands where the older peer's 6768 would be
+    ASSERT_TRUE(linkPortOfTheOlderPeer.bind(QHostAddress("127.0.0.34"), kLinkPort));
+    a.hostEdit().setText("127.0.0.34");
+    a.click("btnCall");
+    ASSERT_TRUE(waitUntil([&] { return older.call().ringing(); }));
+    older.click("btnCall");
+    ASSERT_TRUE(waitUntil([&] { return a.call().inCall() && older.call().inCall(); }));
+    ASSERT_TRUE(waitUntil([&] { return a.phone().link().peerKind() == PeerLink::PeerKind::Older; }, 6000));
+    EXPECT_EQ(a.privacyLine().text(), "Not encrypted (the peer is an older phone)");
+    EXPECT_EQ(older.privacyLine().text(), "Not encrypted (the peer is an older phone)");
+    while (linkPortOfTheOlderPeer.hasPendingDatagrams()) {
+        linkPortOfTheOlderPeer.receiveDatagram(); // A's hellos, in the first seconds
+    }
+    a.click("btnEnd");
+    test::pumpEvents(300);
+    EXPECT_TRUE(older.call().inCall());
+    EXPECT_FALSE(linkPortOfTheOlderPeer.hasPendingDatagrams()) << "no hang-up for an older phone";
+    // Its End stays local too; A has nothing to end.
+    older.click("btnEnd");
+    EXPECT_FALSE(older.call().inCall());
+
+    // A phone that takes private calls only ends a call that cannot be encrypted, and says why.
+    PhoneSettings privateOnly = a.phone().settings();
+    privateOnly.privateCallsOnly = true;
+    a.phone().applySettings(privateOnly);
+    a.click("btnCall");
+    ASSERT_TRUE(waitUntil([&] { return older.call().ringing(); }));
+    older.click("btnCall");
+    ASSERT_TRUE(waitUntil([&] { return !a.call().inCall() && a.call().voiceSession() == nullptr; }, 8000));
+    EXPECT_TRUE(a.statusLine().text().endsWith("this phone takes private calls only: the call is ended."))
+        << a.statusLine().text().toStdString();
 }
 
 TEST_F(TwoPhonesTest, AFormatChangeChangesThePictureSizeThePeerReceives) {
@@ -239,7 +381,7 @@ TEST_F(TwoPhonesTest, APeerThatFallsSilentIsNoticedAndItsReturnClearsTheNotice) 
         secondPasses(true);
     }
     EXPECT_FALSE(status.text().startsWith("No pictures"));
-    for (int s = 0; s < Phone::kPeerSilenceSeconds - 1; ++s) {
+    for (int s = 0; s < CallMonitor::kSilenceNoticeSeconds - 1; ++s) {
         secondPasses(false);
     }
     EXPECT_FALSE(status.text().startsWith("No pictures")) << "not before ten seconds";

@@ -120,7 +120,8 @@ TEST_F(SettingsStoreTest, CameraDeviceIsReadAndWrittenAloneKeepingTheRest) {
 }
 
 TEST_F(SettingsStoreTest, KeyTableNamesEachKeyOnceInFileOrder) {
-    const QStringList expected{"RingTone", "RingTime", "Message", "CallerID", "micVolume", "CameraDevice"};
+    const QStringList expected{"RingTone",  "RingTime",     "Message",         "CallerID",
+                               "micVolume", "CameraDevice", "PrivateCallsOnly"};
     QStringList names;
     for (const SettingsKeyInfo& info : kSettingsKeys) {
         names << settingsKeyName(info.key);
@@ -166,6 +167,9 @@ TEST_F(SettingsStoreTest, ValidationTable) {
         {SettingsKey::Message, "Back|soon", "Back|soon", ""},
         {SettingsKey::RingTone, "/a b/ring.wav", "/a b/ring.wav", ""},
         {SettingsKey::CallerId, "", "", ""},
+        {SettingsKey::PrivateCallsOnly, "1", "1", ""},
+        {SettingsKey::PrivateCallsOnly, "0x2", "1", ""},
+        {SettingsKey::PrivateCallsOnly, "yes", "0", ""}, // only a number turns it on
     };
     for (const Case& c : cases) {
         PhoneSettings s;
@@ -182,6 +186,9 @@ TEST_F(SettingsStoreTest, RoundTripIsByteForByte) {
          "9\nmicVolume=40\n"},
         {"[Settings]\nRingTone=\nRingTime=30\nMessage=\nCallerID=\nmicVolume=0\n"},
         {"[Other]\nx=1\n[Settings]\nRingTone=r\nRingTime=1\nMessage=m\nCallerID=c\nmicVolume=100\n"},
+        // Our own key stays where it is, on or off; a file without it never gains it while off.
+        {"[Settings]\nRingTone=r\nRingTime=1\nMessage=m\nCallerID=c\nmicVolume=1\nPrivateCallsOnly=1\n"},
+        {"[Settings]\nRingTone=r\nRingTime=1\nMessage=m\nCallerID=c\nmicVolume=1\nPrivateCallsOnly=0\n"},
     };
     for (const Case& c : cases) {
         write(c.file);

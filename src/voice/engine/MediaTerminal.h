@@ -85,6 +85,9 @@ public:
     void setTransmitSource(const QString& address);
     // On the bind address of the NetworkConfig.
     bool bindReceivePort(int port);
+    // Seals the call's voice and opens the peer's (a private call); null sends and takes it as
+    // it is. The caller keeps the guard alive until endCall(), which forgets it.
+    void setDatagramGuard(DatagramGuard* guard) { m_peer.guard.store(guard, std::memory_order_release); }
     bool startTransmit();
     bool stopTransmit();
     // Needs the receive port bound.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/DatagramGuard.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -13,11 +15,15 @@ struct PeerAddress {
     std::atomic<std::uint16_t> port{0};
     // The local address voice leaves from (host byte order); 0 lets the routing table choose.
     std::atomic<std::uint32_t> source{0};
+    // Seals what goes to the peer and opens what comes from it during a private call; null
+    // passes datagrams as they are. Whoever sets it keeps it alive while the call's threads run.
+    std::atomic<DatagramGuard*> guard{nullptr};
 
     void clear() {
         ipv4.store(0);
         port.store(0);
         source.store(0);
+        guard.store(nullptr);
     }
 };
 

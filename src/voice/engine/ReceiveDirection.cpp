@@ -135,7 +135,9 @@ bool ReceiveDirection::acceptSource(std::uint32_t ssrc, std::int64_t nowMs, bool
 void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
     pthread_setname_np(pthread_self(), "voice-network");
     m_priority.raiseAudioThread();
-    std::array<std::uint8_t, kMaxRtpDatagramBytes> buffer{};
+    // Room for a sealed datagram of the largest packet, and for the packet it opens to.
+    std::array<std::uint8_t, kMaxRtpDatagramBytes + DatagramGuard::kMaxOverheadBytes> buffer{};
+    std::array<std::uint8_t, kMaxRtpDatagramBytes + DatagramGuard::kMaxOverheadBytes> opened{};
     std::int64_t windowStartUs = m_clock.nowUs();
     int inWindow = 0;
     while (m_running.load(std::memory_order_relaxed)) {
@@ -159,9 +161,19 @@ void ReceiveDirection::receive(UdpSocket& socket, Call& c) {
             m_refusedAddress.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
-        const auto packet =
-            received.truncated ? std::nullopt
-                               : parseRtpPacket(std::span<const std::uint8_t>(buffer.data(), received.bytes));
+        std::optional<std::span<const std::uint8_t>> datagram;
+        if (!received.truncated) {
+            datagram = std::span<const std::uint8_t>(buffer.data(), received.bytes);
+            // In a private call only what opens with the call's key is voice.
+            if (DatagramGuard* guard = m_peer.guard.load(std::memory_order_acquire)) {
+                datagram = guard->open(*datagram, opened);
+                if (!datagram) {
+                    m_refusedUnopened.fetch_add(1, std::memory_order_relaxed);
+                    continue;
+                }
+            }
+        }
+        const auto packet = datagram ? parseRtpPacket(*datagram) : std::nullopt;
         const int frameMs = packet ? OpusVoiceDecoder::packetMs(packet->payload) : 0;
         if (frameMs == 0) {
             m_refusedMalformed.fetch_add(1, std::memory_order_relaxed);
@@ -304,6 +316,7 @@ ReceiveStats ReceiveDirection::stats() const {
     s.refusedAddress = m_refusedAddress.load();
     s.refusedMalformed = m_refusedMalformed.load();
     s.refusedSsrc = m_refusedSsrc.load();
+    s.refusedUnopened = m_refusedUnopened.load();
     s.framesPlayed = m_framesPlayed.load();
     s.framesLost = m_framesLost.load();
     s.framesLate = m_framesLate.load();

@@ -32,8 +32,9 @@ struct ReceiveStats {
     std::uint64_t packetsLost = 0;
     std::uint64_t refusedAddress = 0; // from anyone but the peer
     std::uint64_t refusedMalformed = 0;
-    std::uint64_t refusedSsrc = 0;  // a second source while the first is alive
-    std::uint64_t framesPlayed = 0; // frames written to the speaker
+    std::uint64_t refusedSsrc = 0;     // a second source while the first is alive
+    std::uint64_t refusedUnopened = 0; // in a private call: held, forged, replayed or not sealed
+    std::uint64_t framesPlayed = 0;    // frames written to the speaker
     std::uint64_t framesLost = 0;
     std::uint64_t framesLate = 0;
     std::uint64_t framesDuplicate = 0;
@@ -132,6 +133,7 @@ private:
     std::atomic<std::uint64_t> m_refusedAddress{0};
     std::atomic<std::uint64_t> m_refusedMalformed{0};
     std::atomic<std::uint64_t> m_refusedSsrc{0};
+    std::atomic<std::uint64_t> m_refusedUnopened{0};
     std::atomic<std::uint64_t> m_framesPlayed{0};
     // The jitter buffer's statistics, as the playback thread last saw them.
     std::atomic<std::uint64_t> m_framesLost{0};

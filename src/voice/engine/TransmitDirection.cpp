@@ -49,6 +49,7 @@ struct TransmitDirection::Call {
     std::vector<std::int16_t> reference; // what the speaker played alongside it
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};
+    std::array<std::uint8_t, kMaxRtpDatagramBytes + DatagramGuard::kMaxOverheadBytes> sealed{};
     bool referencePrimed = false; // the reserve of played frames is built up
     // This call's RTP stream: random starting points (RFC 3550, section 5.1).
     std::uint32_t ssrc = 0;
@@ -206,9 +207,17 @@ void TransmitDirection::capture(Call& c) {
                 header.timestamp = c.timestamp;
                 header.ssrc = c.ssrc;
                 const std::size_t size = writeRtpPacket(header, std::span(c.packet).first(bytes), c.datagram);
-                if (size > 0 && c.socket->sendTo(std::span(c.datagram).first(size), peer,
-                                                 m_peer.port.load(std::memory_order_relaxed),
-                                                 m_peer.source.load(std::memory_order_relaxed))) {
+                std::optional<std::span<const std::uint8_t>> wire;
+                if (size > 0) {
+                    wire = std::span<const std::uint8_t>(c.datagram).first(size);
+                    // In a private call nothing leaves unsealed; while its keys are being agreed
+                    // nothing leaves at all.
+                    if (DatagramGuard* guard = m_peer.guard.load(std::memory_order_acquire)) {
+                        wire = guard->seal(*wire, c.sealed);
+                    }
+                }
+                if (wire && c.socket->sendTo(*wire, peer, m_peer.port.load(std::memory_order_relaxed),
+                                             m_peer.source.load(std::memory_order_relaxed))) {
                     m_packetsSent.fetch_add(1, std::memory_order_relaxed);
                 }
                 firstPacket = false;
