@@ -26,28 +26,28 @@ double PictureBudget::effectiveLoss(qint64 nowMs) const {
 
 void PictureBudget::noteSent(qint64 nowMs, qsizetype bytes) {
     expire(nowMs);
-    // At the loss of its own time: a picture that crossed a clean path strands nothing, even
-    // when loss starts later.
-    const int fragments = fragmentsOf(bytes, m_limits);
-    const double stranded = fragments > 1 ? strandedBytes(effectiveLoss(nowMs), fragments, m_limits) : 0.0;
-    m_sent.emplace_back(nowMs, stranded);
-    m_committed += stranded;
+    const int fragments = std::min(fragmentsOf(bytes, m_limits), int(m_sentByFragments.size()) - 1);
+    m_sent.emplace_back(nowMs, fragments);
+    ++m_sentByFragments[std::size_t(fragments)];
 }
 
 void PictureBudget::expire(qint64 nowMs) {
     const qint64 oldest = nowMs - qint64(m_limits.holdSeconds * 1000);
     while (!m_sent.empty() && m_sent.front().first <= oldest) {
-        m_committed -= m_sent.front().second;
+        --m_sentByFragments[std::size_t(m_sent.front().second)];
         m_sent.pop_front();
-    }
-    if (m_sent.empty()) {
-        m_committed = 0; // no rounding left behind
     }
 }
 
 double PictureBudget::committedBytes(qint64 nowMs) {
     expire(nowMs);
-    return std::max(0.0, m_committed);
+    const double loss = effectiveLoss(nowMs);
+    double bytes = 0;
+    for (std::size_t n = 2; n < m_sentByFragments.size(); ++n) {
+        if (m_sentByFragments[n] > 0)
+            bytes += m_sentByFragments[n] * strandedBytes(loss, int(n), m_limits);
+    }
+    return bytes;
 }
 
 qsizetype PictureBudget::ceilingAt(double loss, double rate, double committed) const {

@@ -27,12 +27,10 @@ struct PicturePlan {
 // as the JPEG quality makes them.
 //
 // As loss rises the ceiling falls at once, to the size whose incomplete copies hold half the
-// kernel's 4 MB in the long run. The pictures already sent count too: what they strand, at the loss
-// known when each left, with what the next holdSeconds of pictures would hold, must stay within the
-// whole 4 MB (in the long run the two rules agree). Pictures that left before any loss was seen
-// count as stranding nothing: counting them at the loss found later throttled a 720p call to two
-// pictures a second for half a minute when loss began, while the peer's reassembly memory held
-// less than half of what that assumed. The quality follows the ceiling down to kQualityFloor;
+// kernel's 4 MB in the long run. The pictures already sent count too: what they hold now, with
+// what the next holdSeconds of pictures would hold, must stay within the whole 4 MB, so that the
+// large pictures sent before the loss was known are paid for by smaller ones until they expire
+// (in the long run the two rules agree). The quality follows the ceiling down to kQualityFloor;
 // below that the picture rate falls instead (to kMinPicturesPerSecond, and only then the quality
 // further, though never below what quality 1 makes: at that rate the smallest picture goes out). When the
 // loss stops the budget climbs back slowly: the loss it counts with halves every kClimbHalfLifeMs at the
@@ -74,10 +72,9 @@ private:
     ReassemblyLimits m_limits;
     double m_loss = 0;
     qint64 m_lossMs = 0;
-    // Pictures sent within holdSeconds: when, and what each strands in the peer's memory at the
-    // loss of its time; and their sum.
-    std::deque<std::pair<qint64, double>> m_sent;
-    double m_committed = 0;
+    // Pictures sent within holdSeconds: when, and of how many packets; and how many of each count.
+    std::deque<std::pair<qint64, int>> m_sent;
+    std::array<int, 64> m_sentByFragments{};
 };
 
 } // namespace talvora
