@@ -1,5 +1,6 @@
 #include "base/FileWrite.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -79,6 +80,42 @@ int writeAllChecked(int fd, const QByteArray& data) {
     }
     return st.st_size == data.size() ? 0 : EIO;
 }
+
+} // namespace
+
+int createFileExclusively(const QString& path, const QByteArray& data) {
+    const QByteArray name = QFile::encodeName(path);
+    const QFileInfo info(path);
+    TempFile temp(QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                    QStringLiteral(".XXXXXX"))); // mode 0600
+    if (temp.fd() < 0) {
+        return errno;
+    }
+    int err = writeAllChecked(temp.fd(), data);
+    if (!temp.closeChecked() && err == 0) {
+        err = errno;
+    }
+    if (err == 0 && ::link(temp.path().constData(), name.constData()) != 0) {
+        err = errno;
+    }
+    if (err != EPERM && err != ENOTSUP && err != EOPNOTSUPP) {
+        return err; // the temporary file goes with `temp`
+    }
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno;
+    }
+    err = writeAllChecked(fd, data);
+    if (::close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(name.constData());
+    }
+    return err;
+}
+
+namespace {
 
 mode_t newFileMode() {
     const mode_t mask = ::umask(0);

@@ -19,4 +19,12 @@ namespace talvora {
 // the contents could not be replaced.
 bool replaceFileContents(const QString& path, const QByteArray& data, QString* error = nullptr);
 
+// Creates the file at `path` holding `data`, readable and writable by its owner only, without
+// ever replacing a file that is there (another program may have made one meanwhile). The bytes go
+// to a new file first, checked as above, which is then linked to the name: a crash or a full disk
+// leaves no half-written file. Where the file system has no hard links (FAT), the file is created
+// exclusively and written where it stands, and removed again if that fails. Returns 0, or the
+// errno of the failure (EEXIST: the file is there now).
+int createFileExclusively(const QString& path, const QByteArray& data);
+
 } // namespace talvora

@@ -1,5 +1,7 @@
 #include "secure/IdentityKey.h"
 
+#include "base/FileWrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,9 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace talvora {
 
@@ -24,63 +23,6 @@ const QByteArray kSeedField = QByteArrayLiteral("ed25519-seed ");
 
 QString systemError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Writes all of `data` to `fd` and makes sure it reached the disk; 0 or the first errno.
-int writeAndSync(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        p += n;
-        left -= n;
-    }
-    return ::fsync(fd) == 0 ? 0 : errno;
-}
-
-// Creates `target` holding `data`, readable and writable by its owner only, without ever
-// replacing a file that is there (another copy of the phone may have made one meanwhile). The
-// bytes go to a new file first, which is then linked to the name: a crash or a full disk leaves
-// no half-written identity. Where the file system has no hard links (FAT), the file is created
-// exclusively and written where it stands. Returns 0, or the errno of the failure (EEXIST: the
-// file is there now).
-int createExclusively(const QString& target, const QByteArray& data) {
-    const QByteArray name = QFile::encodeName(target);
-    QByteArray temp = QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
-                                        QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
-    const int tempFd = ::mkstemp(temp.data()); // mode 0600
-    if (tempFd < 0) {
-        return errno;
-    }
-    int err = writeAndSync(tempFd, data);
-    if (::close(tempFd) != 0 && err == 0) {
-        err = errno;
-    }
-    if (err == 0 && ::link(temp.constData(), name.constData()) != 0) {
-        err = errno;
-    }
-    ::unlink(temp.constData());
-    if (err != EPERM && err != ENOTSUP && err != EOPNOTSUPP) {
-        return err;
-    }
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return errno;
-    }
-    err = writeAndSync(fd, data);
-    if (::close(fd) != 0 && err == 0) {
-        err = errno;
-    }
-    if (err != 0) {
-        ::unlink(name.constData());
-    }
-    return err;
 }
 
 } // namespace
@@ -208,7 +150,7 @@ IdentityLoad loadOrCreateIdentity(const QString& path) {
     if (!info.exists() && !info.isSymLink()) {
         IdentityKey key = IdentityKey::generate();
         QDir().mkpath(info.absolutePath());
-        const int err = createExclusively(path, key.fileBytes());
+        const int err = createFileExclusively(path, key.fileBytes());
         if (err == 0) {
             return {std::move(key), IdentityLoad::Source::Created, {}};
         }

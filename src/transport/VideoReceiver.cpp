@@ -13,6 +13,8 @@ namespace talvora {
 
 // The socket and the decoding, on the picture thread.
 class VideoReceiver::Reader final : public QObject {
+    static constexpr qsizetype kMaxOpenedBytes = 65536;
+
 public:
     explicit Reader(VideoReceiver& owner) : m_owner(owner) {
         connect(&m_socket, &QUdpSocket::readyRead, this, &Reader::readPending);
@@ -123,7 +125,7 @@ private:
         if (const std::shared_ptr<DatagramGuard> guard = m_owner.guard()) {
             // In a private call only what opens with the call's key is a picture.
             if (m_opened.empty()) {
-                m_opened.resize(std::size_t(kReceiveBufferBytes));
+                m_opened.resize(std::size_t(kMaxOpenedBytes)); // no UDP datagram is larger
             }
             const auto opened = guard->open(
                 std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(m_newest.data()),
