@@ -534,9 +534,11 @@ void Phone::checkPeerActivity() {
         .peer = kind == PeerLink::PeerKind::Talvora ? CallMonitor::Peer::Talvora
                 : kind == PeerLink::PeerKind::Older ? CallMonitor::Peer::Older
                                                     : CallMonitor::Peer::Unknown,
-        // Every datagram from the peer is one picture that arrived whole.
-        .picturesFromPeer = (pictures.datagrams - pictures.strangers) -
-                            (m_picturesAtCallStart.datagrams - m_picturesAtCallStart.strangers),
+        // Every datagram from the peer is one picture that arrived whole, unless it failed to
+        // open: a forgery from the peer's address is no picture of its.
+        .picturesFromPeer = (pictures.datagrams - pictures.strangers - pictures.unopened) -
+                            (m_picturesAtCallStart.datagrams - m_picturesAtCallStart.strangers -
+                             m_picturesAtCallStart.unopened),
         .voiceHeard = heard.heard,
         .voiceExpected = heard.expected,
         .reportsFromPeer = m_reportsFromPeer,
