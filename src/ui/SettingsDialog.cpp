@@ -83,6 +83,14 @@ SettingsDialog::SettingsDialog(SettingsStore store, SettingsOwner owner, Message
     m_privateOnlyBox = new QCheckBox(QStringLiteral("Private calls only"), m_panel);
     m_privateOnlyBox->setObjectName(QStringLiteral("chkPrivateCallsOnly"));
     m_privateOnlyBox->setGeometry(144, 166, 241, 17);
+    // Written as the captions are: white on the panel's blue.
+    QFont boxFont(QStringLiteral("MS Sans Serif"));
+    boxFont.setPixelSize(11);
+    boxFont.setBold(true);
+    m_privateOnlyBox->setFont(boxFont);
+    QPalette boxColours = m_privateOnlyBox->palette();
+    boxColours.setColor(QPalette::WindowText, Qt::white);
+    m_privateOnlyBox->setPalette(boxColours);
     m_privateOnlyBox->setToolTip(
         QStringLiteral("End calls that cannot be encrypted, such as calls with older phones"));
     m_privateOnlyBox->setAccessibleDescription(m_privateOnlyBox->toolTip());
