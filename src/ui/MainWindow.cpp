@@ -5,6 +5,7 @@
 #include "ui/DialogFrame.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureView.h"
+#include "ui/RbButton.h"
 #include "ui/RbPanel.h"
 #include "ui/Snapshot.h"
 #include "ui/SvgPicture.h"
@@ -134,7 +135,7 @@ void MainWindow::connectPhone() {
     });
     connect(&m_phone, &Phone::statusText, m_statusLabel, &QLabel::setText);
     connect(&m_phone, &Phone::privacyChanged, this, &MainWindow::showPrivacy);
-    connect(m_codesMatch, &QPushButton::clicked, &m_phone, &Phone::markPeerVerified);
+    connect(m_codesMatch, &RbButton::clicked, &m_phone, &Phone::markPeerVerified);
     connect(&m_phone, &Phone::micSliderRequested, m_micSlider, &TrackBar::setPosition);
 }
 
@@ -171,7 +172,7 @@ void MainWindow::buildVideoArea() {
     m_privacyLabel->setWordWrap(true);
     m_privacyLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_privacyLabel->setAccessibleName(QStringLiteral("Privacy"));
-    m_codesMatch = new QPushButton(QStringLiteral("The codes match"), m_videoArea);
+    m_codesMatch = new RbButton(QStringLiteral("The codes match"), m_videoArea);
     m_codesMatch->setObjectName(QStringLiteral("btnCodesMatch"));
     m_codesMatch->setToolTip(QStringLiteral("Press when the other person reads you the same code: "
                                             "later calls with this phone need no comparison"));

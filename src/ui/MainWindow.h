@@ -12,6 +12,7 @@ namespace talvora {
 class Phone;
 class PictureButton;
 class PictureView;
+class RbButton;
 class SvgPicture;
 class TrackBar;
 class WindowDrag;
@@ -94,8 +95,8 @@ private:
     QLabel* m_callerLabel = nullptr;
     QString m_callerText; // whole, as the phone gave it; the label shows it elided to its width
     QLabel* m_statusLabel = nullptr;
-    QLabel* m_privacyLabel = nullptr;    // under the caller line: what the call's privacy is
-    QPushButton* m_codesMatch = nullptr; // while the users may compare the call's code
+    QLabel* m_privacyLabel = nullptr; // under the caller line: what the call's privacy is
+    RbButton* m_codesMatch = nullptr; // while the users may compare the call's code
     bool m_privacyWarns = false;
     QWidget* m_previewPanel = nullptr;
     bool m_previewDocked = false; // from start-up on, the preview keeps to the bottom-left corner
