@@ -493,11 +493,14 @@ void Phone::privacyStatusChanged(const PrivateCallStatus& status) {
     if (m_private != nullptr && m_private->mustEnd() && m_call && m_call->inCall()) {
         // This phone takes private calls only: a call that cannot be private ends at once, and
         // the line says why.
-        const QString line = privateCallText(status);
-        end();
-        m_callLineShown = true;
-        emit statusText(line);
+        endCallSaying(privateCallText(status));
     }
+}
+
+void Phone::endCallSaying(const QString& line) {
+    end();
+    m_callLineShown = true; // until the next call begins
+    emit statusText(line);
 }
 
 void Phone::markPeerVerified() {
@@ -516,9 +519,7 @@ void Phone::peerHungUp() {
     }
     const QString name = peerName();
     m_peerEnded = true;
-    end(); // as if the user had pressed End
-    m_callLineShown = true;
-    emit statusText(QStringLiteral("%1 ended the call").arg(name));
+    endCallSaying(QStringLiteral("%1 ended the call").arg(name)); // as if the user had pressed End
 }
 
 void Phone::checkPeerActivity() {
@@ -555,11 +556,8 @@ void Phone::checkPeerActivity() {
         emit statusText(*decision.statusLine);
     }
     if (decision.endCall) {
-        const QString line = decision.statusLine.value_or(QString());
         m_peerEnded = true; // nobody there to tell
-        end();
-        m_callLineShown = true;
-        emit statusText(line);
+        endCallSaying(decision.statusLine.value_or(QString()));
     }
 }
 

@@ -147,6 +147,8 @@ private:
     void beginLinkedCall(const QHostAddress& peer);
     void endLinkedCall();
     void peerHungUp();
+    // Ends the call as End does, and the status line says why until the next call.
+    void endCallSaying(const QString& line);
     std::shared_ptr<DatagramGuard> callGuards();
     void privacyStatusChanged(const PrivateCallStatus& status);
     void loadIdentity();
