@@ -329,6 +329,8 @@ TEST(VideoCapTest, UnplugDuringPreviewShowsAStatusText) {
     ASSERT_TRUE(rig.cap.backend()->isPreviewing());
     rig.device->unplug(0);
     ASSERT_TRUE(test::waitUntil([&] { return !rig.cap.backend()->isPreviewing(); }));
+    // The camera thread stops first; the text crosses to the window's thread after it.
+    test::waitUntil([&] { return !rig.label->text().isEmpty(); });
     EXPECT_EQ(rig.label->text(), QStringLiteral("The camera USB Camera was disconnected"));
     EXPECT_TRUE(rig.cap.hasCaptureWindow());
     rig.cap.abortCapture();

@@ -191,7 +191,11 @@ TEST(MediaTerminal, FloodCostsNoMemoryAndTheCallGoesOn) {
     const auto s = b.terminal().stats();
     EXPECT_GT(s.refusedAddress, 0u);
     EXPECT_GT(s.refusedMalformed, 0u);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine and maps shadow for all it touches: the
+    // bound holds in the normal build, where it means something.
     EXPECT_LT(residentKiB() - before, 4096) << "KiB grown";
+#endif
     // The peer's voice still plays.
     const auto heard = playedAfter(b, settle(b), 0.5);
     EXPECT_NEAR(cleanToneAmplitude(heard, 440), 5000, 5000 * 0.2);

@@ -28,6 +28,18 @@ QString pactl(const QStringList& args) {
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// A new default sink takes along every stream nobody routed by hand, the daemon's sine tone
+// included, whose sink "tone" is the microphone: the tone goes back there, so that the tests
+// after these (and the next stage's, on the same daemon) hear it in the microphone again.
+void putTheToneBack() {
+    for (const QString& line : pactl({"list", "short", "sink-inputs"}).split('\n')) {
+        const QStringList fields = line.split('\t');
+        if (fields.size() >= 4 && fields[3] == QLatin1String("module-sine.c")) {
+            pactl({"move-sink-input", fields[0], "tone"});
+        }
+    }
+}
+
 // The latency the server configured the sink `name` at, in microseconds; -1 when not listed.
 long long configuredLatencyUs(const QString& name) {
     const QStringList sinks = pactl({"list", "sinks"}).split("Sink #");
@@ -130,6 +142,7 @@ protected:
         if (m_peer) {
             m_peer->stop();
         }
+        putTheToneBack();
     }
 
     std::unique_ptr<VoiceEngine> m_host;
