@@ -16,8 +16,8 @@
 //     back. `today` never learns of the loss: pictures are as large as quality 100 and the
 //     step-down make them. `budget` feeds a LossEstimator from B's reports (pictures that
 //     arrived against pictures sent), or with `voice` from the gaps in B's numbered packets,
-//     and hands its estimate to the sender; start= is the loss it assumes as the call starts
-//     (VideoSender::setLossAtCallStart).
+//     and hands its estimate to the sender; start= is the loss it assumes as the call starts,
+//     fading as the phone's assumption for an older peer does (assumedLoss()).
 #include "transport/LossEstimator.h"
 #include "transport/UdpDatagramSink.h"
 #include "transport/VideoSender.h"
@@ -161,8 +161,9 @@ int receive(int seconds, bool voice) {
 // Turns B's reports, or the gaps in its numbered packets, into the sender's loss estimate.
 class Feedback {
 public:
-    Feedback(VideoSender& sender, bool voice)
-        : m_sender(sender), m_voice(voice), m_socket(voice ? kVoiceLikePort : kReportPort) {}
+    Feedback(VideoSender& sender, bool voice, double lossAtStart)
+        : m_sender(sender), m_voice(voice), m_lossAtStart(lossAtStart),
+          m_socket(voice ? kVoiceLikePort : kReportPort) {}
 
     void poll(qint64 nowMs) {
         std::vector<char> buffer(2048);
@@ -193,13 +194,18 @@ public:
             m_heardAtRead = m_heard;
             m_nextVoiceMs = nowMs + 1000;
         }
-        m_sender.setPathLoss(m_estimator.loss(nowMs));
+        if (m_startMs < 0)
+            m_startMs = nowMs;
+        m_sender.setPathLoss(
+            std::max(m_estimator.loss(nowMs), assumedLoss(m_lossAtStart, nowMs - m_startMs)));
     }
     double loss(qint64 nowMs) const { return m_estimator.loss(nowMs); }
 
 private:
     VideoSender& m_sender;
     bool m_voice;
+    double m_lossAtStart;
+    qint64 m_startMs = -1;
     Socket m_socket;
     LossEstimator m_estimator;
     quint64 m_sentAtReport = 0, m_packetsAtReport = 0, m_receivedAtReport = 0;
@@ -222,8 +228,8 @@ int send(int seconds, bool budget, bool voice, const QString& cameraOption, doub
     UdpDatagramSink sink(network);
     voice::SteadyClock clock;
     VideoSender sender(state, sink, {}, &clock);
-    sender.setLossAtCallStart(lossAtStart);
-    std::unique_ptr<Feedback> feedback = budget ? std::make_unique<Feedback>(sender, voice) : nullptr;
+    std::unique_ptr<Feedback> feedback =
+        budget ? std::make_unique<Feedback>(sender, voice, lossAtStart) : nullptr;
 
     waitForStart();
     const Clock::time_point start = Clock::now();

@@ -10,7 +10,7 @@
 #   lossy-pictures.sh BUILD_DIR [SECONDS] [LOSS...]     (default 60 s; 0.3 1 3 %)
 # With FEED=voice the budget learns the loss from a stream of numbered packets from B instead of
 # reports, as with an older peer's voice, and the link loses as much on the way back. START=1
-# makes the budgeted sender assume 1 % loss as the call starts (VideoSender::setLossAtCallStart).
+# makes the budgeted sender assume 1 % loss as the call starts (fading as the phone assumes for an older peer).
 # BUILD_DIR needs -DTALVORA_BUILD_BENCH=ON (scripts/bench.sh makes build-bench). Needs root.
 set -uo pipefail
 build=$(cd "$1" && pwd)

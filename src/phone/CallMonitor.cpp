@@ -51,13 +51,20 @@ CallMonitor::Decision CallMonitor::tick(const Sample& now) {
         estimateLoss(now);
     }
     out.pathLoss = m_loss.loss(now.nowMs);
+    while (!m_missing.empty() && m_missing.front().first <= now.nowMs) {
+        m_missingBytes -= m_missing.front().second;
+        m_missing.pop_front();
+    }
+    if (m_peerHold) {
+        m_peerHold->bytes = m_missing.empty() ? 0 : std::max(0.0, m_missingBytes);
+        out.peerHold = m_peerHold;
+    }
     if (now.peer == Peer::Older) {
         if (!m_olderSinceMs) {
             m_olderSinceMs = now.nowMs;
         }
-        const double assumed =
-            kOlderPeerAssumedLoss * std::exp2(-double(now.nowMs - *m_olderSinceMs) / kAssumedLossHalfLifeMs);
-        out.pathLoss = std::max(out.pathLoss, assumed);
+        out.pathLoss =
+            std::max(out.pathLoss, assumedLoss(kOlderPeerAssumedLoss, now.nowMs - *m_olderSinceMs));
     }
     return out;
 }
@@ -79,27 +86,38 @@ void CallMonitor::estimateLoss(const Sample& now) {
         } else {
             m_picturesReceived = report.picturesReceived;
         }
-        // Our count and the peer's are taken at different moments, up to a report apart: a
-        // picture still on its way is no loss. What had left by the previous report has had a
-        // report's time to arrive, so only a shortfall against that counts, and only once: the
-        // lost pictures of an interval are the growth of that shortfall. (Comparing the two
-        // counts interval by interval saw loss on a clean path whenever a picture fell on the
-        // other side of a report.)
-        if (m_reportUsed && m_sentAtReport > m_sentBeforeThat) {
-            const quint64 shortfall =
-                m_sentAtReport > m_picturesReceived ? m_sentAtReport - m_picturesReceived : 0;
+        // The peer's count against ours when its report came: the pictures still on their way
+        // then look missing, and arrive by the next report. So only the growth of the most ever
+        // found missing counts as loss, and counts once: a picture in flight can raise that most
+        // by one at worst, once, however many reports follow. (Comparing the two counts
+        // interval by interval saw loss on a clean path whenever a picture fell on the other
+        // side of a report; comparing with what had left a report earlier hid seconds of loss
+        // behind the pictures sent since.)
+        const quint64 sentNow = now.picturesSentAtReport;
+        if (m_reportUsed && sentNow > m_sentAtReport) {
+            const quint64 shortfall = sentNow > m_picturesReceived ? sentNow - m_picturesReceived : 0;
             const quint64 lost = shortfall > m_shortfall ? shortfall - m_shortfall : 0;
             m_shortfall = std::max(m_shortfall, shortfall);
-            const quint64 sent = m_sentAtReport - m_sentBeforeThat;
-            const double packetsPerPicture = double(m_packetsAtReport - m_packetsBeforeThat) / double(sent);
+            const quint64 sent = sentNow - m_sentAtReport;
+            const double packetsPerPicture =
+                double(now.packetsSentAtReport - std::min(m_packetsAtReport, now.packetsSentAtReport)) /
+                double(sent);
             m_loss.addPictures(now.nowMs, double(sent), double(sent - std::min(lost, sent)),
                                std::max(1.0, packetsPerPicture));
+            // The peer's kernel keeps what arrived of a missing picture for holdSeconds from
+            // when it left, a moment before now: counting from now errs on the safe side.
+            const ReassemblyLimits limits;
+            const double held = double(std::min(lost, sent)) *
+                                heldByMissingPicture(int(std::ceil(packetsPerPicture)), limits);
+            if (held > 0) {
+                m_missing.emplace_back(now.nowMs + qint64(limits.holdSeconds * 1000), held);
+                m_missingBytes += held;
+            }
+            m_peerHold = PeerHold{0, sentNow};
         }
         m_reportUsed = report;
-        m_sentBeforeThat = m_sentAtReport;
-        m_packetsBeforeThat = m_packetsAtReport;
-        m_sentAtReport = now.picturesSent;
-        m_packetsAtReport = now.packetsSent;
+        m_sentAtReport = sentNow;
+        m_packetsAtReport = now.packetsSentAtReport;
         return;
     }
     const double expected = double(now.voiceExpected) - double(m_voiceExpectedSeen);

@@ -2,10 +2,12 @@
 
 #include "link/LinkWire.h"
 #include "transport/LossEstimator.h"
+#include "transport/ReassemblyBudget.h"
 
 #include <QString>
 #include <QtGlobal>
 
+#include <deque>
 #include <optional>
 
 namespace talvora {
@@ -23,10 +25,8 @@ public:
     // ends: a Talvora phone reports every second while it is in the call.
     static constexpr int kSilenceEndSeconds = 30;
     // An older peer is heard only through its voice, whose loss shows over seconds: until it
-    // has, pictures assume this much loss on the path, fading with kAssumedLossHalfLifeMs, so
-    // that the first pictures cannot fill the peer's reassembly memory on a lossy link.
+    // has, pictures assume this much loss on the path, fading (assumedLoss(), LossEstimator.h).
     static constexpr double kOlderPeerAssumedLoss = 0.01;
-    static constexpr double kAssumedLossHalfLifeMs = 8000;
     // Seconds of voice without pictures, where pictures had come or the peer says it sent
     // some, before the line says that pictures are being lost.
     static constexpr int kPicturesLostSeconds = 3;
@@ -43,7 +43,10 @@ public:
         quint64 reportsFromPeer = 0;
         std::optional<LinkReport> lastReport; // the peer's latest report
         quint64 picturesSent = 0;             // our pictures that left for the peer
-        quint64 packetsSent = 0;              // the IP packets they made
+        // Ours when the latest report came, and the IP packets they made: the report counts
+        // what had arrived of those, but for the few on their way.
+        quint64 picturesSentAtReport = 0;
+        quint64 packetsSentAtReport = 0;
     };
 
     struct Decision {
@@ -54,6 +57,9 @@ public:
         std::optional<LinkReport> report;
         // The packet loss on the path to the peer, 0..1, for the picture budget.
         double pathLoss = 0;
+        // For a Talvora peer whose reports have been compared with our pictures: what the
+        // pictures it missed hold in its reassembly memory now.
+        std::optional<PeerHold> peerHold;
     };
 
     // `peerName` is how the status line names the peer.
@@ -75,12 +81,16 @@ private:
     QString m_shown;                 // what the status line says now ("" for nothing)
     quint32 m_reportSequence = 0;
     std::optional<LinkReport> m_reportUsed;                // the last report the estimate took in
-    quint64 m_sentAtReport = 0, m_packetsAtReport = 0;     // ours when the last report came
-    quint64 m_sentBeforeThat = 0, m_packetsBeforeThat = 0; // ours when the one before came
+    quint64 m_sentAtReport = 0, m_packetsAtReport = 0;     // ours when it came
     quint64 m_picturesReceived = 0;                        // the peer's count, unwrapped
     quint64 m_shortfall = 0;                               // the most pictures found missing so far
     quint64 m_voiceExpectedSeen = 0, m_voiceHeardSeen = 0; // an older peer's voice, at the last tick
     LossEstimator m_loss;
+    // The pictures the peer's reports showed missing: when the peer's kernel gives each batch
+    // up, and what it holds until then.
+    std::deque<std::pair<qint64, double>> m_missing;
+    double m_missingBytes = 0;
+    std::optional<PeerHold> m_peerHold;
 };
 
 } // namespace talvora

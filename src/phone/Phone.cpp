@@ -88,6 +88,10 @@ Phone::Phone(PhoneServices services, PhoneCapture* capture, QObject* parent)
     connect(m_link, &PeerLink::reportReceived, this, [this](const LinkReport& report) {
         ++m_reportsFromPeer;
         m_lastReport = report;
+        // What had left for the peer when its report came: what it could have received, but
+        // for the few pictures on their way.
+        m_sentWhenReported = {m_videoSender->picturesSent() - m_sentAtCallStart.first,
+                              m_videoSender->packetsSent() - m_sentAtCallStart.second};
     });
     m_peerCheck = new QTimer(this);
     m_peerCheck->setInterval(1000);
@@ -457,7 +461,9 @@ void Phone::beginLinkedCall(const QHostAddress& peer) {
     m_peerEnded = false;
     m_picturesAtCallStart = m_videoReceiver->counters();
     m_sentAtCallStart = {m_videoSender->picturesSent(), m_videoSender->packetsSent()};
+    m_sentWhenReported = {0, 0};
     m_videoSender->setPathLoss(0);
+    m_videoSender->setPeerHold(std::nullopt);
     if (m_callLineShown) {
         m_callLineShown = false;
         emit statusText(QString()); // the last call's "ended" line goes with it
@@ -545,10 +551,16 @@ void Phone::checkPeerActivity() {
         .reportsFromPeer = m_reportsFromPeer,
         .lastReport = m_lastReport,
         .picturesSent = m_videoSender->picturesSent() - m_sentAtCallStart.first,
-        .packetsSent = m_videoSender->packetsSent() - m_sentAtCallStart.second,
+        .picturesSentAtReport = m_sentWhenReported.first,
+        .packetsSentAtReport = m_sentWhenReported.second,
     };
     const CallMonitor::Decision decision = m_monitor->tick(sample);
     m_videoSender->setPathLoss(decision.pathLoss);
+    if (decision.peerHold) {
+        PeerHold hold = *decision.peerHold;
+        hold.picturesCovered += m_sentAtCallStart.first; // as the sender counts
+        m_videoSender->setPeerHold(hold);
+    }
     if (decision.report) {
         m_link->send(LinkType::Report, encodeReport(*decision.report));
     }

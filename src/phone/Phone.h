@@ -190,8 +190,9 @@ private:
     quint64 m_reportsFromPeer = 0;
     std::optional<LinkReport> m_lastReport;
     VideoReceiver::Counters m_picturesAtCallStart;
-    std::pair<quint64, quint64> m_sentAtCallStart; // pictures and packets
-    bool m_peerEnded = false;                      // the peer hung up, or went away: it is told nothing
+    std::pair<quint64, quint64> m_sentAtCallStart;    // pictures and packets
+    std::pair<quint64, quint64> m_sentWhenReported{}; // this call's, when the last report came
+    bool m_peerEnded = false;                         // the peer hung up, or went away: it is told nothing
     // The call's privacy: the phone's identity and the peers the user verified (from start()), the
     // privacy of the call in progress, and the guards its media go through (made when the call's
     // voice or pictures are about to start, holding everything until the privacy is known).

@@ -5,16 +5,19 @@
 
 namespace talvora {
 
-double LossEstimator::fade(qint64 nowMs) const {
+double LossEstimator::fade(qint64 nowMs, double memoryMs) const {
     if (!m_started || nowMs <= m_lastMs)
         return 1;
-    return std::exp(-double(nowMs - m_lastMs) / kMemoryMs);
+    return std::exp(-double(nowMs - m_lastMs) / memoryMs);
 }
 
 void LossEstimator::add(qint64 nowMs, double packets, double lost) {
-    const double kept = fade(nowMs);
+    const double kept = fade(nowMs, kMemoryMs);
     m_packets = m_packets * kept + packets;
     m_lost = m_lost * kept + lost;
+    const double fastKept = fade(nowMs, kFastMemoryMs);
+    m_fastPackets = m_fastPackets * fastKept + packets;
+    m_fastLost = m_fastLost * fastKept + lost;
     if (!m_started || nowMs > m_lastMs)
         m_lastMs = nowMs;
     m_started = true;
@@ -36,12 +39,19 @@ void LossEstimator::addPictures(qint64 nowMs, double sent, double received, doub
 }
 
 double LossEstimator::loss(qint64 nowMs) const {
-    const double kept = fade(nowMs);
-    return std::clamp(m_lost * kept / (m_packets * kept + kPriorPackets), 0.0, 1.0);
+    const double kept = fade(nowMs, kMemoryMs);
+    const double fastKept = fade(nowMs, kFastMemoryMs);
+    const double slow = m_lost * kept / (m_packets * kept + kPriorPackets);
+    const double fast = m_fastLost * fastKept / (m_fastPackets * fastKept + kFastPriorPackets);
+    return std::clamp(std::max(slow, fast), 0.0, 1.0);
 }
 
 double LossEstimator::weight(qint64 nowMs) const {
-    return m_packets * fade(nowMs);
+    return m_packets * fade(nowMs, kMemoryMs);
+}
+
+double assumedLoss(double atStart, qint64 sinceStartMs) {
+    return atStart * std::exp2(-double(std::max<qint64>(sinceStartMs, 0)) / kAssumedLossHalfLifeMs);
 }
 
 } // namespace talvora

@@ -27,14 +27,14 @@ double PictureBudget::effectiveLoss(qint64 nowMs) const {
 void PictureBudget::noteSent(qint64 nowMs, qsizetype bytes) {
     expire(nowMs);
     const int fragments = std::min(fragmentsOf(bytes, m_limits), int(m_sentByFragments.size()) - 1);
-    m_sent.emplace_back(nowMs, fragments);
+    m_sent.push_back({nowMs, fragments, m_noted++});
     ++m_sentByFragments[std::size_t(fragments)];
 }
 
 void PictureBudget::expire(qint64 nowMs) {
     const qint64 oldest = nowMs - qint64(m_limits.holdSeconds * 1000);
-    while (!m_sent.empty() && m_sent.front().first <= oldest) {
-        --m_sentByFragments[std::size_t(m_sent.front().second)];
+    while (!m_sent.empty() && m_sent.front().atMs <= oldest) {
+        --m_sentByFragments[std::size_t(m_sent.front().fragments)];
         m_sent.pop_front();
     }
 }
@@ -43,6 +43,13 @@ double PictureBudget::committedBytes(qint64 nowMs) {
     expire(nowMs);
     const double loss = effectiveLoss(nowMs);
     double bytes = 0;
+    if (m_peerHold) {
+        bytes = std::max(0.0, m_peerHold->bytes);
+        for (auto it = m_sent.rbegin(); it != m_sent.rend() && it->number >= m_peerHold->picturesCovered;
+             ++it)
+            bytes += strandedBytes(loss, it->fragments, m_limits);
+        return bytes;
+    }
     for (std::size_t n = 2; n < m_sentByFragments.size(); ++n) {
         if (m_sentByFragments[n] > 0)
             bytes += m_sentByFragments[n] * strandedBytes(loss, int(n), m_limits);

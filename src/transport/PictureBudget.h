@@ -7,6 +7,7 @@
 
 #include <array>
 #include <deque>
+#include <optional>
 
 namespace talvora {
 
@@ -30,12 +31,15 @@ struct PicturePlan {
 // kernel's 4 MB in the long run. The pictures already sent count too: what they hold now, with
 // what the next holdSeconds of pictures would hold, must stay within the whole 4 MB, so that the
 // large pictures sent before the loss was known are paid for by smaller ones until they expire
-// (in the long run the two rules agree). The quality follows the ceiling down to kQualityFloor;
-// below that the picture rate falls instead (to kMinPicturesPerSecond, and only then the quality
-// further, though never below what quality 1 makes: at that rate the smallest picture goes out). When the
-// loss stops the budget climbs back slowly: the loss it counts with halves every kClimbHalfLifeMs at the
-// fastest, so that a burst of loss that comes back finds the pictures still small. Pure: time is the
-// caller's, in ms.
+// (in the long run the two rules agree). What they hold is known where the peer reports the
+// pictures it missed (setPeerHold); only those it has not yet accounted for are judged by the
+// loss. Without reports every picture of the last holdSeconds is judged by the loss known now,
+// which overstates what pictures sent before the loss began hold, on the safe side. The quality follows the
+// ceiling down to kQualityFloor; below that the picture rate falls instead (to kMinPicturesPerSecond, and
+// only then the quality further, though never below what quality 1 makes: at that rate the smallest picture
+// goes out). When the loss stops the budget climbs back slowly: the loss it counts with halves every
+// kClimbHalfLifeMs at the fastest, so that a burst of loss that comes back finds the pictures still small.
+// Pure: time is the caller's, in ms.
 class PictureBudget {
 public:
     static constexpr int kQualityFloor = 30;
@@ -53,6 +57,8 @@ public:
 
     // A picture of `bytes` left at `nowMs`.
     void noteSent(qint64 nowMs, qsizetype bytes);
+    // What the peer reports: picturesCovered counts the pictures noted since this budget began.
+    void setPeerHold(std::optional<PeerHold> hold) { m_peerHold = hold; }
     // The peer's reassembly memory that the pictures of the last holdSeconds hold now, at the
     // loss the budget counts with.
     double committedBytes(qint64 nowMs);
@@ -72,9 +78,16 @@ private:
     ReassemblyLimits m_limits;
     double m_loss = 0;
     qint64 m_lossMs = 0;
-    // Pictures sent within holdSeconds: when, and of how many packets; and how many of each count.
-    std::deque<std::pair<qint64, int>> m_sent;
+    struct Sent {
+        qint64 atMs;
+        int fragments;
+        quint64 number; // counted from 0, the first picture noted
+    };
+    // Pictures sent within holdSeconds; and how many of each count of packets.
+    std::deque<Sent> m_sent;
     std::array<int, 64> m_sentByFragments{};
+    quint64 m_noted = 0;
+    std::optional<PeerHold> m_peerHold;
 };
 
 } // namespace talvora

@@ -37,6 +37,12 @@ qsizetype payloadOf(int fragments, const ReassemblyLimits& limits) {
                     qsizetype(std::max(fragments, 1)) * limits.fragmentPayload - kUdpHeaderBytes);
 }
 
+double heldByMissingPicture(int fragments, const ReassemblyLimits& limits) {
+    if (fragments <= 1)
+        return 0;
+    return limits.fragmentTruesize * (fragments - 1) + limits.queueBytes;
+}
+
 double incompleteChance(double loss, int fragments) {
     loss = std::clamp(loss, 0.0, 1.0);
     return 1 - std::pow(1 - loss, std::max(fragments, 1));

@@ -48,6 +48,20 @@ double strandedBytes(double loss, int fragments, const ReassemblyLimits& limits 
 double reassemblyBytes(double loss, double picturesPerSecond, qsizetype payloadBytes,
                        const ReassemblyLimits& limits = {});
 
+// What one picture of `fragments` packets that the peer reports missing holds there until the
+// kernel gives it up: all its fragments but the one lost, and its queue. (A picture lost whole
+// holds nothing, so this errs on the safe side.)
+double heldByMissingPicture(int fragments, const ReassemblyLimits& limits = {});
+
+// What the peer's reports tell of its reassembly memory: what our pictures that it reported
+// missing hold there now, and how many of our pictures (counted from the call's first) its
+// reports have accounted for. Those sent since are still to be judged by the loss estimate.
+struct PeerHold {
+    double bytes = 0;
+    quint64 picturesCovered = 0;
+    bool operator==(const PeerHold&) const = default;
+};
+
 // The largest picture (whole packets' worth, up to one datagram's 65,507 bytes) whose
 // incomplete copies hold at most `bytes` in the long run at this loss and rate. One packet's
 // worth at least: an unfragmented picture holds no reassembly memory, whatever the loss.

@@ -45,10 +45,17 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
         return VideoSendOutcome::Failed;
     }
 
+    std::optional<PeerHold> hold;
     {
         const std::lock_guard lock(m_guardLock);
         m_frameGuard = m_guard;
+        hold = m_peerHold;
     }
+    if (hold) {
+        // The budget counts its pictures from this call's first.
+        hold->picturesCovered -= std::min(hold->picturesCovered, m_picturesAtCallStart);
+    }
+    m_budget.setPeerHold(hold);
     // A sealed picture carries the seal's overhead within the same datagram.
     m_datagramLimit = m_frameGuard ? std::min(kMaxDatagramBytes, qsizetype(m_frameGuard->maxPlainBytes()))
                                    : kMaxDatagramBytes;
@@ -71,7 +78,7 @@ void VideoSender::startCall(qint64 nowMs) {
     // of its frames, say nothing of this one.
     m_inCall = true;
     m_budget = PictureBudget(m_budget.limits());
-    m_budget.setLoss(nowMs, m_lossAtCallStart.load(std::memory_order_relaxed));
+    m_picturesAtCallStart = m_picturesSent.load(std::memory_order_relaxed);
     m_frameTimes.clear();
     m_callStartMs = nowMs;
     m_lastTurnMs = -1;

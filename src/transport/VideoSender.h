@@ -75,12 +75,6 @@ public:
     // The estimate of the last call stands until it is replaced: start each call's at 0.
     void setPathLoss(double loss) { m_pathLoss.store(loss, std::memory_order_relaxed); }
 
-    // A loss the budget assumes when a call starts, fading as a measured one does
-    // (PictureBudget::kClimbHalfLifeMs); any thread. 0 by default: the first pictures are as
-    // large as the quality makes them, as before the budget. Where the loss is learnt from the
-    // peer's voice alone, a lossy path shows itself only after seconds, while pictures of quality
-    // 100 fill the peer's reassembly memory within five at 1 % loss: 0.01 here keeps the first
-    // pictures within what 1 % loss allows and lets them grow to full size over about 25 s.
     // Seals every picture of a private call, or holds it (null: pictures go as they are); any
     // thread. The sender keeps the guard while it sends a picture.
     void setDatagramGuard(std::shared_ptr<DatagramGuard> guard) {
@@ -88,7 +82,13 @@ public:
         m_guard = std::move(guard);
     }
 
-    void setLossAtCallStart(double loss) { m_lossAtCallStart.store(loss, std::memory_order_relaxed); }
+    // What the peer's reports tell of its reassembly memory (null: nothing yet, or an older
+    // peer), with picturesCovered counted as picturesSent() counts; any thread. Like the loss,
+    // it stands until replaced: clear it when a call starts.
+    void setPeerHold(std::optional<PeerHold> hold) {
+        const std::lock_guard lock(m_guardLock);
+        m_peerHold = hold;
+    }
 
     // Pictures and their IP packets sent so far (any thread): what the peer's reports are
     // compared with.
@@ -124,15 +124,16 @@ private:
 
     std::mutex m_guardLock;
     std::shared_ptr<DatagramGuard> m_guard;      // guarded by m_guardLock
+    std::optional<PeerHold> m_peerHold;          // guarded by m_guardLock
     std::shared_ptr<DatagramGuard> m_frameGuard; // the guard of the frame being sent
     qsizetype m_datagramLimit = kMaxDatagramBytes;
 
     std::atomic<double> m_pathLoss{0};
-    std::atomic<double> m_lossAtCallStart{0};
     std::atomic<quint64> m_picturesSent{0};
     std::atomic<quint64> m_packetsSent{0};
 
     bool m_inCall = false;
+    quint64 m_picturesAtCallStart = 0; // picturesSent() when this call's budget began
     PictureBudget m_budget;
     JpegSizeModel m_sizes;
     PicturePlan m_lastPlan{kMaxDatagramBytes, 0};

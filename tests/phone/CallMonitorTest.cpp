@@ -147,20 +147,26 @@ TEST(CallMonitor, ReportsCountWhatArrivedAndNumberThemselves) {
     EXPECT_EQ(monitor.tick(s).report, (LinkReport{2, 3, 95, 100, 9}));
 }
 
-// The peer's reports against what we sent: each row is a second of the peer's view.
+// The peer's reports against what we had sent when each came: the estimate at `checkAt`.
 TEST(CallMonitor, PathLossComesFromThePeersReports) {
     struct Case {
         const char* name;
         quint32 voiceStart; // where the peer's voice counters stand at the first report
         int voiceLostPerSecond;
-        int picturesLostPerSecond;
+        int picturesLostPerSecond; // of 30, from `lossFrom` on
+        int packetsPerPicture;
+        int lossFrom;
+        int inFlight; // our pictures still on their way at each report
+        int checkAt;
         double low, high;
     };
     const Case cases[] = {
-        {"a clean path", 0, 0, 0, 0.0, 0.001},
-        {"5 of 100 voice packets lost", 0, 5, 0, 0.015, 0.05},
-        {"counters that wrap are no loss", 0xFFFFFF00u, 0, 0, 0.0, 0.001},
-        {"half the pictures lost, of 4 packets each", 0, 0, 15, 0.05, 0.2},
+        {"a clean path", 0, 0, 0, 4, 0, 0, 19, 0.0, 0.001},
+        {"a picture on its way at every report is no loss", 0, 0, 0, 26, 0, 1, 19, 0.0, 0.001},
+        {"5 of 100 voice packets lost", 0, 5, 0, 4, 0, 0, 19, 0.015, 0.05},
+        {"counters that wrap are no loss", 0xFFFFFF00u, 0, 0, 4, 0, 0, 19, 0.0, 0.001},
+        {"half the pictures lost, of 4 packets each", 0, 0, 15, 4, 0, 0, 19, 0.05, 0.2},
+        {"1 % of packets lost from 10 s on shows within two reports", 0, 0, 7, 26, 10, 1, 12, 0.005, 0.015},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,13 +174,16 @@ TEST(CallMonitor, PathLossComesFromThePeersReports) {
         CallMonitor::Sample s;
         s.peer = Peer::Talvora;
         double loss = 0;
-        for (int second = 0; second < 20; ++second) {
+        int missing = 0;
+        for (int second = 0; second <= c.checkAt; ++second) {
             s.nowMs = second * 1000;
-            s.picturesSent = quint64(second) * 30;
-            s.packetsSent = s.picturesSent * 4;
+            s.picturesSent = s.picturesSentAtReport = quint64(second) * 30;
+            s.packetsSentAtReport = s.picturesSentAtReport * quint64(c.packetsPerPicture);
             s.reportsFromPeer = second + 1;
             s.voiceHeard += 50;
-            s.lastReport = LinkReport{quint32(second + 1), quint32(second * (30 - c.picturesLostPerSecond)),
+            missing += second > c.lossFrom ? c.picturesLostPerSecond : 0;
+            const int received = std::max(0, second * 30 - missing - c.inFlight);
+            s.lastReport = LinkReport{quint32(second + 1), quint32(received),
                                       c.voiceStart + quint32(second * (100 - c.voiceLostPerSecond)),
                                       c.voiceStart + quint32(second * 100), quint32(s.picturesSent)};
             loss = monitor.tick(s).pathLoss;
@@ -210,6 +219,52 @@ TEST(CallMonitor, AnOlderPeerIsAssumedLossyAtFirstAndTheAssumptionFades) {
         last = lossy.tick(l).pathLoss;
     }
     EXPECT_GT(last, 0.03);
+}
+
+// The peer's report finds 3 of our pictures of 26 packets missing each second for 10 s: each
+// holds 25 fragments and a queue in its kernel for 30 s from when the report showed it.
+TEST(CallMonitor, WhatThePeerMissedIsHeldThereForThirtySeconds) {
+    const double each = 25 * 2304 + 200;
+    const struct {
+        int second;
+        std::optional<PeerHold> hold;
+    } expected[] = {{1, std::nullopt}, // the first report the monitor takes in is where it starts
+                    {2, PeerHold{6 * each, 60}},
+                    {5, PeerHold{15 * each, 150}},
+                    {20, PeerHold{30 * each, 600}},
+                    {35, PeerHold{15 * each, 1050}},
+                    {45, PeerHold{0, 1350}}};
+    CallMonitor monitor(QStringLiteral("Ann"));
+    CallMonitor::Sample s;
+    s.peer = Peer::Talvora;
+    std::vector<std::optional<PeerHold>> holds;
+    for (int second = 0; second <= 45; ++second) {
+        s.nowMs = second * 1000;
+        s.picturesSent = s.picturesSentAtReport = quint64(second) * 30;
+        s.packetsSentAtReport = s.picturesSentAtReport * 26;
+        s.reportsFromPeer = second + 1;
+        // The peer has all we had sent at its report but those missing, 3 a second from 1 s on.
+        const int missing = 3 * std::clamp(second, 0, 10);
+        const int received = second * 30 - missing;
+        s.lastReport = LinkReport{quint32(second + 1), quint32(received), 0, 0, quint32(s.picturesSent)};
+        holds.push_back(monitor.tick(s).peerHold);
+    }
+    for (const auto& e : expected) {
+        ASSERT_EQ(holds[std::size_t(e.second)].has_value(), e.hold.has_value()) << e.second;
+        if (e.hold) {
+            EXPECT_NEAR(holds[std::size_t(e.second)]->bytes, e.hold->bytes, 1) << e.second;
+            EXPECT_EQ(holds[std::size_t(e.second)]->picturesCovered, e.hold->picturesCovered) << e.second;
+        }
+    }
+
+    // An older peer reports nothing: its memory is only ever guessed.
+    CallMonitor older(QStringLiteral("Ann"));
+    CallMonitor::Sample o;
+    o.peer = Peer::Older;
+    for (int second = 0; second < 5; ++second) {
+        o.nowMs = second * 1000;
+        EXPECT_FALSE(older.tick(o).peerHold);
+    }
 }
 
 } // namespace

@@ -110,6 +110,15 @@ TEST(LossEstimatorTest, VoiceAndPictureCountsBecomeOnePacketLoss) {
     estimator.addPictures(1000, 30, 30, std::nan(""));
     estimator.addPictures(1000, 0, 0, 31);
     EXPECT_DOUBLE_EQ(estimator.loss(1000), 1.0 / 150);
+
+    // Loss that begins after half a minute of clean pictures shows within two reports, where
+    // the long memory alone would still be near a fifth of it.
+    LossEstimator onset;
+    for (int t = 1; t <= 30; ++t)
+        onset.addPictures(t * 1000, 30, 30, 26);
+    onset.addPictures(31000, 30, 30 * std::pow(0.99, 26), 26);
+    onset.addPictures(32000, 30, 30 * std::pow(0.99, 26), 26);
+    EXPECT_GT(onset.loss(32000), 0.005);
 }
 
 TEST(JpegSizeModelTest, PredictsFromTheLastPictureAlongOneCurve) {
@@ -236,6 +245,24 @@ TEST(PictureBudgetTest, PicturesAlreadySentAreCountedUntilTheyExpire) {
     EXPECT_EQ(full.picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
     EXPECT_GE(double(full.ceilingBytes) * PictureBudget::kAim, double(sizes.bytesAt(1)));
     EXPECT_EQ(PictureBudget::qualityFor(full, sizes, 100), 1);
+}
+
+// Where the peer reports what the pictures it missed hold, that replaces the guess for every
+// picture it has accounted for: loss that begins after 30 s of full pictures no longer looks as
+// if all of them were stranded.
+TEST(PictureBudgetTest, ThePeersReportReplacesTheGuessForWhatItCovers) {
+    JpegSizeModel sizes;
+    sizes.observe(100, 54000);
+    PictureBudget budget;
+    for (int i = 0; i < 900; ++i)
+        budget.noteSent(i * 33, 54000);
+    budget.setLoss(30000, 0.01);
+    EXPECT_EQ(budget.plan(30000, 30, sizes).picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
+    budget.setPeerHold(PeerHold{400000, 840}); // the last 60 pictures are not yet accounted for
+    EXPECT_NEAR(budget.committedBytes(30000), 400000 + 60 * strandedBytes(0.01, 37), 1);
+    EXPECT_EQ(budget.plan(30000, 30, sizes), (PicturePlan{pictureCeiling(0.01, 30), 0}));
+    budget.setPeerHold(PeerHold{4.5e6, 900}); // full at the peer: the slowest rate again
+    EXPECT_EQ(budget.plan(30000, 30, sizes).picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
 }
 
 } // namespace
