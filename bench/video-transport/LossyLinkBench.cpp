@@ -14,10 +14,12 @@
 //     second to B's video port through the phone's VideoSender, and prints per window the
 //     pictures sent, their mean size and quality, the encodes per picture and the frames held
 //     back. `today` never learns of the loss: pictures are as large as quality 100 and the
-//     step-down make them. `budget` feeds a LossEstimator from B's reports (pictures that
-//     arrived against pictures sent), or with `voice` from the gaps in B's numbered packets,
-//     and hands its estimate to the sender; start= is the loss it assumes as the call starts,
-//     fading as the phone's assumption for an older peer does (assumedLoss()).
+//     step-down make them. `budget` tells the sender what the phone's CallMonitor makes of B's
+//     reports (pictures that arrived against pictures sent: the loss, and what the missing ones
+//     hold at B), or with `voice` of the gaps in B's numbered packets as of an older peer's
+//     voice (with the loss the phone assumes for one at first); start= is a loss to assume as
+//     the call starts besides, fading as that assumption does (assumedLoss()).
+#include "phone/CallMonitor.h"
 #include "transport/LossEstimator.h"
 #include "transport/UdpDatagramSink.h"
 #include "transport/VideoSender.h"
@@ -158,12 +160,15 @@ int receive(int seconds, bool voice) {
     return 0;
 }
 
-// Turns B's reports, or the gaps in its numbered packets, into the sender's loss estimate.
+// Turns B's reports, or the gaps in its numbered packets, into what the sender is told, through
+// the phone's own CallMonitor once a second: B's running count as a Talvora peer's report (its
+// loss estimate and what the missing pictures hold at B), or its numbered packets as an older
+// peer's voice.
 class Feedback {
 public:
     Feedback(VideoSender& sender, bool voice, double lossAtStart)
         : m_sender(sender), m_voice(voice), m_lossAtStart(lossAtStart),
-          m_socket(voice ? kVoiceLikePort : kReportPort) {}
+          m_socket(voice ? kVoiceLikePort : kReportPort), m_monitor(QStringLiteral("B")) {}
 
     void poll(qint64 nowMs) {
         std::vector<char> buffer(2048);
@@ -176,30 +181,32 @@ public:
             } else if (!m_voice && n == 8) {
                 quint64 received;
                 std::memcpy(&received, buffer.data(), sizeof received);
-                const double sent = double(m_sender.picturesSent() - m_sentAtReport);
-                const double packets = double(m_sender.packetsSent() - m_packetsAtReport);
-                if (sent > 0)
-                    m_estimator.addPictures(nowMs, sent, double(received - m_receivedAtReport),
-                                            packets / sent);
-                m_sentAtReport = m_sender.picturesSent();
-                m_packetsAtReport = m_sender.packetsSent();
-                m_receivedAtReport = received;
+                m_report = LinkReport{++m_reports, quint32(received), 0, 0, 0};
+                m_sentAtReport = {m_sender.picturesSent(), m_sender.packetsSent()};
             }
-        }
-        // The voice's counters are read once a second, as a phone reads its RTP receiver's.
-        if (m_voice && nowMs >= m_nextVoiceMs) {
-            const double expected = double(m_highest - m_highestAtRead);
-            m_estimator.addPackets(nowMs, expected, expected - double(m_heard - m_heardAtRead));
-            m_highestAtRead = m_highest;
-            m_heardAtRead = m_heard;
-            m_nextVoiceMs = nowMs + 1000;
         }
         if (m_startMs < 0)
             m_startMs = nowMs;
-        m_sender.setPathLoss(
-            std::max(m_estimator.loss(nowMs), assumedLoss(m_lossAtStart, nowMs - m_startMs)));
+        if (nowMs >= m_nextTickMs) {
+            const CallMonitor::Decision d = m_monitor.tick(CallMonitor::Sample{
+                .nowMs = nowMs,
+                .peer = m_voice ? CallMonitor::Peer::Older : CallMonitor::Peer::Talvora,
+                .voiceHeard = m_heard,
+                .voiceExpected = quint64(m_highest + 1),
+                .reportsFromPeer = m_reports,
+                .lastReport = m_report,
+                .picturesSent = m_sender.picturesSent(),
+                .picturesSentAtReport = m_sentAtReport.first,
+                .packetsSentAtReport = m_sentAtReport.second,
+            });
+            m_loss = d.pathLoss;
+            if (d.peerHold)
+                m_sender.setPeerHold(d.peerHold);
+            m_nextTickMs = nowMs + 1000;
+        }
+        m_sender.setPathLoss(std::max(m_loss, assumedLoss(m_lossAtStart, nowMs - m_startMs)));
     }
-    double loss(qint64 nowMs) const { return m_estimator.loss(nowMs); }
+    double loss() const { return m_loss; }
 
 private:
     VideoSender& m_sender;
@@ -207,11 +214,14 @@ private:
     double m_lossAtStart;
     qint64 m_startMs = -1;
     Socket m_socket;
-    LossEstimator m_estimator;
-    quint64 m_sentAtReport = 0, m_packetsAtReport = 0, m_receivedAtReport = 0;
-    qint64 m_highest = -1, m_highestAtRead = -1;
-    quint64 m_heard = 0, m_heardAtRead = 0;
-    qint64 m_nextVoiceMs = 1000;
+    CallMonitor m_monitor;
+    double m_loss = 0;
+    qint64 m_nextTickMs = 0;
+    quint32 m_reports = 0;
+    std::optional<LinkReport> m_report;
+    std::pair<quint64, quint64> m_sentAtReport{0, 0};
+    qint64 m_highest = -1;
+    quint64 m_heard = 0;
 };
 
 int send(int seconds, bool budget, bool voice, const QString& cameraOption, double lossAtStart) {
@@ -266,7 +276,7 @@ int send(int seconds, bool budget, bool voice, const QString& cameraOption, doub
                 "window %d sent %d bytes %.0f quality %.0f encodes %.2f held %d failed %d loss %.4f ceiling "
                 "%lld rate %.1f\n",
                 window, w.sent, w.bytes / n, w.quality / n, w.encodes / n, w.held, w.failed,
-                feedback ? feedback->loss(nowMs) : 0.0, (long long)sender.lastPlan().ceilingBytes,
+                feedback ? feedback->loss() : 0.0, (long long)sender.lastPlan().ceilingBytes,
                 sender.lastPlan().picturesPerSecond);
             std::fflush(stdout);
             w = Window();
