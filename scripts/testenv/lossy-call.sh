@@ -7,6 +7,8 @@
 # has reassembled it, and every datagram is one picture. The counters are read every 5 s and each
 # window is printed as a row of a table.
 #   lossy-call.sh BUILD_DIR
+# LOSSY_SECONDS (default 60) sets how long each call runs at 1 % loss: minutes, to try a long
+# call by hand.
 # Each call is placed on a clean link and the loss turned on once it is connected, so that a
 # lost call request cannot fail the test; a call's windows count from that moment. Skips (exit
 # 77) without root, nft or network namespaces.
@@ -37,6 +39,7 @@ table inet pictures {
   counter whole { }
   counter jpeg { }
   counter rtp { }
+  counter voice { }
   chain out {
     type filter hook output priority 0;
     udp dport 8800 counter name sent
@@ -44,6 +47,7 @@ table inet pictures {
   chain in {
     type filter hook input priority 0;
     udp dport 8800 counter name whole
+    udp dport 8500 counter name voice
     # What an eavesdropper would recognise: a JPEG file, or RTP version 2 carrying Opus.
     udp dport 8800 @th,64,16 0xffd8 counter name jpeg
     udp dport 8500 @th,64,8 0x80 counter name rtp
@@ -51,15 +55,15 @@ table inet pictures {
 }
 NFT
 }
-# pictures SIDE -> "SENT WHOLE BYTES OVERFLOWED ALL_OVERFLOWED" so far: pictures SIDE sent,
-# received whole (and their bytes), how many of those its picture socket (port 8800 = 0x2260)
-# dropped for a full receive buffer, so that the phone never read them, and the datagrams all
-# its UDP sockets (voice too) dropped so.
+# pictures SIDE -> "SENT WHOLE BYTES OVERFLOWED ALL_OVERFLOWED VOICE" so far: pictures SIDE
+# sent, received whole (and their bytes), how many of those its picture socket (port 8800 =
+# 0x2260) dropped for a full receive buffer, so that the phone never read them, the datagrams
+# all its UDP sockets (voice too) dropped so, and the voice packets that reached it.
 pictures() {
   ip netns exec "$link-$1" sh -c 'nft list counters table inet pictures && cat /proc/net/udp /proc/net/snmp' |
     awk '/counter/ { c = $2 } /packets/ { n[c] = $2; b[c] = $4 } $2 ~ /:2260$/ { d += $NF }
       $1 == "Udp:" { if (k) all = $k; else for (i = 2; i <= NF; i++) if ($i == "RcvbufErrors") k = i }
-      END { print n["sent"], n["whole"], b["whole"], d + 0, all + 0 }'
+      END { print n["sent"], n["whole"], b["whole"], d + 0, all + 0, n["voice"] + 0 }'
 }
 
 plain() { # plain SIDE -> "JPEG RTP": plain pictures and voice that reached SIDE so far
@@ -74,11 +78,12 @@ nsA=$link-a nsB=$link-b addrA=192.0.2.1 addrB=192.0.2.2
 # windows SECONDS NAME LOSS: a row for each 5 s window of the call, on stdout and in $work/NAME:
 # when it began (s); for each way, the pictures a second the receiving phone read, its sender
 # sent, and its receiver's kernel got whole, with their average size (kB, IP headers included);
-# the reassembly memory (kB) each side holds at the window's end, and the datagrams each side's
-# UDP sockets dropped in the window for a full receive buffer.
+# the reassembly memory (kB) each side holds at the window's end, the datagrams each side's
+# UDP sockets dropped in the window for a full receive buffer, and the voice packets a second
+# that reached each side.
 echo "load average at the start $(cut -d ' ' -f 1-3 /proc/loadavg)"
-printf '%-7s %6s %4s | %-28s | %-28s | %-13s | %s\n' call window loss "to B: read sent whole kB" \
-  "to A: read sent whole kB" "frag B, A kB" "ovf B, A"
+printf '%-7s %6s %4s | %-28s | %-28s | %-13s | %-9s | %s\n' call window loss "to B: read sent whole kB" \
+  "to A: read sent whole kB" "frag B, A kB" "ovf B, A" "voice/s B, A"
 windows() {
   local begun now before after elapsed row
   begun=$(date +%s.%N)
@@ -90,19 +95,19 @@ windows() {
     row=$(awk -v w="$elapsed" -v b="$before" -v a="$after" -v fb="$(lossy_link_frag "$link" b)" \
       -v fa="$(lossy_link_frag "$link" a)" 'BEGIN {
         split(b, x, " "); split(a, y, " "); split(fb, p, " "); split(fa, q, " "); t = y[1] - x[1]
-        for (i = 2; i <= 11; i++) d[i] = y[i] - x[i]
+        for (i = 2; i <= 13; i++) d[i] = y[i] - x[i]
         # Fields: the time, then what A and what B sent, got whole, its bytes, and overflowed.
-        printf "%d %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %d %d %d %d\n",
-          w, (d[8] - d[10]) / t, d[2] / t, d[8] / t, d[8] ? d[9] / d[8] / 1000 : 0,
-          (d[3] - d[5]) / t, d[7] / t, d[3] / t, d[3] ? d[4] / d[3] / 1000 : 0,
-          p[2] / 1000, q[2] / 1000, d[11], d[6] }')
+        printf "%d %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %d %d %d %d %.1f %.1f\n",
+          w, (d[9] - d[11]) / t, d[2] / t, d[9] / t, d[9] ? d[10] / d[9] / 1000 : 0,
+          (d[3] - d[5]) / t, d[8] / t, d[3] / t, d[3] ? d[4] / d[3] / 1000 : 0,
+          p[2] / 1000, q[2] / 1000, d[12], d[6], d[13] / t, d[7] / t }')
     echo "$row" >>"$work/$2"
-    awk -v n="$2" -v l="$3" '{ printf "%-7s %6d %4s | %6.1f %6.1f %6.1f %7.1f | %6.1f %6.1f %6.1f %7.1f | %6d %6d | %4d %4d\n",
-      n, $1, l, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13 }' <<<"$row"
+    awk -v n="$2" -v l="$3" '{ printf "%-7s %6d %4s | %6.1f %6.1f %6.1f %7.1f | %6.1f %6.1f %6.1f %7.1f | %6d %6d | %4d %4d | %5.1f %5.1f\n",
+      n, $1, l, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15 }' <<<"$row"
     before=$after
   done
 }
-lowest() { # lowest NAME FROM COLUMN... -> the fewest pictures a second read (column 2: by B, 6: by A) from FROM s on
+lowest() { # lowest NAME FROM COLUMN... -> the fewest a second from FROM s on (column 2: pictures read by B, 6: by A; 14, 15: voice packets at B, A)
   awk -v from="$2" -v cs="${*:3}" 'BEGIN { n = split(cs, c, " ") }
     $1 >= from { for (i = 1; i <= n; i++) if (min == "" || $c[i] < min) min = $c[i] } END { print min + 0 }' "$work/$1"
 }
@@ -131,10 +136,13 @@ low=$(lowest clean 0 2 6)
 check "0 % loss: at the camera's rate each way, at least 25 pictures/s in every window (fewest: $low)" \
   at_least "$low" 25
 lossy_link_loss "$link" 1 1
-windows 60 talvora 1
+windows "${LOSSY_SECONDS:-60}" talvora 1
 low=$(lowest talvora 0 2 6)
 check "1 % loss both ways: at least 15 pictures/s each way in every window (fewest: $low)" \
   at_least "$low" 15
+low=$(lowest talvora 0 14 15)
+check "1 % loss both ways: the voice goes on beside the pictures, at least 90 of its 100 packets/s each way in every window (fewest: $low)" \
+  at_least "$low" 90
 
 read -r jpegA rtpA < <(plain a)
 read -r jpegB rtpB < <(plain b)
@@ -158,7 +166,7 @@ stop_phones
 optsB=(--older-phone)
 call
 lossy_link_loss "$link" 1 1
-windows 60 older 1
+windows "${LOSSY_SECONDS:-60}" older 1
 low=$(lowest older 0 2)
 check "1 % loss, older peer: at least 15 pictures/s from A to B in every window (fewest: $low)" \
   at_least "$low" 15

@@ -12,6 +12,10 @@ bool PicturePlan::limited() const {
     return ceilingBytes < kMaxDatagramBytes || picturesPerSecond > 0;
 }
 
+bool PicturePlan::onePacket() const {
+    return ceilingBytes <= payloadOf(1);
+}
+
 void PictureBudget::setLoss(qint64 nowMs, double loss) {
     const double estimate = std::isfinite(loss) ? std::clamp(loss, 0.0, 1.0) : 0.0;
     m_loss = std::max(estimate, effectiveLoss(nowMs));
@@ -68,6 +72,12 @@ PicturePlan PictureBudget::plan(qint64 nowMs, double cameraPicturesPerSecond, co
     if (loss <= 0)
         return unlimited;
     const double committed = committedBytes(nowMs);
+    if (committed >= m_limits.thresholdBytes) {
+        // The peer's kernel refuses every fragment now, so nothing of more than one packet
+        // arrives until old pictures expire; a picture of one packet needs no reassembly and
+        // arrives as voice does. The sender makes pictures that small (PicturePlan::onePacket).
+        return {payloadOf(1, m_limits), 0};
+    }
     const double rate = std::clamp(cameraPicturesPerSecond, 1.0, 120.0);
     const qsizetype ceiling = ceilingAt(loss, rate, committed);
     if (ceiling >= kMaxDatagramBytes)

@@ -19,6 +19,8 @@ struct PicturePlan {
     double picturesPerSecond = 0;
 
     bool limited() const;
+    // Only a picture of one IP packet may go: the peer's reassembly memory is full.
+    bool onePacket() const;
     bool operator==(const PicturePlan&) const = default;
 };
 
@@ -37,9 +39,10 @@ struct PicturePlan {
 // which overstates what pictures sent before the loss began hold, on the safe side. The quality follows the
 // ceiling down to kQualityFloor; below that the picture rate falls instead (to kMinPicturesPerSecond, and
 // only then the quality further, though never below what quality 1 makes: at that rate the smallest picture
-// goes out). When the loss stops the budget climbs back slowly: the loss it counts with halves every
-// kClimbHalfLifeMs at the fastest, so that a burst of loss that comes back finds the pictures still small.
-// Pure: time is the caller's, in ms.
+// goes out). Once the peer's memory is full only pictures of one packet can arrive, and only those
+// go, at the camera's rate. When the loss stops the budget climbs back slowly: the loss it counts with halves
+// every kClimbHalfLifeMs at the fastest, so that a burst of loss that comes back finds the pictures still
+// small. Pure: time is the caller's, in ms.
 class PictureBudget {
 public:
     static constexpr int kQualityFloor = 30;

@@ -63,6 +63,9 @@ VideoSendOutcome VideoSender::sendFrame(const QImage& frame) {
     const double loss = m_pathLoss.load(std::memory_order_relaxed);
     m_budget.setLoss(nowMs, loss);
     m_lastPlan = m_budget.plan(nowMs, cameraRate(nowMs), m_sizes);
+    if (!m_lastPlan.onePacket()) {
+        m_onePacketHalvings = 0; // the next time the peer's memory is full, start from half size
+    }
     if (!m_lastPlan.limited()) {
         m_credit = 1;
         return sendAsToday(pictureForPeer(frame), to);
@@ -141,6 +144,9 @@ VideoSendOutcome VideoSender::sendAsToday(const QImage& picture, const QHostAddr
 }
 
 VideoSendOutcome VideoSender::sendWithinBudget(const QImage& picture, const QHostAddress& to) {
+    if (m_lastPlan.onePacket()) {
+        return sendOnePacket(picture, to);
+    }
     // Each try learns the picture's real size (up to one datagram), so that a second try, if
     // any, lands close below the ceiling.
     const qsizetype ceiling = std::min(m_lastPlan.ceilingBytes, m_datagramLimit);
@@ -166,6 +172,35 @@ VideoSendOutcome VideoSender::sendWithinBudget(const QImage& picture, const QHos
         quality = std::min(quality - 1, PictureBudget::qualityFor(m_lastPlan, m_sizes, highest));
     }
     m_lastError = QStringLiteral("picture larger than the budget allows");
+    return VideoSendOutcome::OverBudget;
+}
+
+VideoSendOutcome VideoSender::sendOnePacket(const QImage& picture, const QHostAddress& to) {
+    // The peer's kernel refuses fragments while its reassembly memory is full, but a picture of
+    // one packet needs none: a smaller picture that arrives beats a full one that cannot, and
+    // the peer shows any size. Halved until it fits, from the size that fitted last, at most
+    // the floor's quality; a seal's overhead rides in the same packet.
+    const qsizetype limit = payloadOf(1) - (kMaxDatagramBytes - m_datagramLimit);
+    const int highest = std::min(m_state.jpegQuality(), PictureBudget::kQualityFloor);
+    int encodes = 0;
+    for (int halvings = std::max(m_onePacketHalvings, 1); halvings <= kMaxOnePacketHalvings; ++halvings) {
+        const QImage smaller = picture.scaled(std::max(1, picture.width() >> halvings),
+                                              std::max(1, picture.height() >> halvings),
+                                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        for (const int quality : {highest, std::min(highest, kOnePacketLowQuality)}) {
+            const JpegEncodeResult encoded = encodeJpeg(smaller, quality, m_sendBuffer.data(), limit);
+            ++encodes;
+            if (encoded.status == JpegEncodeStatus::Ok) {
+                m_onePacketHalvings = halvings;
+                return transmit(encoded.size, quality, encodes, to);
+            }
+            if (encoded.status != JpegEncodeStatus::TooLarge) {
+                m_lastError = encoded.error;
+                return VideoSendOutcome::Failed;
+            }
+        }
+    }
+    m_lastError = QStringLiteral("picture larger than one packet even at its smallest");
     return VideoSendOutcome::OverBudget;
 }
 

@@ -106,6 +106,7 @@ public:
 private:
     VideoSendOutcome sendAsToday(const QImage& picture, const QHostAddress& to);
     VideoSendOutcome sendWithinBudget(const QImage& picture, const QHostAddress& to);
+    VideoSendOutcome sendOnePacket(const QImage& picture, const QHostAddress& to);
     VideoSendOutcome transmit(qsizetype bytes, int quality, int encodes, const QHostAddress& to);
     VideoSendOutcome stepDown();
     void startCall(qint64 nowMs);
@@ -133,6 +134,10 @@ private:
     std::atomic<quint64> m_packetsSent{0};
 
     bool m_inCall = false;
+    // While only pictures of one packet may go: how many times the last one was halved.
+    static constexpr int kMaxOnePacketHalvings = 4;
+    static constexpr int kOnePacketLowQuality = 10;
+    int m_onePacketHalvings = 0;
     quint64 m_picturesAtCallStart = 0; // picturesSent() when this call's budget began
     PictureBudget m_budget;
     JpegSizeModel m_sizes;

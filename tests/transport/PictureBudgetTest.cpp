@@ -237,14 +237,14 @@ TEST(PictureBudgetTest, PicturesAlreadySentAreCountedUntilTheyExpire) {
     EXPECT_GT(reassemblyBytes(0.03, 30, late.ceilingBytes), kFourMegabytes - committed)
         << "the long-run plan would have been too much while the early pictures were kept";
 
-    // Memory thought full: the slowest rate, and still the smallest picture goes out.
+    // Memory thought full: only pictures of one packet can arrive, and those hold nothing.
     for (int i = 0; i < 200; ++i)
         budget.noteSent(40000 + i, 54000);
-    const PicturePlan full = budget.plan(40200, 30, sizes);
     EXPECT_GT(budget.committedBytes(40200), kFourMegabytes);
-    EXPECT_EQ(full.picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
-    EXPECT_GE(double(full.ceilingBytes) * PictureBudget::kAim, double(sizes.bytesAt(1)));
-    EXPECT_EQ(PictureBudget::qualityFor(full, sizes, 100), 1);
+    const PicturePlan full = budget.plan(40200, 30, sizes);
+    EXPECT_EQ(full, (PicturePlan{1472, 0}));
+    EXPECT_TRUE(full.onePacket());
+    EXPECT_FALSE(late.onePacket());
 }
 
 // Where the peer reports what the pictures it missed hold, that replaces the guess for every
@@ -257,12 +257,12 @@ TEST(PictureBudgetTest, ThePeersReportReplacesTheGuessForWhatItCovers) {
     for (int i = 0; i < 900; ++i)
         budget.noteSent(i * 33, 54000);
     budget.setLoss(30000, 0.01);
-    EXPECT_EQ(budget.plan(30000, 30, sizes).picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
+    EXPECT_TRUE(budget.plan(30000, 30, sizes).onePacket()) << "as if all of them were stranded";
     budget.setPeerHold(PeerHold{400000, 840}); // the last 60 pictures are not yet accounted for
     EXPECT_NEAR(budget.committedBytes(30000), 400000 + 60 * strandedBytes(0.01, 37), 1);
     EXPECT_EQ(budget.plan(30000, 30, sizes), (PicturePlan{pictureCeiling(0.01, 30), 0}));
-    budget.setPeerHold(PeerHold{4.5e6, 900}); // full at the peer: the slowest rate again
-    EXPECT_EQ(budget.plan(30000, 30, sizes).picturesPerSecond, PictureBudget::kMinPicturesPerSecond);
+    budget.setPeerHold(PeerHold{4.5e6, 900}); // full at the peer
+    EXPECT_TRUE(budget.plan(30000, 30, sizes).onePacket());
 }
 
 } // namespace

@@ -241,6 +241,59 @@ TEST(SenderUnderLoss, PicturesFitTheCeilingMostlyAtOneEncode) {
     }
 }
 
+// Seals as a private call does, as far as sizes go: 28 bytes more on every datagram.
+class PaddingGuard final : public DatagramGuard {
+public:
+    static constexpr std::size_t kOverhead = 28;
+    std::size_t maxPlainBytes() const override { return std::size_t(kMaxDatagramBytes) - kOverhead; }
+    std::optional<std::span<const std::uint8_t>> seal(std::span<const std::uint8_t> plain,
+                                                      std::span<std::uint8_t> out) override {
+        std::fill_n(out.begin(), kOverhead, std::uint8_t(0));
+        std::copy(plain.begin(), plain.end(), out.begin() + kOverhead);
+        return out.first(plain.size() + kOverhead);
+    }
+    std::optional<std::span<const std::uint8_t>> open(std::span<const std::uint8_t> datagram,
+                                                      std::span<std::uint8_t>) override {
+        return datagram;
+    }
+};
+
+// While the peer reports its reassembly memory full, every frame still goes, as a smaller picture
+// of one packet (which needs no reassembly), sealed or not; and full size once the memory frees.
+TEST(SenderUnderLoss, AFullPeerMemoryGetsPicturesOfOnePacket) {
+    test::CameraPictures camera(QStringLiteral("YUY2:384x288:scene"));
+    for (const bool sealed : {false, true}) {
+        SCOPED_TRACE(sealed);
+        VideoSendFields state;
+        state.sending = true;
+        state.setDestination(QHostAddress("127.0.0.3"));
+        RecordingSink sink;
+        ManualClock clock;
+        VideoSender sender(state, sink, {}, &clock);
+        if (sealed)
+            sender.setDatagramGuard(std::make_shared<PaddingGuard>());
+        sender.setPathLoss(0.03);
+        sender.setPeerHold(PeerHold{5e6, 0});
+        for (quint64 n = 0; n < 30; ++n) {
+            clock.advanceMs(33);
+            ASSERT_EQ(sender.sendFrame(camera.picture(n)), VideoSendOutcome::Sent) << n;
+            EXPECT_LE(sink.sent.back().bytes.size(), 1472) << n;
+        }
+        if (!sealed) {
+            const QImage shown =
+                decodeJpeg(reinterpret_cast<const uchar*>(sink.sent.back().bytes.constData()),
+                           sink.sent.back().bytes.size());
+            EXPECT_LE(shown.width(), 192);
+            EXPECT_EQ(shown.width() * 288, shown.height() * 384) << "the camera's shape";
+        }
+        sender.setPeerHold(PeerHold{0, 30});
+        sender.setPathLoss(0);
+        clock.advanceMs(60000);
+        ASSERT_EQ(sender.sendFrame(camera.picture(0)), VideoSendOutcome::Sent);
+        EXPECT_GT(sink.sent.back().bytes.size(), 20000);
+    }
+}
+
 // The budget counts with the camera's rate over the last second, not with its last interval: a
 // burst of frames after a stall is no faster camera.
 TEST_F(SenderFixture, TheBudgetCountsWithTheFramesOfTheLastSecond) {
