@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace talvora::voice {
 
@@ -16,6 +17,7 @@ void JitterBuffer::configure(Config config) {
     m_config.frameMs = std::clamp(m_config.frameMs, 1, 1000);
     const int frameMs = m_config.frameMs;
     m_config.maxDelayMs = std::clamp(m_config.maxDelayMs, 0, (kSlotCount - 4) * frameMs);
+    m_config.latePerMille = std::clamp(m_config.latePerMille, 0, 500);
     m_windowPackets = std::clamp(m_config.windowMs / frameMs, 1, kMaxWindowPackets);
     m_idleAfterFrames = std::max(1, m_config.idleAfterMs / frameMs);
     m_lateRunRestart = std::max(2, m_config.lateRunRestartMs / frameMs);
@@ -91,25 +93,18 @@ void JitterBuffer::learnTransit(std::int64_t sequence, std::int64_t arrivalMs) {
     m_transitPos = (m_transitPos + 1) % m_windowPackets;
     m_transitCount = std::min(m_transitCount + 1, m_windowPackets);
 
-    // The spread runs from the fastest transit to the second slowest once the window has some
-    // history, so one freak delay does not hold the delay up for the whole window.
-    std::int64_t lowest = m_transit[0];
-    std::int64_t highest = m_transit[0];
-    std::int64_t secondHighest = m_transit[0];
-    for (int i = 1; i < m_transitCount; ++i) {
-        const std::int64_t t = m_transit[static_cast<std::size_t>(i)];
-        lowest = std::min(lowest, t);
-        if (t > highest) {
-            secondHighest = highest;
-            highest = t;
-        } else if (t > secondHighest) {
-            secondHighest = t;
-        }
-    }
-    if (m_transitCount == 1) {
-        secondHighest = highest;
-    }
-    const std::int64_t slowest = m_transitCount >= 50 ? secondHighest : highest;
+    // The spread runs from the fastest transit to the slowest but the few the target may leave
+    // late: one freak delay, or a bunch of packets a stalled sender let go at once, does not hold
+    // the delay up for the whole window.
+    const auto count = static_cast<std::size_t>(m_transitCount);
+    const auto window = std::span(m_transit).first(count);
+    const std::int64_t lowest = *std::min_element(window.begin(), window.end());
+    const std::size_t leftOut = count * static_cast<std::size_t>(m_config.latePerMille) / 1000;
+    const auto ranked = std::span(m_ranked).first(count);
+    std::copy(window.begin(), window.end(), ranked.begin());
+    const auto slowestKept = ranked.begin() + static_cast<std::ptrdiff_t>(count - 1 - leftOut);
+    std::nth_element(ranked.begin(), slowestKept, ranked.end());
+    const std::int64_t slowest = *slowestKept;
     m_minTransitMs = lowest;
     m_targetDelayMs =
         static_cast<int>(std::min<std::int64_t>(slowest - lowest + m_config.marginMs, m_config.maxDelayMs));

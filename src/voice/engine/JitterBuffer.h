@@ -10,10 +10,16 @@
 namespace talvora::voice {
 
 // An adaptive playout buffer for voice packets of one length (20 ms unless configured),
-// keyed by RTP sequence number. It keeps the playout point just behind the latest arrival the
-// network has shown recently: the spread of transit times over the last `windowMs` of arrivals
-// plus a small margin. When the spread grows it waits (the decoder conceals), when it shrinks it
-// drops single frames until it is back on target, so the delay settles after a burst of jitter.
+// keyed by RTP sequence number. It keeps the playout point just behind nearly every arrival the
+// network has shown recently: the spread of transit times over the last `windowMs` of arrivals,
+// from the fastest to the slowest but a few (`latePerMille`), plus a small margin. When the
+// spread grows it waits (the decoder conceals), when it shrinks it drops single frames until it
+// is back on target, so the delay settles after a burst of jitter.
+//
+// The slowest few are left out because late audio comes in bunches: a sender whose sound server
+// held its microphone back for 50 ms sends the five packets of that time at once, one 50 ms late,
+// the next 40, and so on. Waiting for the first of them would hold every other packet back by as
+// much; concealing it costs one frame.
 //
 // Time comes from the caller (milliseconds on any monotonic clock), so the behaviour is the same
 // in tests and in the engine. Not thread-safe: the engine serialises put and get.
@@ -26,8 +32,11 @@ public:
     static constexpr int kMaxWindowPackets = 256;
 
     struct Config {
-        int frameMs = 20;      // what each packet carries
-        int marginMs = 10;     // kept above the measured spread of transit times
+        int frameMs = 20;  // what each packet carries
+        int marginMs = 10; // kept above the measured spread of transit times
+        // Of the arrivals in the window, this share (per thousand) may come after the target:
+        // one in fifty. A window of fewer than 1000 / latePerMille arrivals waits for all.
+        int latePerMille = 20;
         int maxDelayMs = 600;  // the target never exceeds this, whatever the network does
         int windowMs = 2000;   // the arrivals the spread is measured over
         int idleAfterMs = 500; // this long without a packet: the stream has stopped
@@ -132,6 +141,7 @@ private:
 
     // Relative transit times (arrival minus nominal send time) of the recent arrivals.
     std::array<std::int64_t, kMaxWindowPackets> m_transit{};
+    std::array<std::int64_t, kMaxWindowPackets> m_ranked{}; // scratch for the percentile
     int m_transitCount = 0;
     int m_transitPos = 0;
     std::int64_t m_minTransitMs = 0;
