@@ -188,6 +188,18 @@ TEST(ScenePictures, CompressLikeAWebcams) {
     }
 }
 
+// A call's sender whose clock the test moves.
+struct SceneCall {
+    VideoSendFields state;
+    RecordingSink sink;
+    ManualClock clock;
+    VideoSender sender{state, sink, {}, &clock};
+    SceneCall() {
+        state.sending = true;
+        state.setDestination(QHostAddress("127.0.0.3"));
+    }
+};
+
 // Three seconds of the scene at 30 frames a second under each loss. Without loss every picture
 // is the encoder's file at the phone's quality, as before the budget; with loss every picture
 // sent fits the budget's ceiling, nearly all at the first encode, and the rate falls only where
@@ -204,12 +216,8 @@ TEST(SenderUnderLoss, PicturesFitTheCeilingMostlyAtOneEncode) {
         pictures.push_back(camera.picture(n));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.loss);
-        VideoSendFields state;
-        state.sending = true;
-        state.setDestination(QHostAddress("127.0.0.3"));
-        RecordingSink sink;
-        ManualClock clock;
-        VideoSender sender(state, sink, {}, &clock);
+        SceneCall call;
+        auto& [state, sink, clock, sender] = call;
         sender.setPathLoss(c.loss);
         int encodes = 0;
         int held = 0;
@@ -264,12 +272,8 @@ TEST(SenderUnderLoss, AFullPeerMemoryGetsPicturesOfOnePacket) {
     test::CameraPictures camera(QStringLiteral("YUY2:384x288:scene"));
     for (const bool sealed : {false, true}) {
         SCOPED_TRACE(sealed);
-        VideoSendFields state;
-        state.sending = true;
-        state.setDestination(QHostAddress("127.0.0.3"));
-        RecordingSink sink;
-        ManualClock clock;
-        VideoSender sender(state, sink, {}, &clock);
+        SceneCall call;
+        auto& [state, sink, clock, sender] = call;
         if (sealed)
             sender.setDatagramGuard(std::make_shared<PaddingGuard>());
         sender.setPathLoss(0.03);
