@@ -55,8 +55,11 @@ CallMonitor::Decision CallMonitor::tick(const Sample& now) {
         m_missingBytes -= m_missing.front().second;
         m_missing.pop_front();
     }
+    if (m_missing.empty()) {
+        m_missingBytes = 0; // no rounding left over
+    }
     if (m_peerHold) {
-        m_peerHold->bytes = m_missing.empty() ? 0 : std::max(0.0, m_missingBytes);
+        m_peerHold->bytes = m_missingBytes;
         out.peerHold = m_peerHold;
     }
     if (now.peer == Peer::Older) {

@@ -36,13 +36,15 @@ struct PicturePlan {
 // (in the long run the two rules agree). What they hold is known where the peer reports the
 // pictures it missed (setPeerHold); only those it has not yet accounted for are judged by the
 // loss. Without reports every picture of the last holdSeconds is judged by the loss known now,
-// which overstates what pictures sent before the loss began hold, on the safe side. The quality follows the
-// ceiling down to kQualityFloor; below that the picture rate falls instead (to kMinPicturesPerSecond, and
-// only then the quality further, though never below what quality 1 makes: at that rate the smallest picture
-// goes out). Once the peer's memory is full only pictures of one packet can arrive, and only those
-// go, at the camera's rate. When the loss stops the budget climbs back slowly: the loss it counts with halves
-// every kClimbHalfLifeMs at the fastest, so that a burst of loss that comes back finds the pictures still
-// small. Pure: time is the caller's, in ms.
+// which overstates what pictures sent before the loss began hold, on the safe side.
+//
+// The quality follows the ceiling down to kQualityFloor; below that the picture rate falls
+// instead (to kMinPicturesPerSecond, and only then the quality further, though never below what
+// quality 1 makes: at that rate the smallest picture goes out). Once the peer's memory is full
+// only pictures of one packet can arrive, and only those go, at the camera's rate. When the loss
+// stops the budget climbs back slowly: the loss it counts with halves every kClimbHalfLifeMs at
+// the fastest, so that a burst of loss that comes back finds the pictures still small. Pure:
+// time is the caller's, in ms.
 class PictureBudget {
 public:
     static constexpr int kQualityFloor = 30;
