@@ -17,6 +17,13 @@ trap 'phones_cleanup; rm -rf "$work"' EXIT
 ticks() { # ticks PID -> user + system clock ticks so far
   awk '{print $14 + $15}' "/proc/$1/stat"
 }
+thread_ticks() { # thread_ticks PID -> "name ticks" for each thread, summed over threads of one name
+  for t in /proc/"$1"/task/*; do
+    # The name sits in parentheses and may hold spaces ("Thread (pooled)").
+    sed -E 's/^[0-9]+ \((.*)\) [A-Za-z] (.*)$/\1|\2/' "$t/stat" |
+      awk -F'|' '{split($2, f, " "); print $1 "|" f[11] + f[12]}'
+  done | awk -F'|' '{sum[$1] += $2} END {for (n in sum) print n "|" sum[n]}'
+}
 
 start_display
 start_daemons || exit 1
@@ -25,6 +32,7 @@ place_call
 sleep 10 # the quality step-down settles, the voice streams start, the test camera has its frames
 pidA=$(cat "$work/a.pid") pidB=$(cat "$work/b.pid")
 a0=$(ticks "$pidA") b0=$(ticks "$pidB")
+threadsB0=$(thread_ticks "$pidB")
 if [ -n "${PERF_DIR:-}" ]; then
   mkdir -p "$PERF_DIR"
   perf record -g -o "$PERF_DIR/perf.data" -p "$pidB" -- sleep "$seconds" 2>/dev/null
@@ -32,7 +40,13 @@ else
   sleep "$seconds"
 fi
 a1=$(ticks "$pidA") b1=$(ticks "$pidB")
+threadsB1=$(thread_ticks "$pidB")
 hz=$(getconf CLK_TCK)
 awk -v a=$((a1 - a0)) -v b=$((b1 - b0)) -v hz="$hz" -v s="$seconds" -v cam="${camera:-default}" 'BEGIN {
   printf "camera %s, %d s of a connected call: phone A %.1f %% of a core, phone B %.1f %%\n",
     cam, s, 100 * a / hz / s, 100 * b / hz / s }'
+# Phone B's threads over the same time, largest first (a thread that ended meanwhile is left out).
+printf '%s\n--\n%s\n' "$threadsB0" "$threadsB1" | awk -F'|' -v hz="$hz" -v s="$seconds" '
+  $0 == "--" { after = 1; next }
+  !after { before[$1] = $2; next }
+  { printf "  phone B %5.1f %%  %s\n", 100 * ($2 - before[$1]) / hz / s, $1 }' | sort -k3 -rn

@@ -2,9 +2,11 @@
 
 #include "convert/BitmapFile.h"
 #include "convert/BitmapInfo.h"
-#include "convert/PixelRepack.h"
 
 #include <QtEndian>
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
 
 #include <cstdlib>
 
@@ -26,7 +28,7 @@ bool hasUsualMasks(const QByteArray& file) {
 
 bool decodeCommonBitmap(const QByteArray& file, QImage& picture) {
     if (file.size() < kBitmapFileHeaderBytes + kBitmapInfoHeaderBytes || file[0] != 'B' || file[1] != 'M' ||
-        picture.format() != QImage::Format_RGB888) {
+        picture.format() != QImage::Format_RGB32) {
         return false;
     }
     const uchar* bytes = reinterpret_cast<const uchar*>(file.constData());
@@ -44,15 +46,24 @@ bool decodeCommonBitmap(const QByteArray& file, QImage& picture) {
         (file.size() - pixelOffset) / rowBytes < rows) {
         return false;
     }
+    // libyuv's names count bytes from the lowest address: its RGB24 is a bitmap's B, G, R, its
+    // ARGB is B, G, R, A, which is Qt's RGB32. A negative height reads the rows bottom-up.
     const uchar* pixels = bytes + pixelOffset;
-    const bool bottomUp = h.biHeight > 0;
+    const int height = h.biHeight > 0 ? -rows : rows;
+    const int stride = int(rowBytes);
+    uchar* out = picture.bits();
+    const int outStride = int(picture.bytesPerLine());
+    if (h.biBitCount == 24) {
+        return libyuv::RGB24ToARGB(pixels, stride, out, outStride, h.biWidth, height) == 0;
+    }
+    if (libyuv::ARGBCopy(pixels, stride, out, outStride, h.biWidth, height) != 0) {
+        return false;
+    }
+    // The fourth byte is just there in a bitmap; Qt's RGB32 wants it opaque.
     for (int y = 0; y < rows; ++y) {
-        const uchar* in = pixels + (bottomUp ? rows - 1 - y : y) * rowBytes;
-        uchar* out = picture.scanLine(y);
-        if (h.biBitCount == 32) {
-            repack::bgrxToRgb(in, out, h.biWidth);
-        } else {
-            repack::bgrToRgb(in, out, h.biWidth);
+        auto* row = reinterpret_cast<quint32*>(picture.scanLine(y));
+        for (int x = 0; x < h.biWidth; ++x) {
+            row[x] |= 0xff000000u;
         }
     }
     return true;

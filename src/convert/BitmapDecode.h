@@ -5,7 +5,7 @@
 
 namespace talvora {
 
-// Decodes the BMP file `file` straight into `picture` (Format_RGB888, already sized) when it is
+// Decodes the BMP file `file` straight into `picture` (Format_RGB32, already sized) when it is
 // one of the layouts cameras and our converters give: a 40-byte info header, one plane, 32-bit
 // B, G, R, x pixels (BI_RGB, or BI_BITFIELDS with the usual masks) or 24-bit B, G, R, bottom-up
 // or top-down, of exactly the picture's size. Returns false, leaving `picture` alone, for

@@ -120,7 +120,7 @@ QImage FrameBuffers::frameToBitmap(const uchar* data, qsizetype size) {
         return {};
     }
 
-    QImage picture(width, rows, QImage::Format_RGB888);
+    QImage picture(width, rows, QImage::Format_RGB32);
     if (picture.isNull()) {
         return {};
     }

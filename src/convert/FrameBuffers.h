@@ -38,7 +38,7 @@ public:
     // Releases everything; frames are dropped until the buffers are set up again.
     void freeFrameBuffers();
 
-    // One frame of `size` bytes from the driver: the 24-bit picture (Format_RGB888, the format's
+    // One frame of `size` bytes from the driver: the picture (Format_RGB32, the format's
     // width by its height, top row first), or a null image when the frame is dropped (no usable
     // format, or fewer bytes than one frame of the format). A bitmap the decoder rejects shows
     // "Invalid Video Format Selected. Please Select RGB." (never twice at once) and the picture

@@ -43,7 +43,8 @@ struct JpegEncodeResult {
     QString error;
 };
 
-// Compresses a 24-bit picture (QImage::Format_RGB888; other formats are converted first) as a
+// Compresses a picture (QImage::Format_RGB32 or Format_RGB888 as it is; other formats are
+// converted first) as a
 // baseline JFIF file with three components: the library's defaults, then the integer DCT
 // (JDCT_ISLOW), then `quality` (clamped to 1..100) with baseline-compatible tables forced. The file is
 // written straight into `out`; when it needs more than `capacity` bytes the result is TooLarge
@@ -56,9 +57,9 @@ QByteArray encodeJpeg(const QImage& picture, int quality);
 // Reads only the header of a JPEG file. Empty when the bytes do not start a readable JPEG file.
 std::optional<JpegHeaderInfo> probeJpeg(const uchar* data, qsizetype size);
 
-// Decodes a received picture into a 24-bit picture (QImage::Format_RGB888) with the
-// floating-point DCT and block smoothing. Everything here is treated as hostile: a picture
-// wider or higher than kMaxPictureSidePx, with other than one or three
+// Decodes a received picture into QImage::Format_RGB32, the screen's own format, with the
+// integer DCT (as accurate as the floating one here, and faster) and block smoothing. Everything here is
+// treated as hostile: a picture wider or higher than kMaxPictureSidePx, with other than one or three
 // components, or with more than kMaxProgressiveScans scans is refused before any pixel buffer is
 // allocated; any library error or warning (a truncated or corrupt file) drops the picture. A
 // dropped picture is a null QImage, with the reason in `*reason` when given.

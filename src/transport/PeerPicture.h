@@ -11,10 +11,8 @@ namespace talvora {
 inline constexpr int kMaxPeerPictureWidth = 640;
 
 // The picture to compress for the peer: `frame` itself up to 640 pixels wide; a wider one is
-// scaled to 640 across, its height in proportion. A width of exactly n times 640 with a height
-// divisible by n (1280 x 720, 1920 x 1080) is reduced by averaging n x n blocks, which costs
-// about a tenth of a millisecond at 720p; any other width goes through Qt's smooth scaling.
-// The result is QImage::Format_RGB888.
+// scaled to 640 across, its height in proportion, each pixel the average of the area it covers
+// (scalePicture; 1280 x 720 costs about a tenth of a millisecond), as QImage::Format_RGB32.
 QImage pictureForPeer(const QImage& frame);
 
 } // namespace talvora

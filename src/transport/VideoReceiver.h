@@ -79,7 +79,7 @@ signals:
     // The first datagram after open(): its sender as dotted text (the main window puts it into
     // the address box).
     void firstPeer(const QString& peerIp);
-    // A decoded picture (QImage::Format_RGB888) and its sender, on the window's thread.
+    // A decoded picture (QImage::Format_RGB32) and its sender, on the window's thread.
     void pictureReceived(const QImage& picture, const QHostAddress& sender);
 
 private:

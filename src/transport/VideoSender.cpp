@@ -1,5 +1,6 @@
 #include "transport/VideoSender.h"
 
+#include "convert/PictureScale.h"
 #include "transport/JpegCodec.h"
 #include "transport/PeerPicture.h"
 
@@ -184,9 +185,8 @@ VideoSendOutcome VideoSender::sendOnePacket(const QImage& picture, const QHostAd
     const int highest = std::min(m_state.jpegQuality(), PictureBudget::kQualityFloor);
     int encodes = 0;
     for (int halvings = std::max(m_onePacketHalvings, 1); halvings <= kMaxOnePacketHalvings; ++halvings) {
-        const QImage smaller = picture.scaled(std::max(1, picture.width() >> halvings),
-                                              std::max(1, picture.height() >> halvings),
-                                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage smaller = scalePicture(picture, QSize(std::max(1, picture.width() >> halvings),
+                                                           std::max(1, picture.height() >> halvings)));
         for (const int quality : {highest, std::min(highest, kOnePacketLowQuality)}) {
             const JpegEncodeResult encoded = encodeJpeg(smaller, quality, m_sendBuffer.data(), limit);
             ++encodes;

@@ -1,5 +1,7 @@
 #include "ui/CaptureWindow.h"
 
+#include "convert/PictureScale.h"
+
 #include <QPainter>
 
 namespace talvora {
@@ -18,6 +20,7 @@ void CaptureWindow::setScale(bool on) {
 
 void CaptureWindow::showFrame(const QImage& frame) {
     m_frame = frame;
+    m_scaled = QImage();
     ++m_framesShown;
     update();
 }
@@ -28,8 +31,13 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
     if (m_frame.isNull())
         return;
     if (m_scale) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect(), m_frame);
+        const qreal ratio = devicePixelRatioF();
+        const QSize pixels = (QSizeF(size()) * ratio).toSize();
+        if (m_scaled.isNull() || m_scaled.size() != pixels) {
+            m_scaled = scalePicture(m_frame, pixels);
+            m_scaled.setDevicePixelRatio(ratio);
+        }
+        painter.drawImage(QPoint(0, 0), m_scaled);
     } else {
         painter.drawImage(QPoint(0, 0), m_frame);
     }

@@ -23,6 +23,8 @@ protected:
 
 private:
     QImage m_frame;
+    // The frame stretched to the window, made at the first paint after each frame.
+    QImage m_scaled;
     bool m_scale = false;
     quint64 m_framesShown = 0;
 };

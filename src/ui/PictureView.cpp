@@ -1,5 +1,6 @@
 #include "ui/PictureView.h"
 
+#include "convert/PictureScale.h"
 #include "ui/PictureGeometry.h"
 
 #include <QMouseEvent>
@@ -55,13 +56,18 @@ void PictureView::paintEvent(QPaintEvent*) {
         m_idleArtwork.paint(painter, target);
         return;
     }
-    if (m_display.isNull()) {
-        m_display = m_picture.format() == QImage::Format_RGB32
-                        ? m_picture
-                        : m_picture.convertToFormat(QImage::Format_RGB32);
+    // Scaled once per picture and size, in device pixels, so that the paint itself is a copy.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
+    if (m_display.isNull() || m_display.size() != pixels) {
+        m_display = scalePicture(m_picture, pixels);
+        m_display.setDevicePixelRatio(ratio);
     }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(target, m_display);
+    if (m_display.isNull()) {
+        painter.fillRect(target, Qt::black); // no memory for the scaled picture
+        return;
+    }
+    painter.drawImage(target.topLeft(), m_display);
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event) {

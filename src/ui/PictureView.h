@@ -46,8 +46,8 @@ protected:
 
 private:
     QImage m_picture;
-    // The picture in the raster engine's own format, made at the first paint of each picture:
-    // scaling a 24-bit picture costs about three times as much per paint.
+    // The picture as drawn: scaled to the area it fills, in the raster engine's own format. Made
+    // at the first paint of each picture and again when the area changes.
     QImage m_display;
     QImage m_idle;
     // The artwork idle picture is drawn from its SVG at the size it is shown and the screen's

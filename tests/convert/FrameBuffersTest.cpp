@@ -75,8 +75,8 @@ std::ostream& operator<<(std::ostream& os, const Rgb& c) {
 }
 
 Rgb at(const QImage& image, int x, int y) {
-    const uchar* p = image.constScanLine(y) + 3 * x;
-    return {p[0], p[1], p[2]};
+    const QRgb p = image.pixel(x, y);
+    return {qRed(p), qGreen(p), qBlue(p)};
 }
 
 Rgb fromBgr0(quint32 p) {
@@ -177,7 +177,7 @@ TEST_F(FrameBuffersTest, ColourMasksTravelIntoTheFile) {
     qToLittleEndian<quint16>(0xFFFF, pixels.data() + 6);
     const QImage picture = frame(pixels);
     ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.format(), QImage::Format_RGB888);
+    EXPECT_EQ(picture.format(), QImage::Format_RGB32);
     // 5- and 6-bit channels are widened by shifting, as bitmap readers do.
     EXPECT_EQ(at(picture, 0, 1), (Rgb{248, 0, 0}));
     EXPECT_EQ(at(picture, 1, 1), (Rgb{0, 252, 0}));
@@ -219,7 +219,7 @@ TEST_F(FrameBuffersTest, SwitchFromRgbToYuvKeepsTheRgbBlockSize) {
         }
     }
     // The general decoder agrees with the direct one on this file.
-    const QImage viaQt = decodeAnyBitmap(file).convertToFormat(QImage::Format_RGB888);
+    const QImage viaQt = decodeAnyBitmap(file).convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(viaQt, picture);
 }
 
@@ -310,7 +310,7 @@ TEST_F(FrameBuffersTest, EveryYuvKindEndToEnd) {
         const QImage picture = frame(rowLumaFrame(c.kind, w, h, luma, 90, 170));
         ASSERT_FALSE(picture.isNull()) << c.name;
         ASSERT_EQ(picture.size(), QSize(w, h)) << c.name;
-        ASSERT_EQ(picture.format(), QImage::Format_RGB888);
+        ASSERT_EQ(picture.format(), QImage::Format_RGB32);
         for (int y = 0; y < h; ++y) {
             const int sourceRow = c.upsideDown ? h - 1 - y : y;
             const quint8 l = quint8(luma(sourceRow));
@@ -585,11 +585,11 @@ TEST(BitmapDecode, DirectPathMatchesQt) {
         writeBitmapFileHeader(reinterpret_cast<uchar*>(file.data()),
                               quint32(14 + info.size() + pixels.size()), quint32(14 + info.size()));
         file += info + pixels;
-        QImage direct(c.width, rows, QImage::Format_RGB888);
+        QImage direct(c.width, rows, QImage::Format_RGB32);
         ASSERT_TRUE(decodeCommonBitmap(file, direct)) << c.bits << " " << c.width << "x" << c.height;
         const QImage viaQt = decodeAnyBitmap(file);
         ASSERT_FALSE(viaQt.isNull());
-        EXPECT_EQ(direct, viaQt.convertToFormat(QImage::Format_RGB888))
+        EXPECT_EQ(direct, viaQt.convertToFormat(QImage::Format_RGB32))
             << c.bits << " " << c.width << "x" << c.height;
     }
 }
@@ -601,7 +601,7 @@ TEST(BitmapDecode, DirectPathDeclinesOtherLayouts) {
                               quint32(14 + info.size()));
         return file + info + QByteArray(pixelBytes, '\0');
     };
-    QImage picture(4, 4, QImage::Format_RGB888);
+    QImage picture(4, 4, QImage::Format_RGB32);
     EXPECT_FALSE(decodeCommonBitmap(fileOf(rgbFormat(4, 4, 16), 32), picture));
     EXPECT_FALSE(decodeCommonBitmap(fileOf(rgbFormat(4, 4, 8), 16), picture));
     EXPECT_FALSE(decodeCommonBitmap(fileOf(maskedFormat(4, 4, 32, 0xFF, 0xFF00, 0xFF0000), 64), picture));

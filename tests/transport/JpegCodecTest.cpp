@@ -45,7 +45,9 @@ const Segment* find(const std::vector<Segment>& segs, int marker) {
     return nullptr;
 }
 
-double psnr(const QImage& a, const QImage& b) {
+double psnr(const QImage& first, const QImage& second) {
+    const QImage a = first.convertToFormat(QImage::Format_RGB888);
+    const QImage b = second.convertToFormat(QImage::Format_RGB888);
     double sum = 0;
     for (int y = 0; y < a.height(); ++y) {
         const uchar* pa = a.constScanLine(y);
@@ -175,13 +177,13 @@ TEST(JpegDecoder, RoundTripsCameraPictures) {
         const QImage decoded =
             decodeJpeg(reinterpret_cast<const uchar*>(file.constData()), file.size(), &reason);
         ASSERT_FALSE(decoded.isNull()) << reason.toStdString();
-        EXPECT_EQ(decoded.format(), QImage::Format_RGB888);
+        EXPECT_EQ(decoded.format(), QImage::Format_RGB32);
         EXPECT_EQ(decoded.size(), size);
         EXPECT_GT(psnr(picture, decoded), 30.0) << size.width();
     }
 }
 
-TEST(JpegDecoder, MatchesTheLibraryWithFloatDctAndSmoothing) {
+TEST(JpegDecoder, MatchesTheLibraryWithIntegerDctAndSmoothing) {
     // Progressive, so that block smoothing has something to do.
     const QImage picture = cameraLikePicture(200, 150, 5);
     for (bool progressive : {false, true}) {
@@ -190,7 +192,8 @@ TEST(JpegDecoder, MatchesTheLibraryWithFloatDctAndSmoothing) {
         int w = 0;
         int h = 0;
         test::referenceDecode(file.data(), file.size(), pixels, &w, &h);
-        const QImage ours = decodeJpeg(file.data(), qsizetype(file.size()));
+        const QImage ours =
+            decodeJpeg(file.data(), qsizetype(file.size())).convertToFormat(QImage::Format_RGB888);
         ASSERT_EQ(ours.size(), QSize(w, h));
         for (int y = 0; y < h; ++y) {
             ASSERT_EQ(0, std::memcmp(ours.constScanLine(y), pixels.data() + std::size_t(y) * w * 3,
@@ -205,9 +208,9 @@ TEST(JpegDecoder, GreyscaleComesOutAsRgb) {
         test::referenceEncode(cameraLikePicture(64, 32), {90, JDCT_FLOAT, false, nullptr, 0, 1});
     const QImage decoded = decodeJpeg(file.data(), qsizetype(file.size()));
     ASSERT_FALSE(decoded.isNull());
-    const uchar* px = decoded.constScanLine(10) + 3 * 20;
-    EXPECT_EQ(px[0], px[1]);
-    EXPECT_EQ(px[1], px[2]);
+    const QRgb px = decoded.pixel(20, 10);
+    EXPECT_EQ(qRed(px), qGreen(px));
+    EXPECT_EQ(qGreen(px), qBlue(px));
 }
 
 TEST(JpegDecoder, DropsTruncatedFilesAtEveryLength) {

@@ -80,7 +80,7 @@ inline std::vector<uchar> referenceEncode(const QImage& rgb, const ReferenceEnco
     return out;
 }
 
-// Decodes with the receiver's settings (float DCT, block smoothing, RGB) into `pixels`, rows of
+// Decodes with the receiver's settings (integer DCT, block smoothing) as RGB into `pixels`, rows of
 // width * 3 bytes, reading one row per call.
 inline bool referenceDecode(const uchar* data, std::size_t size, std::vector<uchar>& pixels, int* width,
                             int* height) {
@@ -91,7 +91,7 @@ inline bool referenceDecode(const uchar* data, std::size_t size, std::vector<uch
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = JCS_RGB;
-    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_block_smoothing = TRUE;
     jpeg_start_decompress(&cinfo);
     const std::size_t stride = std::size_t(cinfo.output_width) * 3;

@@ -238,8 +238,10 @@ TEST(VideoCapTest, FramesGoThroughTheHandlerIntoThePreview) {
     // Scaled into the window: the whole window shows the picture.
     rig.cap.startPreview();
     const QImage shot = rig.cap.captureWindow()->grab().toImage();
-    EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::red));
-    EXPECT_EQ(shot.pixelColor(248, 186), QColor(Qt::red));
+    for (const QPoint at : {QPoint(1, 1), QPoint(248, 186)}) {
+        const QRgb p = shot.pixel(at); // scaling may take a level or two off a channel
+        EXPECT_TRUE(qRed(p) >= 250 && qGreen(p) == 0 && qBlue(p) == 0) << at.x();
+    }
 }
 
 TEST(VideoCapTest, AnErrorLeavingTheFrameHandlerIsShownAndTheFrameDropped) {

@@ -35,9 +35,14 @@ TEST(PictureView, ScalesTheRemotePictureToFitAndCentres) {
     ASSERT_EQ(shot.size(), QSize(800, 650));
     EXPECT_EQ(QColor(shot.pixel(400, 10)), QColor(Qt::black)) << "free band above";
     EXPECT_EQ(QColor(shot.pixel(400, 640)), QColor(Qt::black)) << "free band below";
-    EXPECT_EQ(QColor(shot.pixel(400, 25)), QColor(Qt::red)) << "first picture row";
-    EXPECT_EQ(QColor(shot.pixel(0, 324)), QColor(Qt::red));
-    EXPECT_EQ(QColor(shot.pixel(799, 624)), QColor(Qt::red)) << "last picture row";
+    // Scaling may take a level or two off a channel (libyuv's 7-bit filter weights).
+    const auto red = [&](int x, int y) {
+        const QRgb p = shot.pixel(x, y);
+        return qRed(p) >= 250 && qGreen(p) == 0 && qBlue(p) == 0;
+    };
+    EXPECT_TRUE(red(400, 25)) << "first picture row";
+    EXPECT_TRUE(red(0, 324));
+    EXPECT_TRUE(red(799, 624)) << "last picture row";
     EXPECT_EQ(QColor(shot.pixel(400, 625)), QColor(Qt::black));
 }
 
