@@ -29,13 +29,16 @@
 //       any raised priority); --processing (the phone's echo cancellation, noise suppression
 //       and gain control on)
 //   voice_mouth_to_ear --phone BIND PEER [OPTIONS]
-//       one engine on $PULSE_SERVER's default devices, until its standard input closes
+//       one engine on the default devices of the sound server the program would choose
+//       (PipeWire natively when $PIPEWIRE_REMOTE answers and has the sound, else $PULSE_SERVER),
+//       until its standard input closes
 #include "ClickTrain.h"
 #include "FakePriority.h"
 #include "ImpairmentRelay.h"
 #include "PulseRecorder.h"
 #include "SignalAnalysis.h"
 #include "TestPhone.h"
+#include "voice/engine/AudioServerChoice.h"
 #include "voice/engine/PulseAudioDevices.h"
 
 #include <QCoreApplication>
@@ -238,10 +241,17 @@ private:
 // One engine in a process of its own on one daemon: this program with --phone.
 class PhoneProcess {
 public:
-    PhoneProcess(const QString& server, const QString& bind, const QString& peer,
-                 const PhoneOptions& options) {
+    PhoneProcess(const QString& dir, const QString& bind, const QString& peer, const PhoneOptions& options) {
         auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("PULSE_SERVER", server);
+        env.insert("PULSE_SERVER", "unix:" + dir + "/native");
+        // A PipeWire instance has its own socket beside its PulseAudio service's; the phone
+        // chooses between them as the program does (makeAudioBackend).
+        const QString pipewire = dir + "/xdg/pipewire-0";
+        if (QFileInfo::exists(pipewire)) {
+            env.insert("PIPEWIRE_REMOTE", pipewire);
+        } else {
+            env.remove("PIPEWIRE_REMOTE");
+        }
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QCoreApplication::applicationFilePath(),
@@ -249,7 +259,7 @@ public:
         while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
         }
         if (m_process.readLine().trimmed() != "ready") {
-            throw std::runtime_error("the engine on " + server.toStdString() + " did not start");
+            throw std::runtime_error("the engine on " + dir.toStdString() + " did not start");
         }
     }
     ~PhoneProcess() { finish(); }
@@ -324,8 +334,8 @@ Run record(const Daemons& d, int seconds, SignalFunction signal,
     Feeder quiet(d.dirB + "/mic.fifo", [](std::uint64_t) { return std::int16_t{0}; });
     StallProbe probe;
     harnessPriority(false);
-    PhoneProcess a(d.server(d.dirA), kAddressA, kRelay, d.options);
-    PhoneProcess b(d.server(d.dirB), kAddressB, kRelay, d.options);
+    PhoneProcess a(d.dirA, kAddressA, kRelay, d.options);
+    PhoneProcess b(d.dirB, kAddressB, kRelay, d.options);
     std::this_thread::sleep_for(kSettle);
     a.markSettled();
     b.markSettled();
@@ -477,8 +487,8 @@ int phone(QCoreApplication& app, const QString& bind, const QString& peer, const
     if (!options.realtime) {
         priority = std::make_shared<test::FakePriorityControl>(false, false);
     }
-    MediaTerminal terminal(network, std::make_unique<PulseAudioBackend>(kDefaultSource, kDefaultSink, &clock),
-                           clock, priority);
+    std::string backend;
+    MediaTerminal terminal(network, makeAudioBackend(clock, &backend), clock, priority);
     QObject::connect(&terminal, &MediaTerminal::notice,
                      [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
     test::startVoice(terminal, peer, kVoicePort,
@@ -505,13 +515,14 @@ int phone(QCoreApplication& app, const QString& bind, const QString& peer, const
     const MediaTerminalStats s = terminal.stats();
     const ThreadPriority::Counts granted = terminal.priorityCounts();
     test::stopVoice(terminal);
-    std::printf("%llu frames played, %llu lost, %llu late, jitter target %d ms; speaker buffer %d ms, %llu "
-                "underflows (%llu after the settling); threads real-time %d, raised %d, normal %d\n",
-                static_cast<unsigned long long>(s.framesPlayed),
-                static_cast<unsigned long long>(s.framesLost), static_cast<unsigned long long>(s.framesLate),
-                s.jitterTargetMs, s.playbackBufferMs, static_cast<unsigned long long>(s.playbackUnderflows),
-                static_cast<unsigned long long>(s.playbackUnderflows - underflowsAtMark.load()),
-                granted.realtime, granted.raised, granted.normal);
+    std::printf(
+        "%s; %llu frames played, %llu lost, %llu late, jitter target %d ms; speaker buffer %d ms, %llu "
+        "underflows (%llu after the settling); threads real-time %d, raised %d, normal %d\n",
+        backend.c_str(), static_cast<unsigned long long>(s.framesPlayed),
+        static_cast<unsigned long long>(s.framesLost), static_cast<unsigned long long>(s.framesLate),
+        s.jitterTargetMs, s.playbackBufferMs, static_cast<unsigned long long>(s.playbackUnderflows),
+        static_cast<unsigned long long>(s.playbackUnderflows - underflowsAtMark.load()), granted.realtime,
+        granted.raised, granted.normal);
     return 0;
 }
 
