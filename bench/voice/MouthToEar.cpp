@@ -10,7 +10,7 @@
 // Exit: B's sink is recorded through its monitor with the server's timing (PulseRecorder): a
 // click leaves when B's sink plays it, its buffer included. Each click is found by
 // cross-correlation (ClickTrain.h).
-// Baseline: A's own microphone is recorded the same way. Its delay from the FIFO to the capture
+// Baseline (in each delay case): A's own microphone is recorded the same way. Its delay from the FIFO to the capture
 // is the error of the method on the way in: near zero, to the few milliseconds by which the
 // server's clock smooths over the pipe's 1 ms bursts.
 // Click check: a 440 Hz tone instead of the clicks, clean and with loss, and the largest
@@ -457,6 +457,7 @@ int measure(const Daemons& d, int seconds, const QStringList& cases) {
         reportDelays("clean", run.clicksMs, run.heard);
         reportNetwork(run);
         run = record(d, seconds, bench::clickTrain, impaired);
+        reportDelays("baseline: FIFO to A's mic", run.clicksMs, run.mic);
         reportDelays("5% loss, 20 +- 20 ms", run.clicksMs, run.heard);
         reportNetwork(run);
     }
