@@ -4,6 +4,7 @@
 #include "SignalAnalysis.h"
 #include "support/EventLoop.h"
 #include "voice/engine/PipeWireDevices.h"
+#include "voice/engine/ThreadPriority.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ namespace {
 
 using test::dominantFrequency;
 using test::tone;
-using test::toneAmplitude;
+using test::cleanToneAmplitude;
 
 class PipeWire : public ::testing::Test {
 protected:
@@ -49,6 +50,8 @@ TEST_F(PipeWire, SpeakerAndMonitorMoveAToneAndAnUnderflowGrowsTheBuffer) {
     std::atomic<bool> playing{true};
     std::atomic<bool> writesFailed{false};
     std::thread writer([&] {
+        // As the engine's playback thread does: a busy machine would otherwise starve it.
+        ThreadPriority(std::make_shared<SystemPriorityControl>()).raiseAudioThread();
         std::size_t offset = 0;
         while (playing) {
             if (!speaker->write(tone(1000, 6000, 480, 48000, offset))) {
@@ -70,8 +73,9 @@ TEST_F(PipeWire, SpeakerAndMonitorMoveAToneAndAnUnderflowGrowsTheBuffer) {
     EXPECT_FALSE(writesFailed);
     EXPECT_NEAR(dominantFrequency(heard), 1000, 10);
     // PipeWire mixes the mono stream into the stereo sink and the sink back down to mono at
-    // 0.707 a channel: the tone comes back 3 dB up.
-    EXPECT_NEAR(toneAmplitude(heard, 1000), 6000 * std::numbers::sqrt2, 6000 * 0.2);
+    // 0.707 a channel: the tone comes back 3 dB up (where it plays cleanly: a busy machine may
+    // make the writer late, and the sink then plays a gap).
+    EXPECT_NEAR(cleanToneAmplitude(heard, 1000), 6000 * std::numbers::sqrt2, 6000 * 0.2);
 
     ASSERT_TRUE(talvora::test::waitUntil([&] { return speaker->underflows() > beforeStop; }, 3000))
         << "the data thread finds the queue dry once the writer stops";

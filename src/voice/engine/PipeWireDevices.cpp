@@ -28,6 +28,11 @@ std::int64_t steadyMs() {
 
 } // namespace
 
+std::size_t PipeWireSink::queueLimit(int targetMs) {
+    const std::size_t target = samplesFor(targetMs);
+    return target - std::min<std::size_t>(kPipeWireQuantumSamples, target / 2);
+}
+
 struct PipeWireStream::Listener {
     spa_hook hook{};
 
@@ -174,13 +179,13 @@ void PipeWireSource::process(void* self, pw_stream* stream) {
     if (buffer == nullptr) {
         return;
     }
-    const spa_data& data = buffer->buffer->datas[0];
-    if (data.data != nullptr && data.chunk != nullptr) {
+    const spa_data* data = buffer->buffer->n_datas > 0 ? &buffer->buffer->datas[0] : nullptr;
+    if (data != nullptr && data->data != nullptr && data->chunk != nullptr) {
         // The chunk as the graph filled it, kept inside the mapped memory whatever it says.
-        const std::uint32_t offset = std::min(data.chunk->offset, data.maxsize);
-        const std::uint32_t bytes = std::min(data.chunk->size, data.maxsize - offset);
+        const std::uint32_t offset = std::min(data->chunk->offset, data->maxsize);
+        const std::uint32_t bytes = std::min(data->chunk->size, data->maxsize - offset);
         const std::span<const std::int16_t> samples(
-            reinterpret_cast<const std::int16_t*>(static_cast<const std::uint8_t*>(data.data) + offset),
+            reinterpret_cast<const std::int16_t*>(static_cast<const std::uint8_t*>(data->data) + offset),
             bytes / sizeof(std::int16_t));
         const std::size_t taken = source->m_ring.write(samples);
         if (taken < samples.size()) {
@@ -208,7 +213,7 @@ PipeWireSink::PipeWireSink(std::shared_ptr<PipeWireConnection> connection, const
                            PlaybackBuffer::Limits buffer)
     : m_clock(clock), m_buffer(buffer, clock.nowMs()), m_queue(kPlaybackRingSamples),
       m_stream(std::move(connection), process, this) {
-    m_queue.setStartLevel(samplesFor(m_buffer.targetMs()));
+    m_queue.setStartLevel(queueLimit(m_buffer.targetMs()));
 }
 
 std::unique_ptr<PipeWireSink> PipeWireSink::open(std::shared_ptr<PipeWireConnection> connection,
@@ -227,17 +232,17 @@ void PipeWireSink::process(void* self, pw_stream* stream) {
     if (buffer == nullptr) {
         return;
     }
-    spa_data& data = buffer->buffer->datas[0];
-    if (data.data != nullptr && data.chunk != nullptr) {
-        std::size_t samples = data.maxsize / sizeof(std::int16_t);
+    spa_data* data = buffer->buffer->n_datas > 0 ? &buffer->buffer->datas[0] : nullptr;
+    if (data != nullptr && data->data != nullptr && data->chunk != nullptr) {
+        std::size_t samples = data->maxsize / sizeof(std::int16_t);
         if (buffer->requested > 0) {
             // The graph asks for its quantum (after its converter's resampling, if any).
             samples = std::min<std::size_t>(samples, buffer->requested);
         }
-        sink->m_queue.fill(std::span(static_cast<std::int16_t*>(data.data), samples));
-        data.chunk->offset = 0;
-        data.chunk->stride = sizeof(std::int16_t);
-        data.chunk->size = static_cast<std::uint32_t>(samples * sizeof(std::int16_t));
+        sink->m_queue.fill(std::span(static_cast<std::int16_t*>(data->data), samples));
+        data->chunk->offset = 0;
+        data->chunk->stride = sizeof(std::int16_t);
+        data->chunk->size = static_cast<std::uint32_t>(samples * sizeof(std::int16_t));
     }
     pw_stream_queue_buffer(stream, buffer);
 }
@@ -248,11 +253,11 @@ bool PipeWireSink::write(std::span<const std::int16_t> samples) {
          ++m_underflowsSeen) {
         m_buffer.underflow(nowMs);
     }
-    const std::size_t target = samplesFor(m_buffer.targetAt(nowMs));
-    m_queue.setStartLevel(target);
+    const std::size_t limit = queueLimit(m_buffer.targetAt(nowMs));
+    m_queue.setStartLevel(limit);
     while (!samples.empty()) {
         const std::uint32_t ticket = m_stream.bell().ticket();
-        samples = samples.subspan(m_queue.offer(samples, target));
+        samples = samples.subspan(m_queue.offer(samples, limit));
         if (!samples.empty() && !m_stream.waitCycle(ticket)) {
             return false;
         }

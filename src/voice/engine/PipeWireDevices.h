@@ -26,8 +26,9 @@ namespace talvora::voice {
 // PulseAudio service asks for ours; 240 would be rounded to 128 (2.7 ms), which a busy machine
 // misses (the graph's nodes then report an xrun a cycle and lose samples).
 inline constexpr int kPipeWireQuantumSamples = 256;
-// The speaker's queue (ours; the graph adds the quantum being played) adapts as PulseAudio's
-// does (PlaybackBuffer): 20 ms, growing on underflows up to 80 ms.
+// The speaker's latency adapts as with libpulse (PlaybackBuffer): 20 ms, growing on underflows up
+// to 80 ms. As there, it is the whole of it: our queue holds the target less the quantum the
+// graph holds (PipeWireSink::queueLimit).
 inline constexpr int kPipeWirePlaybackStartMs = 20;
 inline constexpr int kPipeWirePlaybackMaxMs = 80;
 // A stream that has not run a cycle for this long is not linked to a device any more (the device
@@ -120,6 +121,9 @@ public:
     void interrupt() override { m_stream.interrupt(); }
     int bufferMs() const override { return m_buffer.targetMs(); }
     std::uint64_t underflows() const override { return m_queue.underflows(); }
+    // The samples our queue holds at most for a target latency: the target less the quantum the
+    // stream holds besides (never more than half of the target).
+    static std::size_t queueLimit(int targetMs);
 
 private:
     PipeWireSink(std::shared_ptr<PipeWireConnection> connection, const Clock& clock,
