@@ -17,9 +17,9 @@
 namespace talvora::voice {
 namespace {
 
+using test::cleanToneAmplitude;
 using test::dominantFrequency;
 using test::tone;
-using test::cleanToneAmplitude;
 
 class PipeWire : public ::testing::Test {
 protected:
