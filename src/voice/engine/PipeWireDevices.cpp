@@ -1,5 +1,7 @@
 #include "voice/engine/PipeWireDevices.h"
 
+#include "voice/engine/PulseAudioDevices.h"
+
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
@@ -278,10 +280,36 @@ std::shared_ptr<PipeWireConnection> PipeWireBackend::connection() {
     return m_connection;
 }
 
+bool PipeWireBackend::defaultSourceIsMonitor() {
+    std::lock_guard lock(m_mutex);
+    if (m_pulse) {
+        MainloopLock loopLock(m_pulse->mainloop());
+        if (!m_pulse->ready()) {
+            m_pulse.reset();
+        }
+    }
+    if (!m_pulse) {
+        m_pulse = PulseConnection::connect(kApplicationName, kPulseTimeoutMs);
+    }
+    if (!m_pulse) {
+        return false;
+    }
+    MainloopLock loopLock(m_pulse->mainloop());
+    const auto info = querySourceLocked(*m_pulse, kDefaultSource, kPulseTimeoutMs);
+    return info && info->isMonitor;
+}
+
 std::unique_ptr<AudioSource> PipeWireBackend::openSource(AudioProblem& problem) {
     auto conn = connection();
     if (!conn) {
         problem = AudioProblem::NoServer;
+        return nullptr;
+    }
+    // Without a microphone the session manager makes a sink the default source and links a
+    // capture stream to its monitor: sending that would echo the peer back to them. PipeWire's
+    // PulseAudio service, where it runs, says what the default source is.
+    if (m_source.node.empty() && defaultSourceIsMonitor()) {
+        problem = AudioProblem::NoDevice;
         return nullptr;
     }
     return PipeWireSource::open(std::move(conn), m_source, problem);

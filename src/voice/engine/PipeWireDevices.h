@@ -7,6 +7,7 @@
 #include "voice/engine/PipeWireConnection.h"
 #include "voice/engine/PlaybackBuffer.h"
 #include "voice/engine/PlaybackQueue.h"
+#include "voice/engine/PulseConnection.h"
 #include "voice/engine/SampleRing.h"
 
 #include <atomic>
@@ -140,8 +141,8 @@ private:
 // The session's default microphone and speaker through PipeWire's own protocol, bypassing its
 // PulseAudio service (whose normal-priority main thread hands recorded audio on in bunches).
 // Connects when a device is first wanted and again after the daemon went away; devices may be
-// opened from any thread. A default source is always a microphone: the session manager links a
-// capture stream to a sink's monitor only when the stream asks for it.
+// opened from any thread. A default source that only records a sink's output is not a
+// microphone (see openSource).
 class PipeWireBackend final : public AudioBackend {
 public:
     // `remote` names the daemon (empty: the session's); `connection`, when given, is one already
@@ -156,14 +157,17 @@ public:
 
 private:
     std::shared_ptr<PipeWireConnection> connection();
+    bool defaultSourceIsMonitor();
 
     SteadyClock m_steadyClock;
     const Clock& m_clock;
     const std::string m_remote;
     const PipeWireTarget m_source;
     const PipeWireTarget m_sink;
-    std::mutex m_mutex; // guards m_connection: the capture and playback threads reopen devices
+    // Guards m_connection and m_pulse: the capture and playback threads reopen devices.
+    std::mutex m_mutex;
     std::shared_ptr<PipeWireConnection> m_connection;
+    std::shared_ptr<PulseConnection> m_pulse; // PipeWire's PulseAudio service, for the default's kind
 };
 
 } // namespace talvora::voice
