@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6
   libjpeg62-turbo-dev libopus-dev libspeexdsp-dev libpulse-dev libavahi-client-dev libdbus-1-dev
+  libpipewire-0.3-dev # voice through PipeWire's own protocol where it has the sound
   libgtest-dev libgmock-dev libbenchmark-dev libyuv-dev
   libsodium-dev libsrtp2-dev # private calls (libsrtp2: the benchmark that compares voice sealing with SRTP)
   # run time: ring tones, sound server, discovery

@@ -5,8 +5,10 @@
 #   asan    the test programs under AddressSanitizer, LeakSanitizer and UBSan (build-asan/); every
 #           test but the end-to-end one and those labelled no_asan (tests/CMakeLists.txt says why)
 #   tsan    the voice tests under ThreadSanitizer (build-tsan/), but those labelled no_tsan
-# A private PulseAudio daemon serves the tests that use the real sound server. Arguments go to
-# every CTest run (for example -R voice); TALVORA_TEST_STAGES="format normal" runs fewer stages.
+# A private PulseAudio daemon serves the tests that use the real sound server, and a private
+# PipeWire instance those of the native PipeWire streams (skipped where PipeWire cannot start).
+# Arguments go to every CTest run (for example -R voice); TALVORA_TEST_STAGES="format normal" runs
+# fewer stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -34,6 +36,7 @@ wants() { [[ " $stages " == *" $1 "* ]]; }
 work=$(mktemp -d /tmp/talvora-test.XXXXXX)
 cleanup() {
   bash "$root/scripts/testenv/pulse.sh" stop "$work/pulse" || true
+  bash "$root/scripts/testenv/pipewire.sh" stop "$work/pipewire" || true
   rm -rf "$work"
   if [ ${#timings[@]} -gt 0 ]; then
     echo "== test.sh: stage times"
@@ -52,6 +55,13 @@ mkdir -p "$work/pulse"
 PULSE_SERVER=$(bash scripts/testenv/pulse.sh start "$work/pulse")
 export PULSE_SERVER
 export TALVORA_TEST_PULSE=1
+# Only the native PipeWire tests are pointed at it (TALVORA_TEST_PIPEWIRE, its socket): every
+# other test keeps the PulseAudio daemon above.
+if bash scripts/testenv/pipewire.sh start "$work/pipewire" pipe >/dev/null; then
+  export TALVORA_TEST_PIPEWIRE=$work/pipewire/xdg/pipewire-0
+else
+  echo "== test.sh: no private PipeWire; its tests are skipped"
+fi
 export QT_QPA_PLATFORM=offscreen
 
 if wants normal; then

@@ -4,7 +4,8 @@
 # PIDs however it ends. Each case runs SECONDS (default 60).
 #   bench/voice/mouth-to-ear.sh BUILD_DIR [SECONDS] [pulse|pipewire] [OPTIONS...]
 # pulse (the default): two PulseAudio daemons; pipewire: two PipeWire instances with their
-# PulseAudio service. OPTIONS go to voice_mouth_to_ear (--cases, --frame-ms, --no-realtime,
+# PulseAudio service. The phones choose their back end as the program does: natively through
+# PipeWire where it runs, through its PulseAudio service with TALVORA_AUDIO=pulse. OPTIONS go to voice_mouth_to_ear (--cases, --frame-ms, --no-realtime,
 # --processing). With TALVORA_LOAD=N, N busy loops (stress-ng --cpu N) load the machine for the
 # whole measurement. With TALVORA_RAISE_SERVERS=1 the servers' threads run at real-time priority
 # (below the phones'): on a machine busy with other work, it stands in for an idle one, where a

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "voice/CallVoice.h"
+#include "voice/engine/AudioServerChoice.h"
 #include "voice/engine/MediaTerminal.h"
 #include "voice/engine/PulseAudioDevices.h"
 
@@ -28,6 +29,15 @@ private:
 VoiceEngine::AudioFactory VoiceEngine::pulseAudio() {
     return [](const voice::Clock& clock) {
         return std::make_unique<voice::PulseAudioBackend>(voice::kDefaultSource, voice::kDefaultSink, &clock);
+    };
+}
+
+VoiceEngine::AudioFactory VoiceEngine::soundServer() {
+    return [](const voice::Clock& clock) {
+        std::string said;
+        auto backend = voice::makeAudioBackend(clock, &said);
+        qInfo("Voice: %s", said.c_str());
+        return backend;
     };
 }
 

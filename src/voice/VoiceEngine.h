@@ -28,10 +28,14 @@ public:
     // Error, which reaches whoever asked for a session; the next session tries again.
     using AudioFactory = std::function<std::unique_ptr<voice::AudioBackend>(const voice::Clock&)>;
 
-    // The sound server's default devices.
+    // The sound server's default devices through libpulse.
     static AudioFactory pulseAudio();
+    // The default devices of the sound server the machine runs, through its own protocol
+    // (voice::makeAudioBackend: PipeWire natively where it has the sound, else libpulse).
+    static AudioFactory soundServer();
 
-    explicit VoiceEngine(NetworkConfig network, AudioFactory audio = pulseAudio(), QObject* parent = nullptr);
+    explicit VoiceEngine(NetworkConfig network, AudioFactory audio = soundServer(),
+                         QObject* parent = nullptr);
     ~VoiceEngine() override;
 
     VoiceSessionFactory& sessionFactory() { return *m_factory; }

@@ -113,6 +113,8 @@ protected:
         if (qEnvironmentVariableIsEmpty("TALVORA_TEST_PULSE")) {
             GTEST_SKIP() << "TALVORA_TEST_PULSE is not set: no private sound server";
         }
+        // The program's own choice would take a desktop's PipeWire over the private daemon.
+        qputenv("TALVORA_AUDIO", "pulse");
     }
 
     void startCall() {

@@ -192,4 +192,33 @@ std::optional<PulseDeviceInfo> querySinkLocked(PulseConnection& connection, cons
     return query.info;
 }
 
+namespace {
+
+struct ServerNameQuery {
+    pa_threaded_mainloop* loop = nullptr;
+    bool finished = false;
+    std::string name;
+};
+
+void serverInfoArrived(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* query = static_cast<ServerNameQuery*>(userdata);
+    if (info != nullptr && info->server_name != nullptr) {
+        query->name = info->server_name;
+    }
+    query->finished = true;
+    pa_threaded_mainloop_signal(query->loop, 0);
+}
+
+} // namespace
+
+std::optional<std::string> queryServerNameLocked(PulseConnection& connection, int timeoutMs) {
+    ServerNameQuery query;
+    query.loop = connection.mainloop();
+    pa_operation* op = pa_context_get_server_info(connection.context(), serverInfoArrived, &query);
+    if (!connection.waitOperationLocked(op, query.finished, timeoutMs)) {
+        return std::nullopt;
+    }
+    return query.name;
+}
+
 } // namespace talvora::voice

@@ -77,4 +77,8 @@ std::optional<PulseDeviceInfo> querySourceLocked(PulseConnection& connection, co
 std::optional<PulseDeviceInfo> querySinkLocked(PulseConnection& connection, const std::string& name,
                                                int timeoutMs);
 
+// With the loop locked: the server's name as it gives it ("pulseaudio", or "PulseAudio (on
+// PipeWire 0.3.65)" from PipeWire's PulseAudio service).
+std::optional<std::string> queryServerNameLocked(PulseConnection& connection, int timeoutMs);
+
 } // namespace talvora::voice
