@@ -1,5 +1,6 @@
 #include "voice/engine/PipeWireDevices.h"
 
+#include "base/Clock.h"
 #include "voice/engine/PulseAudioDevices.h"
 
 #include <pipewire/pipewire.h>
@@ -7,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <string>
 
 namespace talvora::voice {
@@ -22,11 +22,8 @@ constexpr std::size_t kCaptureRingSamples = 65536;
 // The speaker's queue at its largest target, and a received frame besides.
 constexpr std::size_t kPlaybackRingSamples = 8192;
 
-std::int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+// The stall check's clock; the stream has no other.
+const SteadyClock kStallClock;
 
 } // namespace
 
@@ -149,7 +146,7 @@ bool PipeWireStream::waitCycle(std::uint32_t ticket) {
         return false;
     }
     const std::uint64_t cycles = m_cycles.load(std::memory_order_relaxed);
-    const std::int64_t nowMs = steadyMs();
+    const std::int64_t nowMs = kStallClock.nowMs();
     if (cycles != m_cyclesSeen || m_stalledSinceMs < 0) {
         m_cyclesSeen = cycles;
         m_stalledSinceMs = nowMs;
