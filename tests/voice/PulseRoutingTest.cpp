@@ -15,6 +15,7 @@ using test::dominantFrequency;
 using test::PacedMicrophone;
 using test::recordSpeaker;
 using test::sine;
+using test::steadyToneAmplitude;
 using test::TestPhone;
 using test::toneAmplitude;
 
@@ -161,7 +162,9 @@ TEST_F(PulseCall, OutputDeviceKeepsAUsefulLatencyDuringACall) {
     const long long latencyUs = configuredLatencyUs("spk");
     std::cout << "spk configured latency during a call: " << latencyUs << " usec\n";
     EXPECT_GE(latencyUs, 4000);
-    EXPECT_NEAR(toneAmplitude(recordSpeaker(0.5), 1000), 6000, 1200) << "and the call is heard";
+    // Median of 100 ms blocks: a frame the jitter buffer conceals while other tests load the
+    // machine lowers a whole-window reading, but says nothing about the device's latency.
+    EXPECT_NEAR(steadyToneAmplitude(recordSpeaker(1.0), 1000), 6000, 1200) << "and the call is heard";
 }
 
 TEST_F(PulseCall, CallMovesToANewDefaultSink) {
