@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <unistd.h>
@@ -300,7 +301,9 @@ TEST(MediaTerminal, VoicePortInUseIsNoticed) {
 // A room: the microphone hears what the speaker played 40 ms earlier, at half the level. The
 // speaker keeps `queueMs(elapsed ms)` queued ahead of what it plays, as a sound server does: when
 // that grows, writes go through at once until the queue is full again, and what is played goes
-// on without a gap.
+// on without a gap. The room counts played samples, not time: when the speaker's writer falls
+// more than 50 ms behind (the whole machine stalled), a real speaker would have played silence
+// and shifted what follows, which this room cannot model; it says so through ranDry().
 class EchoRoom final : public AudioBackend {
 public:
     explicit EchoRoom(
@@ -327,6 +330,14 @@ public:
             bool write(std::span<const std::int16_t> samples) override {
                 const auto queue = 48 * static_cast<std::uint64_t>(
                                             m_room.m_queueMs((m_room.m_clock.nowUs() - m_startUs) / 1000));
+                const std::int64_t nowUs = m_room.m_clock.nowUs();
+                if (m_firstWriteUs < 0) {
+                    m_firstWriteUs = nowUs;
+                }
+                const auto playedByNow = static_cast<std::uint64_t>((nowUs - m_firstWriteUs) * 48 / 1000);
+                if (m_written + 48 * 50 < playedByNow) {
+                    m_room.m_ranDry = true;
+                }
                 if (!m_pace.waitUntil(m_written > queue ? m_written - queue : 0)) {
                     return false;
                 }
@@ -341,27 +352,32 @@ public:
             EchoRoom& m_room;
             SamplePace m_pace;
             std::int64_t m_startUs;
+            std::int64_t m_firstWriteUs = -1;
             std::uint64_t m_written = 0;
         };
         return std::make_unique<Speaker>(*this);
     }
+
+    bool ranDry() const { return m_ranDry; }
 
 private:
     const Clock& m_clock;
     const std::function<int(std::int64_t)> m_queueMs;
     std::mutex m_mutex;
     std::vector<std::int16_t> m_played; // guarded by m_mutex
+    std::atomic<bool> m_ranDry{false};
 };
 
 // B talks (broadband noise) to A, whose microphone hears A's speaker: what comes back to B is
-// A's echo of B. With the canceller on, far less of it comes back.
-double echoReturned(
-    bool echoCancellation, bool gainControl = false,
-    std::function<int(std::int64_t)> speakerQueueMs = [](std::int64_t) { return 0; }) {
+// A's echo of B. With the canceller on, far less of it comes back. A call during which the machine
+// stalled (the room ran dry) says nothing of the canceller and is made again, up to three times.
+double echoReturnedOnce(bool echoCancellation, bool gainControl,
+                        const std::function<int(std::int64_t)>& speakerQueueMs, bool& ranDry) {
     NetworkConfig aNet;
     aNet.bindAddress = QHostAddress("127.0.0.2");
-    MediaTerminal a(aNet, std::make_unique<EchoRoom>(TestPhone::clock(), std::move(speakerQueueMs)),
-                    TestPhone::clock());
+    auto room = std::make_unique<EchoRoom>(TestPhone::clock(), speakerQueueMs);
+    const EchoRoom& roomSeen = *room;
+    MediaTerminal a(aNet, std::move(room), TestPhone::clock());
     std::uint32_t noise = 7;
     TestPhone b("127.0.0.3", {.signal = [noise](std::uint64_t i) mutable {
                     noise = noise * 1664525u + 1013904223u + static_cast<std::uint32_t>(i & 1);
@@ -379,7 +395,24 @@ double echoReturned(
     const auto back = playedAfter(b, settle(b, 4.0), 2.0);
     b.stop();
     a.endCall();
+    ranDry = roomSeen.ranDry();
     return rms(back);
+}
+
+double echoReturned(
+    bool echoCancellation, bool gainControl = false,
+    std::function<int(std::int64_t)> speakerQueueMs = [](std::int64_t) { return 0; }) {
+    bool ranDry = false;
+    double echo = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        echo = echoReturnedOnce(echoCancellation, gainControl, speakerQueueMs, ranDry);
+        if (!ranDry) {
+            break;
+        }
+        std::printf("the machine stalled during an echo measurement (%.0f returned): measuring again\n",
+                    echo);
+    }
+    return echo;
 }
 
 TEST(MediaTerminal, EchoCancellerHearsWhatTheSpeakerPlays) {
