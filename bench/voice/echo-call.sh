@@ -17,14 +17,14 @@ feeders=()
 cleanup() {
   for p in "${feeders[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}" $(cat "$work"/*.pid 2>/dev/null); do kill "$p" 2>/dev/null; done
-  bash "$here/pulse.sh" stop "$work/pwa"; bash "$here/pulse.sh" stop "$work/pwb"
+  bash "$here/pulse.sh" stop "$work/pa"; bash "$here/pulse.sh" stop "$work/pb"
   wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 start_display
-pa=$(bash "$here/pulse.sh" start "$work/pwa" pipe) || exit 1
-pb=$(bash "$here/pulse.sh" start "$work/pwb" pipe) || exit 1
+pa=$(bash "$here/pulse.sh" start "$work/pa" pipe) || exit 1
+pb=$(bash "$here/pulse.sh" start "$work/pb" pipe) || exit 1
 PULSE_SERVER=$pa pactl load-module module-remap-source master=spk.monitor source_name=room source_properties=device.description=Room >/dev/null
 sleep 0.5; PULSE_SERVER=$pa pactl set-default-source room
 feed() { # feed FIFO MODE
@@ -47,31 +47,20 @@ while True:
 PY
   feeders+=($!)
 }
-feed "$work/pwa/mic.fifo" silent
-feed "$work/pwb/mic.fifo" talk
-start_p() { # NAME ADDRESS SERVER
-  TALVORA_AUDIO=pulse PULSE_SERVER=$3 QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/$1/xdg "$build/talvora" \
-    --bind "$2" --config-dir "$work/$1.cfg" --test-camera >"$work/$1.log" 2>&1 &
-  pids+=($!)
-  local pid=$! win
-  echo "$pid" >"$work/$1.pid"
-  for _ in $(seq 1 100); do
-    win=$(xdotool search --all --pid "$pid" --name 'Brisko Talvora Video Phone' 2>/dev/null | head -1)
-    [ -n "$win" ] && { echo "$win"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-mkdir -p "$work/pwa.cfg" "$work/pwb.cfg"
-winA=$(start_p pwa "$addrA" "$pa") || { echo "phone A did not start"; cat "$work/pwa.log"; exit 1; }
-winB=$(start_p pwb "$addrB" "$pb") || { echo "phone B did not start"; cat "$work/pwb.log"; exit 1; }
+feed "$work/pa/mic.fifo" silent
+feed "$work/pb/mic.fifo" talk
+# The phones use PulseAudio even where a PipeWire daemon would answer.
+export TALVORA_AUDIO=pulse
+mkdir -p -m700 "$work/a" "$work/b"
+winA=$(start_phone a "$addrA" "$pa" "") || { echo "phone A did not start"; cat "$work/a.log"; exit 1; }
+winB=$(start_phone b "$addrB" "$pb" "") || { echo "phone B did not start"; cat "$work/b.log"; exit 1; }
 xdotool windowmove "$winA" 0 0; xdotool windowmove "$winB" 920 430; sleep 1.5
 place_call
 PULSE_SERVER=$pb timeout "$seconds" parec -d spk.monitor --format=s16le --rate=48000 --channels=1 --raw >"$work/heard.raw" &
 rec=$!
 if [ "$stall" -lt "$seconds" ]; then
   sleep "$stall"
-  pidA=$(cat "$work/pwa.pid")
+  pidA=$(cat "$work/a.pid")
   kill -STOP "$pidA"
   sleep 0.15
   kill -CONT "$pidA"
