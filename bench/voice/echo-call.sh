@@ -16,9 +16,7 @@ source "$here/phones.sh"
 feeders=()
 cleanup() {
   for p in "${feeders[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}" $(cat "$work"/*.pid 2>/dev/null); do kill "$p" 2>/dev/null; done
-  bash "$here/pulse.sh" stop "$work/pa"; bash "$here/pulse.sh" stop "$work/pb"
-  wait 2>/dev/null
+  phones_cleanup # the phones, the display and the daemons under $work/pa and $work/pb
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,9 +50,7 @@ feed "$work/pb/mic.fifo" talk
 # The phones use PulseAudio even where a PipeWire daemon would answer.
 export TALVORA_AUDIO=pulse
 mkdir -p -m700 "$work/a" "$work/b"
-winA=$(start_phone a "$addrA" "$pa" "") || { echo "phone A did not start"; cat "$work/a.log"; exit 1; }
-winB=$(start_phone b "$addrB" "$pb" "") || { echo "phone B did not start"; cat "$work/b.log"; exit 1; }
-xdotool windowmove "$winA" 0 0; xdotool windowmove "$winB" 920 430; sleep 1.5
+start_phones "" || exit 1
 place_call
 PULSE_SERVER=$pb timeout "$seconds" parec -d spk.monitor --format=s16le --rate=48000 --channels=1 --raw >"$work/heard.raw" &
 rec=$!

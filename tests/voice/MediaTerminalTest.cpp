@@ -328,9 +328,9 @@ public:
                 : m_room(room), m_pace(room.m_clock, 48000), m_startUs(room.m_clock.nowUs()) {}
             int sampleRateHz() const override { return 48000; }
             bool write(std::span<const std::int16_t> samples) override {
-                const auto queue = 48 * static_cast<std::uint64_t>(
-                                            m_room.m_queueMs((m_room.m_clock.nowUs() - m_startUs) / 1000));
                 const std::int64_t nowUs = m_room.m_clock.nowUs();
+                const auto queue =
+                    48 * static_cast<std::uint64_t>(m_room.m_queueMs((nowUs - m_startUs) / 1000));
                 if (m_firstWriteUs < 0) {
                     m_firstWriteUs = nowUs;
                 }

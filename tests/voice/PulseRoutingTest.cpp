@@ -162,8 +162,8 @@ TEST_F(PulseCall, OutputDeviceKeepsAUsefulLatencyDuringACall) {
     const long long latencyUs = configuredLatencyUs("spk");
     std::cout << "spk configured latency during a call: " << latencyUs << " usec\n";
     EXPECT_GE(latencyUs, 4000);
-    // Median of 100 ms blocks: a frame the jitter buffer conceals while other tests load the
-    // machine lowers a whole-window reading, but says nothing about the device's latency.
+    // Median of 100 ms blocks: a frame the jitter buffer conceals when the machine stalls lowers
+    // a whole-window reading, but says nothing about the device's latency.
     EXPECT_NEAR(steadyToneAmplitude(recordSpeaker(1.0), 1000), 6000, 1200) << "and the call is heard";
 }
 
