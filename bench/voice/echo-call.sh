@@ -5,11 +5,15 @@
 # changing pitch and level, which the noise suppressor leaves alone). What B's speaker plays is
 # then A's echo of B after A's canceller; its RMS is printed for each second of the call. With
 # STALL_S below SECONDS, phone A is stopped for 150 ms at that second, as a stalling machine would.
-#   echo-call.sh BUILD_DIR [SECONDS] [STALL_S]
+# SIGNAL says what B says: "voice" (default), voiced syllables of changing pitch with their
+# harmonics up to 4 kHz, as speech excites the canceller; or "tones", one pure tone a syllable,
+# the hardest case for an adaptive filter.
+#   echo-call.sh BUILD_DIR [SECONDS] [STALL_S] [SIGNAL]
 set -uo pipefail
 build=$(cd "$1" && pwd)
 seconds=${2:-60}
 stall=${3:-999}
+signal=${4:-voice}
 here=$(cd "$(dirname "$0")/../../scripts/testenv" && pwd)
 work=$(mktemp -d /tmp/talvora-echo.XXXXXX)
 source "$here/phones.sh"
@@ -31,14 +35,28 @@ import sys, math, struct, time, random
 fifo, mode = sys.argv[1], sys.argv[2]
 f = open(fifo, 'wb', buffering=0)
 n = 0; start = time.monotonic(); chunk = 480; rnd = random.Random(5)
-hz = 300; amp = 0
+syllable = 9600  # a new "syllable" every 200 ms, made beforehand: Python is too slow to make them live
+def make(hz, amp):
+    if mode == 'tones':
+        return [amp * math.sin(2 * math.pi * hz * i / 48000) for i in range(syllable)]
+    # A voiced sound: the pitch and its harmonics, falling 6 dB an octave, up to 4 kHz.
+    ks = range(1, int(4000 / hz) + 1)
+    norm = amp / math.sqrt(sum(1 / k ** 2 for k in ks))  # as loud as a tone of peak amp
+    phases = [rnd.random() * 2 * math.pi for _ in ks]
+    return [norm * sum(math.sin(2 * math.pi * hz * k * i / 48000 + p) / k for k, p in zip(ks, phases))
+            for i in range(syllable)]
+pitches = [220, 300, 410, 520, 640, 780] if mode == 'tones' else [110, 135, 160, 190, 220, 250]
+syllables = [struct.pack('<%dh' % syllable, *(int(x) for x in make(hz, amp)))
+             for hz in pitches for amp in (4000, 6000, 8000)] + [bytes(2 * syllable)] * 6
+current = b''
 while True:
-    if mode == 'talk':
-        if n % 9600 == 0:  # a new "syllable" every 200 ms
-            hz = rnd.choice([220, 300, 410, 520, 640, 780]); amp = rnd.choice([0, 4000, 6000, 8000])
-        data = b''.join(struct.pack('<h', int(amp * math.sin(2 * math.pi * hz * (n + i) / 48000))) for i in range(chunk))
-    else:
+    if mode == 'silent':
         data = bytes(2 * chunk)
+    else:
+        if n % syllable == 0:
+            current = rnd.choice(syllables)
+        at = 2 * (n % syllable)
+        data = current[at:at + 2 * chunk]
     f.write(data); n += chunk
     delay = start + n / 48000 - time.monotonic()
     if delay > 0: time.sleep(delay)
@@ -46,7 +64,7 @@ PY
   feeders+=($!)
 }
 feed "$work/pa/mic.fifo" silent
-feed "$work/pb/mic.fifo" talk
+feed "$work/pb/mic.fifo" "$signal"
 # The phones use PulseAudio even where a PipeWire daemon would answer.
 export TALVORA_AUDIO=pulse
 mkdir -p -m700 "$work/a" "$work/b"
