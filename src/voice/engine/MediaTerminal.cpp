@@ -265,6 +265,8 @@ MediaTerminalStats MediaTerminal::stats() const {
     MediaTerminalStats s;
     static_cast<ReceiveStats&>(s) = m_receive.stats();
     s.packetsSent = m_transmit.packetsSent();
+    s.echoLagMs = m_transmit.echoLagMs();
+    s.echoReserveChanges = m_transmit.echoReserveChanges();
     return s;
 }
 

@@ -45,6 +45,8 @@ struct ReceiveOptions {
 // Counters for tests and diagnostics; read from any thread.
 struct MediaTerminalStats : ReceiveStats {
     std::uint64_t packetsSent = 0;
+    int echoLagMs = 0;                    // TransmitDirection::echoLagMs()
+    std::uint64_t echoReserveChanges = 0; // TransmitDirection::echoReserveChanges()
 };
 
 // Our voice engine: the media terminal the voice session drives. It composes the two directions

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "voice/engine/DeviceSlot.h"
+#include "voice/engine/EchoDelay.h"
 #include "voice/engine/Resampler.h"
 #include "voice/engine/Rtp.h"
 #include "voice/engine/SampleFifo.h"
@@ -20,17 +21,23 @@ namespace {
 
 // The echo canceller needs the speaker's sound in a steady relation to the microphone's: each
 // jump in that relation makes it converge anew. The two threads wake at their own moments, so
-// the capture side keeps a reserve of played 10 ms blocks (kEchoReserveBlocks, more than one
-// received frame) and takes a frame's worth per microphone frame, pairing them by count, not by
-// time: when the speaker's buffer grows, the playback thread writes ahead and the reserve grows
-// with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
+// the capture side keeps a reserve of played 10 ms blocks (at most kEchoReserveBlocks, more than
+// one received frame) and takes a frame's worth per microphone frame, pairing them by count, not
+// by time: when the speaker's buffer grows, the playback thread writes ahead and the reserve
+// grows with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
 // kMaxEchoBacklogBlocks (the two devices' clocks drift apart; room for the speaker buffer's
-// growth from 20 to 80 ms besides). The reserve must stay shorter than the way round, speaker
-// buffer and microphone fragment and frame, or the echo would come before its reference: 30 ms
-// against at least 40 with the smallest speaker buffer and 10 ms frames.
+// growth from 20 to 80 ms besides).
+//
+// The reserve must stay shorter than the way round (speaker buffer, the room, microphone
+// fragment and frame), or the echo comes before the reference it is paired with and none of it
+// is removed. That way is as short as 25 ms through a sound server's monitor or a low-latency
+// device, so it is measured (EchoDelayEstimator): where the echo arrives less than kMinEchoLagMs
+// behind its reference, the reserve shrinks, and where there is room again it grows back.
 constexpr std::size_t kEchoReserveBlocks = 3;
 constexpr std::size_t kMaxEchoBacklogBlocks = 16;
-
+constexpr int kMinEchoLagMs = 5;
+// The lag aimed at when the reserve changes: room for the threads' jitter either way.
+constexpr int kAimedEchoLagMs = 15;
 } // namespace
 
 struct TransmitDirection::Call {
@@ -50,7 +57,9 @@ struct TransmitDirection::Call {
     std::array<std::uint8_t, kMaxOpusPacketBytes> packet{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes> datagram{};
     std::array<std::uint8_t, kMaxRtpDatagramBytes + DatagramGuard::kMaxOverheadBytes> sealed{};
-    bool referencePrimed = false; // the reserve of played frames is built up
+    bool referencePrimed = false;                   // the reserve of played frames is built up
+    std::size_t reserveBlocks = kEchoReserveBlocks; // what the reserve is built up to
+    EchoDelayEstimator echoDelay;
     // This call's RTP stream: random starting points (RFC 3550, section 5.1).
     std::uint32_t ssrc = 0;
     std::uint16_t sequence = 0;
@@ -88,6 +97,8 @@ bool TransmitDirection::start(UdpSocket& socket, const VoiceProcessing& processi
     call->timestamp = random();
 
     m_call = std::move(call);
+    m_echoLagMs.store(kNoEchoLag);
+    m_echoReserveChanges.store(0);
     m_running.store(true);
     try {
         m_thread = std::thread([this, c = m_call.get()] { capture(*c); });
@@ -110,15 +121,19 @@ void TransmitDirection::stop() {
 
 bool TransmitDirection::takePlayedFrame(Call& c) {
     if (m_echo.size() > kMaxEchoBacklogBlocks) {
-        while (m_echo.size() > kEchoReserveBlocks) {
+        while (m_echo.size() > c.reserveBlocks) {
             m_echo.pop(std::span(c.reference).first(kBlockSamples));
         }
+        c.echoDelay.reset();
     }
-    if (!c.referencePrimed && m_echo.size() >= kEchoReserveBlocks) {
+    if (!c.referencePrimed && m_echo.size() >= c.reserveBlocks) {
         c.referencePrimed = true;
     }
     const std::size_t blocks = c.reference.size() / kBlockSamples;
     if (!c.referencePrimed || m_echo.size() < blocks) {
+        if (c.referencePrimed) {
+            c.echoDelay.reset(); // the reserve ran dry: it is built up anew, the lag with it
+        }
         c.referencePrimed = false;
         return false;
     }
@@ -126,6 +141,35 @@ bool TransmitDirection::takePlayedFrame(Call& c) {
         m_echo.pop(std::span(c.reference).subspan(b * kBlockSamples, kBlockSamples));
     }
     return true;
+}
+
+void TransmitDirection::followEchoDelay(Call& c, int lagMs) {
+    // One block more in the reserve pairs the microphone with sound played 10 ms earlier, which
+    // shortens the lag by 10 ms.
+    const std::size_t fewest = c.reference.size() / kBlockSamples;
+    std::size_t wanted = c.reserveBlocks;
+    if (lagMs < kMinEchoLagMs) {
+        const auto less = static_cast<std::size_t>((kAimedEchoLagMs - lagMs + kBlockMs - 1) / kBlockMs);
+        wanted = c.reserveBlocks > fewest + less ? c.reserveBlocks - less : fewest;
+    } else if (lagMs >= kAimedEchoLagMs + kBlockMs && c.reserveBlocks < kEchoReserveBlocks) {
+        const auto more = static_cast<std::size_t>((lagMs - kAimedEchoLagMs) / kBlockMs);
+        wanted = std::min(kEchoReserveBlocks, c.reserveBlocks + more);
+    }
+    if (wanted == c.reserveBlocks) {
+        return;
+    }
+    if (wanted < c.reserveBlocks) {
+        // Played blocks skipped are never cancelled against: the echo's reference moves later.
+        for (std::size_t skip = c.reserveBlocks - wanted; skip > 0 && m_echo.size() > fewest; --skip) {
+            m_echo.pop(std::span(c.reference).first(kBlockSamples));
+        }
+    } else {
+        c.referencePrimed = false; // built up again to the larger reserve
+    }
+    c.reserveBlocks = wanted;
+    c.echoDelay.reset();
+    c.pipeline->restartEchoCanceller();
+    m_echoReserveChanges.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool TransmitDirection::useDevice(Call& c, std::unique_ptr<AudioSource> device) {
@@ -195,10 +239,21 @@ void TransmitDirection::capture(Call& c) {
         }
         while (c.fifo.pop(c.frame)) {
             const bool havePlayback = takePlayedFrame(c);
+            // Only a canceller needs its echo placed, from what the microphone heard unprocessed.
+            const auto lag =
+                c.pipeline->options().echoCancellation
+                    ? c.echoDelay.add(c.frame, havePlayback ? std::span<const std::int16_t>(c.reference)
+                                                            : std::span<const std::int16_t>())
+                    : std::nullopt;
             const std::size_t bytes = c.pipeline->process(
                 c.frame,
                 havePlayback ? std::span<const std::int16_t>(c.reference) : std::span<const std::int16_t>(),
                 m_level.load(std::memory_order_relaxed), c.packet);
+            if (lag) {
+                // After this frame, whose reference the move would overwrite.
+                m_echoLagMs.store(*lag, std::memory_order_relaxed);
+                followEchoDelay(c, *lag);
+            }
             const std::uint32_t peer = m_peer.ipv4.load(std::memory_order_relaxed);
             if (bytes > 0 && peer != 0) {
                 RtpHeader header;

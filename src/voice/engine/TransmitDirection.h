@@ -51,6 +51,11 @@ public:
     void setLevel(int level) { m_level.store(level); }
     int level() const { return m_level.load(); }
     std::uint64_t packetsSent() const { return m_packetsSent.load(); }
+    // How far the speaker's echo was last measured behind its reference in the canceller, in ms
+    // (kNoEchoLag before it was), and how often the pairing moved to keep it behind.
+    static constexpr int kNoEchoLag = -1000;
+    int echoLagMs() const { return m_echoLagMs.load(); }
+    std::uint64_t echoReserveChanges() const { return m_echoReserveChanges.load(); }
 
 private:
     struct Call;
@@ -64,6 +69,9 @@ private:
     // The frame the speaker played alongside the microphone's, into call.reference; false when
     // there is none to cancel against.
     bool takePlayedFrame(Call& call);
+    // Moves the pairing of microphone and reference so that the echo, measured `lagMs` behind its
+    // reference, comes a little after it (and so can be cancelled).
+    void followEchoDelay(Call& call, int lagMs);
 
     AudioBackend& m_audio;
     const Clock& m_clock;
@@ -75,6 +83,8 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<int> m_level{kUnityLevel};
     std::atomic<std::uint64_t> m_packetsSent{0};
+    std::atomic<int> m_echoLagMs{kNoEchoLag};
+    std::atomic<std::uint64_t> m_echoReserveChanges{0};
     std::unique_ptr<Call> m_call; // this call's devices and buffers; capture thread only while running
     std::thread m_thread;
 };

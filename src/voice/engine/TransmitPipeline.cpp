@@ -78,6 +78,12 @@ std::size_t TransmitPipeline::process(std::span<std::int16_t> mic, std::span<con
     return m_encoder.encode(mic, packet);
 }
 
+void TransmitPipeline::restartEchoCanceller() {
+    if (m_echo != nullptr) {
+        speex_echo_state_reset(m_echo);
+    }
+}
+
 void TransmitPipeline::holdGainWhileFarEndTalks(std::span<const std::int16_t> played) {
     double energy = 0;
     for (std::int16_t s : played) {

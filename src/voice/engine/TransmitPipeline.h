@@ -56,6 +56,10 @@ public:
     const VoiceProcessing& options() const { return m_options; }
     std::size_t frameSamples() const { return m_frameSamples; }
 
+    // The echo moved against its reference: what the canceller learnt no longer fits, and it
+    // learns anew faster than it unlearns.
+    void restartEchoCanceller();
+
 private:
     VoiceProcessing m_options;
     std::size_t m_frameSamples;
