@@ -4,7 +4,7 @@
 #   normal  the phone and its tests built with warnings as errors (build/); every test under CTest
 #   asan    the test programs under AddressSanitizer, LeakSanitizer and UBSan (build-asan/); every
 #           test but the end-to-end one, those labelled no_asan (tests/CMakeLists.txt says why)
-#           and three real-time measurements (below)
+#           and the real-time measurements named below
 #   tsan    the voice tests under ThreadSanitizer (build-tsan/), but those labelled no_tsan
 # A private PulseAudio daemon serves the tests that use the real sound server, and a private
 # PipeWire instance those of the native PipeWire streams (skipped where PipeWire cannot start).
@@ -93,11 +93,11 @@ if wants asan; then
     export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1:detect_stack_use_after_return=1
     export LSAN_OPTIONS=suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    # Three cases measure real-time behaviour rather than memory, and run in the normal stage:
+    # Some cases measure real-time behaviour rather than memory, and run in the normal stage:
     # the echo canceller's in a room whose speaker must keep pace, and the pictures shown while
     # a flood is read on the same thread as both phones' windows. Instrumented code two to three
     # times slower, beside another test on two cores, falls behind in both.
-    export GTEST_FILTER=-MediaTerminal.EchoCancellerHearsWhatTheSpeakerPlays:MediaTerminal.EchoCancellerHoldsWhileTheSpeakerBufferGrows:TwoPhonesTest.PicturesKeepComingThroughAJunkFlood
+    export GTEST_FILTER=-MediaTerminal.Echo*:TwoPhonesTest.PicturesKeepComingThroughAJunkFlood
     ctest --output-on-failure --parallel "$jobs" --label-exclude '^(e2e|no_asan)$' "$@"
   )
   stage_end
@@ -110,11 +110,11 @@ if wants tsan; then
     cd build-tsan
     # A race report fails the program (exit code 66) once it has run to its end.
     export TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$root/scripts/sanitizers/tsan.supp
-    # Three cases measure rather than race, and run in the other two stages: one bounds the growth
-    # of the program's resident memory, which ThreadSanitizer's shadow memory multiplies; the
-    # others measure the echo canceller in real time, which the instrumented threads, many times
+    # Some cases measure rather than race, and run in the normal stage: one bounds the growth of
+    # the program's resident memory, which ThreadSanitizer's shadow memory multiplies; the echo
+    # room's measure the echo canceller in real time, which the instrumented threads, many times
     # slower, cannot keep up with on a busy machine.
-    export GTEST_FILTER=-MediaTerminal.FloodCostsNoMemoryAndTheCallGoesOn:MediaTerminal.EchoCancellerHearsWhatTheSpeakerPlays:MediaTerminal.EchoCancellerHoldsWhileTheSpeakerBufferGrows
+    export GTEST_FILTER=-MediaTerminal.FloodCostsNoMemoryAndTheCallGoesOn:MediaTerminal.Echo*
     ctest --output-on-failure --parallel "$jobs" --label-regex '^voice$' --label-exclude '^no_tsan$' "$@"
   )
   stage_end
