@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace talvora::voice {
 
@@ -77,13 +78,16 @@ std::optional<int> EchoDelayEstimator::estimate() {
     // Microphone entry t (of the history) against reference entry t - lag.
     constexpr int kMicBegin = kLatestMs; // the window's first entry in the history
     const float* mic = m_micInOrder.data() + kMicBegin;
-    double micSum = 0;
-    double micSquares = 0;
+    const auto sums = [](const float* x) { // of the window's entries and of their squares
+        std::pair<double, double> s{0, 0};
+        for (int t = 0; t < kWindowMs; ++t) {
+            s.first += x[t];
+            s.second += double(x[t]) * x[t];
+        }
+        return s;
+    };
+    const auto [micSum, micSquares] = sums(mic);
     double referenceSum = 0;
-    for (int t = 0; t < kWindowMs; ++t) {
-        micSum += mic[t];
-        micSquares += double(mic[t]) * mic[t];
-    }
     for (float r : m_referenceInOrder) {
         referenceSum += r;
     }
@@ -92,19 +96,25 @@ std::optional<int> EchoDelayEstimator::estimate() {
         return std::nullopt; // a silent microphone, or the far end was silent: nothing to place
     }
 
-    for (int lag = kEarliestMs; lag <= kLatestMs; ++lag) {
-        const float* reference = m_referenceInOrder.data() + kMicBegin - lag;
-        double sum = 0;
-        double squares = 0;
+    // The reference's window slides one entry earlier with each lag: its sums follow it.
+    const float* reference = m_referenceInOrder.data() + kMicBegin - kEarliestMs;
+    auto [sum, squares] = sums(reference);
+    for (int lag = kEarliestMs; lag <= kLatestMs; ++lag, --reference) {
+        if (lag > kEarliestMs) {
+            const double entering = reference[0];
+            const double leaving = reference[kWindowMs];
+            sum += entering - leaving;
+            squares += entering * entering - leaving * leaving;
+        }
         double cross = 0;
         for (int t = 0; t < kWindowMs; ++t) {
-            sum += reference[t];
-            squares += double(reference[t]) * reference[t];
             cross += double(reference[t]) * mic[t];
         }
+        // Below a part in 10^9 of its squares a variance is the rounding of the sliding sums.
         const double variance = squares - sum * sum / kWindowMs;
         m_correlation[static_cast<std::size_t>(lag - kEarliestMs)] =
-            variance > 0 ? (cross - sum * micSum / kWindowMs) / std::sqrt(variance * micVariance) : -1.0;
+            variance > 1e-9 * squares ? (cross - sum * micSum / kWindowMs) / std::sqrt(variance * micVariance)
+                                      : -1.0;
     }
     const auto best = std::max_element(m_correlation.begin(), m_correlation.end());
     const int bestLag = kEarliestMs + static_cast<int>(best - m_correlation.begin());
