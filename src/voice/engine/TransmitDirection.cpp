@@ -32,12 +32,16 @@ namespace {
 // fragment and frame), or the echo comes before the reference it is paired with and none of it
 // is removed. That way is as short as 25 ms through a sound server's monitor or a low-latency
 // device, so it is measured (EchoDelayEstimator): where the echo arrives less than kMinEchoLagMs
-// behind its reference, the reserve shrinks, and where there is room again it grows back.
+// behind its reference, the reserve shrinks, and where the echo is far behind it grows back.
 constexpr std::size_t kEchoReserveBlocks = 3;
 constexpr std::size_t kMaxEchoBacklogBlocks = 16;
 constexpr int kMinEchoLagMs = 5;
 // The lag aimed at when the reserve changes: room for the threads' jitter either way.
 constexpr int kAimedEchoLagMs = 15;
+// A shrunken reserve grows back only for an echo this far behind, half the canceller's tail:
+// each move costs a second of echo while the canceller learns anew, and a lag of 20-30 ms (the
+// speaker's buffer moving by 5 ms steps) is cancelled as well as one of 15.
+constexpr int kMaxEchoLagMs = kEchoTailMs / 2;
 } // namespace
 
 struct TransmitDirection::Call {
@@ -151,7 +155,7 @@ void TransmitDirection::followEchoDelay(Call& c, int lagMs) {
     if (lagMs < kMinEchoLagMs) {
         const auto less = static_cast<std::size_t>((kAimedEchoLagMs - lagMs + kBlockMs - 1) / kBlockMs);
         wanted = c.reserveBlocks > fewest + less ? c.reserveBlocks - less : fewest;
-    } else if (lagMs >= kAimedEchoLagMs + kBlockMs && c.reserveBlocks < kEchoReserveBlocks) {
+    } else if (lagMs >= kMaxEchoLagMs && c.reserveBlocks < kEchoReserveBlocks) {
         const auto more = static_cast<std::size_t>((lagMs - kAimedEchoLagMs) / kBlockMs);
         wanted = std::min(kEchoReserveBlocks, c.reserveBlocks + more);
     }
