@@ -26,7 +26,8 @@ namespace {
 // by time: when the speaker's buffer grows, the playback thread writes ahead and the reserve
 // grows with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
 // kMaxEchoBacklogBlocks (the two devices' clocks drift apart; room for the speaker buffer's
-// growth from 20 to 80 ms besides).
+// growth from 20 to 80 ms besides). That is the intent; through a PulseAudio monitor the lag was
+// still seen to wander by 10-30 ms within a minute, which this pairing does not follow.
 //
 // The reserve must stay shorter than the way round (speaker buffer, the room, microphone
 // fragment and frame), or the echo comes before the reference it is paired with and none of it
@@ -39,8 +40,8 @@ constexpr int kMinEchoLagMs = 5;
 // The lag aimed at when the reserve changes: room for the threads' jitter either way.
 constexpr int kAimedEchoLagMs = 15;
 // A shrunken reserve grows back only for an echo this far behind, half the canceller's tail:
-// each move costs a second of echo while the canceller learns anew, and a lag of 20-30 ms (the
-// speaker's buffer moving by 5 ms steps) is cancelled as well as one of 15.
+// each move costs a second of echo while the canceller learns anew, and a lag that wanders to
+// 20-30 ms is cancelled as well as one of 15.
 constexpr int kMaxEchoLagMs = kEchoTailMs / 2;
 } // namespace
 
