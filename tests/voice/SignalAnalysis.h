@@ -62,12 +62,14 @@ inline double steadyToneAmplitude(std::span<const std::int16_t> samples, double 
     return amplitudes[amplitudes.size() / 2];
 }
 
-// How loud a tone is where it plays cleanly: the third loudest of its 100 ms blocks. A busy
-// machine makes the engine conceal some frames (quieter blocks, and more of them the busier it
-// is); that says nothing about whether the tone arrives at its level, which the clean blocks do.
+// How loud a tone is where it plays cleanly: the third loudest of its blocks (100 ms unless
+// asked). A busy machine makes the engine conceal some frames (quieter blocks, and more of them
+// the busier it is); that says nothing about whether the tone arrives at its level, which the
+// clean blocks do. Where the machine stalls every few hundred milliseconds, hardly a 100 ms block
+// is clean, but shorter ones still are; a block should hold whole periods of the tone.
 inline double cleanToneAmplitude(std::span<const std::int16_t> samples, double frequencyHz,
-                                 int rateHz = 48000) {
-    const std::size_t block = static_cast<std::size_t>(rateHz / 10);
+                                 int rateHz = 48000, int blockMs = 100) {
+    const std::size_t block = static_cast<std::size_t>(rateHz * blockMs / 1000);
     std::vector<double> amplitudes;
     for (std::size_t at = 0; at + block <= samples.size(); at += block) {
         amplitudes.push_back(toneAmplitude(samples.subspan(at, block), frequencyHz, rateHz));
