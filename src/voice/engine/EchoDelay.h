@@ -17,9 +17,9 @@ namespace talvora::voice {
 // Each frame's microphone and reference are reduced to a 1 ms envelope (mean magnitude), and
 // every half second the last two seconds of the microphone's envelope are correlated with the
 // reference's at every lag from kEarliestMs to kLatestMs. An estimate is given only when the
-// far end spoke, the correlation is clear (the near end talking over it blurs it), and two
-// windows in a row agree, and no other lag correlates nearly as well (a steady tone does at
-// each of its periods): a wrong estimate would undo a pairing that works. Whole 10 ms frames
+// far end spoke, the correlation is clear (the near end talking over it blurs it), no other lag
+// correlates nearly as well (a steady tone does at each of its periods), and two windows in a
+// row agree: a wrong estimate would undo a pairing that works. Whole 10 ms frames
 // are fed, at 48 kHz; nothing is allocated after construction.
 class EchoDelayEstimator {
 public:

@@ -26,8 +26,10 @@ namespace {
 // by time: when the speaker's buffer grows, the playback thread writes ahead and the reserve
 // grows with it, so the pairing holds. It only realigns when the reserve runs dry or grows past
 // kMaxEchoBacklogBlocks (the two devices' clocks drift apart; room for the speaker buffer's
-// growth from 20 to 80 ms besides). That is the intent; through a PulseAudio monitor the lag was
-// still seen to wander by 10-30 ms within a minute, which this pairing does not follow.
+// growth from 20 to 80 ms besides). What the count cannot see is a gap in what was played: at
+// each underflow of the speaker (a stalling machine makes them) the echo jumps by 10-20 ms
+// against its reference, and the canceller learns it anew. Only the devices' own timestamps
+// would keep the pairing through that.
 //
 // The reserve must stay shorter than the way round (speaker buffer, the room, microphone
 // fragment and frame), or the echo comes before the reference it is paired with and none of it
@@ -243,17 +245,13 @@ void TransmitDirection::capture(Call& c) {
             c.fifo.push(c.block);
         }
         while (c.fifo.pop(c.frame)) {
-            const bool havePlayback = takePlayedFrame(c);
+            const auto reference = takePlayedFrame(c) ? std::span<const std::int16_t>(c.reference)
+                                                      : std::span<const std::int16_t>();
             // Only a canceller needs its echo placed, from what the microphone heard unprocessed.
             const auto lag =
-                c.pipeline->options().echoCancellation
-                    ? c.echoDelay.add(c.frame, havePlayback ? std::span<const std::int16_t>(c.reference)
-                                                            : std::span<const std::int16_t>())
-                    : std::nullopt;
-            const std::size_t bytes = c.pipeline->process(
-                c.frame,
-                havePlayback ? std::span<const std::int16_t>(c.reference) : std::span<const std::int16_t>(),
-                m_level.load(std::memory_order_relaxed), c.packet);
+                c.pipeline->options().echoCancellation ? c.echoDelay.add(c.frame, reference) : std::nullopt;
+            const std::size_t bytes =
+                c.pipeline->process(c.frame, reference, m_level.load(std::memory_order_relaxed), c.packet);
             if (lag) {
                 // After this frame, whose reference the move would overwrite.
                 m_echoLagMs.store(*lag, std::memory_order_relaxed);
